@@ -1,0 +1,57 @@
+// Reader of the payload archive format: a signed 32-bit entry count, a table of
+// 528-byte entries, then every entry's bytes back to back. Portable: no <windows.h>.
+//
+// ValidateArchive checks the whole archive before anything uses it. It never reads
+// outside [data, data + size), and an archive it accepts can be walked without
+// further checks: every entry's data lies inside the archive, every text field is
+// terminated, and no entry can land outside the destination folder.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+constexpr std::size_t kPayloadTextSize = 260;
+constexpr std::size_t kPayloadEntrySize = 528;
+constexpr std::size_t kPayloadHeaderSize = 4;
+
+// One table entry, exactly as stored (little-endian).
+struct PayloadEntry {
+  char sourcePath[kPayloadTextSize];      // absolute path on the packing machine
+  char relativeFolder[kPayloadTextSize];  // "\" or "\sub\folder\"
+  std::uint64_t size;                     // bytes of data
+};
+static_assert(sizeof(PayloadEntry) == kPayloadEntrySize, "PayloadEntry must be 528 bytes");
+
+enum class ArchiveError {
+  None,
+  TooSmall,              // not even the 4-byte count
+  NegativeCount,
+  TableOverrun,          // the entry table runs past the end
+  DataOverrun,           // the entries' sizes run past the end
+  TrailingBytes,         // bytes after the last entry's data
+  UnterminatedText,      // a text field without its terminating zero
+  BadRelativeFolder,     // not "\...\", or a component that is empty, ".", ".." or holds ':' or '/'
+  BadFileName,           // the last component of sourcePath is empty, ".", ".." or holds ':' or '/'
+};
+
+// A validated archive in memory. Cheap to copy; it does not own the bytes.
+struct ArchiveView {
+  const unsigned char* base = nullptr;
+  std::size_t size = 0;
+  std::int32_t count = 0;
+  std::size_t dataOffset = 0;  // 4 + 528 * count
+};
+
+// Checks the archive and fills *view when it is valid (view may be null).
+// On failure *failedEntry (when given) names the entry at fault, or -1.
+ArchiveError ValidateArchive(const void* data, std::size_t size, ArchiveView* view,
+                             std::int32_t* failedEntry = nullptr);
+
+// An English description of an error, for tools and logs.
+const char* ArchiveErrorText(ArchiveError error);
+
+// Entry i (0 <= i < count) of a validated archive, copied out of the table.
+PayloadEntry ReadPayloadEntry(const ArchiveView& view, std::int32_t index);
+
+// The file name an entry is written under: the text after the last backslash of
+// sourcePath (all of it when there is none). Points into entry.sourcePath.
+const char* PayloadFileName(const PayloadEntry& entry);

@@ -1,0 +1,10 @@
+// The installation worker: unpacks both payload archives and, when installing,
+// ties the program into Windows; reports to the progress page and ends with
+// ID_WORKER_DONE.
+#pragma once
+#include <windows.h>
+
+#include "shared/installer_state.h"
+
+// Thread procedure. `parameter` is the InstallerState* to work on. Returns 1.
+DWORD WINAPI InstallWorker(LPVOID parameter);

@@ -1,0 +1,25 @@
+// Shortcuts to the installed program on the all-users desktop and in the all-users
+// Start-menu programs folder.
+#pragma once
+#include <windows.h>
+
+#include "shared/installer_state.h"
+
+constexpr std::size_t kLinkPathCapacity = MAX_PATH;  // wide characters
+
+// Saves a shortcut file at linkPath through the ANSI shell-link object.
+HRESULT CreateShellShortcut(const wchar_t* linkPath, const char* target, const char* workingFolder,
+                            const char* iconFile);
+
+// A new ANSI (CP_ACP) copy of a wide string, owned by the caller (delete[]);
+// *byteCount receives its size including the terminator.
+char* WideToAnsi(const wchar_t* text, int* byteCount);
+
+// Bounded append to a link path buffer of kLinkPathCapacity characters. S_OK, or
+// STRSAFE_E_INSUFFICIENT_BUFFER when the result did not fit whole.
+HRESULT AppendWidePath(wchar_t* destination, const wchar_t* source);
+
+// The shortcut step of the worker (COM already initialised on this thread): the
+// shortcuts state.makeDesktopShortcut / makeQuickLaunchShortcut ask for. Records
+// their paths in the state; false after any failure (errorText then set).
+bool CreateProgramShortcuts(InstallerState& state, const char* programExePath);

@@ -1,0 +1,5 @@
+#include "shared/installer_state.h"
+
+void SetErrorText(InstallerState& state, const char* message) {
+  CopyPath(state.errorText, message);
+}

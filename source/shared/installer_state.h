@@ -1,0 +1,56 @@
+// The one record the pages and the installation worker share.
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "shared/path_buffer.h"
+
+constexpr int kMaxCreatedFiles = 1000;
+constexpr std::size_t kErrorTextSize = 1000;
+
+// Where the page that was left last stood.
+class CWndPos {
+ public:
+  virtual ~CWndPos() {}
+  BYTE placementSaved = 0;
+  WINDOWPLACEMENT placement = {};
+};
+
+struct InstallerState {
+  // Choices, written by the pages before the worker starts.
+  BYTE modeInstall = 1;
+  BYTE modeRun = 0;
+  BYTE modeRepair = 0;
+  BYTE modeRemove = 0;
+  BYTE makeDesktopShortcut = 1;
+  BYTE makeQuickLaunchShortcut = 1;
+  char installDir[kPathCapacity] = {};
+  char workDir[kPathCapacity] = {};
+  // Written and read by the worker alone.
+  char desktopShortcutPath[kPathCapacity] = {};
+  char quickLaunchShortcutPath[kPathCapacity] = {};
+
+  CWndPos pagePlacement;
+
+  // Exchange between the progress page and the worker. Each flag has one writing
+  // thread: the page writes cancelRequested and extractionPaused, the worker
+  // workerRunning and installSucceeded.
+  std::atomic<bool> workerRunning{false};
+  std::atomic<bool> cancelRequested{false};
+  std::atomic<bool> extractionPaused{false};
+  std::atomic<bool> installSucceeded{false};
+  // Written by the worker, read by the page only while it handles the end notice.
+  std::int32_t createdFileCount = 0;
+  char createdFiles[kMaxCreatedFiles][kPathCapacity] = {};
+  char errorText[kErrorTextSize] = {};
+  HWND progressPageWindow = nullptr;
+
+  // Process facts.
+  HINSTANCE instanceHandle = nullptr;
+  BYTE is64BitWindows = 0;
+};
+
+// Records a failure's fixed message (at most 259 characters, replacing the last one).
+void SetErrorText(InstallerState& state, const char* message);

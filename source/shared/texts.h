@@ -1,0 +1,66 @@
+// Every fixed text of the installer, in one place. The sources are UTF-8; the
+// Windows build stores them in code page 1251 (-fexec-charset=CP1251), which is
+// what every ANSI call of the installer expects.
+#pragma once
+
+namespace texts {
+
+// Product and maker.
+extern const char kProductTitle[];        // shown in the list of installed programs
+extern const char kPublisher[];
+extern const char kVersion[];
+extern const char kMainWindowClass[];
+extern const char kWindowTitle[];
+
+// Path tails, each beginning with a backslash.
+extern const char kFolderSuffix[];        // \Tarkweller\Velmorix
+extern const char kTempFolderSuffix[];    // \Tarkweller\Velmorix_Temp
+extern const char kWorkpathTail[];        // \workpath
+extern const char kProgramExeTail[];      // \Velmorix.exe
+extern const char kUninstallExeTail[];    // \Uninstall.exe
+extern const char kUninstallKeyPath[];    // under HKEY_LOCAL_MACHINE
+extern const char kInstallLocationValue[];
+
+// Captions and buttons.
+extern const char kErrorCaption[];
+extern const char kUninstallLaunchCaption[];
+extern const char kProgramLaunchCaption[];
+extern const char kCancelQuestion[];
+extern const char kCancelQuestionCaption[];
+extern const char kFinishButton[];
+extern const char kCloseButton[];
+extern const char kBrowseTitle[];
+
+// English texts.
+extern const char kLaunchFileNotFound[];
+extern const char kLaunchPathNotFound[];
+extern const char kLaunchBadExe[];
+extern const char kLaunchOutOfResources[];
+extern const char kBrowseFailed[];
+
+// Failures of the user-interface thread.
+extern const char kWorkerThreadFailed[];
+extern const char kFolderPathUnknown[];
+extern const char kFolderAccessDenied[];
+extern const char kFolderCreateFailed[];
+
+// Failures recorded by the worker in errorText.
+extern const char kResourceMissing[];
+extern const char kResourceLoadFailed[];
+extern const char kInstallFoldersFailed[];
+extern const char kInstallFilesFailed[];
+extern const char kInstallFilesWriteFailed[];
+extern const char kCancelledByUser[];
+extern const char kComInitFailed[];
+extern const char kDesktopPathFailed[];
+extern const char kDesktopShortcutFailed[];
+extern const char kQuickLaunchPathFailed[];
+extern const char kQuickLaunchShortcutFailed[];
+extern const char kRegistryKeyFailed[];
+extern const char kUninstallValuesFailed[];
+extern const char kAssociationValuesFailed[];
+
+// File-type association data.
+extern const char kPackageContentType[];
+
+}  // namespace texts

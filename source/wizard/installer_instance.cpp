@@ -1,0 +1,8 @@
+#include "wizard/installer_instance.h"
+
+namespace {
+// Holds its start values from process start; never copied.
+InstallerState g_installerState;
+}  // namespace
+
+InstallerState& TheInstallerState() { return g_installerState; }

@@ -1,0 +1,63 @@
+#include "wizard/main_window.h"
+
+#include <clocale>
+#include <cstdlib>
+
+#include "resource_ids.h"
+#include "shared/texts.h"
+#include "wizard/installer_instance.h"
+#include "wizard/mode_page.h"
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE: {
+      setlocale(LC_ALL, ".ACP");
+      HWND modePage = CreateDialogParamA(TheInstallerState().instanceHandle, MAKEINTRESOURCEA(IDD_MODE_PAGE), window,
+                                         ModePageProc, 0);
+      if (modePage) {
+        ShowWindow(modePage, SW_SHOW);
+        SetFocus(modePage);
+      }
+      return 0;
+    }
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    case WM_CLOSE:
+    case WM_COMMAND:
+      // Every end of the installer arrives here; the worker, if any, ends with the process.
+      std::exit(0);
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+HWND CreateMainWindow(HINSTANCE instance) {
+  WNDCLASSEXA windowClass{};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = MainWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  windowClass.lpszClassName = texts::kMainWindowClass;
+  if (!RegisterClassExA(&windowClass)) return nullptr;
+  // Style WS_MINIMIZE only (0x20 is no visibility, caption or frame): never shown.
+  return CreateWindowExA(0, texts::kMainWindowClass, texts::kWindowTitle, 0x20, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
+                         nullptr, nullptr, instance, nullptr);
+}
+
+bool IsDialogNavigationKey(const MSG& message) {
+  return message.message == WM_KEYDOWN &&
+         (message.wParam == VK_TAB || message.wParam == VK_RETURN || message.wParam == VK_ESCAPE);
+}
+
+int RunMessageLoop() {
+  MSG message;
+  // Any non-zero result, an error included, counts as a message.
+  while (GetMessageA(&message, nullptr, 0, 0)) {
+    if (IsDialogNavigationKey(message) && IsDialogMessageA(GetActiveWindow(), &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return static_cast<int>(message.wParam);
+}
