@@ -68,7 +68,8 @@ add_custom_command(
   OUTPUT ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${PAYLOAD_DIR}/bin
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/bin ${PAYLOAD_DIR}/bin
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:velmorix_app> $<TARGET_FILE:uninstall_app> ${PAYLOAD_DIR}/bin/
+  COMMAND ${CMAKE_COMMAND} -DSTAGE=${PAYLOAD_DIR}/bin -DSAMPLES=$<TARGET_FILE:velmorix_app>|$<TARGET_FILE:uninstall_app>
+          -P ${CMAKE_SOURCE_DIR}/cmake/stage_samples.cmake
   COMMAND ${VELMORIX_PACKER} pack-pair ${PAYLOAD_DIR}/bin ${CMAKE_SOURCE_DIR}/work ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE}
   DEPENDS velmorix_app uninstall_app ${VELMORIX_PACKER} ${VELMORIX_BIN_FILES} ${VELMORIX_WORK_FILES}
   COMMENT "Packing the payload archives"
@@ -133,4 +134,16 @@ if(VELMORIX_BENCH_SOURCES)
   target_compile_options(velmorix_extract_bench PRIVATE ${VELMORIX_WIN_OPTIONS})
   target_link_options(velmorix_extract_bench PRIVATE ${VELMORIX_STATIC_LINK})
   target_link_libraries(velmorix_extract_bench PRIVATE velmorix_wizard)
+endif()
+
+# The driver behind scripts/run.sh without a display: a whole installation through the
+# wizard, with a screenshot of every page.
+file(GLOB VELMORIX_DEMO_SOURCES CONFIGURE_DEPENDS tools/demo/*.cpp tests/e2e/driver/*.cpp)
+if(VELMORIX_DEMO_SOURCES)
+  add_executable(velmorix_demo ${VELMORIX_DEMO_SOURCES})
+  set_target_properties(velmorix_demo PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  target_include_directories(velmorix_demo PRIVATE source resources tests)
+  target_compile_options(velmorix_demo PRIVATE ${VELMORIX_WIN_OPTIONS})
+  target_link_options(velmorix_demo PRIVATE ${VELMORIX_STATIC_LINK})
+  target_link_libraries(velmorix_demo PRIVATE velmorix_shared user32 gdi32 advapi32 shell32 ole32 uuid)
 endif()
