@@ -12,11 +12,16 @@ HRESULT CreateShellShortcut(const wchar_t* linkPath, const char* target, const c
                             const char* iconFile);
 
 // A new ANSI (CP_ACP) copy of a wide string, owned by the caller (delete[]);
-// *byteCount receives its size including the terminator.
+// *byteCount receives its size including the terminator. Null (and 0) when the
+// text cannot be converted or the memory is not there.
 char* WideToAnsi(const wchar_t* text, int* byteCount);
 
-// Bounded append to a link path buffer of kLinkPathCapacity characters. S_OK, or
-// STRSAFE_E_INSUFFICIENT_BUFFER when the result did not fit whole.
+// Bounded append to a link path buffer of kLinkPathCapacity characters (the whole
+// buffer: at most 259 characters and the terminator). S_OK; or
+// STRSAFE_E_INSUFFICIENT_BUFFER when the result did not fit whole (the characters
+// that fit are kept, terminated); or STRSAFE_E_INVALID_PARAMETER when the
+// destination holds no terminator (left unchanged). Callers treat a cut path as a
+// failure: a shortcut is never saved under a cut name.
 HRESULT AppendWidePath(wchar_t* destination, const wchar_t* source);
 
 // The shortcut step of the worker (COM already initialised on this thread): the

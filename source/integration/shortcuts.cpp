@@ -1,0 +1,127 @@
+#include "integration/shortcuts.h"
+
+#include <objidl.h>
+#include <shlobj.h>
+#define STRSAFE_NO_DEPRECATE
+#include <strsafe.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "engine/folder_creation.h"
+#include "shared/platform.h"
+#include "shared/raii.h"
+#include "shared/texts.h"
+
+namespace {
+
+const wchar_t kMakerFolderTail[] = L"\\Tarkweller";
+const wchar_t kLinkFileTail[] = L"\\Velmorix.lnk";
+
+std::unique_ptr<char[]> AnsiCopy(const wchar_t* text) {
+  int byteCount = 0;
+  return std::unique_ptr<char[]>(WideToAnsi(text, &byteCount));
+}
+
+struct ShortcutPlace {
+  int folderId;       // CSIDL of the all-users shell folder, with CSIDL_FLAG_CREATE
+  bool makerFolder;   // the shortcut goes into the maker's folder inside it
+  char* recordedPath;  // state field that receives the ANSI path on success
+  const char* folderFailed;
+  const char* shortcutFailed;
+};
+
+bool CreateOneShortcut(InstallerState& state, const ShortcutPlace& place, const char* programExePath) {
+  wchar_t linkPath[kLinkPathCapacity] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, place.folderId, nullptr, SHGFP_TYPE_CURRENT, linkPath))) {
+    SetErrorText(state, place.folderFailed);
+    return false;
+  }
+  if (place.makerFolder) {
+    if (FAILED(AppendWidePath(linkPath, kMakerFolderTail))) {
+      SetErrorText(state, place.shortcutFailed);
+      return false;
+    }
+    const std::unique_ptr<char[]> folder = AnsiCopy(linkPath);
+    // The result does not count: a folder already there keeps its access list and
+    // still takes the shortcut.
+    if (folder) CreateFolderWithUsersAccess(folder.get());
+  }
+  // A cut link path would save the shortcut under a wrong name.
+  if (FAILED(AppendWidePath(linkPath, kLinkFileTail)) ||
+      FAILED(CreateShellShortcut(linkPath, programExePath, state.installDir, programExePath))) {
+    SetErrorText(state, place.shortcutFailed);
+    return false;
+  }
+  // The uninstaller deletes the file named here, so only a whole path is recorded.
+  const std::unique_ptr<char[]> recorded = AnsiCopy(linkPath);
+  if (!recorded || std::strlen(recorded.get()) >= kPathCapacity) {
+    SetErrorText(state, place.shortcutFailed);
+    return false;
+  }
+  CopyPath(place.recordedPath, recorded.get());
+  return true;
+}
+
+}  // namespace
+
+HRESULT CreateShellShortcut(const wchar_t* linkPath, const char* target, const char* workingFolder,
+                            const char* iconFile) {
+  ComPtr<IShellLinkA> link;
+  HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                    link.ReceiveVoid());
+  if (FAILED(result)) return result;
+  result = link->SetPath(target);
+  if (SUCCEEDED(result)) result = link->SetArguments("");
+  if (SUCCEEDED(result)) result = link->SetWorkingDirectory(workingFolder);
+  if (SUCCEEDED(result)) result = link->SetIconLocation(iconFile, 0);
+  if (SUCCEEDED(result)) result = link->SetHotkey(0);
+  if (SUCCEEDED(result)) result = link->SetShowCmd(SW_SHOWNORMAL);
+  if (FAILED(result)) return result;
+  ComPtr<IPersistFile> file;
+  result = link->QueryInterface(IID_IPersistFile, file.ReceiveVoid());
+  if (FAILED(result)) return result;
+  return file->Save(linkPath, TRUE);  // replaces an existing shortcut file
+}
+
+char* WideToAnsi(const wchar_t* text, int* byteCount) {
+  *byteCount = 0;
+  const int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return nullptr;
+  char* ansi = new (std::nothrow) char[static_cast<std::size_t>(size)];
+  if (ansi == nullptr) return nullptr;
+  ansi[0] = '\0';
+  *byteCount = WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, size, nullptr, nullptr);
+  return ansi;
+}
+
+HRESULT AppendWidePath(wchar_t* destination, const wchar_t* source) {
+  std::size_t length = 0;
+  while (length < kLinkPathCapacity && destination[length] != L'\0') ++length;
+  if (length == kLinkPathCapacity) return STRSAFE_E_INVALID_PARAMETER;  // left unchanged
+  std::size_t from = 0;
+  while (source[from] != L'\0' && length + 1 < kLinkPathCapacity) {
+    destination[length++] = source[from++];
+  }
+  destination[length] = L'\0';
+  return source[from] == L'\0' ? S_OK : STRSAFE_E_INSUFFICIENT_BUFFER;
+}
+
+bool CreateProgramShortcuts(InstallerState& state, const char* programExePath) {
+  bool succeeded = true;
+  if (state.makeDesktopShortcut) {
+    const ShortcutPlace desktop = {CSIDL_COMMON_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, false,
+                                   state.desktopShortcutPath, texts::kDesktopPathFailed,
+                                   texts::kDesktopShortcutFailed};
+    if (!CreateOneShortcut(state, desktop, programExePath)) succeeded = false;
+  }
+  if (state.makeQuickLaunchShortcut) {
+    // Windows before Vista keeps the shortcut directly in the programs folder.
+    const ShortcutPlace startMenu = {CSIDL_COMMON_PROGRAMS | CSIDL_FLAG_CREATE, IsVistaOrLater(),
+                                     state.quickLaunchShortcutPath, texts::kQuickLaunchPathFailed,
+                                     texts::kQuickLaunchShortcutFailed};
+    if (!CreateOneShortcut(state, startMenu, programExePath)) succeeded = false;
+  }
+  return succeeded;
+}

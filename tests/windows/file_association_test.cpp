@@ -1,0 +1,115 @@
+#include "integration/file_association.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "registry_test_support.h"
+#include "shared/raii.h"
+#include "shared/texts.h"
+
+namespace {
+
+const char kInstallDir[] = "C:\\Program Files (x86)\\Tarkweller\\Velmorix";
+const char kProgramCommandKey[] = "Applications\\Velmorix.exe\\shell\\open\\command";
+const char kOpenWithKey[] = ".qzp\\OpenWithList\\Velmorix.exe";
+const char kClassCommandKey[] = "qzl\\shell\\open\\command";
+const char kClassIconKey[] = "qzl\\DefaultIcon";
+
+class FileAssociationTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    RemoveKeys();
+    state_.is64BitWindows = 1;
+    CopyPath(state_.installDir, kInstallDir);
+  }
+  void TearDown() override { RemoveKeys(); }
+
+  static void RemoveKeys() {
+    DeleteKeyTree(HKEY_CLASSES_ROOT, "", ".qzp", KEY_WOW64_64KEY);
+    DeleteKeyTree(HKEY_CLASSES_ROOT, "Applications", "Velmorix.exe", KEY_WOW64_64KEY);
+    DeleteKeyTree(HKEY_CLASSES_ROOT, "", "qzl", KEY_WOW64_64KEY);
+  }
+  // A key made volatile first cannot take the non-volatile keys the step creates
+  // under it (ERROR_CHILD_MUST_BE_VOLATILE).
+  static void MakeVolatile(const char* path) {
+    UniqueKey key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, path, 0, nullptr, REG_OPTION_VOLATILE,
+                              KEY_WRITE | KEY_WOW64_64KEY, nullptr, key.Receive(), nullptr),
+              ERROR_SUCCESS);
+  }
+  static StoredValue Read(const char* path, const char* name) {
+    return ReadStoredValue(HKEY_CLASSES_ROOT, path, name, KEY_WOW64_64KEY);
+  }
+  static bool Exists(const char* path) { return KeyExists(HKEY_CLASSES_ROOT, path, KEY_WOW64_64KEY); }
+  static void ExpectText(const char* path, const char* name, const std::string& text) {
+    const StoredValue value = Read(path, name);
+    EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ)) << path << " " << name;
+    EXPECT_EQ(value.bytes, Terminated(text)) << path << " " << name;
+  }
+
+  InstallerState state_;
+};
+
+TEST_F(FileAssociationTest, WritesTheFiveKeysWithQuotedOpenCommands) {
+  ASSERT_TRUE(RegisterFileAssociation(state_));
+  EXPECT_STREQ(state_.errorText, "");
+
+  const std::string exe = std::string(kInstallDir) + "\\Velmorix.exe";
+  ExpectText(".qzp", "", "VELMORIX.qzp");
+  ExpectText(".qzp", "Content Type", texts::kPackageContentType);
+  ExpectText(".qzp", "PerceivedType", "package");
+  ExpectText(kProgramCommandKey, "", "\"" + exe + "\" \"%1\"");
+  ExpectText(kClassCommandKey, "", "\"" + exe + "\" \"%1\"");
+  ExpectText(kClassIconKey, "", exe + ",0");
+
+  UniqueKey openWith;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, kOpenWithKey, 0, KEY_READ | KEY_WOW64_64KEY,
+                          openWith.Receive()),
+            ERROR_SUCCESS);
+  DWORD subKeys = 1, values = 1;
+  ASSERT_EQ(RegQueryInfoKeyA(openWith.Get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
+                             &values, nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(subKeys, 0u);
+  EXPECT_EQ(values, 0u);
+  EXPECT_FALSE(Exists("VELMORIX.qzp"));  // no class key of that name is created
+}
+
+TEST_F(FileAssociationTest, FailingKeysDoNotStopTheOthers) {
+  MakeVolatile("qzl");
+
+  EXPECT_FALSE(RegisterFileAssociation(state_));
+  EXPECT_STREQ(state_.errorText, texts::kRegistryKeyFailed);
+  EXPECT_FALSE(Exists(kClassCommandKey));
+  EXPECT_FALSE(Exists(kClassIconKey));
+  ExpectText(".qzp", "PerceivedType", "package");
+  EXPECT_TRUE(Exists(kOpenWithKey));
+  EXPECT_TRUE(Read(kProgramCommandKey, "").present);
+}
+
+TEST_F(FileAssociationTest, TheLastFailureMessageRemains) {
+  // Program path of 250 + 13 characters: the command and icon texts do not fit
+  // and are not written cut.
+  CopyPath(state_.installDir, ("C:\\" + std::string(247, 'v')).c_str());
+
+  // Key 2 fails, then keys 3 to 5 fail their values.
+  MakeVolatile(".qzp");
+  EXPECT_FALSE(RegisterFileAssociation(state_));
+  EXPECT_STREQ(state_.errorText, texts::kAssociationValuesFailed);
+  EXPECT_FALSE(Exists(kOpenWithKey));
+  ExpectText(".qzp", "", "VELMORIX.qzp");
+  EXPECT_FALSE(Read(kProgramCommandKey, "").present);
+  EXPECT_FALSE(Read(kClassIconKey, "").present);
+
+  // Key 3 fails its value, then keys 4 and 5 cannot be created.
+  RemoveKeys();
+  MakeVolatile("qzl");
+  EXPECT_FALSE(RegisterFileAssociation(state_));
+  EXPECT_STREQ(state_.errorText, texts::kRegistryKeyFailed);
+  EXPECT_TRUE(Exists(kOpenWithKey));
+  EXPECT_FALSE(Read(kProgramCommandKey, "").present);
+}
+
+}  // namespace

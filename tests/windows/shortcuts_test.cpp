@@ -1,0 +1,225 @@
+#include "integration/shortcuts.h"
+
+#include <gtest/gtest.h>
+#include <objidl.h>
+#include <shlobj.h>
+#define STRSAFE_NO_DEPRECATE
+#include <strsafe.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cwchar>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "engine/folder_creation.h"
+#include "shared/raii.h"
+#include "shared/texts.h"
+
+namespace {
+
+std::wstring ShellFolder(int folderId) {
+  wchar_t path[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, folderId | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, path);
+  return path;
+}
+
+std::string Ansi(const std::wstring& text) {
+  int byteCount = 0;
+  const std::unique_ptr<char[]> ansi(WideToAnsi(text.c_str(), &byteCount));
+  return ansi ? ansi.get() : "";
+}
+
+bool IsFile(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+struct ShortcutFields {
+  std::string target, workingFolder, arguments, iconFile;
+  int iconIndex = -1, showCommand = -1;
+  WORD hotkey = 0xFFFF;
+};
+
+// Reads a shortcut file back through the same ANSI shell-link object.
+ShortcutFields ReadShortcut(const std::wstring& path) {
+  ShortcutFields fields;
+  ComPtr<IShellLinkA> link;
+  ComPtr<IPersistFile> file;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                              link.ReceiveVoid())) ||
+      FAILED(link->QueryInterface(IID_IPersistFile, file.ReceiveVoid())) ||
+      FAILED(file->Load(path.c_str(), STGM_READ)))
+    return fields;
+  char text[MAX_PATH] = {};
+  if (SUCCEEDED(link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH))) fields.target = text;
+  if (SUCCEEDED(link->GetWorkingDirectory(text, MAX_PATH))) fields.workingFolder = text;
+  if (SUCCEEDED(link->GetArguments(text, MAX_PATH))) fields.arguments = text;
+  if (SUCCEEDED(link->GetIconLocation(text, MAX_PATH, &fields.iconIndex))) fields.iconFile = text;
+  link->GetShowCmd(&fields.showCommand);
+  link->GetHotkey(&fields.hotkey);
+  return fields;
+}
+
+// The folder access lists handed over, and how many of them hold an entry for Users.
+std::atomic<int> g_listsApplied{0};
+std::atomic<int> g_listsWithUsers{0};
+
+DWORD WINAPI RecordAppliedList(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID, PSID, PACL list, PACL) {
+  ++g_listsApplied;
+  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+  UniqueSid users;
+  if (list == nullptr || !AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                                   DOMAIN_ALIAS_RID_USERS, 0, 0, 0, 0, 0, 0, users.Receive()))
+    return ERROR_SUCCESS;
+  for (DWORD i = 0; i < list->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(list, i, &ace)) continue;
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    if (allowed->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && EqualSid(&allowed->SidStart, users.Get())) {
+      ++g_listsWithUsers;
+      break;
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+class ShortcutsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(com_.Result()));
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    installDir_ = std::string(temp) + "velmorix-shortcuts-test";
+    programExe_ = installDir_ + "\\Velmorix.exe";
+    CreateDirectoryA(installDir_.c_str(), nullptr);
+    UniqueHandle exe(CreateFileA(programExe_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(exe.Valid());
+    CopyPath(state_.installDir, installDir_.c_str());
+
+    desktopLink_ = ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Velmorix.lnk";
+    makerFolder_ = ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Tarkweller";
+    startMenuLink_ = makerFolder_ + L"\\Velmorix.lnk";
+    RemoveShortcuts();
+    g_listsApplied = 0;
+    g_listsWithUsers = 0;
+    ReplaceSetSecurityInfo(&RecordAppliedList);
+  }
+  void TearDown() override {
+    ReplaceSetSecurityInfo(nullptr);
+    RemoveShortcuts();
+    DeleteFileA(programExe_.c_str());
+    RemoveDirectoryA(installDir_.c_str());
+  }
+  void RemoveShortcuts() {
+    for (const std::wstring& link : {desktopLink_, startMenuLink_}) {
+      if (!DeleteFileW(link.c_str())) RemoveDirectoryW(link.c_str());
+    }
+    RemoveDirectoryW(makerFolder_.c_str());
+  }
+  void ExpectProgramShortcut(const std::wstring& link) {
+    const ShortcutFields fields = ReadShortcut(link);
+    EXPECT_EQ(lstrcmpiA(fields.target.c_str(), programExe_.c_str()), 0) << fields.target;
+    EXPECT_EQ(fields.workingFolder, installDir_);
+    EXPECT_EQ(fields.arguments, "");
+    EXPECT_EQ(fields.iconFile, programExe_);
+    EXPECT_EQ(fields.iconIndex, 0);
+    EXPECT_EQ(fields.showCommand, SW_SHOWNORMAL);
+    EXPECT_EQ(fields.hotkey, 0);
+  }
+
+  ComApartment com_{CoInitialize(nullptr)};
+  InstallerState state_;
+  std::string installDir_, programExe_;
+  std::wstring desktopLink_, makerFolder_, startMenuLink_;
+};
+
+TEST_F(ShortcutsTest, CreatesBothShortcutsAndTheMakersFolder) {
+  ASSERT_TRUE(CreateProgramShortcuts(state_, programExe_.c_str()));
+  EXPECT_STREQ(state_.errorText, "");
+  ExpectProgramShortcut(desktopLink_);
+  ExpectProgramShortcut(startMenuLink_);
+  EXPECT_EQ(state_.desktopShortcutPath, Ansi(desktopLink_));
+  EXPECT_EQ(state_.quickLaunchShortcutPath, Ansi(startMenuLink_));
+  // The new maker's folder was given the Users entry.
+  EXPECT_EQ(g_listsApplied, 1);
+  EXPECT_EQ(g_listsWithUsers, 1);
+}
+
+TEST_F(ShortcutsTest, ExistingMakersFolderAndShortcutAreReused) {
+  ASSERT_TRUE(CreateDirectoryW(makerFolder_.c_str(), nullptr));
+  ASSERT_TRUE(SUCCEEDED(CreateShellShortcut(startMenuLink_.c_str(), "C:\\windows\\notepad.exe", "C:\\",
+                                            "C:\\windows\\notepad.exe")));
+  state_.makeDesktopShortcut = 0;
+
+  ASSERT_TRUE(CreateProgramShortcuts(state_, programExe_.c_str()));
+  ExpectProgramShortcut(startMenuLink_);
+  EXPECT_EQ(g_listsApplied, 0);  // the folder's access list was left alone
+  EXPECT_FALSE(IsFile(desktopLink_));
+  EXPECT_STREQ(state_.desktopShortcutPath, "");
+}
+
+TEST_F(ShortcutsTest, FailedShortcutsKeepTheirPathsAndTheLastMessageRemains) {
+  // A folder standing where a shortcut file goes makes its Save fail.
+  CopyPath(state_.desktopShortcutPath, "earlier desktop");
+  CopyPath(state_.quickLaunchShortcutPath, "earlier start menu");
+  ASSERT_TRUE(CreateDirectoryW(desktopLink_.c_str(), nullptr));
+
+  EXPECT_FALSE(CreateProgramShortcuts(state_, programExe_.c_str()));
+  EXPECT_STREQ(state_.errorText, texts::kDesktopShortcutFailed);
+  EXPECT_STREQ(state_.desktopShortcutPath, "earlier desktop");
+  EXPECT_EQ(state_.quickLaunchShortcutPath, Ansi(startMenuLink_));
+  ExpectProgramShortcut(startMenuLink_);
+
+  DeleteFileW(startMenuLink_.c_str());
+  ASSERT_TRUE(CreateDirectoryW(startMenuLink_.c_str(), nullptr));
+  CopyPath(state_.quickLaunchShortcutPath, "earlier start menu");
+  EXPECT_FALSE(CreateProgramShortcuts(state_, programExe_.c_str()));
+  EXPECT_STREQ(state_.errorText, texts::kQuickLaunchShortcutFailed);
+  EXPECT_STREQ(state_.desktopShortcutPath, "earlier desktop");
+  EXPECT_STREQ(state_.quickLaunchShortcutPath, "earlier start menu");
+}
+
+TEST_F(ShortcutsTest, NothingChosenTouchesNothing) {
+  state_.makeDesktopShortcut = 0;
+  state_.makeQuickLaunchShortcut = 0;
+  CopyPath(state_.errorText, "earlier failure");
+
+  EXPECT_TRUE(CreateProgramShortcuts(state_, programExe_.c_str()));
+  EXPECT_STREQ(state_.errorText, "earlier failure");
+  EXPECT_EQ(GetFileAttributesW(desktopLink_.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesW(makerFolder_.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_STREQ(state_.desktopShortcutPath, "");
+  EXPECT_STREQ(state_.quickLaunchShortcutPath, "");
+}
+
+TEST(AppendWidePathTest, AppendsWholeOrReportsTheCut) {
+  wchar_t path[kLinkPathCapacity] = L"C:\\Desk";
+  EXPECT_EQ(AppendWidePath(path, L"\\Velmorix.lnk"), S_OK);
+  EXPECT_STREQ(path, L"C:\\Desk\\Velmorix.lnk");
+
+  // 250 characters, then 9 more fill the buffer exactly; one more does not fit.
+  std::wstring base(250, L'a');
+  wcscpy(path, base.c_str());
+  EXPECT_EQ(AppendWidePath(path, L"\\12345678"), S_OK);
+  EXPECT_EQ(wcslen(path), kLinkPathCapacity - 1);
+  wcscpy(path, base.c_str());
+  EXPECT_EQ(AppendWidePath(path, L"\\Velmorix.lnk"), STRSAFE_E_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(std::wstring(path), base + L"\\Velmorix");  // 259 characters kept
+
+  // No terminator within the buffer: nothing is read past it or changed.
+  std::fill(std::begin(path), std::end(path), L'x');
+  EXPECT_EQ(AppendWidePath(path, L"\\y"), STRSAFE_E_INVALID_PARAMETER);
+  EXPECT_EQ(path[kLinkPathCapacity - 1], L'x');
+}
+
+TEST(WideToAnsiTest, ConvertsToTheAnsiCodePage) {
+  int byteCount = 0;
+  const std::unique_ptr<char[]> ansi(WideToAnsi(L"C:\\Тривеллон", &byteCount));
+  ASSERT_NE(ansi, nullptr);
+  EXPECT_STREQ(ansi.get(), "C:\\Тривеллон");  // both in code page 1251
+  EXPECT_EQ(byteCount, 13);
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+#include "integration/uninstall_registration.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "registry_test_support.h"
+#include "shared/platform.h"
+#include "shared/raii.h"
+#include "shared/texts.h"
+
+namespace {
+
+const char kUninstallParent[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const char kInstallDir[] = "C:\\Program Files (x86)\\Tarkweller\\Velmorix";
+
+class UninstallRegistrationTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    RemoveEntry();
+    state_.is64BitWindows = 1;
+    CopyPath(state_.installDir, kInstallDir);
+    CopyPath(state_.errorText, "earlier failure");
+  }
+  void TearDown() override { RemoveEntry(); }
+
+  static void RemoveEntry() {
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallParent, "Velmorix", KEY_WOW64_64KEY);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallParent, "Velmorix", KEY_WOW64_32KEY);
+  }
+  static StoredValue Read(const char* name) {
+    return ReadStoredValue(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, name, KEY_WOW64_64KEY);
+  }
+  static void Seed(const char* name, const char* text) {
+    UniqueKey key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, 0, nullptr, 0,
+                              KEY_WRITE | KEY_WOW64_64KEY, nullptr, key.Receive(), nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                             static_cast<DWORD>(std::string(text).size() + 1)),
+              ERROR_SUCCESS);
+  }
+  static void ExpectText(const char* name, const std::string& text) {
+    const StoredValue value = Read(name);
+    EXPECT_TRUE(value.present) << name;
+    EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ)) << name;
+    EXPECT_EQ(value.bytes, Terminated(text)) << name;
+  }
+
+  InstallerState state_;
+};
+
+TEST(RegistryAccessTest, NamesThe64BitViewOnlyOn64BitWindows) {
+  EXPECT_EQ(RegistryWriteAccess(true), static_cast<REGSAM>(0x20106));
+  EXPECT_EQ(RegistryWriteAccess(false), static_cast<REGSAM>(0x20006));
+}
+
+TEST_F(UninstallRegistrationTest, WritesTheEntryInThe64BitView) {
+  CopyPath(state_.desktopShortcutPath, "C:\\users\\Public\\Desktop\\Velmorix.lnk");
+  CopyPath(state_.quickLaunchShortcutPath, "C:\\ProgramData\\Tarkweller\\Velmorix.lnk");
+  Seed("Publisher", "Someone else");  // an earlier installation's key
+  Seed("Comments", "kept");
+
+  ASSERT_TRUE(RegisterUninstallEntry(state_));
+  EXPECT_STREQ(state_.errorText, "earlier failure");
+
+  SYSTEMTIME now{};
+  GetSystemTime(&now);
+  char today[16];
+  std::snprintf(today, sizeof(today), "%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
+  const std::string exe = std::string(kInstallDir) + "\\Velmorix.exe";
+  ExpectText("Publisher", "Tarkweller");
+  ExpectText("InstallDate", today);
+  ExpectText("InstallLocation", kInstallDir);
+  ExpectText("Version", "1.0.0.1");
+  ExpectText("DisplayName", texts::kProductTitle);
+  ExpectText("UninstallString", "\"" + std::string(kInstallDir) + "\\Uninstall.exe\"");
+  ExpectText("DisplayIcon", exe);
+  ExpectText("DisplayVersion", "1.0.0.1");
+  ExpectText("TableShortcut", state_.desktopShortcutPath);
+  ExpectText("PanelShortcut", state_.quickLaunchShortcutPath);
+  ExpectText("Comments", "kept");
+  for (const char* name : {"NoRepair", "NoModify"}) {
+    const StoredValue value = Read(name);
+    EXPECT_EQ(value.type, static_cast<DWORD>(REG_DWORD)) << name;
+    EXPECT_EQ(value.bytes, DwordBytes(1)) << name;
+  }
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, KEY_WOW64_32KEY));
+}
+
+TEST_F(UninstallRegistrationTest, ShortcutValuesOnlyForChosenShortcuts) {
+  Seed("TableShortcut", "old desktop");
+  Seed("PanelShortcut", "old start menu");
+  state_.makeDesktopShortcut = 1;  // chosen, but its creation failed: no path
+  state_.makeQuickLaunchShortcut = 0;
+  CopyPath(state_.quickLaunchShortcutPath, "C:\\not\\chosen.lnk");
+
+  ASSERT_TRUE(RegisterUninstallEntry(state_));
+  const StoredValue table = Read("TableShortcut");
+  EXPECT_EQ(table.type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(table.bytes, std::string(1, '\0'));
+  ExpectText("PanelShortcut", "old start menu");
+}
+
+TEST_F(UninstallRegistrationTest, PathsThatDoNotFitAreNotWrittenCut) {
+  // 250 characters: the folder fits, the quoted command and the program path do not.
+  const std::string installDir = "C:\\" + std::string(247, 'v');
+  CopyPath(state_.installDir, installDir.c_str());
+
+  EXPECT_FALSE(RegisterUninstallEntry(state_));
+  EXPECT_STREQ(state_.errorText, texts::kUninstallValuesFailed);
+  EXPECT_FALSE(Read("UninstallString").present);
+  EXPECT_FALSE(Read("DisplayIcon").present);
+  // The other values are still written; the shortcut values are not.
+  ExpectText("InstallLocation", installDir);
+  ExpectText("DisplayVersion", "1.0.0.1");
+  EXPECT_EQ(Read("NoModify").bytes, DwordBytes(1));
+  EXPECT_FALSE(Read("TableShortcut").present);
+  EXPECT_FALSE(Read("PanelShortcut").present);
+}
+
+TEST_F(UninstallRegistrationTest, KeyThatCannotBeCreatedLeavesTheRegistryUnchanged) {
+  // HKLM is redirected to a volatile key of this process: the entry, non-volatile,
+  // cannot be created under it (ERROR_CHILD_MUST_BE_VOLATILE).
+  const char scratchPath[] = "Software\\VelmorixVolatileScratch";
+  UniqueKey scratch;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, scratchPath, 0, nullptr, REG_OPTION_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, scratch.Receive(), nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegOverridePredefKey(HKEY_LOCAL_MACHINE, scratch.Get()), ERROR_SUCCESS);
+  const bool registered = RegisterUninstallEntry(state_);
+  RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+  scratch.Reset();
+  RegDeleteTreeA(HKEY_CURRENT_USER, scratchPath);
+
+  EXPECT_FALSE(registered);
+  EXPECT_STREQ(state_.errorText, texts::kRegistryKeyFailed);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, KEY_WOW64_64KEY));
+}
+
+}  // namespace
