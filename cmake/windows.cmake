@@ -29,13 +29,18 @@ target_link_libraries(velmorix_shared PUBLIC velmorix_portable advapi32 user32 k
 
 # Installation engine and system integration. The archive reader is portable and
 # already part of velmorix_portable.
+# Folder creation sits below both: the extraction and the Start-menu shortcut use it,
+# and the worker above them calls the integration steps. Libraries link one way:
+# shared <- folders <- integration <- engine <- wizard.
 file(GLOB VELMORIX_ENGINE_SOURCES CONFIGURE_DEPENDS source/engine/*.cpp)
-list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "archive_reader\\.cpp$")
+list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "(archive_reader|folder_creation)\\.cpp$")
+velmorix_windows_library(velmorix_folders source/engine/folder_creation.cpp)
+target_link_libraries(velmorix_folders PUBLIC velmorix_shared advapi32 user32)
 file(GLOB VELMORIX_INTEGRATION_SOURCES CONFIGURE_DEPENDS source/integration/*.cpp)
 velmorix_windows_library(velmorix_integration ${VELMORIX_INTEGRATION_SOURCES})
-target_link_libraries(velmorix_integration PUBLIC velmorix_shared ole32 oleaut32 uuid shell32 advapi32)
+target_link_libraries(velmorix_integration PUBLIC velmorix_folders velmorix_shared ole32 oleaut32 uuid shell32 advapi32)
 velmorix_windows_library(velmorix_engine ${VELMORIX_ENGINE_SOURCES})
-target_link_libraries(velmorix_engine PUBLIC velmorix_integration velmorix_shared shlwapi advapi32 ole32)
+target_link_libraries(velmorix_engine PUBLIC velmorix_integration velmorix_folders velmorix_shared shlwapi advapi32 ole32)
 
 # Wizard: everything but the entry point, so tests can drive the pages in-process.
 file(GLOB VELMORIX_WIZARD_SOURCES CONFIGURE_DEPENDS source/wizard/*.cpp)
@@ -92,6 +97,8 @@ set_target_properties(VelmorixSetup PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+# The win32-threads mingw has no std::mutex: GoogleTest gets a Win32 Notification.
+target_compile_options(gtest PUBLIC -include ${CMAKE_SOURCE_DIR}/cmake/gtest_notification.h)
 
 # Paths handed to the Windows tests, in Wine's view of the Unix file system.
 function(velmorix_wine_path out unix_path)
@@ -101,13 +108,21 @@ endfunction()
 velmorix_wine_path(WINE_INSTALLER_PATH ${CMAKE_BINARY_DIR}/dist/VelmorixSetup.exe)
 velmorix_wine_path(WINE_BUILD_DIR ${CMAKE_BINARY_DIR})
 velmorix_wine_path(WINE_PAYLOAD_DIR ${PAYLOAD_DIR})
-set(VELMORIX_TEST_ENVIRONMENT
-  "VELMORIX_INSTALLER=${WINE_INSTALLER_PATH}"
-  "VELMORIX_BUILD_DIR=${WINE_BUILD_DIR}"
-  "VELMORIX_PAYLOAD_DIR=${WINE_PAYLOAD_DIR}")
+# The Windows tests find the build through these variables. They travel in a small
+# launcher generated per build (ctest's ENVIRONMENT property loses all but the first
+# entry on its way through gtest_discover_tests).
+file(WRITE ${CMAKE_BINARY_DIR}/wine-test-run.sh
+  "#!/usr/bin/env bash\n"
+  "export VELMORIX_INSTALLER='${WINE_INSTALLER_PATH}'\n"
+  "export VELMORIX_BUILD_DIR='${WINE_BUILD_DIR}'\n"
+  "export VELMORIX_PAYLOAD_DIR='${WINE_PAYLOAD_DIR}'\n"
+  "exec '${CMAKE_SOURCE_DIR}/cmake/wine-run.sh' \"$@\"\n")
+file(CHMOD ${CMAKE_BINARY_DIR}/wine-test-run.sh PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-test-run.sh)
 
 function(velmorix_windows_test name folder)
-  file(GLOB sources CONFIGURE_DEPENDS ${folder}/*.cpp)
+  # A test folder's driver/ holds helpers its tests share (the e2e installer driver).
+  file(GLOB sources CONFIGURE_DEPENDS ${folder}/*.cpp ${folder}/driver/*.cpp)
   if(NOT sources)
     return()
   endif()
@@ -118,7 +133,7 @@ function(velmorix_windows_test name folder)
   target_link_libraries(${name} PRIVATE velmorix_wizard gtest gmock ${ARGN})
   add_dependencies(${name} VelmorixSetup)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-    PROPERTIES ENVIRONMENT "${VELMORIX_TEST_ENVIRONMENT}" TIMEOUT 300)
+    PROPERTIES TIMEOUT 300)
 endfunction()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/windows)

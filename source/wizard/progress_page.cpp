@@ -1,0 +1,136 @@
+#include "wizard/progress_page.h"
+
+#include "engine/install_worker.h"
+#include "resource_ids.h"
+#include "shared/launch.h"
+#include "shared/raii.h"
+#include "shared/texts.h"
+#include "wizard/installer_instance.h"
+#include "wizard/page_frame.h"
+
+namespace {
+
+// Set by this page from a successful CreateThread until the end notice arrives. It
+// covers the moment before the new thread has set workerRunning, so that a click or a
+// close in that moment asks before anything is abandoned.
+bool g_workerStarted = false;
+
+bool WorkerActive(const InstallerState& state) { return g_workerStarted || state.workerRunning.load(); }
+
+void OnInitDialog(HWND page, InstallerState& state) {
+  state.installSucceeded = false;
+  state.cancelRequested = false;
+  state.extractionPaused = false;
+  state.errorText[0] = '\0';
+  state.createdFileCount = 0;
+  RestorePagePlacement(page, state.pagePlacement);
+  state.progressPageWindow = page;
+  if (state.modeRun) EnableWindow(GetDlgItem(page, IDC_PROGRESS_RUN_PROGRAM), FALSE);
+  SendDlgItemMessageA(page, IDC_PROGRESS_RUN_PROGRAM, BM_SETCHECK, BST_CHECKED, 0);
+  SendMessageA(page, WM_COMMAND, ID_START_WORKER, 0);
+}
+
+INT_PTR StartWorker(HWND page) {
+  DWORD threadId = 0;
+  // The page never waits for the thread, so its handle is not kept.
+  UniqueHandle thread(CreateThread(nullptr, 0, InstallWorker, &TheInstallerState(), 0, &threadId));
+  if (!thread) {
+    MessageBoxA(page, texts::kWorkerThreadFailed, texts::kErrorCaption, MB_OK);
+    SetDlgItemTextA(page, IDC_PROGRESS_BUTTON, texts::kCloseButton);
+    return TRUE;
+  }
+  g_workerStarted = true;
+  return FALSE;
+}
+
+// Holds the extraction while the question is open; Yes asks it to stop. The page stays:
+// the worker's end notice finishes a cancelled run.
+void AskToCancel(HWND page, InstallerState& state) {
+  if (state.extractionPaused) return;  // the question is already open (a second close)
+  state.extractionPaused = true;
+  if (MessageBoxA(page, texts::kCancelQuestion, texts::kCancelQuestionCaption, MB_YESNO) == IDYES) {
+    state.cancelRequested = true;
+  }
+  state.extractionPaused = false;
+}
+
+void OnButton(HWND page, InstallerState& state) {
+  if (WorkerActive(state)) {
+    AskToCancel(page, state);
+    return;
+  }
+  if (state.installSucceeded &&
+      SendDlgItemMessageA(page, IDC_PROGRESS_RUN_PROGRAM, BM_GETCHECK, 0, 0) == BST_CHECKED) {
+    LaunchProgramOrReport(page, state.installDir, texts::kProgramExeTail, texts::kProgramLaunchCaption);
+  }
+  SendMessageA(page, WM_CLOSE, 0, 0);
+}
+
+// Only what extraction wrote is undone; folders, workpath, shortcuts and registry stay.
+void DeleteCreatedFiles(const InstallerState& state) {
+  int count = state.createdFileCount;
+  if (count > kMaxCreatedFiles) count = kMaxCreatedFiles;
+  for (int i = 0; i < count; ++i) DeleteFileA(state.createdFiles[i]);
+}
+
+INT_PTR OnWorkerDone(HWND page, InstallerState& state) {
+  g_workerStarted = false;
+  if (state.installSucceeded) {
+    if (state.modeRun) {
+      // Nothing to decide in run mode: start the program and end at once.
+      SendMessageA(page, WM_COMMAND, IDC_PROGRESS_BUTTON, 0);
+    } else {
+      SetDlgItemTextA(state.progressPageWindow, IDC_PROGRESS_BUTTON, texts::kFinishButton);
+    }
+    return FALSE;
+  }
+  if (!state.cancelRequested) {
+    MessageBoxA(page, state.errorText, texts::kErrorCaption, MB_OK);
+    SetDlgItemTextA(state.progressPageWindow, IDC_PROGRESS_BUTTON, texts::kCloseButton);
+  }
+  DeleteCreatedFiles(state);
+  if (state.cancelRequested) SendMessageA(page, WM_CLOSE, 0, 0);
+  return TRUE;
+}
+
+INT_PTR OnCommand(HWND page, int commandId) {
+  InstallerState& state = TheInstallerState();
+  switch (commandId) {
+    case ID_START_WORKER:
+      return StartWorker(page);
+    case IDC_PROGRESS_BUTTON:
+      OnButton(page, state);
+      return TRUE;
+    case ID_WORKER_DONE:
+      return OnWorkerDone(page, state);
+    default:
+      return FALSE;
+  }
+}
+
+// A close from outside (the taskbar) while the worker runs is the Cancel button: ending
+// the process then would leave half-written files behind.
+void OnClose(HWND page, InstallerState& state) {
+  if (WorkerActive(state)) {
+    AskToCancel(page, state);
+    return;
+  }
+  ForwardClose(page);
+}
+
+}  // namespace
+
+INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      OnInitDialog(page, TheInstallerState());
+      return TRUE;
+    case WM_COMMAND:
+      return OnCommand(page, LOWORD(wParam));
+    case WM_CLOSE:
+      OnClose(page, TheInstallerState());
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}

@@ -1,0 +1,135 @@
+// Drives the real installer from another process, the way a user would: finds its
+// pages and message boxes, clicks, types keys, reads texts and states, and takes
+// screenshots. Also prepares and inspects what an installation touches (registry,
+// files). Plain Win32: the demo tool links it without GoogleTest.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "shared/raii.h"
+
+namespace driver {
+
+constexpr DWORD kTimeoutMs = 15000;
+
+// The three pages, each known by a control only it has.
+enum class Page { Mode, Settings, Progress };
+int PageControlId(Page page);
+const char* PageName(Page page);
+
+std::string EnvironmentValue(const char* name);
+std::string BuildDir();        // VELMORIX_BUILD_DIR
+std::string InstallerPath();   // VELMORIX_INSTALLER
+std::string PayloadDir();      // VELMORIX_PAYLOAD_DIR
+
+// One run of the installer. The destructor ends a process that is still running.
+class InstallerProcess {
+ public:
+  // `screenshotPrefix` names the screenshots of this run ("<prefix>-<n>-<page>.bmp").
+  explicit InstallerProcess(std::string screenshotPrefix);
+  ~InstallerProcess();
+  InstallerProcess(const InstallerProcess&) = delete;
+  InstallerProcess& operator=(const InstallerProcess&) = delete;
+
+  bool Start(const std::string& executable);
+  DWORD ProcessId() const { return processId_; }
+  DWORD ThreadId() const { return threadId_; }
+  bool Running() const;
+
+  // A visible page of this process; saves its screenshot. nullptr on timeout.
+  HWND WaitForPage(Page page, DWORD timeoutMs = kTimeoutMs);
+  // A visible message box of this process; nullptr on timeout.
+  HWND WaitForMessageBox(DWORD timeoutMs = kTimeoutMs);
+  // The visible message box, if any, at this moment.
+  HWND FindMessageBox() const;
+  // Waits for the process to end; false on timeout.
+  bool WaitForExit(DWORD timeoutMs, DWORD* exitCode);
+
+  // A key press delivered to the focused control through the installer's own loop.
+  bool PressKey(WORD virtualKey);
+  // The control that has the keyboard focus in the installer's thread.
+  HWND FocusedWindow() const;
+
+  void Screenshot(HWND window, const char* name);
+
+ private:
+  std::string prefix_;
+  int shots_ = 0;
+  UniqueHandle process_;
+  DWORD processId_ = 0;
+  DWORD threadId_ = 0;
+};
+
+// Controls and windows (any process).
+HWND Control(HWND page, int id);
+std::string WindowText(HWND window);            // WM_GETTEXT, in the ANSI code page
+std::string ControlText(HWND page, int id);
+bool SetControlText(HWND page, int id, const std::string& text);
+bool IsControlEnabled(HWND page, int id);
+bool IsControlChecked(HWND page, int id);
+bool Click(HWND page, int id);                  // posted BM_CLICK: a modal box cannot block us
+RECT WindowRect(HWND window);
+bool MoveWindowTo(HWND window, int left, int top);
+bool WaitForControlText(HWND page, int id, const std::string& text, DWORD timeoutMs = kTimeoutMs);
+bool WaitUntilHidden(HWND window, DWORD timeoutMs = kTimeoutMs);
+// Polls `condition` every 20 ms until it holds or the time is up.
+template <typename Condition>
+bool WaitFor(Condition condition, DWORD timeoutMs = kTimeoutMs) {
+  const ULONGLONG end = GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (condition()) return true;
+    if (GetTickCount64() >= end) return false;
+    Sleep(20);
+  }
+}
+
+// Message boxes: the text is the static control 0xFFFF; buttons IDOK, IDYES, IDNO...
+std::string MessageBoxText(HWND box);
+bool PressMessageBoxButton(HWND box, int buttonId);
+
+// A top-level window of class `className` belonging to a process other than `notProcess`.
+HWND WaitForForeignWindow(const char* className, DWORD notProcess, DWORD timeoutMs = kTimeoutMs);
+HWND FindForeignWindow(const char* className, DWORD notProcess);
+// Asks the window to close and waits for its process to end; ends it by force otherwise.
+bool CloseForeignWindow(HWND window, DWORD timeoutMs = kTimeoutMs);
+
+// A BMP of the window's screen rectangle.
+bool SaveWindowBitmap(HWND window, const std::string& path);
+std::string ScreenshotFolder();  // $VELMORIX_BUILD_DIR\screenshots, created on demand
+
+// The uninstall entry HKLM\...\Uninstall\Velmorix in the 64-bit view.
+bool WriteUninstallLocation(const void* data, DWORD size);
+bool WriteUninstallLocation(const std::string& location);  // REG_SZ with its terminator
+bool ReadUninstallValue(const char* name, std::string* value);
+void RemoveUninstallEntry();
+// The .qzp association keys the installer writes under HKEY_CLASSES_ROOT.
+void RemoveFileAssociation();
+
+// Files.
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+bool ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes);
+bool WriteWholeFile(const std::string& path, const void* data, std::size_t size);
+bool CreateFolders(const std::string& path);
+void DeleteTree(const std::string& path);      // a folder and everything in it, or a file
+std::vector<std::string> FilesUnder(const std::string& folder);  // recursive, full paths
+std::string CommonFolder(int csidl);           // SHGetFolderPathA
+
+// Sets an environment variable of this process (inherited by the installer) for a scope.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const std::string& value);
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  std::string name_;
+  std::string old_;
+  bool hadOld_ = false;
+};
+
+}  // namespace driver

@@ -1,0 +1,122 @@
+#include "e2e/e2e_fixture.h"
+
+#include <cstring>
+#include <vector>
+
+#include "engine/archive_reader.h"
+
+namespace e2e {
+
+std::string DefaultFolder(const char* variable) {
+  return driver::EnvironmentValue(variable) + "\\Tarkweller\\Velmorix";
+}
+
+std::string DesktopShortcut() { return driver::CommonFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + "\\Velmorix.lnk"; }
+
+std::string StartMenuShortcut() {
+  return driver::CommonFolder(CSIDL_COMMON_PROGRAMS) + "\\Tarkweller\\Velmorix.lnk";
+}
+
+::testing::AssertionResult PayloadUnpacked(const std::string& archiveName, const std::string& folder,
+                                           std::vector<std::string>* entryFolders) {
+  std::vector<unsigned char> archive;
+  const std::string archivePath = driver::PayloadDir() + "\\" + archiveName;
+  if (!driver::ReadWholeFile(archivePath, &archive)) {
+    return ::testing::AssertionFailure() << "cannot read " << archivePath;
+  }
+  ArchiveView view;
+  if (ValidateArchive(archive.data(), archive.size(), &view) != ArchiveError::None) {
+    return ::testing::AssertionFailure() << archivePath << " is not a valid archive";
+  }
+  std::size_t offset = view.dataOffset;
+  for (std::int32_t i = 0; i < view.count; ++i) {
+    const PayloadEntry entry = ReadPayloadEntry(view, i);
+    const std::string relative = entry.relativeFolder;  // "\" or "\a\b\"
+    const std::string installed = folder + relative + PayloadFileName(entry);
+    if (entryFolders) entryFolders->push_back(folder + relative.substr(0, relative.size() - 1));
+    const auto size = static_cast<std::size_t>(entry.size);
+    std::vector<unsigned char> bytes;
+    if (!driver::ReadWholeFile(installed, &bytes)) return ::testing::AssertionFailure() << "missing " << installed;
+    if (bytes.size() != size || (size > 0 && std::memcmp(bytes.data(), archive.data() + offset, size) != 0)) {
+      return ::testing::AssertionFailure() << installed << " differs from the archive";
+    }
+    std::vector<unsigned char> source;
+    if (!driver::ReadWholeFile(entry.sourcePath, &source) || source != bytes) {
+      return ::testing::AssertionFailure() << installed << " differs from " << entry.sourcePath;
+    }
+    offset += size;
+  }
+  return ::testing::AssertionSuccess() << view.count << " files";
+}
+
+std::string MakeInstallerWithBigPayload(const std::string& folder, int fileCount, std::size_t fileSize) {
+  driver::CreateFolders(folder);
+  const std::string copy = folder + "\\VelmorixSetup.exe";
+  if (!CopyFileA(driver::InstallerPath().c_str(), copy.c_str(), FALSE)) return std::string();
+
+  const std::size_t count = static_cast<std::size_t>(fileCount);
+  std::vector<unsigned char> archive(kPayloadHeaderSize + count * (kPayloadEntrySize + fileSize), 0x5A);
+  const std::int32_t entryCount = fileCount;
+  std::memcpy(archive.data(), &entryCount, sizeof(entryCount));
+  for (std::size_t i = 0; i < count; ++i) {
+    PayloadEntry entry{};
+    std::snprintf(entry.sourcePath, sizeof(entry.sourcePath), "Z:\\big\\file%03u.bin", static_cast<unsigned>(i));
+    std::strcpy(entry.relativeFolder, "\\");
+    entry.size = fileSize;
+    std::memcpy(archive.data() + kPayloadHeaderSize + i * kPayloadEntrySize, &entry, sizeof(entry));
+  }
+  HANDLE update = BeginUpdateResourceA(copy.c_str(), FALSE);
+  if (!update) return std::string();
+  const BOOL replaced = UpdateResourceA(update, "Binary", MAKEINTRESOURCEA(109),
+                                        MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT), archive.data(),
+                                        static_cast<DWORD>(archive.size()));
+  if (!EndUpdateResourceA(update, !replaced) || !replaced) return std::string();
+  return copy;
+}
+
+void InstallerTest::CleanMachine() {
+  for (const char* windowClass : {kSampleAppClass, kSampleUninstallClass}) {
+    while (HWND window = driver::FindForeignWindow(windowClass, 0)) {
+      if (!driver::CloseForeignWindow(window, 5000)) break;
+    }
+  }
+  driver::RemoveUninstallEntry();
+  driver::RemoveFileAssociation();
+  driver::DeleteTree(DesktopShortcut());
+  driver::DeleteTree(driver::CommonFolder(CSIDL_COMMON_PROGRAMS) + "\\Tarkweller");
+  for (const char* variable : {"PROGRAMFILES", "ALLUSERSPROFILE", "TEMP"}) {
+    driver::DeleteTree(driver::EnvironmentValue(variable) + "\\Tarkweller");
+  }
+  driver::DeleteTree(kScratch);
+  driver::DeleteTree("C:\\velmorix e2e");
+  driver::DeleteTree("C:\\velmorix.exe");
+}
+
+void InstallerTest::SetUp() { CleanMachine(); }
+
+void InstallerTest::TearDown() {
+  installer_.reset();
+  CleanMachine();
+}
+
+driver::InstallerProcess& InstallerTest::Start(const std::string& executable) {
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  installer_ = std::make_unique<driver::InstallerProcess>(std::string(info->test_suite_name()) + "." + info->name());
+  EXPECT_TRUE(installer_->Start(executable)) << "cannot start " << executable;
+  return *installer_;
+}
+
+void InstallerTest::ExpectExitZero() {
+  DWORD exitCode = 99;
+  ASSERT_TRUE(installer_->WaitForExit(driver::kTimeoutMs, &exitCode)) << "the installer did not end";
+  EXPECT_EQ(exitCode, 0u);
+}
+
+HWND InstallerTest::OpenSettingsPage(HWND* modePage) {
+  HWND mode = installer_->WaitForPage(driver::Page::Mode);
+  if (modePage) *modePage = mode;
+  if (!mode || !driver::Click(mode, 1032)) return nullptr;
+  return installer_->WaitForPage(driver::Page::Settings);
+}
+
+}  // namespace e2e

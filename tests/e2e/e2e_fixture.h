@@ -1,0 +1,51 @@
+// What every end-to-end case shares: a clean machine before and after, the running
+// installer, and checks of an unpacked payload.
+#pragma once
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <memory>
+#include <string>
+
+#include "e2e/driver/installer_driver.h"
+
+namespace e2e {
+
+constexpr char kScratch[] = "C:\\velmorix-e2e";
+constexpr char kSampleAppClass[] = "VelmorixSampleApp";
+constexpr char kSampleUninstallClass[] = "VelmorixSampleUninstall";
+
+// "<PROGRAMFILES>\Tarkweller\Velmorix" and the like.
+std::string DefaultFolder(const char* variable);
+std::string DesktopShortcut();
+std::string StartMenuShortcut();
+
+// Every entry of the staged archive `archiveName` (program.bin, work.bin) lies under
+// `folder`, byte-identical to the file it was packed from. Returns the folders the
+// archive's entries live in (folder itself and every sub-folder).
+::testing::AssertionResult PayloadUnpacked(const std::string& archiveName, const std::string& folder,
+                                           std::vector<std::string>* entryFolders = nullptr);
+
+// A copy of the installer whose program archive (109) is `fileCount` files of
+// `fileSize` bytes each, slow enough to unpack for a cancel.
+std::string MakeInstallerWithBigPayload(const std::string& folder, int fileCount, std::size_t fileSize);
+
+class InstallerTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Starts the installer (by default the built one); fails the test when it cannot.
+  driver::InstallerProcess& Start(const std::string& executable = driver::InstallerPath());
+  driver::InstallerProcess& Installer() { return *installer_; }
+  // Waits for the end of the installer and expects exit code 0.
+  void ExpectExitZero();
+  // The mode page's Next with Install chosen, then the settings page.
+  HWND OpenSettingsPage(HWND* modePage = nullptr);
+
+ private:
+  static void CleanMachine();
+  std::unique_ptr<driver::InstallerProcess> installer_;
+};
+
+}  // namespace e2e

@@ -1,0 +1,195 @@
+// The mode page driven from outside: what it shows, what it finds in the registry,
+// Remove, and the keys and placement rules of the page frame.
+#include <string>
+
+#include "e2e/e2e_fixture.h"
+
+namespace e2e {
+namespace {
+
+using driver::Click;
+using driver::ControlText;
+using driver::IsControlChecked;
+using driver::IsControlEnabled;
+using driver::Page;
+
+constexpr int kNext = 1032, kCancel = 1031, kInstall = 1003, kRun = 1004, kRepair = 1005, kRemove = 1007;
+
+class ModePageTest : public InstallerTest {};
+
+TEST_F(ModePageTest, FreshMachineOffersInstallAndRunOnACentredPage) {
+  Start();
+  HWND page = Installer().WaitForPage(Page::Mode);
+  ASSERT_NE(page, nullptr);
+  // Code page 1251 bytes, spelled out so that a wrong code page cannot pass.
+  EXPECT_EQ(ControlText(page, kNext), "\xC4\xE0\xEB\xE5\xE5 >");
+  EXPECT_EQ(driver::WindowText(page), "Установка приложения Velmorix");
+  EXPECT_EQ(ControlText(page, kCancel), "Отмена");
+  EXPECT_EQ(ControlText(page, kInstall), "Установить");
+  EXPECT_EQ(ControlText(page, kRun), "Запустить");
+  EXPECT_EQ(ControlText(page, kRepair), "Восстановить");
+  EXPECT_EQ(ControlText(page, kRemove), "Удалить");
+  EXPECT_EQ(ControlText(page, 1006), "Вас приветствует установщик программы Velmorix");
+
+  EXPECT_TRUE(IsControlChecked(page, kInstall));
+  EXPECT_FALSE(IsControlChecked(page, kRun));
+  EXPECT_TRUE(IsControlEnabled(page, kInstall));
+  EXPECT_TRUE(IsControlEnabled(page, kRun));
+  EXPECT_FALSE(IsControlEnabled(page, kRepair));
+  EXPECT_FALSE(IsControlEnabled(page, kRemove));
+
+  RECT area{};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+  const RECT rect = driver::WindowRect(page);
+  EXPECT_NEAR((rect.left + rect.right) / 2, (area.left + area.right) / 2, 2);
+  EXPECT_NEAR((rect.top + rect.bottom) / 2, (area.top + area.bottom) / 2, 2);
+}
+
+TEST_F(ModePageTest, EarlierInstallationEnablesReinstallAndRemove) {
+  ASSERT_TRUE(driver::WriteUninstallLocation(std::string(kScratch) + "\\earlier"));
+  Start();
+  HWND page = Installer().WaitForPage(Page::Mode);
+  ASSERT_NE(page, nullptr);
+  EXPECT_TRUE(IsControlEnabled(page, kRepair));
+  EXPECT_TRUE(IsControlEnabled(page, kRemove));
+  EXPECT_TRUE(IsControlChecked(page, kInstall));
+}
+
+TEST_F(ModePageTest, OverlongInstallLocationIsIgnored) {
+  const std::string location = "C:\\" + std::string(296, 'x');  // 299 characters and the terminator
+  ASSERT_TRUE(driver::WriteUninstallLocation(location));
+  Start();
+  HWND page = Installer().WaitForPage(Page::Mode);
+  ASSERT_NE(page, nullptr);
+  EXPECT_FALSE(IsControlEnabled(page, kRepair));
+  EXPECT_FALSE(IsControlEnabled(page, kRemove));
+  EXPECT_TRUE(Installer().Running());
+  ASSERT_TRUE(Click(page, kCancel));
+  ExpectExitZero();
+}
+
+TEST_F(ModePageTest, RemoveStartsTheUninstallerAndEnds) {
+  const std::string folder = std::string(kScratch) + "\\installed";
+  ASSERT_TRUE(driver::CreateFolders(folder));
+  ASSERT_TRUE(CopyFileA((driver::BuildDir() + "\\samples\\Uninstall.exe").c_str(),
+                        (folder + "\\Uninstall.exe").c_str(), FALSE))
+      << driver::BuildDir() << " error " << GetLastError();
+  ASSERT_TRUE(driver::WriteUninstallLocation(folder));
+  Start();
+  HWND page = Installer().WaitForPage(Page::Mode);
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(Click(page, kRemove));
+  ASSERT_TRUE(Click(page, kNext));
+  ExpectExitZero();
+  HWND uninstaller = driver::WaitForForeignWindow(kSampleUninstallClass, Installer().ProcessId());
+  ASSERT_NE(uninstaller, nullptr) << "the uninstaller did not start";
+  EXPECT_TRUE(driver::CloseForeignWindow(uninstaller));
+}
+
+TEST_F(ModePageTest, RemoveWithoutUninstallerReportsFileNotFoundAndEnds) {
+  const std::string folder = std::string(kScratch) + "\\empty";
+  ASSERT_TRUE(driver::CreateFolders(folder));
+  ASSERT_TRUE(driver::WriteUninstallLocation(folder));
+  Start();
+  HWND page = Installer().WaitForPage(Page::Mode);
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(Click(page, kRemove));
+  ASSERT_TRUE(Click(page, kNext));
+  HWND box = Installer().WaitForMessageBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(driver::MessageBoxText(box), "The specified file was not found.");
+  EXPECT_EQ(driver::WindowText(box), "Не удалось запустить Uninstall.exe");
+  EXPECT_TRUE(Installer().Running()) << "the installer must wait for OK";
+  ASSERT_TRUE(driver::PressMessageBoxButton(box, IDOK));
+  ExpectExitZero();
+}
+
+// An unquoted command line would start C:\velmorix.exe with "e2e\dir\Uninstall.exe" as
+// its argument; the quoted one starts the uninstaller.
+TEST_F(ModePageTest, RemoveFromAFolderWithASpaceStartsTheUninstallerNotADecoy) {
+  const std::string folder = "C:\\velmorix e2e\\dir";
+  ASSERT_TRUE(driver::CreateFolders(folder));
+  const std::string samples = driver::BuildDir() + "\\samples";
+  ASSERT_TRUE(CopyFileA((samples + "\\Uninstall.exe").c_str(), (folder + "\\Uninstall.exe").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA((samples + "\\Velmorix.exe").c_str(), "C:\\velmorix.exe", FALSE));
+  ASSERT_TRUE(driver::WriteUninstallLocation(folder));
+  Start();
+  HWND page = Installer().WaitForPage(Page::Mode);
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(Click(page, kRemove));
+  ASSERT_TRUE(Click(page, kNext));
+  ExpectExitZero();
+  HWND uninstaller = driver::WaitForForeignWindow(kSampleUninstallClass, Installer().ProcessId());
+  ASSERT_NE(uninstaller, nullptr);
+  EXPECT_EQ(driver::FindForeignWindow(kSampleAppClass, Installer().ProcessId()), nullptr) << "the decoy ran";
+  EXPECT_TRUE(driver::CloseForeignWindow(uninstaller));
+}
+
+// Escape goes to the dialog manager, which turns it into IDCANCEL: nothing handles it.
+// The Tab after it shows that the key was processed before we look.
+TEST_F(ModePageTest, EscapeDoesNothingAndCancelEnds) {
+  Start();
+  HWND page = Installer().WaitForPage(Page::Mode);
+  ASSERT_NE(page, nullptr);
+  HWND before = Installer().FocusedWindow();
+  ASSERT_NE(before, nullptr);
+  ASSERT_TRUE(Installer().PressKey(VK_ESCAPE));
+  ASSERT_TRUE(Installer().PressKey(VK_TAB));
+  ASSERT_TRUE(driver::WaitFor([&] { return Installer().FocusedWindow() != before; }));
+  EXPECT_TRUE(Installer().Running());
+  EXPECT_TRUE(IsWindowVisible(page));
+  EXPECT_EQ(Installer().FindMessageBox(), nullptr);
+  ASSERT_TRUE(Click(page, kCancel));
+  ExpectExitZero();
+}
+
+TEST_F(ModePageTest, EnterPressesNext) {
+  Start();
+  HWND page = Installer().WaitForPage(Page::Mode);
+  ASSERT_NE(page, nullptr);
+  ASSERT_EQ(Installer().FocusedWindow(), driver::Control(page, kNext));
+  ASSERT_TRUE(Installer().PressKey(VK_RETURN));
+  EXPECT_NE(Installer().WaitForPage(Page::Settings), nullptr);
+  EXPECT_FALSE(IsWindowVisible(page));
+}
+
+// Arrow keys never reach the dialog manager, so they cannot move the radio selection.
+TEST_F(ModePageTest, ArrowKeysDoNotMoveTheSelection) {
+  ASSERT_TRUE(driver::WriteUninstallLocation(std::string(kScratch) + "\\earlier"));
+  Start();
+  HWND page = Installer().WaitForPage(Page::Mode);
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(Click(page, kRun));  // selects Run and gives it the focus
+  HWND run = driver::Control(page, kRun);
+  ASSERT_TRUE(driver::WaitFor([&] { return Installer().FocusedWindow() == run; }));
+  ASSERT_TRUE(Installer().PressKey(VK_DOWN));
+  ASSERT_TRUE(Installer().PressKey(VK_TAB));
+  ASSERT_TRUE(driver::WaitFor([&] { return Installer().FocusedWindow() != run; }));
+  EXPECT_TRUE(IsControlChecked(page, kRun));
+  EXPECT_FALSE(IsControlChecked(page, kRepair));
+  EXPECT_FALSE(IsControlChecked(page, kInstall));
+}
+
+TEST_F(ModePageTest, PagesOpenWhereTheLastOneStoodAndBackShowsTheModePageUnmoved) {
+  Start();
+  HWND mode = Installer().WaitForPage(Page::Mode);
+  ASSERT_NE(mode, nullptr);
+  ASSERT_TRUE(driver::MoveWindowTo(mode, 37, 41));
+  ASSERT_TRUE(driver::WaitFor([&] { return driver::WindowRect(mode).left == 37; }));
+  ASSERT_TRUE(Click(mode, kNext));
+  HWND settings = Installer().WaitForPage(Page::Settings);
+  ASSERT_NE(settings, nullptr);
+  EXPECT_EQ(driver::WindowRect(settings).left, 37);
+  EXPECT_EQ(driver::WindowRect(settings).top, 41);
+
+  ASSERT_TRUE(driver::MoveWindowTo(settings, 150, 120));
+  ASSERT_TRUE(Click(settings, 3));  // "< Назад"
+  ASSERT_TRUE(driver::WaitUntilHidden(settings));
+  ASSERT_EQ(Installer().WaitForPage(Page::Mode), mode);
+  EXPECT_EQ(driver::WindowRect(mode).left, 37);
+  EXPECT_EQ(driver::WindowRect(mode).top, 41);
+  EXPECT_TRUE(IsControlChecked(mode, kInstall));
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,228 @@
+// Whole installations through the wizard: success, run without installing, cancel,
+// a failure after unpacking, and the access lists the work folders get.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_fixture.h"
+
+namespace e2e {
+namespace {
+
+using driver::Click;
+using driver::ControlText;
+using driver::Page;
+
+constexpr int kButton = 1028, kRunProgram = 1022;
+
+class ProgressPageTest : public InstallerTest {
+ protected:
+  // Mode page Next, settings page (optionally other folders / shortcuts off) Next.
+  HWND InstallThroughTheWizard(const std::string& installDir = std::string(), const std::string& workDir = std::string(),
+                               bool shortcuts = true) {
+    HWND settings = OpenSettingsPage();
+    if (!settings) return nullptr;
+    if (!installDir.empty()) driver::SetControlText(settings, 1015, installDir);
+    if (!workDir.empty()) driver::SetControlText(settings, 1023, workDir);
+    if (!shortcuts) {
+      Click(settings, 1019);
+      Click(settings, 1020);
+      driver::WaitFor([&] {
+        return !driver::IsControlChecked(settings, 1019) && !driver::IsControlChecked(settings, 1020);
+      });
+    }
+    Click(settings, 1030);
+    return Installer().WaitForPage(Page::Progress);
+  }
+
+  void UntickRunProgram(HWND progress) {
+    ASSERT_TRUE(Click(progress, kRunProgram));
+    ASSERT_TRUE(driver::WaitFor([&] { return !driver::IsControlChecked(progress, kRunProgram); }));
+  }
+};
+
+TEST_F(ProgressPageTest, DefaultInstallationWithBothShortcutsStartsTheProgram) {
+  const std::string installDir = DefaultFolder("PROGRAMFILES");
+  const std::string workDir = DefaultFolder("ALLUSERSPROFILE");
+  Start();
+  HWND progress = InstallThroughTheWizard();
+  ASSERT_NE(progress, nullptr);
+  ASSERT_TRUE(driver::WaitForControlText(progress, kButton, "Готово")) << ControlText(progress, kButton);
+  EXPECT_TRUE(driver::IsControlChecked(progress, kRunProgram));
+
+  EXPECT_TRUE(PayloadUnpacked("program.bin", installDir));
+  EXPECT_TRUE(PayloadUnpacked("work.bin", workDir));
+  std::vector<unsigned char> workpath;
+  ASSERT_TRUE(driver::ReadWholeFile(installDir + "\\workpath", &workpath));
+  EXPECT_EQ(std::string(workpath.begin(), workpath.end()), workDir);
+  std::string location;
+  ASSERT_TRUE(driver::ReadUninstallValue("InstallLocation", &location));
+  EXPECT_EQ(location, installDir);
+  EXPECT_TRUE(driver::FileExists(DesktopShortcut()));
+  EXPECT_TRUE(driver::FileExists(StartMenuShortcut()));
+
+  ASSERT_TRUE(Click(progress, kButton));
+  ExpectExitZero();
+  HWND program = driver::WaitForForeignWindow(kSampleAppClass, Installer().ProcessId());
+  ASSERT_NE(program, nullptr) << "the installed program did not start";
+  EXPECT_TRUE(driver::CloseForeignWindow(program));
+}
+
+TEST_F(ProgressPageTest, NoShortcutsWhenBothAreUnticked) {
+  const std::string installDir = std::string(kScratch) + "\\plain\\program";
+  Start();
+  HWND progress = InstallThroughTheWizard(installDir, std::string(kScratch) + "\\plain\\work", false);
+  ASSERT_NE(progress, nullptr);
+  ASSERT_TRUE(driver::WaitForControlText(progress, kButton, "Готово")) << ControlText(progress, kButton);
+  EXPECT_FALSE(driver::FileExists(DesktopShortcut()));
+  EXPECT_FALSE(driver::FileExists(StartMenuShortcut()));
+  std::string location;
+  ASSERT_TRUE(driver::ReadUninstallValue("InstallLocation", &location));
+  EXPECT_EQ(location, installDir);
+  UntickRunProgram(progress);
+  ASSERT_TRUE(Click(progress, kButton));
+  ExpectExitZero();
+  EXPECT_EQ(driver::FindForeignWindow(kSampleAppClass, Installer().ProcessId()), nullptr);
+}
+
+TEST_F(ProgressPageTest, RunWithoutInstallingUnpacksToTempAndStartsTheProgram) {
+  const std::string folder = driver::EnvironmentValue("TEMP") + "\\Tarkweller\\Velmorix_Temp";
+  Start();
+  HWND mode = Installer().WaitForPage(Page::Mode);
+  ASSERT_NE(mode, nullptr);
+  ASSERT_TRUE(Click(mode, 1004));
+  ASSERT_TRUE(Click(mode, 1032));
+  ExpectExitZero();  // no click: the page finishes by itself
+  HWND program = driver::WaitForForeignWindow(kSampleAppClass, Installer().ProcessId());
+  ASSERT_NE(program, nullptr);
+  EXPECT_TRUE(driver::CloseForeignWindow(program));
+  EXPECT_TRUE(PayloadUnpacked("program.bin", folder));
+  EXPECT_TRUE(PayloadUnpacked("work.bin", folder));
+  std::string location;
+  EXPECT_FALSE(driver::ReadUninstallValue("InstallLocation", &location)) << "run mode writes no registry";
+}
+
+TEST_F(ProgressPageTest, CancelAnsweredNoGoesOnAndYesDeletesEverythingWritten) {
+  const std::string installer = MakeInstallerWithBigPayload(std::string(kScratch) + "\\big", 40, 512 * 1024);
+  ASSERT_FALSE(installer.empty());
+  const std::string installDir = std::string(kScratch) + "\\cancel\\program";
+  const std::string workDir = std::string(kScratch) + "\\cancel\\work";
+  Start(installer);
+  HWND progress = InstallThroughTheWizard(installDir, workDir, false);
+  ASSERT_NE(progress, nullptr);
+  ASSERT_TRUE(driver::WaitFor([&] { return !driver::FilesUnder(installDir).empty(); }));
+
+  ASSERT_TRUE(Click(progress, kButton));
+  HWND question = Installer().WaitForMessageBox();
+  ASSERT_NE(question, nullptr);
+  EXPECT_EQ(driver::MessageBoxText(question), "Вы действительно хотите отменить распаковку?");
+  EXPECT_EQ(driver::WindowText(question), "Установка Velmorix");
+  const std::size_t filesBefore = driver::FilesUnder(installDir).size();
+  ASSERT_TRUE(driver::PressMessageBoxButton(question, IDNO));
+  ASSERT_TRUE(driver::WaitFor([&] { return driver::FilesUnder(installDir).size() > filesBefore; }))
+      << "unpacking did not go on after No";
+
+  ASSERT_TRUE(Click(progress, kButton));
+  question = Installer().WaitForMessageBox();
+  ASSERT_NE(question, nullptr);
+  ASSERT_TRUE(driver::PressMessageBoxButton(question, IDYES));
+  DWORD exitCode = 99;
+  bool errorBoxSeen = false;
+  ASSERT_TRUE(driver::WaitFor([&] {
+    if (HWND box = Installer().FindMessageBox()) errorBoxSeen = errorBoxSeen || box != question;
+    return Installer().WaitForExit(0, &exitCode);
+  }));
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_FALSE(errorBoxSeen);
+  EXPECT_TRUE(driver::FilesUnder(installDir).empty());
+  EXPECT_TRUE(driver::FilesUnder(workDir).empty());
+}
+
+// A folder standing where the desktop shortcut goes makes that step fail after both
+// archives were unpacked.
+TEST_F(ProgressPageTest, FailureAfterUnpackingIsShownAndTheFilesAreDeleted) {
+  ASSERT_TRUE(driver::CreateFolders(DesktopShortcut()));
+  const std::string installDir = std::string(kScratch) + "\\fail\\program";
+  const std::string workDir = std::string(kScratch) + "\\fail\\work";
+  Start();
+  HWND progress = InstallThroughTheWizard(installDir, workDir, true);
+  ASSERT_NE(progress, nullptr);
+  HWND box = Installer().WaitForMessageBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(driver::WindowText(box), "Ошибка");
+  EXPECT_EQ(driver::MessageBoxText(box), "Невозможно создать ярлык на рабочем столе");
+  ASSERT_TRUE(driver::PressMessageBoxButton(box, IDOK));
+  ASSERT_TRUE(driver::WaitForControlText(progress, kButton, "Закрыть"));
+  ASSERT_TRUE(driver::WaitFor([&] {
+    const std::vector<std::string> left = driver::FilesUnder(installDir);
+    // The workpath file is not an unpacked file and stays.
+    return driver::FilesUnder(workDir).empty() && left.size() == 1 && left[0] == installDir + "\\workpath";
+  })) << driver::FilesUnder(installDir).size() << " files left";
+  ASSERT_TRUE(Click(progress, kButton));
+  ExpectExitZero();
+  EXPECT_EQ(driver::FindForeignWindow(kSampleAppClass, Installer().ProcessId()), nullptr);
+}
+
+std::string Normalised(std::string folder) {
+  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  if (!folder.empty()) CharUpperBuffA(&folder[0], static_cast<DWORD>(folder.size()));
+  return folder;
+}
+
+bool GrantsUsers(const std::string& sddl) {
+  return sddl.find("S-1-5-32-545") != std::string::npos || sddl.find(";BU)") != std::string::npos;
+}
+
+TEST_F(ProgressPageTest, EveryWorkFolderGetsUsersAccessAndNoProgramFolderDoes) {
+  const std::string installDir = std::string(kScratch) + "\\acl\\program";
+  const std::string workDir = std::string(kScratch) + "\\acl\\work";
+  const std::string trace = std::string(kScratch) + "\\access-trace.txt";
+  ASSERT_TRUE(driver::CreateFolders(kScratch));
+  driver::ScopedEnvironment traceVariable("VELMORIX_ACCESS_TRACE", trace);
+  Start();
+  HWND progress = InstallThroughTheWizard(installDir, workDir, false);
+  ASSERT_NE(progress, nullptr);
+  ASSERT_TRUE(driver::WaitForControlText(progress, kButton, "Готово"));
+  std::vector<std::string> workFolders;
+  ASSERT_TRUE(PayloadUnpacked("work.bin", workDir, &workFolders));
+  UntickRunProgram(progress);
+  ASSERT_TRUE(Click(progress, kButton));
+  ExpectExitZero();
+
+  std::vector<unsigned char> bytes;
+  ASSERT_TRUE(driver::ReadWholeFile(trace, &bytes));
+  std::vector<std::pair<std::string, std::string>> lines;  // folder, SDDL
+  std::string text(bytes.begin(), bytes.end());
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::size_t tab = line.find('\t');
+    if (tab != std::string::npos) lines.emplace_back(Normalised(line.substr(0, tab)), line.substr(tab + 1));
+    at = end + 1;
+  }
+  // Every folder from the work folder down to each entry's folder was created here.
+  std::vector<std::string> expected;
+  for (const std::string& folder : workFolders) {
+    for (std::string f = folder; f.size() >= workDir.size(); f = f.substr(0, f.rfind('\\'))) {
+      expected.push_back(Normalised(f));
+    }
+  }
+  std::sort(expected.begin(), expected.end());
+  expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+  ASSERT_FALSE(expected.empty());
+  for (const std::string& folder : expected) {
+    const bool granted = std::any_of(lines.begin(), lines.end(), [&](const auto& line) {
+      return line.first == folder && GrantsUsers(line.second);
+    });
+    EXPECT_TRUE(granted) << folder;
+  }
+  const std::string programPrefix = Normalised(installDir);
+  for (const auto& line : lines) {
+    EXPECT_NE(line.first.rfind(programPrefix, 0), 0u) << "access list applied to " << line.first;
+  }
+}
+
+}  // namespace
+}  // namespace e2e

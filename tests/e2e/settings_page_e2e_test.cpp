@@ -1,0 +1,122 @@
+// The settings page driven from outside: defaults, folder creation failures, reinstall.
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_fixture.h"
+
+namespace e2e {
+namespace {
+
+using driver::Click;
+using driver::ControlText;
+using driver::IsControlChecked;
+using driver::IsControlEnabled;
+using driver::Page;
+
+constexpr int kNext = 1030, kCancel = 1029, kInstallBrowse = 1014, kInstallEdit = 1015, kDesktop = 1019,
+              kQuickLaunch = 1020, kWorkEdit = 1023;
+
+class SettingsPageTest : public InstallerTest {};
+
+TEST_F(SettingsPageTest, InstallingProposesTheDefaultFoldersAndBothShortcuts) {
+  Start();
+  HWND page = OpenSettingsPage();
+  ASSERT_NE(page, nullptr);
+  EXPECT_EQ(ControlText(page, kInstallEdit), DefaultFolder("PROGRAMFILES"));
+  EXPECT_EQ(ControlText(page, kWorkEdit), DefaultFolder("ALLUSERSPROFILE"));
+  EXPECT_TRUE(IsControlChecked(page, kDesktop));
+  EXPECT_TRUE(IsControlChecked(page, kQuickLaunch));
+  EXPECT_TRUE(IsControlEnabled(page, kInstallEdit));
+  EXPECT_TRUE(IsControlEnabled(page, kInstallBrowse));
+  ASSERT_TRUE(Click(page, kCancel));
+  ExpectExitZero();
+  EXPECT_FALSE(driver::FolderExists(DefaultFolder("PROGRAMFILES"))) << "Cancel must create nothing";
+}
+
+TEST_F(SettingsPageTest, FolderThatCannotBeCreatedIsReportedOnceAndThePageStays) {
+  const std::string blocker = std::string(kScratch) + "\\file";
+  ASSERT_TRUE(driver::CreateFolders(kScratch));
+  ASSERT_TRUE(driver::WriteWholeFile(blocker, "x", 1));
+  const std::string folder = blocker + "\\sub";
+  Start();
+  HWND page = OpenSettingsPage();
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(driver::SetControlText(page, kInstallEdit, folder));
+  ASSERT_TRUE(Click(page, kNext));
+  HWND box = Installer().WaitForMessageBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(driver::WindowText(box), "Ошибка");
+  const std::string text = driver::MessageBoxText(box);
+  ASSERT_EQ(text.rfind(folder + "\n", 0), 0u) << text;
+  const std::string sentence = text.substr(folder.size() + 1);
+  EXPECT_TRUE(sentence == "Невозможно создать указанную директорию, неизвестный путь" ||
+              sentence == "Невозможно создать указанную директорию, нет прав" ||
+              sentence == "Невозможно создать указанную директорию")
+      << sentence;
+  ASSERT_TRUE(driver::PressMessageBoxButton(box, IDOK));
+  ASSERT_TRUE(driver::WaitFor([&] { return Installer().FindMessageBox() == nullptr; }));
+  EXPECT_TRUE(IsWindowVisible(page));
+  EXPECT_EQ(ControlText(page, kInstallEdit), folder);
+  EXPECT_FALSE(driver::FolderExists(DefaultFolder("ALLUSERSPROFILE"))) << "the work folder is not attempted";
+  EXPECT_TRUE(Installer().Running());
+}
+
+// Reinstall: the recorded install folder is locked, the work folder comes back from the
+// workpath file, and both archives are written again over what is there.
+TEST_F(SettingsPageTest, ReinstallReadsTheWorkFolderBackAndOverwritesTheFiles) {
+  const std::string program = std::string(kScratch) + "\\re\\program";
+  const std::string work = std::string(kScratch) + "\\re\\data";
+  ASSERT_TRUE(driver::CreateFolders(program));
+  ASSERT_TRUE(driver::WriteWholeFile(program + "\\workpath", work.data(), work.size()));
+  ASSERT_TRUE(driver::WriteWholeFile(program + "\\Velmorix.exe", "stale", 5));
+  ASSERT_TRUE(driver::WriteUninstallLocation(program));
+  Start();
+  HWND mode = Installer().WaitForPage(Page::Mode);
+  ASSERT_NE(mode, nullptr);
+  ASSERT_TRUE(Click(mode, 1005));
+  ASSERT_TRUE(Click(mode, 1032));
+  HWND page = Installer().WaitForPage(Page::Settings);
+  ASSERT_NE(page, nullptr);
+  EXPECT_EQ(ControlText(page, kInstallEdit), program);
+  EXPECT_EQ(ControlText(page, kWorkEdit), work);
+  EXPECT_FALSE(IsControlEnabled(page, kInstallEdit));
+  EXPECT_FALSE(IsControlEnabled(page, kInstallBrowse));
+  EXPECT_FALSE(IsControlChecked(page, kDesktop));
+  EXPECT_FALSE(IsControlChecked(page, kQuickLaunch));
+
+  ASSERT_TRUE(Click(page, kNext));
+  HWND progress = Installer().WaitForPage(Page::Progress);
+  ASSERT_NE(progress, nullptr);
+  ASSERT_TRUE(driver::WaitForControlText(progress, 1028, "Готово")) << ControlText(progress, 1028);
+  EXPECT_TRUE(PayloadUnpacked("program.bin", program));
+  EXPECT_TRUE(PayloadUnpacked("work.bin", work));
+  ASSERT_TRUE(Click(progress, 1022));  // do not start the program
+  ASSERT_TRUE(driver::WaitFor([&] { return !IsControlChecked(progress, 1022); }));
+  ASSERT_TRUE(Click(progress, 1028));
+  ExpectExitZero();
+  EXPECT_FALSE(driver::FileExists(DesktopShortcut())) << "reinstalling makes no shortcut";
+  std::string location;
+  ASSERT_TRUE(driver::ReadUninstallValue("InstallLocation", &location));
+  EXPECT_EQ(location, program);
+}
+
+// A workpath file too long for a path is ignored: the default work folder applies.
+TEST_F(SettingsPageTest, OverlongWorkpathFileIsIgnored) {
+  const std::string program = std::string(kScratch) + "\\long";
+  ASSERT_TRUE(driver::CreateFolders(program));
+  const std::string content = "C:\\" + std::string(300, 'w');
+  ASSERT_TRUE(driver::WriteWholeFile(program + "\\workpath", content.data(), content.size()));
+  ASSERT_TRUE(driver::WriteUninstallLocation(program));
+  Start();
+  HWND mode = Installer().WaitForPage(Page::Mode);
+  ASSERT_NE(mode, nullptr);
+  ASSERT_TRUE(Click(mode, 1005));
+  ASSERT_TRUE(Click(mode, 1032));
+  HWND page = Installer().WaitForPage(Page::Settings);
+  ASSERT_NE(page, nullptr);
+  EXPECT_EQ(ControlText(page, kWorkEdit), DefaultFolder("ALLUSERSPROFILE"));
+  EXPECT_EQ(ControlText(page, kInstallEdit), program);
+}
+
+}  // namespace
+}  // namespace e2e
