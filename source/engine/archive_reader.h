@@ -29,8 +29,8 @@ enum class ArchiveError {
   DataOverrun,           // the entries' sizes run past the end
   TrailingBytes,         // bytes after the last entry's data
   UnterminatedText,      // a text field without its terminating zero
-  BadRelativeFolder,     // not "\...\", or a component that is empty, ".", ".." or holds ':' or '/'
-  BadFileName,           // the last component of sourcePath is empty, ".", ".." or holds ':' or '/'
+  BadRelativeFolder,     // not "\...\", or a component that PayloadNameIsSafe refuses
+  BadFileName,           // the last component of sourcePath is one PayloadNameIsSafe refuses
 };
 
 // A validated archive in memory. Cheap to copy; it does not own the bytes.
@@ -45,6 +45,16 @@ struct ArchiveView {
 // On failure *failedEntry (when given) names the entry at fault, or -1.
 ArchiveError ValidateArchive(const void* data, std::size_t size, ArchiveView* view,
                              std::int32_t* failedEntry = nullptr);
+
+// Whether one path component [begin, end) may be written under the destination:
+// not empty, no control character or any of : / \ * ? " < > |, no trailing dot or
+// space (so neither "." nor ".."), and no device name such as CON, NUL, COM1 or
+// LPT1 (with or without an extension). The packing tool applies the same rule.
+bool PayloadNameIsSafe(const char* begin, const char* end);
+
+// The per-entry part of ValidateArchive: both text fields terminated, the relative
+// folder of the form "\" or "\a\b\" with safe components, a safe file name.
+ArchiveError CheckPayloadEntryText(const PayloadEntry& entry);
 
 // An English description of an error, for tools and logs.
 const char* ArchiveErrorText(ArchiveError error);

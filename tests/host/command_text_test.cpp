@@ -28,7 +28,8 @@ TEST(CommandText, OpenCommandQuotesProgramAndArgument) {
   EXPECT_STREQ(out, "D:\\Apps\\Velmorix\\Velmorix.exe,0");
   EXPECT_FALSE(BuildOpenCommand(out, sizeof(out), std::string(253, 'p').c_str()));
   EXPECT_TRUE(BuildOpenCommand(out, sizeof(out), std::string(252, 'p').c_str()));
-  EXPECT_FALSE(BuildIconLocation(out, sizeof(out), std::string(257, 'p').c_str()));
+  EXPECT_FALSE(BuildIconLocation(out, sizeof(out), std::string(258, 'p').c_str()));
+  EXPECT_TRUE(BuildIconLocation(out, sizeof(out), std::string(257, 'p').c_str()));
   EXPECT_FALSE(JoinPathWhole(out, sizeof(out), std::string(250, 'p').c_str(), "\\Velmorix.exe"));
   EXPECT_TRUE(JoinPathWhole(out, sizeof(out), std::string(246, 'p').c_str(), "\\Velmorix.exe"));
 }

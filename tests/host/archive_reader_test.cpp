@@ -1,0 +1,126 @@
+#include "engine/archive_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct RawEntry {
+  std::string sourcePath;
+  std::string relativeFolder;
+  std::uint64_t size;
+};
+
+void PutLe(std::vector<unsigned char>* out, std::size_t at, std::uint64_t value, std::size_t width) {
+  for (std::size_t i = 0; i < width; ++i) (*out)[at + i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+// An archive with the given table (count = table size unless given) and data area.
+std::vector<unsigned char> Archive(const std::vector<RawEntry>& entries, const std::string& data,
+                                   std::uint32_t count = 0xFFFFFFFF) {
+  std::vector<unsigned char> bytes(4 + kPayloadEntrySize * entries.size());
+  PutLe(&bytes, 0, count == 0xFFFFFFFF ? entries.size() : count, 4);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    unsigned char* record = bytes.data() + 4 + kPayloadEntrySize * i;
+    std::memcpy(record, entries[i].sourcePath.data(), std::min<std::size_t>(entries[i].sourcePath.size(), 260));
+    std::memcpy(record + 260, entries[i].relativeFolder.data(),
+                std::min<std::size_t>(entries[i].relativeFolder.size(), 260));
+    PutLe(&bytes, 4 + kPayloadEntrySize * i + 520, entries[i].size, 8);
+  }
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  return bytes;
+}
+
+ArchiveError Validate(const std::vector<unsigned char>& bytes, std::int32_t* failedEntry = nullptr) {
+  return ValidateArchive(bytes.data(), bytes.size(), nullptr, failedEntry);
+}
+
+TEST(ArchiveReader, ValidArchiveIsWalkedEntryByEntry) {
+  const auto bytes = Archive({{"Z:\\build\\bin\\Velmorix.exe", "\\", 3},
+                              {"Z:\\build\\bin\\platforms\\display.dll", "\\platforms\\", 0},
+                              {"bare.txt", "\\a\\b\\", 2}},
+                             "abcde");
+  ArchiveView view;
+  std::int32_t failed = 7;
+  ASSERT_EQ(ValidateArchive(bytes.data(), bytes.size(), &view, &failed), ArchiveError::None);
+  EXPECT_EQ(failed, -1);
+  EXPECT_EQ(view.count, 3);
+  EXPECT_EQ(view.dataOffset, 4 + 3 * kPayloadEntrySize);
+  const PayloadEntry second = ReadPayloadEntry(view, 1);
+  EXPECT_STREQ(PayloadFileName(second), "display.dll");
+  EXPECT_STREQ(second.relativeFolder, "\\platforms\\");
+  EXPECT_EQ(second.size, 0u);
+  const PayloadEntry third = ReadPayloadEntry(view, 2);
+  EXPECT_STREQ(PayloadFileName(third), "bare.txt");  // no backslash: the whole text
+  EXPECT_EQ(third.size, 2u);
+
+  const auto empty = Archive({}, "");
+  EXPECT_EQ(ValidateArchive(empty.data(), empty.size(), &view), ArchiveError::None);
+  EXPECT_EQ(view.count, 0);
+}
+
+TEST(ArchiveReader, DamagedLayoutIsRefusedWithTheEntryAtFault) {
+  const unsigned char three[3] = {};
+  EXPECT_EQ(ValidateArchive(three, sizeof(three), nullptr), ArchiveError::TooSmall);
+  EXPECT_EQ(ValidateArchive(nullptr, 16, nullptr), ArchiveError::TooSmall);
+  EXPECT_EQ(Validate(Archive({}, std::string(600, '\0'), 0x80000000u)), ArchiveError::NegativeCount);
+  EXPECT_EQ(Validate(Archive({}, std::string(600, '\0'), 0xFFFFFFFEu)), ArchiveError::NegativeCount);
+  EXPECT_EQ(Validate(Archive({}, std::string(527, '\0'), 1)), ArchiveError::TableOverrun);
+  EXPECT_EQ(Validate(Archive({}, std::string(528, '\0'), 0x7FFFFFFF)), ArchiveError::TableOverrun);
+
+  std::int32_t failed = 0;
+  const std::vector<RawEntry> two = {{"a", "\\", 2}, {"b", "\\", 3}};
+  EXPECT_EQ(Validate(Archive(two, "abcd"), &failed), ArchiveError::DataOverrun);
+  EXPECT_EQ(failed, 1);
+  EXPECT_EQ(Validate(Archive(two, "abcdef"), &failed), ArchiveError::TrailingBytes);
+  EXPECT_EQ(failed, -1);
+  EXPECT_EQ(Validate(Archive({}, "x"), &failed), ArchiveError::TrailingBytes);
+
+  // Sizes whose 64-bit sum wraps round to the data area's length must not pass.
+  EXPECT_EQ(Validate(Archive({{"a", "\\", ~0ull}, {"b", "\\", 2}}, "a"), &failed), ArchiveError::DataOverrun);
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(Validate(Archive({{"a", "\\", 1ull << 63}, {"b", "\\", 1ull << 63}}, ""), &failed),
+            ArchiveError::DataOverrun);
+}
+
+TEST(ArchiveReader, UnterminatedTextFieldsAreRefused) {
+  std::int32_t failed = 0;
+  EXPECT_EQ(Validate(Archive({{"ok", "\\", 0}, {std::string(260, 'x'), "\\", 0}}, ""), &failed),
+            ArchiveError::UnterminatedText);
+  EXPECT_EQ(failed, 1);
+  EXPECT_EQ(Validate(Archive({{"ok", "\\" + std::string(259, 'x'), 0}}, "")), ArchiveError::UnterminatedText);
+  // 259 characters and the terminator fill a field exactly.
+  EXPECT_EQ(Validate(Archive({{std::string(259, 'x'), "\\" + std::string(257, 'y') + "\\", 0}}, "")),
+            ArchiveError::None);
+}
+
+TEST(ArchiveReader, RelativeFoldersThatLeaveOrMisnameTheDestinationAreRefused) {
+  for (const char* good : {"\\", "\\a\\", "\\platforms\\x86\\", "\\..a\\", "\\CONFIG\\", "\\com0\\"}) {
+    EXPECT_EQ(Validate(Archive({{"f.txt", good, 0}}, "")), ArchiveError::None) << good;
+  }
+  for (const char* bad : {"", "a\\", "\\a", "\\\\", "\\a\\\\b\\", "\\..\\", "\\.\\", "\\a\\..\\", "\\C:\\",
+                          "C:\\a\\", "\\a/b\\", "\\a*\\", "\\a?\\", "\\a\"\\", "\\a<\\", "\\a>\\", "\\a|\\",
+                          "\\a\x01\\", "\\dir.\\", "\\dir \\", "\\con\\", "\\Lpt9.x\\"}) {
+    std::int32_t failed = -1;
+    EXPECT_EQ(Validate(Archive({{"f.txt", "\\", 0}, {"f.txt", bad, 0}}, ""), &failed),
+              ArchiveError::BadRelativeFolder)
+        << bad;
+    EXPECT_EQ(failed, 1);
+  }
+}
+
+TEST(ArchiveReader, FileNamesThatCannotLandInTheFolderAreRefused) {
+  for (const char* good : {"Z:\\bin\\Velmorix.exe", "name", "Z:\\\xCF\xF0\xE8\xE2\xE5\xF2.txt", "nullable.txt",
+                           "com10.txt", "a..b"}) {
+    EXPECT_EQ(Validate(Archive({{good, "\\", 0}}, "")), ArchiveError::None) << good;
+  }
+  for (const char* bad : {"", "Z:\\dir\\", "..", "Z:\\dir\\.", "Z:\\dir\\..", "C:file", "a/b", "a\tb", "name.",
+                          "name ", "NUL", "nul.txt", "Con .log", "aux", "PRN.dat", "COM1", "lpt3.txt", "x|y"}) {
+    EXPECT_EQ(Validate(Archive({{bad, "\\", 0}}, "")), ArchiveError::BadFileName) << bad;
+  }
+}
+
+}  // namespace

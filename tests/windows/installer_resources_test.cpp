@@ -1,0 +1,314 @@
+// The installer's resources as built: the two payload archives and the three page
+// templates, read from the executable file itself, and the code page of the texts.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "engine/archive_reader.h"
+#include "shared/raii.h"
+#include "shared/texts.h"
+
+namespace {
+
+struct ModuleTraits {
+  static HMODULE Empty() { return nullptr; }
+  static bool IsEmpty(HMODULE m) { return m == nullptr; }
+  static void Free(HMODULE m) { FreeLibrary(m); }
+};
+using UniqueModule = UniqueResource<HMODULE, ModuleTraits>;
+
+const WORD kRussian = MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT);
+
+// The built installer, mapped as a resource file only (nothing of it runs).
+UniqueModule LoadInstaller() {
+  const char* path = std::getenv("VELMORIX_INSTALLER");
+  if (path == nullptr) {
+    ADD_FAILURE() << "VELMORIX_INSTALLER is not set";
+    return UniqueModule();
+  }
+  UniqueModule module(LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  if (!module) ADD_FAILURE() << "cannot load " << path << ", error " << GetLastError();
+  return module;
+}
+
+// A resource's bytes in Russian (1049); empty when it is missing.
+std::vector<unsigned char> RussianResource(HMODULE module, LPCSTR type, WORD id) {
+  HRSRC info = FindResourceExA(module, type, MAKEINTRESOURCEA(id), kRussian);
+  if (info == nullptr) return {};
+  HGLOBAL loaded = LoadResource(module, info);
+  const void* bytes = loaded ? LockResource(loaded) : nullptr;
+  if (bytes == nullptr) return {};
+  const auto* begin = static_cast<const unsigned char*>(bytes);
+  return std::vector<unsigned char>(begin, begin + SizeofResource(module, info));
+}
+
+TEST(InstallerResources, PayloadArchivesAreValidAndCarryTheProgramAtTheRoot) {
+  UniqueModule module = LoadInstaller();
+  ASSERT_TRUE(module);
+  std::int32_t total = 0;
+  for (WORD id : {WORD{109}, WORD{110}}) {
+    const std::vector<unsigned char> archive = RussianResource(module.Get(), "Binary", id);
+    ASSERT_FALSE(archive.empty()) << "resource " << id << " of type Binary, language 1049";
+    ArchiveView view;
+    std::int32_t failed = -1;
+    ASSERT_EQ(ValidateArchive(archive.data(), archive.size(), &view, &failed), ArchiveError::None)
+        << "resource " << id << ", entry " << failed;
+    total += view.count;
+    if (id != 109) continue;
+    bool program = false;
+    bool uninstaller = false;
+    for (std::int32_t i = 0; i < view.count; ++i) {
+      const PayloadEntry entry = ReadPayloadEntry(view, i);
+      if (std::strcmp(entry.relativeFolder, "\\") != 0) continue;
+      program = program || std::strcmp(PayloadFileName(entry), "Velmorix.exe") == 0;
+      uninstaller = uninstaller || std::strcmp(PayloadFileName(entry), "Uninstall.exe") == 0;
+    }
+    EXPECT_TRUE(program) << "Velmorix.exe at the root of the program archive";
+    EXPECT_TRUE(uninstaller) << "Uninstall.exe at the root of the program archive";
+  }
+  EXPECT_LE(total, 1000) << "the installer records at most 1000 created files";
+}
+
+// Reads a DLGTEMPLATEEX with a bound check on every field.
+class TemplateReader {
+ public:
+  explicit TemplateReader(const std::vector<unsigned char>& bytes) : bytes_(bytes) {}
+  bool ok() const { return ok_; }
+  WORD Word() {
+    WORD value = 0;
+    Take(&value, sizeof(value));
+    return value;
+  }
+  DWORD Dword() {
+    DWORD value = 0;
+    Take(&value, sizeof(value));
+    return value;
+  }
+  short Short() { return static_cast<short>(Word()); }
+  BYTE Byte() {
+    BYTE value = 0;
+    Take(&value, sizeof(value));
+    return value;
+  }
+  std::wstring String() {
+    std::wstring text;
+    for (WORD c = Word(); ok_ && c != 0; c = Word()) text.push_back(static_cast<wchar_t>(c));
+    return text;
+  }
+  // A class or title: empty (0), an ordinal (0xFFFF then the number) or a string.
+  std::wstring StringOrOrdinal() {
+    const WORD first = Word();
+    if (first == 0) return L"";
+    if (first == 0xFFFF) return L"#" + std::to_wstring(Word());
+    std::wstring text(1, static_cast<wchar_t>(first));
+    return text + String();
+  }
+  void AlignDword() { at_ = (at_ + 3) & ~std::size_t{3}; }
+  void Skip(std::size_t count) { at_ += count; }
+
+ private:
+  void Take(void* out, std::size_t count) {
+    if (!ok_ || at_ + count > bytes_.size()) {
+      ok_ = false;
+      return;
+    }
+    std::memcpy(out, bytes_.data() + at_, count);
+    at_ += count;
+  }
+  const std::vector<unsigned char>& bytes_;
+  std::size_t at_ = 0;
+  bool ok_ = true;
+};
+
+// The predefined classes appear as ordinals; progress bars by name.
+const wchar_t kButton[] = L"#128";
+const wchar_t kEdit[] = L"#129";
+const wchar_t kStatic[] = L"#130";
+const wchar_t kProgress[] = L"msctls_progress32";
+
+// Class names are looked up without regard to case (the resource compiler stores
+// them in upper case): compared here in lower case.
+std::wstring ClassKey(std::wstring stored) {
+  for (wchar_t& c : stored)
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  if (stored == L"button") return kButton;
+  if (stored == L"edit") return kEdit;
+  if (stored == L"static") return kStatic;
+  return stored;
+}
+
+// The style a control must have: its kind (the bits under typeMask), bits that must
+// be set and bits that must be clear. Every control is a visible child.
+struct StyleSpec {
+  DWORD typeMask;
+  DWORD type;
+  DWORD set;
+  DWORD clear;
+};
+StyleSpec DefPush(DWORD set, DWORD clear) { return {BS_TYPEMASK, BS_DEFPUSHBUTTON, set, clear}; }
+StyleSpec Push(DWORD set, DWORD clear) { return {BS_TYPEMASK, BS_PUSHBUTTON, set, clear}; }
+StyleSpec Radio(DWORD set, DWORD clear) { return {BS_TYPEMASK, BS_AUTORADIOBUTTON, set, clear}; }
+StyleSpec Check(DWORD set, DWORD clear) { return {BS_TYPEMASK, BS_AUTOCHECKBOX, set, clear}; }
+StyleSpec GroupBox(DWORD set, DWORD clear) { return {BS_TYPEMASK, BS_GROUPBOX, set, clear}; }
+StyleSpec Static(DWORD set, DWORD clear) { return {SS_TYPEMASK, SS_LEFT, set, clear}; }
+StyleSpec Edit(DWORD set, DWORD clear) { return {ES_CENTER | ES_RIGHT, ES_LEFT, set, clear}; }
+StyleSpec Progress(DWORD set, DWORD clear) { return {0, 0, set, clear}; }
+
+struct ControlSpec {
+  int id;
+  const wchar_t* windowClass;
+  const wchar_t* text;
+  short position[4];
+  StyleSpec style;
+};
+
+const ControlSpec kModeControls[] = {
+    {1032, kButton, L"Далее >", {214, 206, 50, 14}, DefPush(WS_TABSTOP, 0)},
+    {1031, kButton, L"Отмена", {269, 206, 50, 14}, Push(WS_TABSTOP, WS_GROUP)},
+    {1003, kButton, L"Установить", {40, 85, 56, 10}, Radio(0, WS_TABSTOP | WS_GROUP)},
+    {1004, kButton, L"Запустить", {40, 112, 51, 10}, Radio(0, WS_TABSTOP | WS_GROUP)},
+    {1005, kButton, L"Восстановить", {39, 139, 63, 10}, Radio(0, WS_TABSTOP | WS_GROUP)},
+    {1007, kButton, L"Удалить", {39, 168, 45, 10}, Radio(0, WS_TABSTOP | WS_GROUP)},
+    {1006, kStatic, L"Вас приветствует установщик программы Velmorix", {15, 5, 286, 8}, Static(WS_GROUP, 0)},
+    {-1, kStatic, L"Загрузка, установка и обновление продуктов компании Tarkweller, слежение за версиями", {21, 16, 292, 18}, Static(0, 0)},
+    {-1, kStatic, L"Программа 'Тривеллон' будет установлена на этот компьютер", {125, 85, 182, 24}, Static(0, 0)},
+    {-1, kStatic, L"'Тривеллон' будет запущен без установки", {125, 112, 182, 24}, Static(0, 0)},
+    {-1, kStatic, L"'Тривеллон' будет переустановлен на этом компьютере", {125, 139, 182, 24}, Static(0, 0)},
+    {-1, kStatic, L"'Тривеллон' будет удален с этого компьютера", {125, 168, 182, 24}, Static(0, 0)},
+    {1011, kButton, L"", {5, 33, 330, 167}, GroupBox(0, 0)},
+    {-1, kStatic, L"Выберите, если хотите работать с программой позднее", {22, 49, 292, 18}, Static(0, 0)},
+};
+const ControlSpec kSettingsControls[] = {
+    {1030, kButton, L"Далее >", {214, 206, 50, 14}, DefPush(WS_TABSTOP, 0)},
+    {1029, kButton, L"Отмена", {269, 206, 50, 14}, Push(WS_TABSTOP, 0)},
+    {1017, kStatic, L"Настройка устанавливаемого программного обеспечения", {21, 16, 292, 18}, Static(0, 0)},
+    {1018, kButton, L"", {5, 33, 330, 167}, GroupBox(0, 0)},
+    {1016, kStatic, L"Папка для установки", {22, 49, 292, 18}, Static(0, 0)},
+    {1014, kButton, L"...", {297, 67, 21, 14}, Push(WS_TABSTOP, 0)},
+    {1015, kEdit, L"", {21, 68, 269, 14}, Edit(WS_TABSTOP | ES_AUTOHSCROLL | WS_BORDER, 0)},
+    {1019, kButton, L"Создать ярлык на рабочем столе", {25, 142, 129, 10}, Check(WS_TABSTOP, 0)},
+    {1020, kButton, L"Создать ярлык в панели быстрого запуска", {25, 165, 163, 10}, Check(WS_TABSTOP, 0)},
+    {3, kButton, L"< Назад", {158, 206, 50, 14}, Push(WS_TABSTOP, 0)},
+    {1021, kStatic, L"Рабочая папка", {22, 92, 292, 18}, Static(0, 0)},
+    {1022, kButton, L"...", {297, 110, 21, 14}, Push(WS_TABSTOP, 0)},
+    {1023, kEdit, L"", {21, 111, 269, 14}, Edit(WS_TABSTOP | ES_AUTOHSCROLL | WS_BORDER, 0)},
+};
+const ControlSpec kProgressControls[] = {
+    {1028, kButton, L"Отмена", {269, 206, 50, 14}, Push(WS_TABSTOP, 0)},  // no default button
+    {1023, kStatic, L"Состояние установки", {21, 16, 292, 18}, Static(0, 0)},
+    {1024, kStatic, L"Установочные файлы:", {22, 49, 292, 10}, Static(0, 0)},
+    {1026, kButton, L"", {5, 33, 330, 167}, GroupBox(0, 0)},
+    {1025, kStatic, L">", {21, 64, 299, 49}, Static(SS_ENDELLIPSIS, 0)},
+    {1021, kProgress, L"", {11, 171, 318, 21}, Progress(PBS_SMOOTH | WS_BORDER, 0)},
+    {1022, kButton, L"Запустить 'Тривеллон' после установки", {19, 121, 306, 10}, Check(WS_TABSTOP, 0)},
+    {1027, kProgress, L"", {11, 151, 318, 14}, Progress(PBS_SMOOTH | WS_BORDER, 0)},
+};
+
+struct DialogSpec {
+  WORD id;
+  DWORD style;
+  short size[2];
+  const wchar_t* font;
+  BYTE charset;
+  const ControlSpec* controls;
+  std::size_t controlCount;
+};
+
+const DialogSpec kDialogs[] = {
+    {102, 0x80C00940, {338, 230}, L"Microsoft Sans Serif", 204, kModeControls, std::size(kModeControls)},
+    {106, 0x80C00948, {338, 229}, L"MS Shell Dlg", 1, kSettingsControls, std::size(kSettingsControls)},
+    {107, 0x80C00948, {338, 229}, L"MS Shell Dlg", 1, kProgressControls, std::size(kProgressControls)},
+};
+
+void PrintTo(const DialogSpec& dialog, std::ostream* out) { *out << "dialog " << dialog.id; }
+
+class DialogTemplate : public ::testing::TestWithParam<DialogSpec> {};
+
+TEST_P(DialogTemplate, MatchesItsTable) {
+  const DialogSpec& want = GetParam();
+  UniqueModule module = LoadInstaller();
+  ASSERT_TRUE(module);
+  const std::vector<unsigned char> bytes = RussianResource(module.Get(), MAKEINTRESOURCEA(5), want.id);  // RT_DIALOG
+  ASSERT_FALSE(bytes.empty()) << "dialog " << want.id << " in language 1049";
+  TemplateReader in(bytes);
+  EXPECT_EQ(in.Word(), 1) << "extended template version";
+  EXPECT_EQ(in.Word(), 0xFFFF) << "extended template signature";
+  in.Dword();  // help id
+  EXPECT_EQ(in.Dword(), DWORD{WS_EX_APPWINDOW});
+  EXPECT_EQ(in.Dword(), want.style);
+  const WORD count = in.Word();
+  in.Short();  // x and y: the pages are centred
+  in.Short();
+  EXPECT_EQ(in.Short(), want.size[0]);
+  EXPECT_EQ(in.Short(), want.size[1]);
+  EXPECT_EQ(in.StringOrOrdinal(), L"") << "menu";
+  EXPECT_EQ(in.StringOrOrdinal(), L"") << "window class";
+  EXPECT_EQ(in.String(), L"Установка приложения Velmorix");
+  EXPECT_EQ(in.Word(), 8) << "point size";
+  EXPECT_EQ(in.Word(), 400) << "weight";
+  EXPECT_EQ(in.Byte(), 0) << "italic";
+  EXPECT_EQ(in.Byte(), want.charset);
+  EXPECT_EQ(in.String(), want.font);
+  ASSERT_TRUE(in.ok());
+  ASSERT_EQ(count, want.controlCount);
+
+  for (std::size_t i = 0; i < want.controlCount; ++i) {
+    const ControlSpec& control = want.controls[i];
+    SCOPED_TRACE("control " + std::to_string(i) + ", id " + std::to_string(control.id));
+    in.AlignDword();
+    in.Dword();  // help id
+    EXPECT_EQ(in.Dword(), 0u) << "extended style";
+    const DWORD style = in.Dword();
+    short position[4];
+    for (short& p : position) p = in.Short();
+    const int id = static_cast<int>(in.Dword());
+    const std::wstring windowClass = ClassKey(in.StringOrOrdinal());
+    const std::wstring text = in.StringOrOrdinal();
+    in.Skip(in.Word());  // creation data
+    ASSERT_TRUE(in.ok()) << "template ends early";
+    EXPECT_EQ(id, control.id);
+    EXPECT_EQ(windowClass, control.windowClass);
+    EXPECT_EQ(text, control.text);
+    EXPECT_EQ(std::vector<short>(position, position + 4), std::vector<short>(control.position, control.position + 4));
+    EXPECT_EQ(style & (WS_CHILD | WS_VISIBLE), DWORD{WS_CHILD | WS_VISIBLE});
+    EXPECT_EQ(style & control.style.typeMask, control.style.type) << std::hex << style;
+    EXPECT_EQ(style & control.style.set, control.style.set) << std::hex << style;
+    EXPECT_EQ(style & control.style.clear, 0u) << std::hex << style;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, DialogTemplate, ::testing::ValuesIn(kDialogs),
+                         [](const ::testing::TestParamInfo<DialogSpec>& param) {
+                           return "Template" + std::to_string(param.param.id);
+                         });
+
+// The sources are UTF-8; the build must turn the texts into code page 1251 bytes,
+// which is what the ANSI calls under a Russian system code page expect.
+TEST(InstallerTexts, RussianTextsArriveInCodePage1251) {
+  EXPECT_EQ(GetACP(), 1251u) << "the test environment must run with a Russian locale";
+  EXPECT_STREQ(texts::kProductTitle, "\xD2\xF0\xE8\xE2\xE5\xEB\xEB\xEE\xED");
+  EXPECT_STREQ(texts::kWindowTitle,
+               "\xD3\xF1\xF2\xE0\xED\xEE\xE2\xEA\xE0 \xEF\xF0\xE8\xEB\xEE\xE6\xE5\xED\xE8\xFF Velmorix");
+  EXPECT_STREQ(texts::kResourceMissing,
+               "\xCE\xF2\xF1\xF2\xF3\xF2\xF1\xF2\xE2\xF3\xE5\xF2 \xF4\xE0\xE9\xEB \xF0\xE5\xF1\xF3\xF0\xF1\xEE\xE2, "
+               "\xE7\xE0\xE3\xF0\xF3\xE7\xE8\xF2\xE5 \xF3\xF1\xF2\xE0\xED\xEE\xE2\xF9\xE8\xEA \xE7\xE0\xED\xEE\xE3\xEE "
+               "\xE8\xEB\xE8 \xEE\xE1\xF0\xE0\xF2\xE8\xF2\xE5\xF1\xFC \xE2\xEE\xEB\xEA\xEE\xEC");
+  // Two spaces before the preposition.
+  EXPECT_STREQ(texts::kUninstallValuesFailed,
+               "\xCD\xE5\xE2\xEE\xE7\xEC\xEE\xE6\xED\xEE \xF1\xEE\xE7\xE4\xE0\xF2\xFC \xE7\xE0\xEF\xE8\xF1\xE8  \xE2 "
+               "\xF0\xE5\xE5\xF1\xF2\xF0\xE5 \xE4\xEB\xFF \xEA\xEE\xF0\xF0\xE5\xEA\xF2\xED\xEE\xE9 \xF0\xE0\xE1\xEE\xF2\xFB "
+               "\xE4\xE5\xE8\xED\xF1\xF2\xE0\xEB\xEB\xFF\xF2\xEE\xF0\xE0");
+  EXPECT_STREQ(texts::kCancelQuestion,
+               "\xC2\xFB \xE4\xE5\xE9\xF1\xF2\xE2\xE8\xF2\xE5\xEB\xFC\xED\xEE \xF5\xEE\xF2\xE8\xF2\xE5 "
+               "\xEE\xF2\xEC\xE5\xED\xE8\xF2\xFC \xF0\xE0\xF1\xEF\xE0\xEA\xEE\xE2\xEA\xF3?");
+}
+
+}  // namespace

@@ -1,0 +1,2 @@
+CREATE TABLE packages (id TEXT PRIMARY KEY, title TEXT NOT NULL, version TEXT NOT NULL);
+CREATE TABLE settings (name TEXT PRIMARY KEY, value TEXT);

@@ -1,0 +1,1 @@
+ALTER TABLE packages ADD COLUMN installed_at TEXT;
