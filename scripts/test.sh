@@ -15,9 +15,22 @@ export WINEPREFIX=${VELMORIX_TEST_PREFIX:-$build/wineprefix-tests}
 started_display=
 if ! xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then started_display=1; fi
 bash "$root/scripts/wine-prefix.sh"
+# A full disk on demand: a 1 MiB tmpfs as drive T: of the test prefix (needs root;
+# the extraction test that writes to it skips when T: is absent).
+smalldisk="$build/smalldisk"
+mounted_smalldisk=
+if [ "$(id -u)" = 0 ] && ! mountpoint -q "$smalldisk"; then
+  mkdir -p "$smalldisk"
+  if mount -t tmpfs -o size=1m tmpfs "$smalldisk"; then mounted_smalldisk=1; fi
+fi
+if mountpoint -q "$smalldisk"; then ln -sfn "$smalldisk" "$WINEPREFIX/dosdevices/t:"; fi
 cleanup() {
   wineserver -k 2>/dev/null || true
   if [ -n "$started_display" ]; then pkill -f "Xvfb $DISPLAY" 2>/dev/null || true; fi
+  if [ -n "$mounted_smalldisk" ]; then
+    rm -f "$WINEPREFIX/dosdevices/t:"
+    umount "$smalldisk" 2>/dev/null || true
+  fi
 }
 trap cleanup EXIT
 wineserver -p 60 || true   # keep the server up between test programs

@@ -8,3 +8,7 @@
 
 // Thread procedure. `parameter` is the InstallerState* to work on. Returns 1.
 DWORD WINAPI InstallWorker(LPVOID parameter);
+
+// The module whose "Binary" resources 109 and 110 the worker unpacks: nullptr (the
+// default) is the running executable. Tests point it at a copy loaded as a data file.
+void SetPayloadModule(HMODULE module);

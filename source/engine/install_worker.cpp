@@ -1,0 +1,133 @@
+#include "engine/install_worker.h"
+
+#include <commctrl.h>
+#include <share.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/archive_extraction.h"
+#include "engine/archive_reader.h"
+#include "integration/file_association.h"
+#include "integration/shortcuts.h"
+#include "integration/uninstall_registration.h"
+#include "resource_ids.h"
+#include "shared/path_buffer.h"
+#include "shared/raii.h"
+#include "shared/texts.h"
+
+namespace {
+
+std::atomic<HMODULE> g_payloadModule{nullptr};
+
+enum class PayloadOutcome { Loaded, Missing, Unloadable };
+
+struct Payload {
+  ArchiveView program;
+  ArchiveView work;
+};
+
+// Finds, loads and validates both archives. Nothing is written before the whole
+// pair is known to be sound and to fit createdFiles.
+PayloadOutcome LoadPayload(const InstallerState& state, Payload* payload) {
+  const HMODULE module = g_payloadModule.load();
+  const HRSRC programResource = FindResourceA(module, MAKEINTRESOURCEA(IDR_PROGRAM_ARCHIVE), "Binary");
+  const HRSRC workResource = FindResourceA(module, MAKEINTRESOURCEA(IDR_WORK_ARCHIVE), "Binary");
+  if (programResource == nullptr || workResource == nullptr) return PayloadOutcome::Missing;
+
+  const HGLOBAL programData = LoadResource(module, programResource);
+  const HGLOBAL workData = LoadResource(module, workResource);
+  if (programData == nullptr || workData == nullptr) return PayloadOutcome::Unloadable;
+
+  const void* programBytes = LockResource(programData);
+  const void* workBytes = LockResource(workData);
+  if (programBytes == nullptr || workBytes == nullptr) return PayloadOutcome::Unloadable;
+  if (ValidateArchive(programBytes, SizeofResource(module, programResource), &payload->program) != ArchiveError::None ||
+      ValidateArchive(workBytes, SizeofResource(module, workResource), &payload->work) != ArchiveError::None)
+    return PayloadOutcome::Unloadable;
+
+  const long long total = static_cast<long long>(payload->program.count) + payload->work.count;
+  if (total > kMaxCreatedFiles - state.createdFileCount) return PayloadOutcome::Unloadable;
+  return PayloadOutcome::Loaded;
+}
+
+void SetUpProgressBars(const InstallerState& state, int totalEntries) {
+  const HWND page = state.progressPageWindow;
+  SendDlgItemMessageA(page, IDC_PROGRESS_OVERALL, PBM_SETRANGE, 0, MAKELPARAM(0, totalEntries));
+  SendDlgItemMessageA(page, IDC_PROGRESS_OVERALL, PBM_SETSTEP, 1, 0);
+  SendDlgItemMessageA(page, IDC_PROGRESS_FILE, PBM_SETRANGE, 0, MAKELPARAM(0, 1000));
+  SendDlgItemMessageA(page, IDC_PROGRESS_FILE, PBM_SETSTEP, 1, 0);
+}
+
+// installDir\workpath holds exactly the text of workDir, without a line end.
+bool WriteWorkpathFile(const InstallerState& state) {
+  char path[kPathCapacity];
+  if (CopyPath(path, state.installDir) != PathResult::Ok || AppendPath(path, texts::kWorkpathTail) != PathResult::Ok)
+    return false;
+  std::FILE* file = _fsopen(path, "wb", _SH_DENYNO);
+  if (file == nullptr) return false;
+  const std::size_t length = BoundedLength(state.workDir, kPathCapacity - 1);
+  const bool written = std::fwrite(state.workDir, 1, length, file) == length;
+  const bool closed = std::fclose(file) == 0;
+  return written && closed;
+}
+
+bool Unpack(InstallerState& state) {
+  Payload payload;
+  switch (LoadPayload(state, &payload)) {
+    case PayloadOutcome::Missing:
+      SetErrorText(state, texts::kResourceMissing);
+      return false;
+    case PayloadOutcome::Unloadable:
+      SetErrorText(state, texts::kResourceLoadFailed);
+      return false;
+    case PayloadOutcome::Loaded:
+      break;
+  }
+  SetUpProgressBars(state, payload.program.count + payload.work.count);
+
+  if (!ExtractArchive(state, payload.program, state.installDir, 0, false)) return false;
+  // Without the workpath file a reinstallation cannot find the work folder; the
+  // run fails here rather than leave an installation that looks whole.
+  if (!WriteWorkpathFile(state)) {
+    SetErrorText(state, texts::kInstallFilesFailed);
+    return false;
+  }
+  return ExtractArchive(state, payload.work, state.workDir, payload.program.count, true);
+}
+
+// Shortcuts, uninstall entry and file type; each step runs whatever came before.
+bool IntegrateWithWindows(InstallerState& state) {
+  const ComApartment com(CoInitialize(nullptr));
+  if (FAILED(com.Result())) {
+    SetErrorText(state, texts::kComInitFailed);
+    return false;
+  }
+  char programExePath[kPathCapacity];
+  CopyPath(programExePath, state.installDir);
+  AppendPath(programExePath, texts::kProgramExeTail);
+
+  bool result = CreateProgramShortcuts(state, programExePath);
+  result = RegisterUninstallEntry(state) && result;
+  result = RegisterFileAssociation(state) && result;
+  return result;
+}
+
+}  // namespace
+
+void SetPayloadModule(HMODULE module) { g_payloadModule.store(module); }
+
+DWORD WINAPI InstallWorker(LPVOID parameter) {
+  InstallerState& state = *static_cast<InstallerState*>(parameter);
+  state.workerRunning.store(true);
+
+  bool result = Unpack(state);
+  if (state.modeInstall) result = IntegrateWithWindows(state) && result;
+
+  // The page relies on this order when it handles ID_WORKER_DONE.
+  state.installSucceeded.store(result);
+  state.workerRunning.store(false);
+  SendMessageA(state.progressPageWindow, WM_COMMAND, MAKEWPARAM(ID_WORKER_DONE, 0), 0);
+  return 1;
+}

@@ -1,0 +1,272 @@
+#include "engine/archive_extraction.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/folder_creation.h"
+#include "engine_test_support.h"
+#include "shared/texts.h"
+
+using enginetest::BuildArchive;
+using enginetest::FileExists;
+using enginetest::FolderExists;
+using enginetest::PageMessage;
+using enginetest::Pattern;
+using enginetest::ReadWholeFile;
+using enginetest::TempFolder;
+using enginetest::TestEntry;
+
+namespace {
+
+int g_listsApplied = 0;
+DWORD WINAPI CountSetSecurityInfo(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID, PSID, PACL, PACL) {
+  ++g_listsApplied;
+  return ERROR_SUCCESS;
+}
+
+class ArchiveExtraction : public ::testing::Test {
+ protected:
+  // Every change of the file bar is sent unless a test asks for the spacing.
+  void SetUp() override {
+    ASSERT_FALSE(dest_.Path().empty());
+    state_->progressPageWindow = page_.Window();
+    previousInterval_ = SetFileProgressInterval(0);
+  }
+  void TearDown() override { SetFileProgressInterval(previousInterval_); }
+
+  // Runs ExtractArchive on a second thread while this one handles the page's messages.
+  bool Extract(const std::vector<unsigned char>& bytes, const std::string& destination, int progressBase = 0,
+               bool grantAccess = false) {
+    const ArchiveView view = enginetest::ViewOf(bytes);
+    EXPECT_EQ(view.base, bytes.data()) << "test archive is not valid";
+    bool result = false;
+    enginetest::PumpedThread worker([&] {
+      result = ExtractArchive(*state_, view, destination.c_str(), progressBase, grantAccess);
+      return DWORD{0};
+    });
+    worker.Start();
+    EXPECT_TRUE(worker.Finish());
+    return result;
+  }
+
+  std::vector<std::string> Recorded() const {
+    return std::vector<std::string>(state_->createdFiles, state_->createdFiles + state_->createdFileCount);
+  }
+
+  std::unique_ptr<InstallerState> state_ = std::make_unique<InstallerState>();
+  enginetest::RecordingPage page_;
+  TempFolder dest_;
+  DWORD previousInterval_ = 0;
+};
+
+TEST_F(ArchiveExtraction, WritesEveryEntryAndReportsEachStepToThePage) {
+  const std::vector<TestEntry> entries = {
+      {"D:\\pack\\bin\\empty.dat", "\\", ""},
+      {"D:\\pack\\bin\\sub\\small.bin", "\\sub\\", Pattern(999, 1)},
+      {"D:\\pack\\bin\\sub\\deeper\\two.bin", "\\sub\\deeper\\", Pattern(1999, 2)},
+      {"bare.bin", "\\sub\\", Pattern(300037, 3)},
+  };
+  const std::string paths[] = {dest_ / "empty.dat", dest_ / "sub\\small.bin", dest_ / "sub\\deeper\\two.bin",
+                               dest_ / "sub\\bare.bin"};
+  const SetSecurityInfoFunction previous = ReplaceSetSecurityInfo(&CountSetSecurityInfo);
+  g_listsApplied = 0;
+  const bool result = Extract(BuildArchive(entries), dest_.Path(), 5, true);
+  ReplaceSetSecurityInfo(previous);
+  ASSERT_TRUE(result) << state_->errorText;
+  EXPECT_EQ(g_listsApplied, 2);  // the two new folders, each once
+
+  ASSERT_EQ(Recorded(), std::vector<std::string>(std::begin(paths), std::end(paths)));
+  for (std::size_t i = 0; i < entries.size(); ++i) EXPECT_EQ(ReadWholeFile(paths[i]), entries[i].data) << paths[i];
+
+  // Per file: the label, file bar 0, the file bar's changes, then the overall bar.
+  std::size_t at = 0;
+  const std::vector<PageMessage>& messages = page_.messages;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    ASSERT_LT(at + 2, messages.size());
+    EXPECT_EQ(messages[at].control, IDC_PROGRESS_CURRENT_FILE);
+    EXPECT_EQ(messages[at].message, static_cast<UINT>(WM_SETTEXT));
+    EXPECT_EQ(messages[at].text, paths[i]);
+    std::vector<WPARAM> positions;
+    for (++at; at < messages.size() && messages[at].control == IDC_PROGRESS_FILE; ++at) {
+      EXPECT_EQ(messages[at].message, static_cast<UINT>(PBM_SETPOS));
+      positions.push_back(messages[at].wParam);
+    }
+    ASSERT_LT(at, messages.size());
+    EXPECT_EQ(messages[at].control, IDC_PROGRESS_OVERALL);
+    EXPECT_EQ(messages[at].message, static_cast<UINT>(PBM_SETPOS));
+    EXPECT_EQ(messages[at].wParam, 5 + i + 1);
+    ++at;
+
+    ASSERT_GE(positions.size(), 2u);
+    EXPECT_EQ(positions.front(), 0u);
+    for (std::size_t p = 1; p < positions.size(); ++p) EXPECT_GT(positions[p], positions[p - 1]) << "file " << i;
+    const std::size_t size = entries[i].data.size();
+    if (size < 1000) {
+      EXPECT_EQ(positions, (std::vector<WPARAM>{0, 1000}));  // straight to full
+    } else if (size == 1999) {
+      std::vector<WPARAM> expected{0};
+      for (WPARAM w = 128; w < 1999; w += 128) expected.push_back(w);
+      expected.push_back(1999);
+      EXPECT_EQ(positions, expected);
+    } else {
+      EXPECT_EQ(positions.back(), 1000u);
+      EXPECT_LE(positions.size(), 1001u);
+    }
+  }
+  EXPECT_EQ(at, messages.size());
+}
+
+TEST_F(ArchiveExtraction, SpacesOutTheFileBarButAlwaysSendsTheLastPosition) {
+  SetFileProgressInterval(kDefaultFileProgressInterval);
+  // 1000 units are reached several chunks before the end: 1000 must still be sent last.
+  const std::string data = Pattern(2000999, 7);
+  const DWORD start = GetTickCount();
+  ASSERT_TRUE(Extract(BuildArchive({{"big.bin", "\\", data}}), dest_.Path()));
+  const DWORD elapsed = GetTickCount() - start;
+  const std::vector<WPARAM> positions = page_.Positions(IDC_PROGRESS_FILE);
+  ASSERT_GE(positions.size(), 2u);
+  EXPECT_EQ(positions.front(), 0u);
+  EXPECT_EQ(positions.back(), 1000u);
+  for (std::size_t p = 1; p < positions.size(); ++p) EXPECT_GT(positions[p], positions[p - 1]);
+  EXPECT_LE(positions.size(), 2 + elapsed / kDefaultFileProgressInterval);
+  EXPECT_EQ(ReadWholeFile(dest_ / "big.bin"), data);
+}
+
+TEST_F(ArchiveExtraction, AnEmptyArchiveWritesAndSendsNothing) {
+  EXPECT_TRUE(Extract(BuildArchive({}), dest_.Path()));
+  EXPECT_TRUE(page_.messages.empty());
+  EXPECT_EQ(state_->createdFileCount, 0);
+}
+
+TEST_F(ArchiveExtraction, OverwritesAndShortensAnExistingFile) {
+  ASSERT_TRUE(enginetest::WriteWholeFile(dest_ / "app.cfg", Pattern(5000, 9)));
+  ASSERT_TRUE(Extract(BuildArchive({{"C:\\b\\app.cfg", "\\", "short"}}), dest_.Path()));
+  EXPECT_EQ(ReadWholeFile(dest_ / "app.cfg"), "short");
+}
+
+TEST_F(ArchiveExtraction, CancelBeforeAChunkKeepsAndRecordsThePartialFile) {
+  const std::string data = Pattern(50000, 4);
+  WPARAM cancelledAt = 0;
+  page_.onMessage = [&](const PageMessage& m) {
+    if (m.control == IDC_PROGRESS_FILE && m.wParam >= 500 && cancelledAt == 0) {
+      cancelledAt = m.wParam;
+      state_->cancelRequested.store(true);
+    }
+  };
+  EXPECT_FALSE(Extract(BuildArchive({{"a.bin", "\\", data}, {"b.bin", "\\", "next"}}), dest_.Path()));
+  EXPECT_STREQ(state_->errorText, texts::kCancelledByUser);
+  EXPECT_EQ(Recorded(), std::vector<std::string>{dest_ / "a.bin"});
+
+  // The file holds exactly the chunks written before the cancel was seen.
+  const std::string written = ReadWholeFile(dest_ / "a.bin");
+  EXPECT_EQ(written.size() % 128, 0u);
+  EXPECT_EQ(written.size() / 50, cancelledAt);
+  EXPECT_EQ(written, data.substr(0, written.size()));
+  EXPECT_FALSE(FileExists(dest_ / "b.bin"));
+  EXPECT_TRUE(page_.Positions(IDC_PROGRESS_OVERALL).empty());
+  EXPECT_EQ(page_.Positions(IDC_PROGRESS_FILE).back(), cancelledAt);
+}
+
+TEST_F(ArchiveExtraction, CancelBetweenFilesLeavesTheNextFileEmptyAndRecorded) {
+  page_.onMessage = [&](const PageMessage& m) {
+    if (m.control == IDC_PROGRESS_OVERALL) state_->cancelRequested.store(true);
+  };
+  EXPECT_FALSE(Extract(BuildArchive({{"a.bin", "\\", "first"}, {"b.bin", "\\", "second"}}), dest_.Path()));
+  EXPECT_STREQ(state_->errorText, texts::kCancelledByUser);
+  EXPECT_EQ(Recorded(), (std::vector<std::string>{dest_ / "a.bin", dest_ / "b.bin"}));
+  EXPECT_EQ(ReadWholeFile(dest_ / "b.bin"), "");
+  EXPECT_EQ(page_.Positions(IDC_PROGRESS_OVERALL), std::vector<WPARAM>{1});
+}
+
+TEST_F(ArchiveExtraction, PauseHoldsEveryWriteUntilCleared) {
+  const std::string data = Pattern(4000, 5);
+  bool pausedOnce = false;
+  page_.onMessage = [&](const PageMessage& m) {
+    if (m.control == IDC_PROGRESS_FILE && m.wParam >= 256 && !pausedOnce) {
+      pausedOnce = true;
+      state_->extractionPaused.store(true);
+    }
+  };
+  const std::vector<unsigned char> bytes = BuildArchive({{"p.bin", "\\", data}});
+  const ArchiveView view = enginetest::ViewOf(bytes);
+  bool result = false;
+  enginetest::PumpedThread worker([&] {
+    result = ExtractArchive(*state_, view, dest_.Path().c_str(), 0, false);
+    return DWORD{0};
+  });
+  worker.Start();
+  for (int i = 0; i < 200 && !pausedOnce; ++i) enginetest::PumpFor(10);
+  ASSERT_TRUE(pausedOnce);
+  const std::size_t heldAt = page_.messages.size();
+  enginetest::PumpFor(2500);
+  EXPECT_EQ(page_.messages.size(), heldAt) << "a chunk was written while paused";
+
+  state_->extractionPaused.store(false);
+  const DWORD resumed = GetTickCount();
+  ASSERT_TRUE(worker.Finish());
+  EXPECT_LT(GetTickCount() - resumed, 1500u);
+  EXPECT_TRUE(result);
+  EXPECT_EQ(ReadWholeFile(dest_ / "p.bin"), data);
+  EXPECT_EQ(page_.Positions(IDC_PROGRESS_FILE).back(), 1000u);
+}
+
+TEST_F(ArchiveExtraction, ReportsDestinationsItCannotWrite) {
+  // No such drive: the folder step fails before anything is sent.
+  EXPECT_FALSE(Extract(BuildArchive({{"a.bin", "\\", "x"}}), "Q:\\nowhere"));
+  EXPECT_STREQ(state_->errorText, texts::kInstallFoldersFailed);
+  EXPECT_TRUE(page_.messages.empty());
+  EXPECT_EQ(state_->createdFileCount, 0);
+
+  // A folder where the second file should go: the first stays recorded, the second is not.
+  ASSERT_TRUE(CreateDirectoryA((dest_ / "b.bin").c_str(), nullptr));
+  EXPECT_FALSE(Extract(BuildArchive({{"a.bin", "\\", "x"}, {"b.bin", "\\", "y"}}), dest_.Path()));
+  EXPECT_STREQ(state_->errorText, texts::kInstallFilesFailed);
+  EXPECT_EQ(Recorded(), std::vector<std::string>{dest_ / "a.bin"});
+}
+
+TEST_F(ArchiveExtraction, RefusesPathsLongerThanTheBufferInsteadOfCuttingThem) {
+  // 1 + 230 characters below the scratch folder: the destination itself fits.
+  const std::string longFolder = dest_ / std::string(230 - dest_.Path().size(), 'd');
+  ASSERT_TRUE(CreateDirectoryA(longFolder.c_str(), nullptr)) << longFolder;
+  ASSERT_EQ(longFolder.size(), 231u);
+
+  // The entry's folder would take 231 + 31 characters.
+  const std::string sub(29, 's');
+  EXPECT_FALSE(Extract(BuildArchive({{"f.bin", "\\" + sub + "\\", "x"}}), longFolder));
+  EXPECT_STREQ(state_->errorText, texts::kInstallFoldersFailed);
+  EXPECT_FALSE(FolderExists(longFolder + "\\" + sub.substr(0, 259 - 232)));
+
+  // The folder fits, the file's path (231 + 1 + 29) does not.
+  state_->errorText[0] = '\0';
+  EXPECT_FALSE(Extract(BuildArchive({{std::string(29, 'f'), "\\", "x"}}), longFolder));
+  EXPECT_STREQ(state_->errorText, texts::kInstallFilesFailed);
+  EXPECT_TRUE(page_.messages.empty());
+  EXPECT_EQ(state_->createdFileCount, 0);
+  EXPECT_FALSE(FileExists(longFolder + "\\" + std::string(259 - 232, 'f')));
+}
+
+TEST_F(ArchiveExtraction, NeverRecordsPastTheLastSlot) {
+  state_->createdFileCount = kMaxCreatedFiles - 1;
+  EXPECT_FALSE(Extract(BuildArchive({{"a.bin", "\\", "x"}, {"b.bin", "\\", "y"}}), dest_.Path()));
+  EXPECT_STREQ(state_->errorText, texts::kInstallFilesFailed);
+  EXPECT_EQ(state_->createdFileCount, kMaxCreatedFiles);
+  EXPECT_EQ(std::string(state_->createdFiles[kMaxCreatedFiles - 1]), dest_ / "a.bin");
+  EXPECT_FALSE(FileExists(dest_ / "b.bin"));
+}
+
+TEST_F(ArchiveExtraction, ReportsAFullDiskAndRecordsThePartFile) {
+  // scripts/test.sh mounts a 1 MiB tmpfs as drive T: before the Windows tests.
+  if (GetDriveTypeA("T:\\") == DRIVE_NO_ROOT_DIR)
+    GTEST_SKIP() << "drive T: (a 1 MiB tmpfs that scripts/test.sh mounts as root) is absent";
+  TempFolder onSmallDisk("T:");
+  ASSERT_FALSE(onSmallDisk.Path().empty());
+  EXPECT_FALSE(Extract(BuildArchive({{"big.bin", "\\", Pattern(3 << 20, 6)}}), onSmallDisk.Path()));
+  EXPECT_STREQ(state_->errorText, texts::kInstallFilesWriteFailed);
+  EXPECT_EQ(Recorded(), std::vector<std::string>{onSmallDisk / "big.bin"});
+  EXPECT_TRUE(page_.Positions(IDC_PROGRESS_OVERALL).empty());
+}
+
+}  // namespace

@@ -1,0 +1,303 @@
+#include "engine/install_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/folder_creation.h"
+#include "engine_test_support.h"
+#include "shared/platform.h"
+#include "shared/raii.h"
+#include "shared/texts.h"
+
+using enginetest::BuildArchive;
+using enginetest::FileExists;
+using enginetest::PageMessage;
+using enginetest::Pattern;
+using enginetest::ReadWholeFile;
+using enginetest::TempFolder;
+using enginetest::TestEntry;
+
+namespace {
+
+// A copy of this test program with the given archives as its "Binary" resources,
+// loaded as a data file and handed to the worker.
+class PayloadModule {
+ public:
+  PayloadModule(const std::vector<unsigned char>* program, const std::vector<unsigned char>* work) {
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    path_ = folder_ / "payload.exe";
+    if (!CopyFileA(self, path_.c_str(), FALSE)) return;
+    HANDLE update = BeginUpdateResourceA(path_.c_str(), FALSE);
+    if (update == nullptr) return;
+    const WORD language = MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT);
+    if (program)
+      UpdateResourceA(update, "BINARY", MAKEINTRESOURCEA(IDR_PROGRAM_ARCHIVE), language,
+                      const_cast<unsigned char*>(program->data()), static_cast<DWORD>(program->size()));
+    if (work)
+      UpdateResourceA(update, "BINARY", MAKEINTRESOURCEA(IDR_WORK_ARCHIVE), language,
+                      const_cast<unsigned char*>(work->data()), static_cast<DWORD>(work->size()));
+    if (!EndUpdateResourceA(update, FALSE)) return;
+    module_ = LoadLibraryExA(path_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    SetPayloadModule(module_);
+  }
+  ~PayloadModule() {
+    SetPayloadModule(nullptr);
+    if (module_) FreeLibrary(module_);
+  }
+  PayloadModule(const PayloadModule&) = delete;
+  PayloadModule& operator=(const PayloadModule&) = delete;
+  bool Loaded() const { return module_ != nullptr; }
+
+ private:
+  TempFolder folder_;
+  std::string path_;
+  HMODULE module_ = nullptr;
+};
+
+int CountItems(const std::string& folder) {
+  int count = 0;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    ++count;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) count += CountItems(folder + "\\" + name);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return count;
+}
+
+std::vector<std::string> g_grantedFolders;
+DWORD WINAPI RecordGrantedFolder(HANDLE handle, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID, PSID, PACL, PACL) {
+  char name[MAX_PATH * 2] = {};
+  GetFinalPathNameByHandleA(handle, name, sizeof(name), 0);
+  g_grantedFolders.push_back(name);
+  return ERROR_SUCCESS;
+}
+
+const std::vector<TestEntry> kProgramEntries = {
+    {"D:\\Build\\bin\\Velmorix.exe", "\\", Pattern(2500, 1)},
+    {"D:\\Build\\bin\\platforms\\display.dll", "\\platforms\\", Pattern(700, 2)},
+};
+const std::vector<TestEntry> kWorkEntries = {
+    {"D:\\Build\\work\\workdir\\settings", "\\workdir\\", "key=value"},
+    {"D:\\Build\\work\\workdir\\packages\\p1\\data.qzp", "\\workdir\\packages\\p1\\", Pattern(1500, 3)},
+};
+
+class InstallWorkerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(installDir_.Path().empty());
+    ASSERT_FALSE(workDir_.Path().empty());
+    state_->modeInstall = 0;
+    state_->modeRun = 1;
+    CopyPath(state_->installDir, installDir_.Path().c_str());
+    CopyPath(state_->workDir, installDir_.Path().c_str());
+    state_->progressPageWindow = page_.Window();
+    page_.onMessage = [this](const PageMessage& m) {
+      if (m.message != WM_COMMAND) return;
+      ++doneNotices_;
+      succeededAtNotice_ = state_->installSucceeded.load();
+      runningAtNotice_ = state_->workerRunning.load();
+    };
+  }
+
+  // Runs the worker on its own thread; true when it returned 1.
+  bool RunWorker() {
+    enginetest::PumpedThread worker([this] { return InstallWorker(state_.get()); });
+    worker.Start();
+    EXPECT_TRUE(worker.Finish());
+    return worker.ExitCode() == 1;
+  }
+
+  // The worker ended as the page expects: result stored, then not running, then one notice.
+  void ExpectEndNotice(bool succeeded) {
+    EXPECT_EQ(doneNotices_, 1);
+    EXPECT_EQ(succeededAtNotice_, succeeded);
+    EXPECT_FALSE(runningAtNotice_);
+    ASSERT_FALSE(page_.messages.empty());
+    const PageMessage& last = page_.messages.back();
+    EXPECT_EQ(last.control, 0);
+    EXPECT_EQ(last.wParam, static_cast<WPARAM>(MAKEWPARAM(ID_WORKER_DONE, 0)));
+    EXPECT_EQ(last.lParam, 0);
+  }
+
+  std::unique_ptr<InstallerState> state_ = std::make_unique<InstallerState>();
+  enginetest::RecordingPage page_;
+  TempFolder installDir_;
+  TempFolder workDir_;
+  int doneNotices_ = 0;
+  bool succeededAtNotice_ = false;
+  bool runningAtNotice_ = true;
+};
+
+TEST_F(InstallWorkerTest, RunModeUnpacksBothArchivesIntoOneFolder) {
+  const auto program = BuildArchive(kProgramEntries);
+  const auto work = BuildArchive(kWorkEntries);
+  PayloadModule module(&program, &work);
+  ASSERT_TRUE(module.Loaded());
+  g_grantedFolders.clear();
+  const SetSecurityInfoFunction previous = ReplaceSetSecurityInfo(&RecordGrantedFolder);
+  EXPECT_TRUE(RunWorker());
+  ReplaceSetSecurityInfo(previous);
+
+  EXPECT_STREQ(state_->errorText, "");
+  ExpectEndNotice(true);
+  EXPECT_EQ(ReadWholeFile(installDir_ / "Velmorix.exe"), kProgramEntries[0].data);
+  EXPECT_EQ(ReadWholeFile(installDir_ / "platforms\\display.dll"), kProgramEntries[1].data);
+  EXPECT_EQ(ReadWholeFile(installDir_ / "workdir\\packages\\p1\\data.qzp"), kWorkEntries[1].data);
+  EXPECT_EQ(ReadWholeFile(installDir_ / "workpath"), installDir_.Path());
+  EXPECT_EQ(state_->createdFileCount, 4);  // the workpath file is not among them
+
+  // Only the work archive's new folders get the Users entry.
+  ASSERT_EQ(g_grantedFolders.size(), 3u);
+  for (const std::string& folder : g_grantedFolders) EXPECT_NE(folder.find("\\workdir"), std::string::npos);
+
+  // Both bars are set up before the first file; the overall bar counts both archives.
+  const std::vector<PageMessage>& m = page_.messages;
+  ASSERT_GE(m.size(), 4u);
+  EXPECT_EQ(m[0].control, IDC_PROGRESS_OVERALL);
+  EXPECT_EQ(m[0].message, static_cast<UINT>(PBM_SETRANGE));
+  EXPECT_EQ(m[0].lParam, MAKELPARAM(0, 4));
+  EXPECT_EQ(m[1].control, IDC_PROGRESS_OVERALL);
+  EXPECT_EQ(m[1].message, static_cast<UINT>(PBM_SETSTEP));
+  EXPECT_EQ(m[1].wParam, 1u);
+  EXPECT_EQ(m[2].control, IDC_PROGRESS_FILE);
+  EXPECT_EQ(m[2].message, static_cast<UINT>(PBM_SETRANGE));
+  EXPECT_EQ(m[2].lParam, MAKELPARAM(0, 1000));
+  EXPECT_EQ(m[3].control, IDC_PROGRESS_FILE);
+  EXPECT_EQ(m[3].message, static_cast<UINT>(PBM_SETSTEP));
+  EXPECT_EQ(page_.Positions(IDC_PROGRESS_OVERALL), (std::vector<WPARAM>{1, 2, 3, 4}));
+}
+
+TEST_F(InstallWorkerTest, RepairModeKeepsProgramAndWorkFoldersApart) {
+  state_->modeRun = 0;
+  state_->modeRepair = 1;
+  CopyPath(state_->workDir, workDir_.Path().c_str());
+  const auto program = BuildArchive(kProgramEntries);
+  const auto work = BuildArchive(kWorkEntries);
+  PayloadModule module(&program, &work);
+  ASSERT_TRUE(module.Loaded());
+  EXPECT_TRUE(RunWorker());
+  ExpectEndNotice(true);
+  EXPECT_TRUE(FileExists(installDir_ / "Velmorix.exe"));
+  EXPECT_EQ(ReadWholeFile(workDir_ / "workdir\\settings"), "key=value");
+  EXPECT_EQ(ReadWholeFile(installDir_ / "workpath"), workDir_.Path());
+  EXPECT_FALSE(FileExists(workDir_ / "workpath"));
+  EXPECT_EQ(CountItems(installDir_.Path()), 4);  // two files, platforms, workpath
+}
+
+TEST_F(InstallWorkerTest, DamagedOrOversizedPayloadWritesNothing) {
+  const auto program = BuildArchive(kProgramEntries);
+  const auto damaged = [] {
+    auto bytes = BuildArchive(kWorkEntries);
+    bytes.push_back(0);  // a byte after the last entry's data
+    return bytes;
+  }();
+  std::vector<TestEntry> many(kMaxCreatedFiles - 1, TestEntry{"f", "\\", ""});
+  const auto tooMany = BuildArchive(many);  // with the program archive: 1001 files
+
+  for (const std::vector<unsigned char>* work : {&damaged, &tooMany}) {
+    PayloadModule module(&program, work);
+    ASSERT_TRUE(module.Loaded());
+    page_.messages.clear();
+    doneNotices_ = 0;
+    EXPECT_TRUE(RunWorker());
+    EXPECT_STREQ(state_->errorText, texts::kResourceLoadFailed);
+    ExpectEndNotice(false);
+    EXPECT_EQ(page_.messages.size(), 1u);  // no bar was touched
+    EXPECT_EQ(CountItems(installDir_.Path()), 0);
+    EXPECT_EQ(state_->createdFileCount, 0);
+  }
+}
+
+TEST_F(InstallWorkerTest, MissingResourcesAreReported) {
+  const auto program = BuildArchive(kProgramEntries);
+  PayloadModule module(&program, nullptr);  // the work archive is missing
+  ASSERT_TRUE(module.Loaded());
+  EXPECT_TRUE(RunWorker());
+  EXPECT_STREQ(state_->errorText, texts::kResourceMissing);
+  ExpectEndNotice(false);
+  EXPECT_EQ(CountItems(installDir_.Path()), 0);
+}
+
+TEST_F(InstallWorkerTest, AFailedProgramArchiveSkipsTheWorkpathFileAndTheWorkArchive) {
+  CopyPath(state_->workDir, workDir_.Path().c_str());
+  ASSERT_TRUE(CreateDirectoryA((installDir_ / "platforms").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((installDir_ / "platforms\\display.dll").c_str(), nullptr));
+  const auto program = BuildArchive(kProgramEntries);
+  const auto work = BuildArchive(kWorkEntries);
+  PayloadModule module(&program, &work);
+  ASSERT_TRUE(module.Loaded());
+  EXPECT_TRUE(RunWorker());
+  EXPECT_STREQ(state_->errorText, texts::kInstallFilesFailed);
+  ExpectEndNotice(false);
+  EXPECT_FALSE(FileExists(installDir_ / "workpath"));
+  EXPECT_EQ(CountItems(workDir_.Path()), 0);
+  EXPECT_EQ(page_.messages[0].lParam, MAKELPARAM(0, 4));  // the range still counts both
+}
+
+TEST_F(InstallWorkerTest, AWorkpathFileThatCannotBeWrittenFailsTheRun) {
+  CopyPath(state_->workDir, workDir_.Path().c_str());
+  ASSERT_TRUE(CreateDirectoryA((installDir_ / "workpath").c_str(), nullptr));
+  const auto program = BuildArchive(kProgramEntries);
+  const auto work = BuildArchive(kWorkEntries);
+  PayloadModule module(&program, &work);
+  ASSERT_TRUE(module.Loaded());
+  EXPECT_TRUE(RunWorker());
+  EXPECT_STREQ(state_->errorText, texts::kInstallFilesFailed);
+  ExpectEndNotice(false);
+  EXPECT_EQ(state_->createdFileCount, 2);  // the program files, for the page to delete
+  EXPECT_EQ(CountItems(workDir_.Path()), 0);
+}
+
+TEST_F(InstallWorkerTest, InstallModeTiesTheProgramIntoWindowsAfterUnpacking) {
+  state_->modeRun = 0;
+  state_->modeInstall = 1;
+  state_->makeDesktopShortcut = 0;
+  state_->makeQuickLaunchShortcut = 0;
+  state_->is64BitWindows = Detect64BitWindows() ? 1 : 0;
+  CopyPath(state_->workDir, workDir_.Path().c_str());
+  const REGSAM view = state_->is64BitWindows ? KEY_WOW64_64KEY : 0;
+  const auto program = BuildArchive(kProgramEntries);
+  const auto work = BuildArchive(kWorkEntries);
+  PayloadModule module(&program, &work);
+  ASSERT_TRUE(module.Loaded());
+  EXPECT_TRUE(RunWorker());
+
+  char location[MAX_PATH] = {};
+  {
+    UniqueKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, 0, KEY_READ | view, key.Receive()) ==
+        ERROR_SUCCESS) {
+      DWORD size = sizeof(location) - 1;
+      RegQueryValueExA(key.Get(), texts::kInstallLocationValue, nullptr, nullptr, reinterpret_cast<BYTE*>(location),
+                       &size);
+    }
+  }
+  // Leave the shared registry as it was found.
+  {
+    UniqueKey parent;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", 0,
+                      KEY_ALL_ACCESS | view, parent.Receive()) == ERROR_SUCCESS)
+      RegDeleteTreeA(parent.Get(), "Velmorix");
+  }
+  for (const char* name : {".qzp", "Applications\\Velmorix.exe", "qzl"}) {
+    UniqueKey classes;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "", 0, KEY_ALL_ACCESS | view, classes.Receive()) == ERROR_SUCCESS)
+      RegDeleteTreeA(classes.Get(), name);
+  }
+
+  EXPECT_STREQ(state_->errorText, "");
+  ExpectEndNotice(true);
+  EXPECT_EQ(std::string(location), installDir_.Path());
+  EXPECT_TRUE(FileExists(workDir_ / "workdir\\settings"));
+}
+
+}  // namespace
