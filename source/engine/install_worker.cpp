@@ -13,6 +13,7 @@
 #include "integration/shortcuts.h"
 #include "integration/uninstall_registration.h"
 #include "resource_ids.h"
+#include "shared/command_text.h"
 #include "shared/path_buffer.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
@@ -104,11 +105,13 @@ bool IntegrateWithWindows(InstallerState& state) {
     SetErrorText(state, texts::kComInitFailed);
     return false;
   }
+  // A program path cut to fit would point the shortcuts at another file: without the
+  // whole path, the chosen shortcuts fail with their own messages.
   char programExePath[kPathCapacity];
-  CopyPath(programExePath, state.installDir);
-  AppendPath(programExePath, texts::kProgramExeTail);
+  const bool pathWhole =
+      JoinPathWhole(programExePath, sizeof(programExePath), state.installDir, texts::kProgramExeTail);
 
-  bool result = CreateProgramShortcuts(state, programExePath);
+  bool result = CreateProgramShortcuts(state, pathWhole ? programExePath : nullptr);
   result = RegisterUninstallEntry(state) && result;
   result = RegisterFileAssociation(state) && result;
   return result;

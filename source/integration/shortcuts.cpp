@@ -33,6 +33,10 @@ struct ShortcutPlace {
 };
 
 bool CreateOneShortcut(InstallerState& state, const ShortcutPlace& place, const char* programExePath) {
+  if (programExePath == nullptr) {
+    SetErrorText(state, place.shortcutFailed);
+    return false;
+  }
   wchar_t linkPath[kLinkPathCapacity] = {};
   if (FAILED(SHGetFolderPathW(nullptr, place.folderId, nullptr, SHGFP_TYPE_CURRENT, linkPath))) {
     SetErrorText(state, place.folderFailed);

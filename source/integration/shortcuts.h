@@ -26,5 +26,6 @@ HRESULT AppendWidePath(wchar_t* destination, const wchar_t* source);
 
 // The shortcut step of the worker (COM already initialised on this thread): the
 // shortcuts state.makeDesktopShortcut / makeQuickLaunchShortcut ask for. Records
-// their paths in the state; false after any failure (errorText then set).
+// their paths in the state; false after any failure (errorText then set). A null
+// programExePath (the path did not fit whole) fails every chosen shortcut.
 bool CreateProgramShortcuts(InstallerState& state, const char* programExePath);

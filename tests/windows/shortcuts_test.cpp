@@ -194,6 +194,19 @@ TEST_F(ShortcutsTest, NothingChosenTouchesNothing) {
   EXPECT_STREQ(state_.quickLaunchShortcutPath, "");
 }
 
+TEST_F(ShortcutsTest, AProgramPathThatDidNotFitFailsEveryChosenShortcut) {
+  EXPECT_FALSE(CreateProgramShortcuts(state_, nullptr));
+  EXPECT_STREQ(state_.errorText, texts::kQuickLaunchShortcutFailed);
+  EXPECT_FALSE(IsFile(desktopLink_));
+  EXPECT_FALSE(IsFile(startMenuLink_));
+  EXPECT_STREQ(state_.desktopShortcutPath, "");
+  EXPECT_STREQ(state_.quickLaunchShortcutPath, "");
+
+  state_.makeQuickLaunchShortcut = 0;
+  EXPECT_FALSE(CreateProgramShortcuts(state_, nullptr));
+  EXPECT_STREQ(state_.errorText, texts::kDesktopShortcutFailed);
+}
+
 TEST(AppendWidePathTest, AppendsWholeOrReportsTheCut) {
   wchar_t path[kLinkPathCapacity] = L"C:\\Desk";
   EXPECT_EQ(AppendWidePath(path, L"\\Velmorix.lnk"), S_OK);
