@@ -1,12 +1,11 @@
 #include "engine/archive_extraction.h"
 
 #include <commctrl.h>
-#include <share.h>
 #include <shlwapi.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <new>
 
@@ -24,13 +23,18 @@ constexpr WPARAM kFullFilePosition = 1000;
 
 std::atomic<DWORD> g_fileProgressInterval{kDefaultFileProgressInterval};
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 void SendToPage(const InstallerState& state, int control, UINT message, WPARAM wParam, LPARAM lParam) {
   SendDlgItemMessageA(state.progressPageWindow, control, message, wParam, lParam);
+}
+
+// A bar position carries no pointer, so the worker need not wait for the page to
+// paint it: SendNotifyMessage queues it among the sent messages (keeping their order
+// with the label's WM_SETTEXT) and returns at once. A full round trip to the page's
+// thread would cost more than writing a small file.
+void MoveBar(const InstallerState& state, int control, WPARAM position) {
+  if (!SendNotifyMessageA(GetDlgItem(state.progressPageWindow, control), PBM_SETPOS, position, 0))
+    SendToPage(state, control, PBM_SETPOS, position, 0);
 }
 
 // Fails the archive with `message`; always false, so callers can return it.
@@ -49,13 +53,13 @@ enum class WriteOutcome { Complete, Cancelled, WriteFailed };
 
 // Writes one entry's bytes in 128-byte chunks, honouring pause and cancel before
 // every chunk and moving the file bar when its per-mille position changes.
-WriteOutcome WriteEntryData(InstallerState& state, std::FILE* file, const unsigned char* data, std::uint64_t size) {
+WriteOutcome WriteEntryData(InstallerState& state, std::ofstream& file, const unsigned char* data, std::uint64_t size) {
   const std::uint64_t unit = size / 1000;
   // 64-bit division is a library call on i686: the position is worked out only
   // when the bytes written reach the next multiple of the unit.
   std::uint64_t nextStep = unit;
   std::uint64_t lastPosition = 0;
-  SendToPage(state, IDC_PROGRESS_FILE, PBM_SETPOS, 0, 0);
+  MoveBar(state, IDC_PROGRESS_FILE, 0);
   const DWORD interval = g_fileProgressInterval.load();
   DWORD lastSent = GetTickCount();
 
@@ -67,7 +71,8 @@ WriteOutcome WriteEntryData(InstallerState& state, std::FILE* file, const unsign
     // The archive is mapped read-only and stays put: chunks go to the stream from it directly.
     const std::size_t chunkLength = left < kChunkSize ? static_cast<std::size_t>(left) : kChunkSize;
     if (chunkLength != 0 &&
-        std::fwrite(data + static_cast<std::size_t>(written), 1, chunkLength, file) != chunkLength)
+        !file.write(reinterpret_cast<const char*>(data) + static_cast<std::size_t>(written),
+                    static_cast<std::streamsize>(chunkLength)))
       return WriteOutcome::WriteFailed;
     written += chunkLength;
 
@@ -79,7 +84,7 @@ WriteOutcome WriteEntryData(InstallerState& state, std::FILE* file, const unsign
       // last position they are spaced out in time.
       const DWORD now = GetTickCount();
       if (position != lastPosition && (complete || now - lastSent >= interval)) {
-        SendToPage(state, IDC_PROGRESS_FILE, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+        MoveBar(state, IDC_PROGRESS_FILE, static_cast<WPARAM>(position));
         lastPosition = position;
         lastSent = now;
       }
@@ -106,12 +111,22 @@ bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const cha
 
   const unsigned char* cursor = archive.base + archive.dataOffset;
   char path[kPathCapacity];
+  // Entries of one folder follow each other: a folder made for the entry before is
+  // not walked again (each walk costs a system call per path component).
+  char lastFolder[kPathCapacity] = {};
+  char lastCreated[kPathCapacity] = {};
   for (std::size_t i = 0; i < count; ++i) {
     PayloadEntry& entry = table[i];
     // A path cut to fit would land somewhere else: refuse it instead.
     if (CopyPath(path, destinationFolder) != PathResult::Ok || AppendPath(path, entry.relativeFolder) != PathResult::Ok)
       return Fail(state, texts::kInstallFoldersFailed);
-    if (!CreateFolderPath(nullptr, path, grantAccess ? 1 : 0)) return Fail(state, texts::kInstallFoldersFailed);
+    if (lastFolder[0] != '\0' && std::strcmp(path, lastFolder) == 0) {
+      CopyPath(path, lastCreated);
+    } else {
+      CopyPath(lastFolder, path);
+      if (!CreateFolderPath(nullptr, path, grantAccess ? 1 : 0)) return Fail(state, texts::kInstallFoldersFailed);
+      CopyPath(lastCreated, path);  // as CreateFolderPath normalised it
+    }
 
     PathStripPathA(entry.sourcePath);
     if (AppendPath(path, "\\") != PathResult::Ok || AppendPath(path, entry.sourcePath) != PathResult::Ok)
@@ -120,21 +135,23 @@ bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const cha
     if (state.createdFileCount >= kMaxCreatedFiles) return Fail(state, texts::kInstallFilesFailed);
 
     SendToPage(state, IDC_PROGRESS_CURRENT_FILE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
-    // Binary, truncating; other processes may read and write the file meanwhile.
-    UniqueFile file(_fsopen(path, "wb", _SH_DENYNO));
-    if (!file) return Fail(state, texts::kInstallFilesFailed);
-    // Without the large buffer every chunk would be a system call of its own; the
-    // bytes still arrive if it cannot be set, only more slowly.
-    (void)std::setvbuf(file.get(), streamBuffer.get(), _IOFBF, kStreamBufferSize);
+    // Binary, truncating; other processes may read and write the file meanwhile. The
+    // stream's buffer, set before opening, gathers the 128-byte chunks into large
+    // writes (the stream's own default is small).
+    std::ofstream file;
+    file.rdbuf()->pubsetbuf(streamBuffer.get(), static_cast<std::streamsize>(kStreamBufferSize));
+    file.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!file.is_open()) return Fail(state, texts::kInstallFilesFailed);
 
-    const WriteOutcome outcome = WriteEntryData(state, file.get(), cursor, entry.size);
+    const WriteOutcome outcome = WriteEntryData(state, file, cursor, entry.size);
     cursor += static_cast<std::size_t>(entry.size);
-    const bool closed = std::fclose(file.release()) == 0;
+    file.close();  // flushes: a full disk shows here at the latest
+    const bool closed = !file.fail();
     RecordCreatedFile(state, path);
     if (outcome == WriteOutcome::Cancelled) return Fail(state, texts::kCancelledByUser);
     if (outcome == WriteOutcome::WriteFailed || !closed) return Fail(state, texts::kInstallFilesWriteFailed);
 
-    SendToPage(state, IDC_PROGRESS_OVERALL, PBM_SETPOS, static_cast<WPARAM>(progressBase) + i + 1, 0);
+    MoveBar(state, IDC_PROGRESS_OVERALL, static_cast<WPARAM>(progressBase) + i + 1);
   }
   return true;
 }

@@ -267,12 +267,17 @@ class PumpedThread {
       const DWORD elapsed = GetTickCount() - start;
       if (elapsed >= timeout) return false;
       const DWORD wait = MsgWaitForMultipleObjects(1, &thread_, FALSE, timeout - elapsed, QS_ALLINPUT);
+      // Bar positions arrive as notifications the thread does not wait for: some may
+      // still be queued when it has ended.
+      Drain();
       if (wait == WAIT_OBJECT_0) return true;
-      MSG msg;
-      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-      }
+    }
+  }
+  static void Drain() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
     }
   }
   DWORD ExitCode() const {
