@@ -19,12 +19,20 @@ if [ -n "$had_display" ] && xdpyinfo -display "$had_display" >/dev/null 2>&1; th
 fi
 
 echo "run: no display found; using a virtual display (Xvfb) at $DISPLAY"
+started_display=
+xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 || started_display=1
 bash "$root/scripts/wine-prefix.sh"
-demo="$build/win/velmorix_demo.exe"
-if [ -x "$demo" ]; then
-  mkdir -p "$build/screenshots"
-  wine "$demo" "$(winepath -w "$root/dist/VelmorixSetup.exe")" "$(winepath -w "$build/screenshots")"
-else
-  echo "run: starting the installer (close it with Ctrl+C)"
-  wine "$root/dist/VelmorixSetup.exe"
-fi
+cleanup() {
+  wineserver -w 2>/dev/null || true
+  if [ -n "$started_display" ]; then pkill -f "Xvfb $DISPLAY" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+
+shots="$build/screenshots"
+rm -rf "$shots"
+mkdir -p "$shots"
+wine "$build/win/velmorix_demo.exe" "$(winepath -w "$root/dist/VelmorixSetup.exe")" "$(winepath -w "$shots")"
+for bmp in "$shots"/*.bmp; do
+  [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+echo "run: screenshots of every page: $shots"
