@@ -51,10 +51,10 @@ target_link_libraries(velmorix_wizard PUBLIC velmorix_engine velmorix_integratio
 
 # Sample program files carried in the program archive.
 function(velmorix_sample name output)
-  file(GLOB sources CONFIGURE_DEPENDS samples/${name}/*.cpp)
+  file(GLOB sources CONFIGURE_DEPENDS samples/${name}/*.cpp samples/common/*.cpp)
   add_executable(${name} WIN32 ${sources})
   set_target_properties(${name} PROPERTIES OUTPUT_NAME ${output} RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/samples)
-  target_include_directories(${name} PRIVATE source)
+  target_include_directories(${name} PRIVATE source samples)
   target_compile_definitions(${name} PRIVATE ${VELMORIX_WIN_DEFINITIONS})
   target_compile_options(${name} PRIVATE ${VELMORIX_WIN_OPTIONS})
   target_link_options(${name} PRIVATE ${VELMORIX_STATIC_LINK})

@@ -3,26 +3,13 @@
 // the installer recorded in the workpath file beside it.
 #include <windows.h>
 
-#include <cstring>
 #include <fstream>
+
+#include "common/sample_window.h"
 
 namespace {
 
-const char kClassName[] = "VelmorixSampleApp";
-const char kTitle[] = "Тривеллон";
-
 char g_text[1024];
-
-// The folder of this executable, without a trailing backslash.
-void ModuleFolder(char (&folder)[MAX_PATH]) {
-  const DWORD length = GetModuleFileNameA(nullptr, folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) {
-    folder[0] = '\0';
-    return;
-  }
-  char* last = std::strrchr(folder, '\\');
-  if (last != nullptr) *last = '\0';
-}
 
 // The workpath file holds the work folder's path alone, without a line end.
 bool ReadWorkPath(const char* folder, char (&workPath)[MAX_PATH]) {
@@ -45,49 +32,9 @@ void ComposeText() {
     wsprintfA(g_text, "Папка программы:\r\n%s\r\n\r\nФайл workpath рядом с программой не найден.", folder);
 }
 
-LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(window, &paint);
-      RECT area;
-      GetClientRect(window, &area);
-      InflateRect(&area, -12, -12);
-      SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
-      SetBkMode(dc, TRANSPARENT);
-      DrawTextA(dc, g_text, -1, &area, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
-      EndPaint(window, &paint);
-      return 0;
-    }
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
-    default:
-      return DefWindowProcA(window, message, wParam, lParam);
-  }
-}
-
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   ComposeText();
-  WNDCLASSEXA windowClass = {};
-  windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = WindowProc;
-  windowClass.hInstance = instance;
-  windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-  windowClass.lpszClassName = kClassName;
-  if (!RegisterClassExA(&windowClass)) return 1;
-  HWND window = CreateWindowExA(0, kClassName, kTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 480, 240,
-                                nullptr, nullptr, instance, nullptr);
-  if (window == nullptr) return 1;
-  ShowWindow(window, show);
-  UpdateWindow(window);
-  MSG message;
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
-  return static_cast<int>(message.wParam);
+  return RunTextWindow(instance, show, "VelmorixSampleApp", "Тривеллон", g_text);
 }
