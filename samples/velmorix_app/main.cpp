@@ -3,9 +3,8 @@
 // the installer recorded in the workpath file beside it.
 #include <windows.h>
 
-#include <fstream>
-
 #include "common/sample_window.h"
+#include "shared/raii.h"
 
 namespace {
 
@@ -15,11 +14,13 @@ char g_text[1024];
 bool ReadWorkPath(const char* folder, char (&workPath)[MAX_PATH]) {
   char file[MAX_PATH + 16];
   wsprintfA(file, "%s\\workpath", folder);
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return false;
-  in.read(workPath, MAX_PATH - 1);
-  workPath[in.gcount()] = '\0';
-  return true;
+  const UniqueHandle handle(CreateFileA(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle) return false;
+  DWORD read = 0;
+  const BOOL ok = ReadFile(handle.Get(), workPath, MAX_PATH - 1, &read, nullptr);
+  workPath[ok ? read : 0] = '\0';
+  return ok != FALSE;
 }
 
 void ComposeText() {
