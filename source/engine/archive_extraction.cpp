@@ -17,8 +17,8 @@
 namespace {
 
 constexpr std::size_t kChunkSize = 128;
-// The stream gathers the 128-byte chunks into writes of this size.
-constexpr std::size_t kStreamBufferSize = 1024 * 1024;
+// The 128-byte chunks reach the file in writes of up to this size.
+constexpr std::size_t kGatherSize = 1024 * 1024;
 constexpr WPARAM kFullFilePosition = 1000;
 
 std::atomic<DWORD> g_fileProgressInterval{kDefaultFileProgressInterval};
@@ -51,9 +51,39 @@ void RecordCreatedFile(InstallerState& state, const char* path) {
 
 enum class WriteOutcome { Complete, Cancelled, WriteFailed };
 
+// The buffering of a file's output. An entry's chunks lie one after another in the
+// read-only archive, so they are gathered in place, as a growing range of the archive,
+// and handed to the unbuffered stream in writes of up to 1 MiB: no chunk is copied,
+// and no 128-byte write becomes a system call of its own.
+class GatheredOutput {
+ public:
+  GatheredOutput(std::ofstream& file, const unsigned char* data) : file_(file), data_(data) {}
+
+  // The next `length` bytes of the entry have been written to the stream.
+  bool Add(std::size_t length) {
+    pending_ += length;
+    return pending_ < kGatherSize || Flush();
+  }
+  // Hands every gathered byte to the file; false when the file did not take them.
+  bool Flush() {
+    if (pending_ == 0) return true;
+    const bool written = static_cast<bool>(
+        file_.write(reinterpret_cast<const char*>(data_ + flushed_), static_cast<std::streamsize>(pending_)));
+    flushed_ += pending_;
+    pending_ = 0;
+    return written;
+  }
+
+ private:
+  std::ofstream& file_;
+  const unsigned char* data_;
+  std::size_t flushed_ = 0;
+  std::size_t pending_ = 0;
+};
+
 // Writes one entry's bytes in 128-byte chunks, honouring pause and cancel before
 // every chunk and moving the file bar when its per-mille position changes.
-WriteOutcome WriteEntryData(InstallerState& state, std::ofstream& file, const unsigned char* data, std::uint64_t size) {
+WriteOutcome WriteEntryData(InstallerState& state, GatheredOutput& output, std::uint64_t size) {
   const std::uint64_t unit = size / 1000;
   // 64-bit division is a library call on i686: the position is worked out only
   // when the bytes written reach the next multiple of the unit.
@@ -68,20 +98,16 @@ WriteOutcome WriteEntryData(InstallerState& state, std::ofstream& file, const un
     while (state.extractionPaused.load()) Sleep(1000);
     if (state.cancelRequested.load()) return WriteOutcome::Cancelled;
     const std::uint64_t left = size - written;
-    // The archive is mapped read-only and stays put: chunks go to the stream from it directly.
     const std::size_t chunkLength = left < kChunkSize ? static_cast<std::size_t>(left) : kChunkSize;
-    if (chunkLength != 0 &&
-        !file.write(reinterpret_cast<const char*>(data) + static_cast<std::size_t>(written),
-                    static_cast<std::streamsize>(chunkLength)))
-      return WriteOutcome::WriteFailed;
+    if (!output.Add(chunkLength)) return WriteOutcome::WriteFailed;
     written += chunkLength;
 
     const bool complete = written >= size;
     if (complete || unit == 0 || written >= nextStep) {
       const std::uint64_t position = unit > 0 ? written / unit : kFullFilePosition;
       nextStep = (position + 1) * unit;
-      // Each send is a round trip to the page's thread; between a file's first and
-      // last position they are spaced out in time.
+      // Between a file's first and last position the bar moves at most every
+      // `interval` ms: each move costs the page a repaint.
       const DWORD now = GetTickCount();
       if (position != lastPosition && (complete || now - lastSent >= interval)) {
         MoveBar(state, IDC_PROGRESS_FILE, static_cast<WPARAM>(position));
@@ -106,9 +132,6 @@ bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const cha
   std::unique_ptr<PayloadEntry[]> table(new (std::nothrow) PayloadEntry[count]);
   if (!table) return Fail(state, texts::kInstallFilesFailed);
   std::memcpy(table.get(), archive.base + kPayloadHeaderSize, count * kPayloadEntrySize);
-  std::unique_ptr<char[]> streamBuffer(new (std::nothrow) char[kStreamBufferSize]);
-  if (!streamBuffer) return Fail(state, texts::kInstallFilesFailed);
-
   const unsigned char* cursor = archive.base + archive.dataOffset;
   char path[kPathCapacity];
   // Entries of one folder follow each other: a folder made for the entry before is
@@ -135,17 +158,19 @@ bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const cha
     if (state.createdFileCount >= kMaxCreatedFiles) return Fail(state, texts::kInstallFilesFailed);
 
     SendToPage(state, IDC_PROGRESS_CURRENT_FILE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
-    // Binary, truncating; other processes may read and write the file meanwhile. The
-    // stream's buffer, set before opening, gathers the 128-byte chunks into large
-    // writes (the stream's own default is small).
+    // Binary, truncating; other processes may read and write the file meanwhile.
+    // Unbuffered: GatheredOutput does the buffering without copying.
     std::ofstream file;
-    file.rdbuf()->pubsetbuf(streamBuffer.get(), static_cast<std::streamsize>(kStreamBufferSize));
+    file.rdbuf()->pubsetbuf(nullptr, 0);
     file.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
     if (!file.is_open()) return Fail(state, texts::kInstallFilesFailed);
 
-    const WriteOutcome outcome = WriteEntryData(state, file, cursor, entry.size);
+    GatheredOutput output(file, cursor);
+    WriteOutcome outcome = WriteEntryData(state, output, entry.size);
     cursor += static_cast<std::size_t>(entry.size);
-    file.close();  // flushes: a full disk shows here at the latest
+    // What was written before a cancel stays in the file, as the chunks it had taken.
+    if (!output.Flush() && outcome != WriteOutcome::Cancelled) outcome = WriteOutcome::WriteFailed;
+    file.close();  // a full disk shows here at the latest
     const bool closed = !file.fail();
     RecordCreatedFile(state, path);
     if (outcome == WriteOutcome::Cancelled) return Fail(state, texts::kCancelledByUser);
