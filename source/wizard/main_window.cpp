@@ -41,7 +41,7 @@ HWND CreateMainWindow(HINSTANCE instance) {
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   windowClass.lpszClassName = texts::kMainWindowClass;
   if (!RegisterClassExA(&windowClass)) return nullptr;
-  // Style WS_MINIMIZE only (0x20 is no visibility, caption or frame): never shown.
+  // Style 0x20 carries no visibility, caption or frame bit: the window is never shown.
   return CreateWindowExA(0, texts::kMainWindowClass, texts::kWindowTitle, 0x20, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
                          nullptr, nullptr, instance, nullptr);
 }
