@@ -77,7 +77,7 @@ HRESULT CreateShellShortcut(const wchar_t* linkPath, const char* target, const c
                                     link.ReceiveVoid());
   if (FAILED(result)) return result;
   result = link->SetPath(target);
-  if (SUCCEEDED(result)) result = link->SetArguments("");
+  if (SUCCEEDED(result)) result = link->SetArguments(nullptr);  // no arguments at all
   if (SUCCEEDED(result)) result = link->SetWorkingDirectory(workingFolder);
   if (SUCCEEDED(result)) result = link->SetIconLocation(iconFile, 0);
   if (SUCCEEDED(result)) result = link->SetHotkey(0);

@@ -14,6 +14,11 @@
 
 namespace {
 
+// The earlier installation's folder as the registry gave it. A visit to the settings
+// page to install overwrites installDir with the default folder; Reinstall and Remove
+// chosen afterwards (after Back) must still act on the recorded installation.
+char g_recordedInstallDir[kPathCapacity];
+
 // Puts the earlier installation's folder into installDir. False when there is no entry
 // or its value does not fit whole: installDir is then left empty.
 bool ReadInstallLocation(InstallerState& state) {
@@ -49,6 +54,7 @@ void OnInitDialog(HWND page, InstallerState& state) {
     EnableWindow(GetDlgItem(page, IDC_MODE_REPAIR), FALSE);
     EnableWindow(GetDlgItem(page, IDC_MODE_REMOVE), FALSE);
   }
+  CopyPath(g_recordedInstallDir, state.installDir);
   SendDlgItemMessageA(page, IDC_MODE_INSTALL, BM_SETCHECK, BST_CHECKED, 0);
 }
 
@@ -75,6 +81,7 @@ void RunWithoutInstalling(HWND page, InstallerState& state) {
 }
 
 void OnNext(HWND page, InstallerState& state) {
+  if (state.modeRemove || state.modeRepair) CopyPath(state.installDir, g_recordedInstallDir);
   if (state.modeRemove) {
     RemoveInstallation(page, state);
   } else if (state.modeInstall || state.modeRepair) {

@@ -14,6 +14,11 @@ namespace {
 // covers the moment before the new thread has set workerRunning, so that a click or a
 // close in that moment asks before anything is abandoned.
 bool g_workerStarted = false;
+// Set while a failed or cancelled run is being finished (its box, then the deletion of
+// its files). A close arriving meanwhile, say from the taskbar while the box is open,
+// waits until the files are gone instead of ending the process before.
+bool g_finishingRun = false;
+bool g_closeDeferred = false;
 
 bool WorkerActive(const InstallerState& state) { return g_workerStarted || state.workerRunning.load(); }
 
@@ -84,12 +89,14 @@ INT_PTR OnWorkerDone(HWND page, InstallerState& state) {
     }
     return FALSE;
   }
+  g_finishingRun = true;
   if (!state.cancelRequested) {
     MessageBoxA(page, state.errorText, texts::kErrorCaption, MB_OK);
     SetDlgItemTextA(state.progressPageWindow, IDC_PROGRESS_BUTTON, texts::kCloseButton);
   }
   DeleteCreatedFiles(state);
-  if (state.cancelRequested) SendMessageA(page, WM_CLOSE, 0, 0);
+  g_finishingRun = false;
+  if (state.cancelRequested || g_closeDeferred) SendMessageA(page, WM_CLOSE, 0, 0);
   return TRUE;
 }
 
@@ -113,6 +120,10 @@ INT_PTR OnCommand(HWND page, int commandId) {
 void OnClose(HWND page, InstallerState& state) {
   if (WorkerActive(state)) {
     AskToCancel(page, state);
+    return;
+  }
+  if (g_finishingRun) {
+    g_closeDeferred = true;
     return;
   }
   ForwardClose(page);

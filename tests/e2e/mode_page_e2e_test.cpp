@@ -170,6 +170,52 @@ TEST_F(ModePageTest, ArrowKeysDoNotMoveTheSelection) {
   EXPECT_FALSE(IsControlChecked(page, kInstall));
 }
 
+// Install, Next, Back: the settings page put its default into the install folder.
+// Reinstall and Remove chosen then still act on the installation the registry names.
+class AfterAnInstallVisit : public ModePageTest {
+ protected:
+  HWND ChooseAfterBack(int mode) {
+    HWND modePage = nullptr;
+    HWND settings = OpenSettingsPage(&modePage);
+    if (!settings || ControlText(settings, 1015) == Earlier()) return nullptr;
+    Click(settings, 3);  // "< Назад"
+    if (!driver::WaitUntilHidden(settings)) return nullptr;
+    Click(modePage, mode);
+    if (!driver::WaitFor([&] { return IsControlChecked(modePage, mode); })) return nullptr;
+    Click(modePage, kNext);
+    return modePage;
+  }
+  static std::string Earlier() { return std::string(kScratch) + "\\earlier"; }
+};
+
+TEST_F(AfterAnInstallVisit, ReinstallUsesTheRecordedFolder) {
+  ASSERT_TRUE(driver::WriteUninstallLocation(Earlier()));
+  Start();
+  HWND modePage = ChooseAfterBack(kRepair);
+  ASSERT_NE(modePage, nullptr);
+  ASSERT_TRUE(driver::WaitUntilHidden(modePage));
+  HWND settings = Installer().WaitForPage(Page::Settings);
+  ASSERT_NE(settings, nullptr);
+  EXPECT_EQ(ControlText(settings, 1015), Earlier());
+  EXPECT_FALSE(IsControlEnabled(settings, 1015));
+  ASSERT_TRUE(Click(settings, 1029));
+  ExpectExitZero();
+}
+
+TEST_F(AfterAnInstallVisit, RemoveStartsTheRecordedUninstaller) {
+  ASSERT_TRUE(driver::CreateFolders(Earlier()));
+  ASSERT_TRUE(CopyFileA((driver::BuildDir() + "\\samples\\Uninstall.exe").c_str(),
+                        (Earlier() + "\\Uninstall.exe").c_str(), FALSE));
+  ASSERT_TRUE(driver::WriteUninstallLocation(Earlier()));
+  Start();
+  ASSERT_NE(ChooseAfterBack(kRemove), nullptr);
+  ExpectExitZero();
+  // There is no uninstaller in the default folder: only the recorded one can start.
+  HWND uninstaller = driver::WaitForForeignWindow(kSampleUninstallClass, Installer().ProcessId());
+  ASSERT_NE(uninstaller, nullptr) << "the recorded uninstaller did not start";
+  EXPECT_TRUE(driver::CloseForeignWindow(uninstaller));
+}
+
 TEST_F(ModePageTest, PagesOpenWhereTheLastOneStoodAndBackShowsTheModePageUnmoved) {
   Start();
   HWND mode = Installer().WaitForPage(Page::Mode);

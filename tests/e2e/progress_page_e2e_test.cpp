@@ -163,6 +163,29 @@ TEST_F(ProgressPageTest, FailureAfterUnpackingIsShownAndTheFilesAreDeleted) {
   EXPECT_EQ(driver::FindForeignWindow(kSampleAppClass, Installer().ProcessId()), nullptr);
 }
 
+// A close from outside (the taskbar) while the failure box is open must not end the
+// process before the unpacked files are deleted.
+TEST_F(ProgressPageTest, ACloseWhileTheFailureIsShownWaitsUntilTheFilesAreDeleted) {
+  ASSERT_TRUE(driver::CreateFolders(DesktopShortcut()));
+  const std::string installDir = std::string(kScratch) + "\\closing\\program";
+  const std::string workDir = std::string(kScratch) + "\\closing\\work";
+  Start();
+  HWND progress = InstallThroughTheWizard(installDir, workDir, true);
+  ASSERT_NE(progress, nullptr);
+  HWND box = Installer().WaitForMessageBox();
+  ASSERT_NE(box, nullptr);
+  ASSERT_FALSE(driver::FilesUnder(workDir).empty());
+  ASSERT_TRUE(PostMessageA(progress, WM_CLOSE, 0, 0));
+  // The close waits for the box: the process and its files are still there.
+  EXPECT_FALSE(driver::WaitFor([&] { return !Installer().Running(); }, 1000));
+  EXPECT_FALSE(driver::FilesUnder(workDir).empty());
+  ASSERT_TRUE(driver::PressMessageBoxButton(box, IDOK));
+  ExpectExitZero();
+  EXPECT_TRUE(driver::FilesUnder(workDir).empty());
+  const std::vector<std::string> left = driver::FilesUnder(installDir);
+  EXPECT_EQ(left, std::vector<std::string>{installDir + "\\workpath"});
+}
+
 std::string Normalised(std::string folder) {
   while (!folder.empty() && folder.back() == '\\') folder.pop_back();
   if (!folder.empty()) CharUpperBuffA(&folder[0], static_cast<DWORD>(folder.size()));
