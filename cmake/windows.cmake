@@ -33,7 +33,7 @@ target_link_libraries(velmorix_shared PUBLIC velmorix_portable advapi32 user32 k
 # and the worker above them calls the integration steps. Libraries link one way:
 # shared <- folders <- integration <- engine <- wizard.
 file(GLOB VELMORIX_ENGINE_SOURCES CONFIGURE_DEPENDS source/engine/*.cpp)
-list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "(archive_reader|folder_creation)\\.cpp$")
+list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "(archive_reader|folder_creation|access_trace_[a-z]+)\\.cpp$")
 velmorix_windows_library(velmorix_folders source/engine/folder_creation.cpp)
 target_link_libraries(velmorix_folders PUBLIC velmorix_shared advapi32 user32)
 file(GLOB VELMORIX_INTEGRATION_SOURCES CONFIGURE_DEPENDS source/integration/*.cpp)
@@ -83,8 +83,15 @@ file(WRITE ${CMAKE_BINARY_DIR}/generated/payload_archives.rc.in
   "IDR_PROGRAM_ARCHIVE Binary \"@PROGRAM_ARCHIVE@\"\nIDR_WORK_ARCHIVE Binary \"@WORK_ARCHIVE@\"\n")
 configure_file(${CMAKE_BINARY_DIR}/generated/payload_archives.rc.in ${CMAKE_BINARY_DIR}/generated/payload_archives.rc @ONLY)
 
+# Every executable that links folder creation chooses how applied access lists are
+# recorded: not at all (the installer that ships) or into the file named by
+# VELMORIX_ACCESS_TRACE (test programs, and a traced copy of the installer that the
+# end-to-end tests use for the one case that checks access lists).
+set(VELMORIX_TRACE_OFF ${CMAKE_SOURCE_DIR}/source/engine/access_trace_off.cpp)
+set(VELMORIX_TRACE_FILE ${CMAKE_SOURCE_DIR}/source/engine/access_trace_file.cpp)
+
 # The installer.
-add_executable(VelmorixSetup WIN32 source/wizard/entry_point.cpp resources/installer.rc)
+add_executable(VelmorixSetup WIN32 source/wizard/entry_point.cpp resources/installer.rc ${VELMORIX_TRACE_OFF})
 target_compile_options(VelmorixSetup PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VELMORIX_WIN_OPTIONS}>)
 target_include_directories(VelmorixSetup PRIVATE source resources ${CMAKE_BINARY_DIR}/generated)
 target_link_options(VelmorixSetup PRIVATE ${VELMORIX_STATIC_LINK})
@@ -92,6 +99,13 @@ target_link_libraries(VelmorixSetup PRIVATE velmorix_wizard)
 set_source_files_properties(resources/installer.rc PROPERTIES
   OBJECT_DEPENDS "${PROGRAM_ARCHIVE};${WORK_ARCHIVE};${CMAKE_SOURCE_DIR}/resources/installer.ico;${CMAKE_SOURCE_DIR}/resources/installer.manifest;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
 set_target_properties(VelmorixSetup PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/dist)
+
+add_executable(VelmorixSetupTraced WIN32 source/wizard/entry_point.cpp resources/installer.rc ${VELMORIX_TRACE_FILE})
+target_compile_options(VelmorixSetupTraced PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VELMORIX_WIN_OPTIONS}>)
+target_include_directories(VelmorixSetupTraced PRIVATE source resources ${CMAKE_BINARY_DIR}/generated)
+target_link_options(VelmorixSetupTraced PRIVATE ${VELMORIX_STATIC_LINK})
+target_link_libraries(VelmorixSetupTraced PRIVATE velmorix_wizard)
+set_target_properties(VelmorixSetupTraced PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test-dist)
 
 # GoogleTest, cross-built.
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
@@ -106,6 +120,7 @@ function(velmorix_wine_path out unix_path)
   set(${out} "${converted}" PARENT_SCOPE)
 endfunction()
 velmorix_wine_path(WINE_INSTALLER_PATH ${CMAKE_BINARY_DIR}/dist/VelmorixSetup.exe)
+velmorix_wine_path(WINE_TRACED_INSTALLER_PATH ${CMAKE_BINARY_DIR}/test-dist/VelmorixSetupTraced.exe)
 velmorix_wine_path(WINE_BUILD_DIR ${CMAKE_BINARY_DIR})
 velmorix_wine_path(WINE_PAYLOAD_DIR ${PAYLOAD_DIR})
 # The Windows tests find the build through these variables. They travel in a small
@@ -114,37 +129,38 @@ velmorix_wine_path(WINE_PAYLOAD_DIR ${PAYLOAD_DIR})
 file(WRITE ${CMAKE_BINARY_DIR}/wine-test-run.sh
   "#!/usr/bin/env bash\n"
   "export VELMORIX_INSTALLER='${WINE_INSTALLER_PATH}'\n"
+  "export VELMORIX_TRACED_INSTALLER='${WINE_TRACED_INSTALLER_PATH}'\n"
   "export VELMORIX_BUILD_DIR='${WINE_BUILD_DIR}'\n"
   "export VELMORIX_PAYLOAD_DIR='${WINE_PAYLOAD_DIR}'\n"
   "exec '${CMAKE_SOURCE_DIR}/cmake/wine-run.sh' \"$@\"\n")
 file(CHMOD ${CMAKE_BINARY_DIR}/wine-test-run.sh PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-test-run.sh)
 
-function(velmorix_windows_test name folder)
+function(velmorix_windows_test name folder trace)
   # A test folder's driver/ holds helpers its tests share (the e2e installer driver).
   file(GLOB sources CONFIGURE_DEPENDS ${folder}/*.cpp ${folder}/driver/*.cpp)
   if(NOT sources)
     return()
   endif()
-  add_executable(${name} ${sources})
+  add_executable(${name} ${sources} ${trace})
   target_include_directories(${name} PRIVATE source resources tests)
   target_compile_options(${name} PRIVATE ${VELMORIX_WIN_OPTIONS})
   target_link_options(${name} PRIVATE ${VELMORIX_STATIC_LINK})
   target_link_libraries(${name} PRIVATE velmorix_wizard gtest gmock ${ARGN})
-  add_dependencies(${name} VelmorixSetup)
+  add_dependencies(${name} VelmorixSetup VelmorixSetupTraced)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
     PROPERTIES TIMEOUT 300)
 endfunction()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/windows)
-  velmorix_windows_test(velmorix_windows_tests tests/windows gtest_main)
+  velmorix_windows_test(velmorix_windows_tests tests/windows ${VELMORIX_TRACE_FILE} gtest_main)
 endif()
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e)
-  velmorix_windows_test(velmorix_e2e_tests tests/e2e gtest_main)
+  velmorix_windows_test(velmorix_e2e_tests tests/e2e ${VELMORIX_TRACE_OFF} gtest_main)
 endif()
 file(GLOB VELMORIX_BENCH_SOURCES CONFIGURE_DEPENDS tests/bench/*.cpp)
 if(VELMORIX_BENCH_SOURCES)
-  add_executable(velmorix_extract_bench ${VELMORIX_BENCH_SOURCES})
+  add_executable(velmorix_extract_bench ${VELMORIX_BENCH_SOURCES} ${VELMORIX_TRACE_OFF})
   target_include_directories(velmorix_extract_bench PRIVATE source resources tests)
   target_compile_options(velmorix_extract_bench PRIVATE ${VELMORIX_WIN_OPTIONS})
   target_link_options(velmorix_extract_bench PRIVATE ${VELMORIX_STATIC_LINK})

@@ -1,10 +1,9 @@
 #include "engine/folder_creation.h"
 
-#include <sddl.h>
-
 #include <atomic>
 #include <cstring>
 
+#include "engine/access_trace.h"
 #include "shared/path_buffer.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
@@ -15,42 +14,6 @@ std::atomic<SetSecurityInfoFunction> g_setSecurityInfo{&SetSecurityInfo};
 
 // Room for the longest path, the line feed and the longest sentence.
 constexpr std::size_t kFolderMessageCapacity = kPathCapacity + 256;
-
-// Wine accepts a folder's access list but keeps none, so end-to-end runs ask for
-// a record of every list applied: VELMORIX_ACCESS_TRACE names the file.
-const char* AccessTracePath() {
-  static const struct TracePath {
-    char text[kPathCapacity] = {};
-    TracePath() {
-      const DWORD length = GetEnvironmentVariableA("VELMORIX_ACCESS_TRACE", text, sizeof(text));
-      if (length == 0 || length >= sizeof(text)) text[0] = '\0';
-    }
-  } trace;
-  return trace.text[0] ? trace.text : nullptr;
-}
-
-// Appends "<folder>\t<SDDL of the list>" and a line end to the trace file.
-void TraceAppliedList(const char* folder, PACL list) {
-  const char* tracePath = AccessTracePath();
-  if (tracePath == nullptr) return;
-  SECURITY_DESCRIPTOR descriptor;
-  if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-      !SetSecurityDescriptorDacl(&descriptor, TRUE, list, FALSE))
-    return;
-  LPSTR sddl = nullptr;
-  if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(&descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
-                                                            &sddl, nullptr))
-    return;
-  UniqueLocal sddlOwner(sddl);
-  UniqueHandle file(CreateFileA(tracePath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return;
-  const char* parts[] = {folder, "\t", sddl, "\r\n"};
-  for (const char* part : parts) {
-    DWORD written = 0;
-    if (!WriteFile(file.Get(), part, static_cast<DWORD>(std::strlen(part)), &written, nullptr)) return;
-  }
-}
 
 // Adds the inheritable full-control entry for the local Users group to the list of
 // an open folder. Anything missing on the way leaves the list as it was.
@@ -86,7 +49,7 @@ void GrantUsersAccess(HANDLE folder, const char* path) {
   if (merged != ERROR_SUCCESS || newList == nullptr) return;
   if (g_setSecurityInfo.load()(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, newList,
                                nullptr) == ERROR_SUCCESS)
-    TraceAppliedList(path, newList);
+    TraceAppliedAccessList(path, newList);
 }
 
 bool CreateOneFolder(const char* folder, BYTE grantAccess) {

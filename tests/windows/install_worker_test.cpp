@@ -281,7 +281,7 @@ TEST_F(InstallWorkerTest, InstallModeTiesTheProgramIntoWindowsAfterUnpacking) {
                        &size);
     }
   }
-  // Leave the shared registry as it was found.
+  // Remove the keys this run wrote (the test prefix holds no installation of its own).
   {
     UniqueKey parent;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", 0,

@@ -264,8 +264,9 @@ bool WriteArchiveBody(const std::vector<PayloadFile>& files, const fs::path& pat
   return true;
 }
 
-// Writes each archive to its temporary file, then renames them all; on any failure
-// every temporary file is removed and no archive is touched.
+// Writes each archive to its temporary file, then renames them into place. A failure
+// while writing removes every temporary file and touches no archive; a rename that
+// fails (rare: the files are ready) leaves the archives renamed before it replaced.
 bool WriteArchives(const std::vector<const std::vector<PayloadFile>*>& lists, const std::vector<fs::path>& paths,
                    std::string* error) {
   std::error_code ec;

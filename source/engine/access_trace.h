@@ -1,0 +1,9 @@
+// A record of the access lists applied to folders. Wine accepts a folder's list but
+// keeps none, so the end-to-end tests cannot read it back; a test build of the
+// installer writes each list down instead. The installer that ships links the
+// version that records nothing (access_trace_off.cpp); the test programs and the
+// traced test installer link access_trace_file.cpp.
+#pragma once
+#include <windows.h>
+
+void TraceAppliedAccessList(const char* folder, PACL list);

@@ -1,0 +1,47 @@
+// Test builds only: when VELMORIX_ACCESS_TRACE names a file, every applied access
+// list is appended to it as "<folder>\t<SDDL of the list>" and a line end.
+#include "engine/access_trace.h"
+
+#include <sddl.h>
+
+#include <cstring>
+
+#include "shared/path_buffer.h"
+#include "shared/raii.h"
+
+namespace {
+
+const char* AccessTracePath() {
+  static const struct TracePath {
+    char text[kPathCapacity] = {};
+    TracePath() {
+      const DWORD length = GetEnvironmentVariableA("VELMORIX_ACCESS_TRACE", text, sizeof(text));
+      if (length == 0 || length >= sizeof(text)) text[0] = '\0';
+    }
+  } trace;
+  return trace.text[0] ? trace.text : nullptr;
+}
+
+}  // namespace
+
+void TraceAppliedAccessList(const char* folder, PACL list) {
+  const char* tracePath = AccessTracePath();
+  if (tracePath == nullptr) return;
+  SECURITY_DESCRIPTOR descriptor;
+  if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&descriptor, TRUE, list, FALSE))
+    return;
+  LPSTR sddl = nullptr;
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(&descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                            &sddl, nullptr))
+    return;
+  UniqueLocal sddlOwner(sddl);
+  UniqueHandle file(CreateFileA(tracePath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
+  const char* parts[] = {folder, "\t", sddl, "\r\n"};
+  for (const char* part : parts) {
+    DWORD written = 0;
+    if (!WriteFile(file.Get(), part, static_cast<DWORD>(std::strlen(part)), &written, nullptr)) return;
+  }
+}

@@ -1,0 +1,3 @@
+#include "engine/access_trace.h"
+
+void TraceAppliedAccessList(const char*, PACL) {}
