@@ -19,8 +19,11 @@
 #include "engine/archive_reader.h"
 #include "resource_ids.h"
 #include "shared/installer_state.h"
+#include "windows/engine_test_support.h"
 
 namespace {
+
+using enginetest::DeleteTree;
 
 struct BenchEntry {
   std::string relativeFolder;
@@ -100,24 +103,6 @@ double Seconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end) {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
   return static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-void DeleteTree(const std::string& path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string child = path + "\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        DeleteTree(child);
-      else
-        DeleteFileA(child.c_str());
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryA(path.c_str());
 }
 
 std::string ScratchFolder(const char* tag) {
