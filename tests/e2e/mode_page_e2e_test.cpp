@@ -15,7 +15,20 @@ using driver::Page;
 
 constexpr int kNext = 1032, kCancel = 1031, kInstall = 1003, kRun = 1004, kRepair = 1005, kRemove = 1007;
 
-class ModePageTest : public InstallerTest {};
+class ModePageTest : public InstallerTest {
+ protected:
+  // Starts the installer, picks `mode` on the mode page and presses Next.
+  HWND StartAndChoose(int mode) {
+    Start();
+    HWND page = Installer().WaitForPage(Page::Mode);
+    if (page == nullptr || !Click(page, mode) || !Click(page, kNext)) return nullptr;
+    return page;
+  }
+  // Copies a sample program of the build to `destination`.
+  static bool PlaceSample(const char* name, const std::string& destination) {
+    return CopyFileA((driver::BuildDir() + "\\samples\\" + name).c_str(), destination.c_str(), FALSE) != FALSE;
+  }
+};
 
 TEST_F(ModePageTest, FreshMachineOffersInstallAndRunOnACentredPage) {
   Start();
@@ -71,15 +84,9 @@ TEST_F(ModePageTest, OverlongInstallLocationIsIgnored) {
 TEST_F(ModePageTest, RemoveStartsTheUninstallerAndEnds) {
   const std::string folder = std::string(kScratch) + "\\installed";
   ASSERT_TRUE(driver::CreateFolders(folder));
-  ASSERT_TRUE(CopyFileA((driver::BuildDir() + "\\samples\\Uninstall.exe").c_str(),
-                        (folder + "\\Uninstall.exe").c_str(), FALSE))
-      << driver::BuildDir() << " error " << GetLastError();
+  ASSERT_TRUE(PlaceSample("Uninstall.exe", folder + "\\Uninstall.exe")) << driver::BuildDir();
   ASSERT_TRUE(driver::WriteUninstallLocation(folder));
-  Start();
-  HWND page = Installer().WaitForPage(Page::Mode);
-  ASSERT_NE(page, nullptr);
-  ASSERT_TRUE(Click(page, kRemove));
-  ASSERT_TRUE(Click(page, kNext));
+  ASSERT_NE(StartAndChoose(kRemove), nullptr);
   ExpectExitZero();
   HWND uninstaller = driver::WaitForForeignWindow(kSampleUninstallClass, Installer().ProcessId());
   ASSERT_NE(uninstaller, nullptr) << "the uninstaller did not start";
@@ -90,11 +97,7 @@ TEST_F(ModePageTest, RemoveWithoutUninstallerReportsFileNotFoundAndEnds) {
   const std::string folder = std::string(kScratch) + "\\empty";
   ASSERT_TRUE(driver::CreateFolders(folder));
   ASSERT_TRUE(driver::WriteUninstallLocation(folder));
-  Start();
-  HWND page = Installer().WaitForPage(Page::Mode);
-  ASSERT_NE(page, nullptr);
-  ASSERT_TRUE(Click(page, kRemove));
-  ASSERT_TRUE(Click(page, kNext));
+  ASSERT_NE(StartAndChoose(kRemove), nullptr);
   HWND box = Installer().WaitForMessageBox();
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(driver::MessageBoxText(box), "The specified file was not found.");
@@ -109,15 +112,10 @@ TEST_F(ModePageTest, RemoveWithoutUninstallerReportsFileNotFoundAndEnds) {
 TEST_F(ModePageTest, RemoveFromAFolderWithASpaceStartsTheUninstallerNotADecoy) {
   const std::string folder = "C:\\velmorix e2e\\dir";
   ASSERT_TRUE(driver::CreateFolders(folder));
-  const std::string samples = driver::BuildDir() + "\\samples";
-  ASSERT_TRUE(CopyFileA((samples + "\\Uninstall.exe").c_str(), (folder + "\\Uninstall.exe").c_str(), FALSE));
-  ASSERT_TRUE(CopyFileA((samples + "\\Velmorix.exe").c_str(), "C:\\velmorix.exe", FALSE));
+  ASSERT_TRUE(PlaceSample("Uninstall.exe", folder + "\\Uninstall.exe"));
+  ASSERT_TRUE(PlaceSample("Velmorix.exe", "C:\\velmorix.exe"));
   ASSERT_TRUE(driver::WriteUninstallLocation(folder));
-  Start();
-  HWND page = Installer().WaitForPage(Page::Mode);
-  ASSERT_NE(page, nullptr);
-  ASSERT_TRUE(Click(page, kRemove));
-  ASSERT_TRUE(Click(page, kNext));
+  ASSERT_NE(StartAndChoose(kRemove), nullptr);
   ExpectExitZero();
   HWND uninstaller = driver::WaitForForeignWindow(kSampleUninstallClass, Installer().ProcessId());
   ASSERT_NE(uninstaller, nullptr);
@@ -204,8 +202,7 @@ TEST_F(AfterAnInstallVisit, ReinstallUsesTheRecordedFolder) {
 
 TEST_F(AfterAnInstallVisit, RemoveStartsTheRecordedUninstaller) {
   ASSERT_TRUE(driver::CreateFolders(Earlier()));
-  ASSERT_TRUE(CopyFileA((driver::BuildDir() + "\\samples\\Uninstall.exe").c_str(),
-                        (Earlier() + "\\Uninstall.exe").c_str(), FALSE));
+  ASSERT_TRUE(PlaceSample("Uninstall.exe", Earlier() + "\\Uninstall.exe"));
   ASSERT_TRUE(driver::WriteUninstallLocation(Earlier()));
   Start();
   ASSERT_NE(ChooseAfterBack(kRemove), nullptr);

@@ -13,6 +13,7 @@
 
 #include "engine/archive_reader.h"
 #include "resource_ids.h"
+#include "shared/raii.h"
 
 namespace enginetest {
 
@@ -67,24 +68,21 @@ inline bool FolderExists(const std::string& path) {
 
 inline std::string ReadWholeFile(const std::string& path) {
   std::string content;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return content;
+  const UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+  if (!file) return content;
   char buffer[65536];
   DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) content.append(buffer, got);
-  CloseHandle(file);
+  while (ReadFile(file.Get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) content.append(buffer, got);
   return content;
 }
 
 inline bool WriteWholeFile(const std::string& path, const std::string& content) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  const UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  if (!file) return false;
   DWORD written = 0;
-  const bool ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
-                  written == content.size();
-  CloseHandle(file);
-  return ok;
+  return WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+         written == content.size();
 }
 
 inline void DeleteTree(const std::string& path) {

@@ -197,14 +197,13 @@ DWORD WINAPI WatchForBox(LPVOID parameter) {
 
 std::string ShowFailure(HWND owner, const std::string& path, bool* result, BoxWatch* watch) {
   watch->owner = owner;
-  HANDLE watcher = CreateThread(nullptr, 0, WatchForBox, watch, 0, nullptr);
+  const UniqueHandle watcher(CreateThread(nullptr, 0, WatchForBox, watch, 0, nullptr));
   char buffer[MAX_PATH] = {};
   path.copy(buffer, MAX_PATH - 1);
   *result = CreateFolderPath(owner, buffer, 0);
-  WaitForSingleObject(watcher, 15000);
+  WaitForSingleObject(watcher.Get(), 15000);
   DWORD found = 0;
-  GetExitCodeThread(watcher, &found);
-  CloseHandle(watcher);
+  GetExitCodeThread(watcher.Get(), &found);
   return found ? buffer : std::string("<no box>");
 }
 
