@@ -33,7 +33,7 @@ target_link_libraries(velmorix_shared PUBLIC velmorix_portable advapi32 user32 k
 # and the worker above them calls the integration steps. Libraries link one way:
 # shared <- folders <- integration <- engine <- wizard.
 file(GLOB VELMORIX_ENGINE_SOURCES CONFIGURE_DEPENDS source/engine/*.cpp)
-list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "(archive_reader|folder_creation|access_trace_[a-z]+)\\.cpp$")
+list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "(archive_reader|folder_creation|access_trace_[a-z]+|extraction_pace_[a-z]+)\\.cpp$")
 velmorix_windows_library(velmorix_folders source/engine/folder_creation.cpp)
 target_link_libraries(velmorix_folders PUBLIC velmorix_shared advapi32 user32)
 file(GLOB VELMORIX_INTEGRATION_SOURCES CONFIGURE_DEPENDS source/integration/*.cpp)
@@ -87,8 +87,12 @@ configure_file(${CMAKE_BINARY_DIR}/generated/payload_archives.rc.in ${CMAKE_BINA
 # recorded: not at all (the installer that ships) or into the file named by
 # VELMORIX_ACCESS_TRACE (test programs, and a traced copy of the installer that the
 # end-to-end tests use for the one case that checks access lists).
-set(VELMORIX_TRACE_OFF ${CMAKE_SOURCE_DIR}/source/engine/access_trace_off.cpp)
-set(VELMORIX_TRACE_FILE ${CMAKE_SOURCE_DIR}/source/engine/access_trace_file.cpp)
+# The same executables choose whether extraction can be slowed down between files
+# (VELMORIX_FILE_PAUSE_MS, for end-to-end cases that act while files are written).
+set(VELMORIX_TRACE_OFF ${CMAKE_SOURCE_DIR}/source/engine/access_trace_off.cpp
+  ${CMAKE_SOURCE_DIR}/source/engine/extraction_pace_off.cpp)
+set(VELMORIX_TRACE_FILE ${CMAKE_SOURCE_DIR}/source/engine/access_trace_file.cpp
+  ${CMAKE_SOURCE_DIR}/source/engine/extraction_pace_env.cpp)
 
 # The installer.
 add_executable(VelmorixSetup WIN32 source/wizard/entry_point.cpp resources/installer.rc ${VELMORIX_TRACE_OFF})
@@ -153,10 +157,10 @@ function(velmorix_windows_test name folder trace)
 endfunction()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/windows)
-  velmorix_windows_test(velmorix_windows_tests tests/windows ${VELMORIX_TRACE_FILE} gtest_main)
+  velmorix_windows_test(velmorix_windows_tests tests/windows "${VELMORIX_TRACE_FILE}" gtest_main)
 endif()
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e)
-  velmorix_windows_test(velmorix_e2e_tests tests/e2e ${VELMORIX_TRACE_OFF} gtest_main)
+  velmorix_windows_test(velmorix_e2e_tests tests/e2e "${VELMORIX_TRACE_OFF}" gtest_main)
 endif()
 file(GLOB VELMORIX_BENCH_SOURCES CONFIGURE_DEPENDS tests/bench/*.cpp)
 if(VELMORIX_BENCH_SOURCES)

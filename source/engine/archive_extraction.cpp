@@ -1,16 +1,14 @@
 #include "engine/archive_extraction.h"
 
-#include <commctrl.h>
 #include <shlwapi.h>
 
-#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <new>
 
+#include "engine/extraction_pace.h"
 #include "engine/folder_creation.h"
-#include "resource_ids.h"
 #include "shared/path_buffer.h"
 #include "shared/texts.h"
 
@@ -19,23 +17,7 @@ namespace {
 constexpr std::size_t kChunkSize = 128;
 // The 128-byte chunks reach the file in writes of up to this size.
 constexpr std::size_t kGatherSize = 1024 * 1024;
-constexpr WPARAM kFullFilePosition = 1000;
-
-std::atomic<DWORD> g_fileProgressInterval{kDefaultFileProgressInterval};
-
-
-void SendToPage(const InstallerState& state, int control, UINT message, WPARAM wParam, LPARAM lParam) {
-  SendDlgItemMessageA(state.progressPageWindow, control, message, wParam, lParam);
-}
-
-// A bar position carries no pointer, so the worker need not wait for the page to
-// paint it: SendNotifyMessage queues it among the sent messages (keeping their order
-// with the label's WM_SETTEXT) and returns at once. A full round trip to the page's
-// thread would cost more than writing a small file.
-void MoveBar(const InstallerState& state, int control, WPARAM position) {
-  if (!SendNotifyMessageA(GetDlgItem(state.progressPageWindow, control), PBM_SETPOS, position, 0))
-    SendToPage(state, control, PBM_SETPOS, position, 0);
-}
+constexpr int kFullFilePosition = 1000;
 
 // Fails the archive with `message`; always false, so callers can return it.
 bool Fail(InstallerState& state, const char* message) {
@@ -82,16 +64,15 @@ class GatheredOutput {
 };
 
 // Writes one entry's bytes in 128-byte chunks, honouring pause and cancel before
-// every chunk and moving the file bar when its per-mille position changes.
+// every chunk and reporting the file's per-mille position when it changes.
 WriteOutcome WriteEntryData(InstallerState& state, GatheredOutput& output, std::uint64_t size) {
+  ProgressReport& progress = ProgressOf(state);
   const std::uint64_t unit = size / 1000;
   // 64-bit division is a library call on i686: the position is worked out only
   // when the bytes written reach the next multiple of the unit.
   std::uint64_t nextStep = unit;
   std::uint64_t lastPosition = 0;
-  MoveBar(state, IDC_PROGRESS_FILE, 0);
-  const DWORD interval = g_fileProgressInterval.load();
-  DWORD lastSent = GetTickCount();
+  progress.FilePosition(0);
 
   std::uint64_t written = 0;
   for (;;) {
@@ -106,13 +87,9 @@ WriteOutcome WriteEntryData(InstallerState& state, GatheredOutput& output, std::
     if (complete || unit == 0 || written >= nextStep) {
       const std::uint64_t position = unit > 0 ? written / unit : kFullFilePosition;
       nextStep = (position + 1) * unit;
-      // Between a file's first and last position the bar moves at most every
-      // `interval` ms: each move costs the page a repaint.
-      const DWORD now = GetTickCount();
-      if (position != lastPosition && (complete || now - lastSent >= interval)) {
-        MoveBar(state, IDC_PROGRESS_FILE, static_cast<WPARAM>(position));
+      if (position != lastPosition) {
+        progress.FilePosition(static_cast<int>(position));
         lastPosition = position;
-        lastSent = now;
       }
     }
     if (complete) return WriteOutcome::Complete;
@@ -120,8 +97,6 @@ WriteOutcome WriteEntryData(InstallerState& state, GatheredOutput& output, std::
 }
 
 }  // namespace
-
-DWORD SetFileProgressInterval(DWORD milliseconds) { return g_fileProgressInterval.exchange(milliseconds); }
 
 bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const char* destinationFolder,
                     int progressBase, bool grantAccess) {
@@ -157,7 +132,7 @@ bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const cha
     // createdFiles must hold every file written, so no file is started without room.
     if (state.createdFileCount >= kMaxCreatedFiles) return Fail(state, texts::kInstallFilesFailed);
 
-    SendToPage(state, IDC_PROGRESS_CURRENT_FILE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
+    ProgressOf(state).FileStarted(path);
     // Binary, truncating; other processes may read and write the file meanwhile.
     // Unbuffered: GatheredOutput does the buffering without copying.
     std::ofstream file;
@@ -176,7 +151,8 @@ bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const cha
     if (outcome == WriteOutcome::Cancelled) return Fail(state, texts::kCancelledByUser);
     if (outcome == WriteOutcome::WriteFailed || !closed) return Fail(state, texts::kInstallFilesWriteFailed);
 
-    MoveBar(state, IDC_PROGRESS_OVERALL, static_cast<WPARAM>(progressBase) + i + 1);
+    ProgressOf(state).FilesDone(progressBase + static_cast<int>(i) + 1);
+    PaceExtractedFile();
   }
   return true;
 }

@@ -1,6 +1,5 @@
 #include "engine/install_worker.h"
 
-#include <commctrl.h>
 #include <share.h>
 
 #include <atomic>
@@ -53,14 +52,6 @@ PayloadOutcome LoadPayload(const InstallerState& state, Payload* payload) {
   return PayloadOutcome::Loaded;
 }
 
-void SetUpProgressBars(const InstallerState& state, int totalEntries) {
-  const HWND page = state.progressPageWindow;
-  SendDlgItemMessageA(page, IDC_PROGRESS_OVERALL, PBM_SETRANGE, 0, MAKELPARAM(0, totalEntries));
-  SendDlgItemMessageA(page, IDC_PROGRESS_OVERALL, PBM_SETSTEP, 1, 0);
-  SendDlgItemMessageA(page, IDC_PROGRESS_FILE, PBM_SETRANGE, 0, MAKELPARAM(0, 1000));
-  SendDlgItemMessageA(page, IDC_PROGRESS_FILE, PBM_SETSTEP, 1, 0);
-}
-
 // installDir\workpath holds exactly the text of workDir, without a line end.
 bool WriteWorkpathFile(const InstallerState& state) {
   char path[kPathCapacity];
@@ -86,7 +77,7 @@ bool Unpack(InstallerState& state) {
     case PayloadOutcome::Loaded:
       break;
   }
-  SetUpProgressBars(state, payload.program.count + payload.work.count);
+  ProgressOf(state).Begin(payload.program.count + payload.work.count);
 
   if (!ExtractArchive(state, payload.program, state.installDir, 0, false)) return false;
   // Without the workpath file a reinstallation cannot find the work folder; the
@@ -128,9 +119,9 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
   bool result = Unpack(state);
   if (state.modeInstall) result = IntegrateWithWindows(state) && result;
 
-  // The page relies on this order when it handles ID_WORKER_DONE.
+  // The receiver of the end report relies on this order.
   state.installSucceeded.store(result);
   state.workerRunning.store(false);
-  SendMessageA(state.progressPageWindow, WM_COMMAND, MAKEWPARAM(ID_WORKER_DONE, 0), 0);
+  ProgressOf(state).Finished(result);
   return 1;
 }

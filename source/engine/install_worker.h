@@ -1,6 +1,6 @@
 // The installation worker: unpacks both payload archives and, when installing,
-// ties the program into Windows; reports to the progress page and ends with
-// ID_WORKER_DONE.
+// ties the program into Windows; reports through the state's ProgressReport and
+// ends with its Finished.
 #pragma once
 #include <windows.h>
 

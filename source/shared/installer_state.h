@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "shared/path_buffer.h"
+#include "shared/progress_report.h"
 
 constexpr int kMaxCreatedFiles = 1000;
 constexpr std::size_t kErrorTextSize = 1000;
@@ -46,11 +47,16 @@ struct InstallerState {
   char createdFiles[kMaxCreatedFiles][kPathCapacity] = {};
   char errorText[kErrorTextSize] = {};
   HWND progressPageWindow = nullptr;
+  // Where the worker reports progress and its end; none means nobody listens.
+  ProgressReport* progress = nullptr;
 
   // Process facts.
   HINSTANCE instanceHandle = nullptr;
   BYTE is64BitWindows = 0;
 };
+
+// The run's progress receiver, or one that ignores everything.
+ProgressReport& ProgressOf(const InstallerState& state);
 
 // Records a failure's fixed message (at most 259 characters, replacing the last one).
 void SetErrorText(InstallerState& state, const char* message);

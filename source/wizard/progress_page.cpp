@@ -7,8 +7,13 @@
 #include "shared/texts.h"
 #include "wizard/installer_instance.h"
 #include "wizard/page_frame.h"
+#include "wizard/progress_board.h"
 
 namespace {
+
+// What the worker publishes; the page shows it on the board timer.
+ProgressBoard g_board;
+constexpr UINT_PTR kBoardTimer = 1;
 
 // Set by this page from a successful CreateThread until the end notice arrives. It
 // covers the moment before the new thread has set workerRunning, so that a click or a
@@ -30,6 +35,8 @@ void OnInitDialog(HWND page, InstallerState& state) {
   state.createdFileCount = 0;
   RestorePagePlacement(page, state.pagePlacement);
   state.progressPageWindow = page;
+  g_board.Reset(page);
+  state.progress = &g_board;
   if (state.modeRun) EnableWindow(GetDlgItem(page, IDC_PROGRESS_RUN_PROGRAM), FALSE);
   SendDlgItemMessageA(page, IDC_PROGRESS_RUN_PROGRAM, BM_SETCHECK, BST_CHECKED, 0);
   SendMessageA(page, WM_COMMAND, ID_START_WORKER, 0);
@@ -45,6 +52,7 @@ INT_PTR StartWorker(HWND page) {
     return TRUE;
   }
   g_workerStarted = true;
+  SetTimer(page, kBoardTimer, ProgressBoard::kRefreshInterval, nullptr);
   return FALSE;
 }
 
@@ -80,6 +88,9 @@ void DeleteCreatedFiles(const InstallerState& state) {
 
 INT_PTR OnWorkerDone(HWND page, InstallerState& state) {
   g_workerStarted = false;
+  // The run's last file name and bar positions before anything else.
+  KillTimer(page, kBoardTimer);
+  g_board.Show();
   if (state.installSucceeded) {
     if (state.modeRun) {
       // Nothing to decide in run mode: start the program and end at once.
@@ -140,6 +151,10 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
       return OnCommand(page, LOWORD(wParam));
     case WM_CLOSE:
       OnClose(page, TheInstallerState());
+      return TRUE;
+    case WM_TIMER:
+      if (wParam != kBoardTimer) return FALSE;
+      g_board.Show();
       return TRUE;
     default:
       return FALSE;

@@ -4,7 +4,7 @@
 // thread (visible once, hidden once). The yardstick is the same bytes written with
 // one WriteFile per file.
 //
-//   velmorix_extract_bench.exe [rounds] [file-bar interval in ms; 0 sends every change]
+//   velmorix_extract_bench.exe [rounds]
 #include <windows.h>
 #include <commctrl.h>
 
@@ -20,6 +20,7 @@
 #include "resource_ids.h"
 #include "shared/installer_state.h"
 #include "windows/engine_test_support.h"
+#include "wizard/progress_board.h"
 
 namespace {
 
@@ -186,11 +187,7 @@ struct ExtractionRun {
 // What the worker does between loading the resources and the system integration.
 DWORD WINAPI ExtractBoth(LPVOID parameter) {
   auto* run = static_cast<ExtractionRun*>(parameter);
-  const HWND page = run->state->progressPageWindow;
-  SendDlgItemMessageA(page, IDC_PROGRESS_OVERALL, PBM_SETRANGE, 0, MAKELPARAM(0, run->program.count + run->work.count));
-  SendDlgItemMessageA(page, IDC_PROGRESS_OVERALL, PBM_SETSTEP, 1, 0);
-  SendDlgItemMessageA(page, IDC_PROGRESS_FILE, PBM_SETRANGE, 0, MAKELPARAM(0, 1000));
-  SendDlgItemMessageA(page, IDC_PROGRESS_FILE, PBM_SETSTEP, 1, 0);
+  ProgressOf(*run->state).Begin(run->program.count + run->work.count);
   const std::string workDir = run->installDir + "\\work";
   run->result = ExtractArchive(*run->state, run->program, run->installDir.c_str(), 0, false) &&
                 ExtractArchive(*run->state, run->work, workDir.c_str(), run->program.count, true);
@@ -199,11 +196,25 @@ DWORD WINAPI ExtractBoth(LPVOID parameter) {
 
 enum class Page { None, Hidden, Visible };
 
+// The page's board timer, as the progress page runs it.
+ProgressBoard* g_board = nullptr;
+void CALLBACK ShowBoard(HWND, UINT, UINT_PTR, DWORD) {
+  if (g_board) g_board->Show();
+}
+
 double ExtractWithPage(const std::vector<unsigned char>& program, const std::vector<unsigned char>& work,
                        const std::string& destination, Page page, long* messages) {
   static InstallerState state;  // 260 KB of createdFiles: not on the stack
   state.createdFileCount = 0;
   state.progressPageWindow = page == Page::None ? nullptr : CreateProgressPage(page == Page::Visible);
+  ProgressBoard board;
+  state.progress = nullptr;
+  if (state.progressPageWindow) {
+    board.Reset(state.progressPageWindow);
+    state.progress = &board;
+    g_board = &board;
+    SetTimer(state.progressPageWindow, 1, ProgressBoard::kRefreshInterval, &ShowBoard);
+  }
   g_progressMessages = 0;
   ExtractionRun run{&state, {}, {}, destination, false};
   ValidateArchive(program.data(), program.size(), &run.program);
@@ -218,8 +229,12 @@ double ExtractWithPage(const std::vector<unsigned char>& program, const std::vec
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
   }
+  // The page's last look at the board, as on the end notice.
+  if (state.progressPageWindow) board.Show();
   QueryPerformanceCounter(&end);
   CloseHandle(thread);
+  g_board = nullptr;
+  state.progress = nullptr;
   if (state.progressPageWindow) DestroyWindow(state.progressPageWindow);
   if (!run.result) {
     std::fprintf(stderr, "extraction failed: %s\n", state.errorText);
@@ -233,7 +248,6 @@ double ExtractWithPage(const std::vector<unsigned char>& program, const std::vec
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::atoi(argv[1]) : 1;
-  if (argc > 2) SetFileProgressInterval(static_cast<DWORD>(std::atoi(argv[2])));
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
 

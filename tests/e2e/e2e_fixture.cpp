@@ -49,10 +49,11 @@ std::string StartMenuShortcut() {
   return ::testing::AssertionSuccess() << view.count << " files";
 }
 
-std::string MakeInstallerWithBigPayload(const std::string& folder, int fileCount, std::size_t fileSize) {
+std::string MakeInstallerWithBigPayload(const std::string& folder, int fileCount, std::size_t fileSize,
+                                        const std::string& installer) {
   driver::CreateFolders(folder);
   const std::string copy = folder + "\\VelmorixSetup.exe";
-  if (!CopyFileA(driver::InstallerPath().c_str(), copy.c_str(), FALSE)) return std::string();
+  if (!CopyFileA(installer.c_str(), copy.c_str(), FALSE)) return std::string();
 
   const std::size_t count = static_cast<std::size_t>(fileCount);
   std::vector<unsigned char> archive(kPayloadHeaderSize + count * (kPayloadEntrySize + fileSize), 0x5A);

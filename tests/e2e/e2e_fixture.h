@@ -26,9 +26,10 @@ std::string StartMenuShortcut();
 ::testing::AssertionResult PayloadUnpacked(const std::string& archiveName, const std::string& folder,
                                            std::vector<std::string>* entryFolders = nullptr);
 
-// A copy of the installer whose program archive (109) is `fileCount` files of
-// `fileSize` bytes each, slow enough to unpack for a cancel.
-std::string MakeInstallerWithBigPayload(const std::string& folder, int fileCount, std::size_t fileSize);
+// A copy of `installer` whose program archive (109) is `fileCount` files of
+// `fileSize` bytes each.
+std::string MakeInstallerWithBigPayload(const std::string& folder, int fileCount, std::size_t fileSize,
+                                        const std::string& installer = driver::InstallerPath());
 
 class InstallerTest : public ::testing::Test {
  protected:

@@ -108,8 +108,12 @@ TEST_F(ProgressPageTest, RunWithoutInstallingUnpacksToTempAndStartsTheProgram) {
 }
 
 TEST_F(ProgressPageTest, CancelAnsweredNoGoesOnAndYesDeletesEverythingWritten) {
-  const std::string installer = MakeInstallerWithBigPayload(std::string(kScratch) + "\\big", 40, 512 * 1024);
+  // The test build, held 150 ms after each file: the run is still writing when the
+  // button is clicked, however fast the disk.
+  const std::string installer = MakeInstallerWithBigPayload(std::string(kScratch) + "\\big", 40, 512 * 1024,
+                                                            driver::EnvironmentValue("VELMORIX_TRACED_INSTALLER"));
   ASSERT_FALSE(installer.empty());
+  driver::ScopedEnvironment pace("VELMORIX_FILE_PAUSE_MS", "150");
   const std::string installDir = std::string(kScratch) + "\\cancel\\program";
   const std::string workDir = std::string(kScratch) + "\\cancel\\work";
   Start(installer);

@@ -13,7 +13,7 @@
 using enginetest::BuildArchive;
 using enginetest::FileExists;
 using enginetest::FolderExists;
-using enginetest::PageMessage;
+using enginetest::ProgressEvent;
 using enginetest::Pattern;
 using enginetest::ReadWholeFile;
 using enginetest::TempFolder;
@@ -29,15 +29,12 @@ DWORD WINAPI CountSetSecurityInfo(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, 
 
 class ArchiveExtraction : public ::testing::Test {
  protected:
-  // Every change of the file bar is sent unless a test asks for the spacing.
   void SetUp() override {
     ASSERT_FALSE(dest_.Path().empty());
-    state_->progressPageWindow = page_.Window();
-    previousInterval_ = SetFileProgressInterval(0);
+    state_->progress = &progress_;
   }
-  void TearDown() override { SetFileProgressInterval(previousInterval_); }
 
-  // Runs ExtractArchive on a second thread while this one handles the page's messages.
+  // Runs ExtractArchive on a second thread, as the worker does.
   bool Extract(const std::vector<unsigned char>& bytes, const std::string& destination, int progressBase = 0,
                bool grantAccess = false) {
     const ArchiveView view = enginetest::ViewOf(bytes);
@@ -57,9 +54,8 @@ class ArchiveExtraction : public ::testing::Test {
   }
 
   std::unique_ptr<InstallerState> state_ = std::make_unique<InstallerState>();
-  enginetest::RecordingPage page_;
+  enginetest::RecordingProgress progress_;
   TempFolder dest_;
-  DWORD previousInterval_ = 0;
 };
 
 TEST_F(ArchiveExtraction, WritesEveryEntryAndReportsEachStepToThePage) {
@@ -81,63 +77,54 @@ TEST_F(ArchiveExtraction, WritesEveryEntryAndReportsEachStepToThePage) {
   ASSERT_EQ(Recorded(), std::vector<std::string>(std::begin(paths), std::end(paths)));
   for (std::size_t i = 0; i < entries.size(); ++i) EXPECT_EQ(ReadWholeFile(paths[i]), entries[i].data) << paths[i];
 
-  // Per file: the label, file bar 0, the file bar's changes, then the overall bar.
+  // Per file: its name, file bar 0, the file bar's changes, then the overall bar.
   std::size_t at = 0;
-  const std::vector<PageMessage>& messages = page_.messages;
+  const std::vector<ProgressEvent> events = progress_.Events();
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    ASSERT_LT(at + 2, messages.size());
-    EXPECT_EQ(messages[at].control, IDC_PROGRESS_CURRENT_FILE);
-    EXPECT_EQ(messages[at].message, static_cast<UINT>(WM_SETTEXT));
-    EXPECT_EQ(messages[at].text, paths[i]);
-    std::vector<WPARAM> positions;
-    for (++at; at < messages.size() && messages[at].control == IDC_PROGRESS_FILE; ++at) {
-      EXPECT_EQ(messages[at].message, static_cast<UINT>(PBM_SETPOS));
-      positions.push_back(messages[at].wParam);
-    }
-    ASSERT_LT(at, messages.size());
-    EXPECT_EQ(messages[at].control, IDC_PROGRESS_OVERALL);
-    EXPECT_EQ(messages[at].message, static_cast<UINT>(PBM_SETPOS));
-    EXPECT_EQ(messages[at].wParam, 5 + i + 1);
+    ASSERT_LT(at + 2, events.size());
+    EXPECT_EQ(events[at].kind, ProgressEvent::FileStarted);
+    EXPECT_EQ(events[at].text, paths[i]);
+    std::vector<int> positions;
+    for (++at; at < events.size() && events[at].kind == ProgressEvent::FilePosition; ++at)
+      positions.push_back(events[at].value);
+    ASSERT_LT(at, events.size());
+    EXPECT_EQ(events[at].kind, ProgressEvent::FilesDone);
+    EXPECT_EQ(events[at].value, static_cast<int>(5 + i + 1));
     ++at;
 
     ASSERT_GE(positions.size(), 2u);
-    EXPECT_EQ(positions.front(), 0u);
+    EXPECT_EQ(positions.front(), 0);
     for (std::size_t p = 1; p < positions.size(); ++p) EXPECT_GT(positions[p], positions[p - 1]) << "file " << i;
     const std::size_t size = entries[i].data.size();
     if (size < 1000) {
-      EXPECT_EQ(positions, (std::vector<WPARAM>{0, 1000}));  // straight to full
+      EXPECT_EQ(positions, (std::vector<int>{0, 1000}));  // straight to full
     } else if (size == 1999) {
-      std::vector<WPARAM> expected{0};
-      for (WPARAM w = 128; w < 1999; w += 128) expected.push_back(w);
+      std::vector<int> expected{0};
+      for (int w = 128; w < 1999; w += 128) expected.push_back(w);
       expected.push_back(1999);
       EXPECT_EQ(positions, expected);
     } else {
-      EXPECT_EQ(positions.back(), 1000u);
+      EXPECT_EQ(positions.back(), 1000);
       EXPECT_LE(positions.size(), 1001u);
     }
   }
-  EXPECT_EQ(at, messages.size());
+  EXPECT_EQ(at, events.size());
 }
 
-TEST_F(ArchiveExtraction, SpacesOutTheFileBarButAlwaysSendsTheLastPosition) {
-  SetFileProgressInterval(kDefaultFileProgressInterval);
-  // 1000 units are reached several chunks before the end: 1000 must still be sent last.
+TEST_F(ArchiveExtraction, ReportsEveryPerMilleStepOnceAndFullLast) {
+  // 2000 bytes a step, more than a chunk: every step from 0 to 1000 shows exactly once,
+  // although 1000 steps are reached several chunks before the end.
   const std::string data = Pattern(2000999, 7);
-  const DWORD start = GetTickCount();
   ASSERT_TRUE(Extract(BuildArchive({{"big.bin", "\\", data}}), dest_.Path()));
-  const DWORD elapsed = GetTickCount() - start;
-  const std::vector<WPARAM> positions = page_.Positions(IDC_PROGRESS_FILE);
-  ASSERT_GE(positions.size(), 2u);
-  EXPECT_EQ(positions.front(), 0u);
-  EXPECT_EQ(positions.back(), 1000u);
-  for (std::size_t p = 1; p < positions.size(); ++p) EXPECT_GT(positions[p], positions[p - 1]);
-  EXPECT_LE(positions.size(), 2 + elapsed / kDefaultFileProgressInterval);
+  std::vector<int> expected(1001);
+  for (int p = 0; p <= 1000; ++p) expected[static_cast<std::size_t>(p)] = p;
+  EXPECT_EQ(progress_.Values(ProgressEvent::FilePosition), expected);
   EXPECT_EQ(ReadWholeFile(dest_ / "big.bin"), data);
 }
 
 TEST_F(ArchiveExtraction, AnEmptyArchiveWritesAndSendsNothing) {
   EXPECT_TRUE(Extract(BuildArchive({}), dest_.Path()));
-  EXPECT_TRUE(page_.messages.empty());
+  EXPECT_TRUE(progress_.Events().empty());
   EXPECT_EQ(state_->createdFileCount, 0);
 }
 
@@ -149,10 +136,10 @@ TEST_F(ArchiveExtraction, OverwritesAndShortensAnExistingFile) {
 
 TEST_F(ArchiveExtraction, CancelBeforeAChunkKeepsAndRecordsThePartialFile) {
   const std::string data = Pattern(50000, 4);
-  WPARAM cancelledAt = 0;
-  page_.onMessage = [&](const PageMessage& m) {
-    if (m.control == IDC_PROGRESS_FILE && m.wParam >= 500 && cancelledAt == 0) {
-      cancelledAt = m.wParam;
+  int cancelledAt = 0;
+  progress_.onEvent = [&](const ProgressEvent& e) {
+    if (e.kind == ProgressEvent::FilePosition && e.value >= 500 && cancelledAt == 0) {
+      cancelledAt = e.value;
       state_->cancelRequested.store(true);
     }
   };
@@ -164,23 +151,23 @@ TEST_F(ArchiveExtraction, CancelBeforeAChunkKeepsAndRecordsThePartialFile) {
   // bar had shown when the flag was set (positions do not wait for the page), never all.
   const std::string written = ReadWholeFile(dest_ / "a.bin");
   EXPECT_EQ(written.size() % 128, 0u);
-  EXPECT_GE(written.size() / 50, cancelledAt);
+  EXPECT_GE(written.size() / 50, static_cast<std::size_t>(cancelledAt));
   EXPECT_LT(written.size(), data.size());
   EXPECT_EQ(written, data.substr(0, written.size()));
   EXPECT_FALSE(FileExists(dest_ / "b.bin"));
-  EXPECT_TRUE(page_.Positions(IDC_PROGRESS_OVERALL).empty());
-  EXPECT_LE(page_.Positions(IDC_PROGRESS_FILE).back(), written.size() / 50);
+  EXPECT_TRUE(progress_.Values(ProgressEvent::FilesDone).empty());
+  EXPECT_LE(static_cast<std::size_t>(progress_.Values(ProgressEvent::FilePosition).back()), written.size() / 50);
 }
 
 TEST_F(ArchiveExtraction, CancelBetweenFilesLeavesTheNextFileEmptyAndRecorded) {
-  page_.onMessage = [&](const PageMessage& m) {
-    if (m.control == IDC_PROGRESS_OVERALL) state_->cancelRequested.store(true);
+  progress_.onEvent = [&](const ProgressEvent& e) {
+    if (e.kind == ProgressEvent::FilesDone) state_->cancelRequested.store(true);
   };
   EXPECT_FALSE(Extract(BuildArchive({{"a.bin", "\\", "first"}, {"b.bin", "\\", "second"}}), dest_.Path()));
   EXPECT_STREQ(state_->errorText, texts::kCancelledByUser);
   EXPECT_EQ(Recorded(), (std::vector<std::string>{dest_ / "a.bin", dest_ / "b.bin"}));
   EXPECT_EQ(ReadWholeFile(dest_ / "b.bin"), "");
-  EXPECT_EQ(page_.Positions(IDC_PROGRESS_OVERALL), std::vector<WPARAM>{1});
+  EXPECT_EQ(progress_.Values(ProgressEvent::FilesDone), std::vector<int>{1});
 }
 
 TEST_F(ArchiveExtraction, PauseHoldsEveryWriteUntilCleared) {
@@ -197,7 +184,7 @@ TEST_F(ArchiveExtraction, PauseHoldsEveryWriteUntilCleared) {
   worker.Start();
   enginetest::PumpFor(2500);
   // No chunk was taken: the bar never left 0 (a chunk moves it, the file being small).
-  EXPECT_EQ(page_.Positions(IDC_PROGRESS_FILE), std::vector<WPARAM>{0}) << "a chunk was written while paused";
+  EXPECT_EQ(progress_.Values(ProgressEvent::FilePosition), std::vector<int>{0}) << "a chunk was written while paused";
   EXPECT_TRUE(FileExists(dest_ / "p.bin"));
 
   state_->extractionPaused.store(false);
@@ -206,14 +193,14 @@ TEST_F(ArchiveExtraction, PauseHoldsEveryWriteUntilCleared) {
   EXPECT_LT(GetTickCount() - resumed, 1500u);
   EXPECT_TRUE(result);
   EXPECT_EQ(ReadWholeFile(dest_ / "p.bin"), data);
-  EXPECT_EQ(page_.Positions(IDC_PROGRESS_FILE).back(), 1000u);
+  EXPECT_EQ(progress_.Values(ProgressEvent::FilePosition).back(), 1000);
 }
 
 TEST_F(ArchiveExtraction, ReportsDestinationsItCannotWrite) {
   // No such drive: the folder step fails before anything is sent.
   EXPECT_FALSE(Extract(BuildArchive({{"a.bin", "\\", "x"}}), "Q:\\nowhere"));
   EXPECT_STREQ(state_->errorText, texts::kInstallFoldersFailed);
-  EXPECT_TRUE(page_.messages.empty());
+  EXPECT_TRUE(progress_.Events().empty());
   EXPECT_EQ(state_->createdFileCount, 0);
 
   // A folder where the second file should go: the first stays recorded, the second is not.
@@ -239,7 +226,7 @@ TEST_F(ArchiveExtraction, RefusesPathsLongerThanTheBufferInsteadOfCuttingThem) {
   state_->errorText[0] = '\0';
   EXPECT_FALSE(Extract(BuildArchive({{std::string(29, 'f'), "\\", "x"}}), longFolder));
   EXPECT_STREQ(state_->errorText, texts::kInstallFilesFailed);
-  EXPECT_TRUE(page_.messages.empty());
+  EXPECT_TRUE(progress_.Events().empty());
   EXPECT_EQ(state_->createdFileCount, 0);
   EXPECT_FALSE(FileExists(longFolder + "\\" + std::string(259 - 232, 'f')));
 }
@@ -262,7 +249,7 @@ TEST_F(ArchiveExtraction, ReportsAFullDiskAndRecordsThePartFile) {
   EXPECT_FALSE(Extract(BuildArchive({{"big.bin", "\\", Pattern(3 << 20, 6)}}), onSmallDisk.Path()));
   EXPECT_STREQ(state_->errorText, texts::kInstallFilesWriteFailed);
   EXPECT_EQ(Recorded(), std::vector<std::string>{onSmallDisk / "big.bin"});
-  EXPECT_TRUE(page_.Positions(IDC_PROGRESS_OVERALL).empty());
+  EXPECT_TRUE(progress_.Values(ProgressEvent::FilesDone).empty());
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Helpers for the engine tests: payload archives laid out in memory, a scratch
-// folder per test, and a window standing in for the progress page that records
-// every message the worker thread sends it while the test thread pumps.
+// folder per test, and a progress receiver standing in for the progress page that
+// records every report of the worker thread.
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
@@ -13,6 +13,7 @@
 
 #include "engine/archive_reader.h"
 #include "resource_ids.h"
+#include "shared/progress_report.h"
 #include "shared/raii.h"
 
 namespace enginetest {
@@ -136,95 +137,55 @@ class TempFolder {
   std::string path_;
 };
 
-struct PageMessage {
-  int control;  // 0 for the page window itself
-  UINT message;
-  WPARAM wParam;
-  LPARAM lParam;
-  std::string text;  // WM_SETTEXT only
+// One report of a run, in the order the worker made it.
+struct ProgressEvent {
+  enum Kind { Begin, FileStarted, FilePosition, FilesDone, Finished };
+  Kind kind;
+  int value;         // total, position, files done, or 1 for a successful end
+  std::string text;  // FileStarted only
 };
 
-// A top-level window with the three progress controls as children, each a
-// recorder. The worker thread reaches them with SendDlgItemMessageA.
-class RecordingPage {
+// Stands in for the progress page: records every report the worker thread makes.
+class RecordingProgress : public ProgressReport {
  public:
-  RecordingPage() {
-    RegisterClasses();
-    window_ = CreateWindowExA(0, kPageClass, "page", WS_OVERLAPPEDWINDOW, 0, 0, 400, 200, nullptr, nullptr,
-                              GetModuleHandleA(nullptr), this);
-    for (int id : {IDC_PROGRESS_OVERALL, IDC_PROGRESS_CURRENT_FILE, IDC_PROGRESS_FILE}) {
-      HWND child = CreateWindowExA(0, kControlClass, "", WS_CHILD, 0, 0, 10, 10, window_,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), this);
-      SetWindowLongPtrA(child, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    }
-  }
-  ~RecordingPage() { DestroyWindow(window_); }
-  RecordingPage(const RecordingPage&) = delete;
-  RecordingPage& operator=(const RecordingPage&) = delete;
+  RecordingProgress() { InitializeSRWLock(&lock_); }
 
-  HWND Window() const { return window_; }
-  std::vector<PageMessage> messages;
-  // Called on the test thread for each recorded message, while the sender waits.
-  std::function<void(const PageMessage&)> onMessage;
+  void Begin(int totalFiles) override { Add({ProgressEvent::Begin, totalFiles, std::string()}); }
+  void FileStarted(const char* path) override { Add({ProgressEvent::FileStarted, 0, path}); }
+  void FilePosition(int perMille) override { Add({ProgressEvent::FilePosition, perMille, std::string()}); }
+  void FilesDone(int filesDone) override { Add({ProgressEvent::FilesDone, filesDone, std::string()}); }
+  void Finished(bool succeeded) override { Add({ProgressEvent::Finished, succeeded ? 1 : 0, std::string()}); }
 
-  // The positions sent to one bar with PBM_SETPOS, in order.
-  std::vector<WPARAM> Positions(int control) const {
-    std::vector<WPARAM> positions;
-    for (const PageMessage& m : messages)
-      if (m.control == control && m.message == PBM_SETPOS) positions.push_back(m.wParam);
-    return positions;
+  std::vector<ProgressEvent> Events() const {
+    AcquireSRWLockShared(&lock_);
+    std::vector<ProgressEvent> copy = events_;
+    ReleaseSRWLockShared(&lock_);
+    return copy;
   }
+  void Clear() {
+    AcquireSRWLockExclusive(&lock_);
+    events_.clear();
+    ReleaseSRWLockExclusive(&lock_);
+  }
+  // The values of one kind of report, in order.
+  std::vector<int> Values(ProgressEvent::Kind kind) const {
+    std::vector<int> values;
+    for (const ProgressEvent& e : Events())
+      if (e.kind == kind) values.push_back(e.value);
+    return values;
+  }
+  // Called on the worker thread after each report is recorded.
+  std::function<void(const ProgressEvent&)> onEvent;
 
  private:
-  static constexpr const char* kPageClass = "VelmorixTestPage";
-  static constexpr const char* kControlClass = "VelmorixTestControl";
-
-  static void RegisterClasses() {
-    static bool registered = false;
-    if (registered) return;
-    WNDCLASSA page = {};
-    page.lpfnWndProc = PageProc;
-    page.hInstance = GetModuleHandleA(nullptr);
-    page.lpszClassName = kPageClass;
-    RegisterClassA(&page);
-    WNDCLASSA control = page;
-    control.lpfnWndProc = ControlProc;
-    control.lpszClassName = kControlClass;
-    RegisterClassA(&control);
-    registered = true;
+  void Add(const ProgressEvent& e) {
+    AcquireSRWLockExclusive(&lock_);
+    events_.push_back(e);
+    ReleaseSRWLockExclusive(&lock_);
+    if (onEvent) onEvent(e);
   }
-
-  void Record(int control, UINT message, WPARAM wParam, LPARAM lParam) {
-    PageMessage m{control, message, wParam, lParam, std::string()};
-    if (message == WM_SETTEXT && lParam != 0) m.text = reinterpret_cast<const char*>(lParam);
-    messages.push_back(m);
-    if (onMessage) onMessage(m);
-  }
-
-  static LRESULT CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-      auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-      SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<RecordingPage*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (self && message == WM_COMMAND) {
-      self->Record(0, message, wParam, lParam);
-      return 0;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
-  }
-
-  static LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<RecordingPage*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    const bool progress = message >= WM_USER && message <= WM_USER + 20;
-    if (self && (progress || message == WM_SETTEXT)) {
-      self->Record(GetDlgCtrlID(window), message, wParam, lParam);
-      return message == WM_SETTEXT ? TRUE : 0;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
-  }
-
-  HWND window_ = nullptr;
+  mutable SRWLOCK lock_;
+  std::vector<ProgressEvent> events_;
 };
 
 // Dispatches this thread's messages for `milliseconds`.
@@ -265,8 +226,6 @@ class PumpedThread {
       const DWORD elapsed = GetTickCount() - start;
       if (elapsed >= timeout) return false;
       const DWORD wait = MsgWaitForMultipleObjects(1, &thread_, FALSE, timeout - elapsed, QS_ALLINPUT);
-      // Bar positions arrive as notifications the thread does not wait for: some may
-      // still be queued when it has ended.
       Drain();
       if (wait == WAIT_OBJECT_0) return true;
     }

@@ -14,7 +14,7 @@
 
 using enginetest::BuildArchive;
 using enginetest::FileExists;
-using enginetest::PageMessage;
+using enginetest::ProgressEvent;
 using enginetest::Pattern;
 using enginetest::ReadWholeFile;
 using enginetest::TempFolder;
@@ -99,9 +99,9 @@ class InstallWorkerTest : public ::testing::Test {
     state_->modeRun = 1;
     CopyPath(state_->installDir, installDir_.Path().c_str());
     CopyPath(state_->workDir, installDir_.Path().c_str());
-    state_->progressPageWindow = page_.Window();
-    page_.onMessage = [this](const PageMessage& m) {
-      if (m.message != WM_COMMAND) return;
+    state_->progress = &progress_;
+    progress_.onEvent = [this](const ProgressEvent& e) {
+      if (e.kind != ProgressEvent::Finished) return;
       ++doneNotices_;
       succeededAtNotice_ = state_->installSucceeded.load();
       runningAtNotice_ = state_->workerRunning.load();
@@ -116,20 +116,20 @@ class InstallWorkerTest : public ::testing::Test {
     return worker.ExitCode() == 1;
   }
 
-  // The worker ended as the page expects: result stored, then not running, then one notice.
+  // The worker ended as the page expects: result stored, then not running, then one
+  // end report, the last of all.
   void ExpectEndNotice(bool succeeded) {
     EXPECT_EQ(doneNotices_, 1);
     EXPECT_EQ(succeededAtNotice_, succeeded);
     EXPECT_FALSE(runningAtNotice_);
-    ASSERT_FALSE(page_.messages.empty());
-    const PageMessage& last = page_.messages.back();
-    EXPECT_EQ(last.control, 0);
-    EXPECT_EQ(last.wParam, static_cast<WPARAM>(MAKEWPARAM(ID_WORKER_DONE, 0)));
-    EXPECT_EQ(last.lParam, 0);
+    const std::vector<ProgressEvent> events = progress_.Events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().kind, ProgressEvent::Finished);
+    EXPECT_EQ(events.back().value, succeeded ? 1 : 0);
   }
 
   std::unique_ptr<InstallerState> state_ = std::make_unique<InstallerState>();
-  enginetest::RecordingPage page_;
+  enginetest::RecordingProgress progress_;
   TempFolder installDir_;
   TempFolder workDir_;
   int doneNotices_ = 0;
@@ -159,21 +159,12 @@ TEST_F(InstallWorkerTest, RunModeUnpacksBothArchivesIntoOneFolder) {
   ASSERT_EQ(g_grantedFolders.size(), 3u);
   for (const std::string& folder : g_grantedFolders) EXPECT_NE(folder.find("\\workdir"), std::string::npos);
 
-  // Both bars are set up before the first file; the overall bar counts both archives.
-  const std::vector<PageMessage>& m = page_.messages;
-  ASSERT_GE(m.size(), 4u);
-  EXPECT_EQ(m[0].control, IDC_PROGRESS_OVERALL);
-  EXPECT_EQ(m[0].message, static_cast<UINT>(PBM_SETRANGE));
-  EXPECT_EQ(m[0].lParam, MAKELPARAM(0, 4));
-  EXPECT_EQ(m[1].control, IDC_PROGRESS_OVERALL);
-  EXPECT_EQ(m[1].message, static_cast<UINT>(PBM_SETSTEP));
-  EXPECT_EQ(m[1].wParam, 1u);
-  EXPECT_EQ(m[2].control, IDC_PROGRESS_FILE);
-  EXPECT_EQ(m[2].message, static_cast<UINT>(PBM_SETRANGE));
-  EXPECT_EQ(m[2].lParam, MAKELPARAM(0, 1000));
-  EXPECT_EQ(m[3].control, IDC_PROGRESS_FILE);
-  EXPECT_EQ(m[3].message, static_cast<UINT>(PBM_SETSTEP));
-  EXPECT_EQ(page_.Positions(IDC_PROGRESS_OVERALL), (std::vector<WPARAM>{1, 2, 3, 4}));
+  // The total counts both archives and comes before the first file.
+  const std::vector<ProgressEvent> events = progress_.Events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events[0].kind, ProgressEvent::Begin);
+  EXPECT_EQ(events[0].value, 4);
+  EXPECT_EQ(progress_.Values(ProgressEvent::FilesDone), (std::vector<int>{1, 2, 3, 4}));
 }
 
 TEST_F(InstallWorkerTest, RepairModeKeepsProgramAndWorkFoldersApart) {
@@ -206,12 +197,12 @@ TEST_F(InstallWorkerTest, DamagedOrOversizedPayloadWritesNothing) {
   for (const std::vector<unsigned char>* work : {&damaged, &tooMany}) {
     PayloadModule module(&program, work);
     ASSERT_TRUE(module.Loaded());
-    page_.messages.clear();
+    progress_.Clear();
     doneNotices_ = 0;
     EXPECT_TRUE(RunWorker());
     EXPECT_STREQ(state_->errorText, texts::kResourceLoadFailed);
     ExpectEndNotice(false);
-    EXPECT_EQ(page_.messages.size(), 1u);  // no bar was touched
+    EXPECT_EQ(progress_.Events().size(), 1u);  // nothing before the end report
     EXPECT_EQ(CountItems(installDir_.Path()), 0);
     EXPECT_EQ(state_->createdFileCount, 0);
   }
@@ -240,7 +231,7 @@ TEST_F(InstallWorkerTest, AFailedProgramArchiveSkipsTheWorkpathFileAndTheWorkArc
   ExpectEndNotice(false);
   EXPECT_FALSE(FileExists(installDir_ / "workpath"));
   EXPECT_EQ(CountItems(workDir_.Path()), 0);
-  EXPECT_EQ(page_.messages[0].lParam, MAKELPARAM(0, 4));  // the range still counts both
+  EXPECT_EQ(progress_.Values(ProgressEvent::Begin), std::vector<int>{4});  // the total still counts both
 }
 
 TEST_F(InstallWorkerTest, AWorkpathFileThatCannotBeWrittenFailsTheRun) {

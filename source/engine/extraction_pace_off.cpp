@@ -1,0 +1,3 @@
+#include "engine/extraction_pace.h"
+
+void PaceExtractedFile() {}
