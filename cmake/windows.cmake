@@ -29,12 +29,13 @@ target_link_libraries(velmorix_shared PUBLIC velmorix_portable advapi32 user32 k
 
 # Installation engine and system integration. The archive reader is portable and
 # already part of velmorix_portable.
-# Folder creation sits below both: the extraction and the Start-menu shortcut use it,
-# and the worker above them calls the integration steps. Libraries link one way:
+# Folder creation with access rights lives in the shared folder, below both: the
+# extraction and the Start-menu shortcut use it, and the worker above them calls the
+# integration steps. Libraries link one way:
 # shared <- folders <- integration <- engine <- wizard.
 file(GLOB VELMORIX_ENGINE_SOURCES CONFIGURE_DEPENDS source/engine/*.cpp)
-list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "(archive_reader|folder_creation|access_trace_[a-z]+|extraction_pace_[a-z]+)\\.cpp$")
-velmorix_windows_library(velmorix_folders source/engine/folder_creation.cpp)
+list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "(archive_reader|extraction_pace_[a-z]+)\\.cpp$")
+velmorix_windows_library(velmorix_folders source/shared/folder_creation.cpp)
 target_link_libraries(velmorix_folders PUBLIC velmorix_shared advapi32 user32)
 file(GLOB VELMORIX_INTEGRATION_SOURCES CONFIGURE_DEPENDS source/integration/*.cpp)
 velmorix_windows_library(velmorix_integration ${VELMORIX_INTEGRATION_SOURCES})
@@ -89,9 +90,9 @@ configure_file(${CMAKE_BINARY_DIR}/generated/payload_archives.rc.in ${CMAKE_BINA
 # end-to-end tests use for the one case that checks access lists).
 # The same executables choose whether extraction can be slowed down between files
 # (VELMORIX_FILE_PAUSE_MS, for end-to-end cases that act while files are written).
-set(VELMORIX_TRACE_OFF ${CMAKE_SOURCE_DIR}/source/engine/access_trace_off.cpp
+set(VELMORIX_TRACE_OFF ${CMAKE_SOURCE_DIR}/source/shared/access_trace_off.cpp
   ${CMAKE_SOURCE_DIR}/source/engine/extraction_pace_off.cpp)
-set(VELMORIX_TRACE_FILE ${CMAKE_SOURCE_DIR}/source/engine/access_trace_file.cpp
+set(VELMORIX_TRACE_FILE ${CMAKE_SOURCE_DIR}/source/shared/access_trace_file.cpp
   ${CMAKE_SOURCE_DIR}/source/engine/extraction_pace_env.cpp)
 
 # The installer.

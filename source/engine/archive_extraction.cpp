@@ -8,7 +8,7 @@
 #include <new>
 
 #include "engine/extraction_pace.h"
-#include "engine/folder_creation.h"
+#include "shared/folder_creation.h"
 #include "shared/path_buffer.h"
 #include "shared/texts.h"
 

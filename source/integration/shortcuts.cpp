@@ -9,7 +9,7 @@
 #include <memory>
 #include <new>
 
-#include "engine/folder_creation.h"
+#include "shared/folder_creation.h"
 #include "shared/platform.h"
 #include "shared/raii.h"
 #include "shared/texts.h"

@@ -1,6 +1,7 @@
 #include "wizard/progress_page.h"
 
 #include "engine/install_worker.h"
+#include "engine/run_outcome.h"
 #include "resource_ids.h"
 #include "shared/launch.h"
 #include "shared/raii.h"
@@ -79,19 +80,13 @@ void OnButton(HWND page, InstallerState& state) {
   SendMessageA(page, WM_CLOSE, 0, 0);
 }
 
-// Only what extraction wrote is undone; folders, workpath, shortcuts and registry stay.
-void DeleteCreatedFiles(const InstallerState& state) {
-  int count = state.createdFileCount;
-  if (count > kMaxCreatedFiles) count = kMaxCreatedFiles;
-  for (int i = 0; i < count; ++i) DeleteFileA(state.createdFiles[i]);
-}
-
 INT_PTR OnWorkerDone(HWND page, InstallerState& state) {
   g_workerStarted = false;
   // The run's last file name and bar positions before anything else.
   KillTimer(page, kBoardTimer);
   g_board.Show();
   if (state.installSucceeded) {
+    CommitRun(state);
     if (state.modeRun) {
       // Nothing to decide in run mode: start the program and end at once.
       SendMessageA(page, WM_COMMAND, IDC_PROGRESS_BUTTON, 0);
@@ -105,7 +100,7 @@ INT_PTR OnWorkerDone(HWND page, InstallerState& state) {
     MessageBoxA(page, state.errorText, texts::kErrorCaption, MB_OK);
     SetDlgItemTextA(state.progressPageWindow, IDC_PROGRESS_BUTTON, texts::kCloseButton);
   }
-  DeleteCreatedFiles(state);
+  UndoRun(state);
   g_finishingRun = false;
   if (state.cancelRequested || g_closeDeferred) SendMessageA(page, WM_CLOSE, 0, 0);
   return TRUE;

@@ -2,7 +2,7 @@
 
 #include <shlobj.h>
 
-#include "engine/folder_creation.h"
+#include "shared/folder_creation.h"
 #include "resource_ids.h"
 #include "shared/command_text.h"
 #include "shared/path_buffer.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/folder_creation.h"
+#include "shared/folder_creation.h"
 #include "engine_test_support.h"
 #include "shared/texts.h"
 

@@ -1,4 +1,4 @@
-#include "engine/folder_creation.h"
+#include "shared/folder_creation.h"
 
 #include <gtest/gtest.h>
 #include <sddl.h>

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/folder_creation.h"
+#include "shared/folder_creation.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
 

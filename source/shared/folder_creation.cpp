@@ -1,9 +1,9 @@
-#include "engine/folder_creation.h"
+#include "shared/folder_creation.h"
 
 #include <atomic>
 #include <cstring>
 
-#include "engine/access_trace.h"
+#include "shared/access_trace.h"
 #include "shared/path_buffer.h"
 #include "shared/raii.h"
 #include "shared/texts.h"

@@ -1,6 +1,6 @@
 // Test builds only: when VELMORIX_ACCESS_TRACE names a file, every applied access
 // list is appended to it as "<folder>\t<SDDL of the list>" and a line end.
-#include "engine/access_trace.h"
+#include "shared/access_trace.h"
 
 #include <sddl.h>
 

@@ -1,3 +1,3 @@
-#include "engine/access_trace.h"
+#include "shared/access_trace.h"
 
 void TraceAppliedAccessList(const char*, PACL) {}
