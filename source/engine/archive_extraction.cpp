@@ -19,9 +19,10 @@ constexpr std::size_t kChunkSize = 128;
 constexpr std::size_t kGatherSize = 1024 * 1024;
 constexpr int kFullFilePosition = 1000;
 
-// Fails the archive with `message`; always false, so callers can return it.
-bool Fail(InstallerState& state, const char* message) {
-  SetErrorText(state, message);
+// Fails the archive with `message` about `path`, with the last system error; always
+// false, so callers can return it.
+bool Fail(InstallerState& state, const char* message, const char* path) {
+  ReportFailure(state, message, path, GetLastError());
   return false;
 }
 
@@ -105,7 +106,7 @@ bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const cha
   // A copy, because the file name is cut out of sourcePath in place and the
   // resource is read-only.
   std::unique_ptr<PayloadEntry[]> table(new (std::nothrow) PayloadEntry[count]);
-  if (!table) return Fail(state, texts::kInstallFilesFailed);
+  if (!table) return Fail(state, texts::kInstallFilesFailed, destinationFolder);
   std::memcpy(table.get(), archive.base + kPayloadHeaderSize, count * kPayloadEntrySize);
   const unsigned char* cursor = archive.base + archive.dataOffset;
   char path[kPathCapacity];
@@ -117,20 +118,21 @@ bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const cha
     PayloadEntry& entry = table[i];
     // A path cut to fit would land somewhere else: refuse it instead.
     if (CopyPath(path, destinationFolder) != PathResult::Ok || AppendPath(path, entry.relativeFolder) != PathResult::Ok)
-      return Fail(state, texts::kInstallFoldersFailed);
+      return Fail(state, texts::kInstallFoldersFailed, destinationFolder);
     if (lastFolder[0] != '\0' && std::strcmp(path, lastFolder) == 0) {
       CopyPath(path, lastCreated);
     } else {
       CopyPath(lastFolder, path);
-      if (!CreateFolderPath(nullptr, path, grantAccess ? 1 : 0)) return Fail(state, texts::kInstallFoldersFailed);
+      if (!CreateFolderPath(nullptr, path, grantAccess ? 1 : 0, &ProgressOf(state)))
+        return Fail(state, texts::kInstallFoldersFailed, path);
       CopyPath(lastCreated, path);  // as CreateFolderPath normalised it
     }
 
     PathStripPathA(entry.sourcePath);
     if (AppendPath(path, "\\") != PathResult::Ok || AppendPath(path, entry.sourcePath) != PathResult::Ok)
-      return Fail(state, texts::kInstallFilesFailed);
+      return Fail(state, texts::kInstallFilesFailed, path);
     // createdFiles must hold every file written, so no file is started without room.
-    if (state.createdFileCount >= kMaxCreatedFiles) return Fail(state, texts::kInstallFilesFailed);
+    if (state.createdFileCount >= kMaxCreatedFiles) return Fail(state, texts::kInstallFilesFailed, path);
 
     ProgressOf(state).FileStarted(path);
     // Binary, truncating; other processes may read and write the file meanwhile.
@@ -138,7 +140,7 @@ bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const cha
     std::ofstream file;
     file.rdbuf()->pubsetbuf(nullptr, 0);
     file.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!file.is_open()) return Fail(state, texts::kInstallFilesFailed);
+    if (!file.is_open()) return Fail(state, texts::kInstallFilesFailed, path);
 
     GatheredOutput output(file, cursor);
     WriteOutcome outcome = WriteEntryData(state, output, entry.size);
@@ -148,8 +150,11 @@ bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const cha
     file.close();  // a full disk shows here at the latest
     const bool closed = !file.fail();
     RecordCreatedFile(state, path);
-    if (outcome == WriteOutcome::Cancelled) return Fail(state, texts::kCancelledByUser);
-    if (outcome == WriteOutcome::WriteFailed || !closed) return Fail(state, texts::kInstallFilesWriteFailed);
+    if (outcome == WriteOutcome::Cancelled) {
+      SetLastError(ERROR_CANCELLED);
+      return Fail(state, texts::kCancelledByUser, path);
+    }
+    if (outcome == WriteOutcome::WriteFailed || !closed) return Fail(state, texts::kInstallFilesWriteFailed, path);
 
     ProgressOf(state).FilesDone(progressBase + static_cast<int>(i) + 1);
     PaceExtractedFile();

@@ -29,19 +29,24 @@ struct Payload {
 };
 
 // Finds, loads and validates both archives. Nothing is written before the whole
-// pair is known to be sound and to fit createdFiles.
-PayloadOutcome LoadPayload(const InstallerState& state, Payload* payload) {
+// pair is known to be sound and to fit createdFiles. *error receives the system's
+// code for a failure (ERROR_INVALID_DATA for an archive that is not sound).
+PayloadOutcome LoadPayload(const InstallerState& state, Payload* payload, DWORD* error) {
   const HMODULE module = g_payloadModule.load();
   const HRSRC programResource = FindResourceA(module, MAKEINTRESOURCEA(IDR_PROGRAM_ARCHIVE), "Binary");
-  const HRSRC workResource = FindResourceA(module, MAKEINTRESOURCEA(IDR_WORK_ARCHIVE), "Binary");
+  const HRSRC workResource = programResource ? FindResourceA(module, MAKEINTRESOURCEA(IDR_WORK_ARCHIVE), "Binary")
+                                             : nullptr;
+  *error = GetLastError();
   if (programResource == nullptr || workResource == nullptr) return PayloadOutcome::Missing;
 
   const HGLOBAL programData = LoadResource(module, programResource);
-  const HGLOBAL workData = LoadResource(module, workResource);
+  const HGLOBAL workData = programData ? LoadResource(module, workResource) : nullptr;
+  *error = GetLastError();
   if (programData == nullptr || workData == nullptr) return PayloadOutcome::Unloadable;
 
   const void* programBytes = LockResource(programData);
   const void* workBytes = LockResource(workData);
+  *error = ERROR_INVALID_DATA;
   if (programBytes == nullptr || workBytes == nullptr) return PayloadOutcome::Unloadable;
   if (ValidateArchive(programBytes, SizeofResource(module, programResource), &payload->program) != ArchiveError::None ||
       ValidateArchive(workBytes, SizeofResource(module, workResource), &payload->work) != ArchiveError::None)
@@ -52,48 +57,69 @@ PayloadOutcome LoadPayload(const InstallerState& state, Payload* payload) {
   return PayloadOutcome::Loaded;
 }
 
+// LoadPayload, and a failure recorded with its message, the module's path and the code.
+bool LoadPayloadOrReport(InstallerState& state, Payload* payload) {
+  DWORD error = 0;
+  const PayloadOutcome outcome = LoadPayload(state, payload, &error);
+  if (outcome == PayloadOutcome::Loaded) return true;
+  char module[kPathCapacity] = {};
+  const DWORD length = GetModuleFileNameA(g_payloadModule.load(), module, sizeof(module));
+  if (length == 0 || length >= sizeof(module)) module[0] = '\0';
+  ReportFailure(state, outcome == PayloadOutcome::Missing ? texts::kResourceMissing : texts::kResourceLoadFailed,
+                module[0] ? module : nullptr, error);
+  return false;
+}
+
+// Extracts one archive and reports its size and the time it took.
+bool ExtractAndReport(InstallerState& state, const ArchiveView& archive, const char* folder, int progressBase,
+                      bool grantAccess) {
+  const ULONGLONG start = GetTickCount64();
+  if (!ExtractArchive(state, archive, folder, progressBase, grantAccess)) return false;
+  const auto milliseconds = static_cast<unsigned long>(GetTickCount64() - start);
+  ProgressOf(state).ArchiveUnpacked(folder, archive.count, archive.size - archive.dataOffset, milliseconds);
+  return true;
+}
+
 // installDir\workpath holds exactly the text of workDir, without a line end.
-bool WriteWorkpathFile(const InstallerState& state) {
+bool WriteWorkpathFile(InstallerState& state) {
   char path[kPathCapacity];
-  if (CopyPath(path, state.installDir) != PathResult::Ok || AppendPath(path, texts::kWorkpathTail) != PathResult::Ok)
+  if (CopyPath(path, state.installDir) != PathResult::Ok || AppendPath(path, texts::kWorkpathTail) != PathResult::Ok) {
+    ReportFailure(state, texts::kInstallFilesFailed, path, ERROR_FILENAME_EXCED_RANGE);
     return false;
+  }
   std::FILE* file = _fsopen(path, "wb", _SH_DENYNO);
-  if (file == nullptr) return false;
+  if (file == nullptr) {
+    ReportFailure(state, texts::kInstallFilesFailed, path, GetLastError());
+    return false;
+  }
   const std::size_t length = BoundedLength(state.workDir, kPathCapacity - 1);
   const bool written = std::fwrite(state.workDir, 1, length, file) == length;
   const bool closed = std::fclose(file) == 0;
-  return written && closed;
+  if (!written || !closed) {
+    ReportFailure(state, texts::kInstallFilesFailed, path, GetLastError());
+    return false;
+  }
+  ProgressOf(state).WorkpathWritten(path);
+  return true;
 }
 
 bool Unpack(InstallerState& state) {
   Payload payload;
-  switch (LoadPayload(state, &payload)) {
-    case PayloadOutcome::Missing:
-      SetErrorText(state, texts::kResourceMissing);
-      return false;
-    case PayloadOutcome::Unloadable:
-      SetErrorText(state, texts::kResourceLoadFailed);
-      return false;
-    case PayloadOutcome::Loaded:
-      break;
-  }
+  if (!LoadPayloadOrReport(state, &payload)) return false;
   ProgressOf(state).Begin(payload.program.count + payload.work.count);
 
-  if (!ExtractArchive(state, payload.program, state.installDir, 0, false)) return false;
+  if (!ExtractAndReport(state, payload.program, state.installDir, 0, false)) return false;
   // Without the workpath file a reinstallation cannot find the work folder; the
   // run fails here rather than leave an installation that looks whole.
-  if (!WriteWorkpathFile(state)) {
-    SetErrorText(state, texts::kInstallFilesFailed);
-    return false;
-  }
-  return ExtractArchive(state, payload.work, state.workDir, payload.program.count, true);
+  if (!WriteWorkpathFile(state)) return false;
+  return ExtractAndReport(state, payload.work, state.workDir, payload.program.count, true);
 }
 
 // Shortcuts, uninstall entry and file type; each step runs whatever came before.
 bool IntegrateWithWindows(InstallerState& state) {
   const ComApartment com(CoInitialize(nullptr));
   if (FAILED(com.Result())) {
-    SetErrorText(state, texts::kComInitFailed);
+    ReportFailure(state, texts::kComInitFailed, nullptr, static_cast<unsigned long>(com.Result()));
     return false;
   }
   // A program path cut to fit would point the shortcuts at another file: without the
@@ -111,6 +137,11 @@ bool IntegrateWithWindows(InstallerState& state) {
 }  // namespace
 
 void SetPayloadModule(HMODULE module) { g_payloadModule.store(module); }
+
+bool CheckPayload(InstallerState& state) {
+  Payload payload;
+  return LoadPayloadOrReport(state, &payload);
+}
 
 DWORD WINAPI InstallWorker(LPVOID parameter) {
   InstallerState& state = *static_cast<InstallerState*>(parameter);

@@ -51,18 +51,16 @@ bool RegisterFileAssociation(InstallerState& state) {
   bool succeeded = true;
   // Every key is attempted; the last failure's message is the one that stays.
   for (const ClassKey& key : keys) {
-    switch (WriteKeyWithValues(HKEY_CLASSES_ROOT, key.path, access, key.values, key.count)) {
-      case KeyWriteResult::Ok:
-        break;
-      case KeyWriteResult::KeyFailed:
-        SetErrorText(state, texts::kRegistryKeyFailed);
-        succeeded = false;
-        break;
-      case KeyWriteResult::ValuesFailed:
-        SetErrorText(state, texts::kAssociationValuesFailed);
-        succeeded = false;
-        break;
-    }
+    LONG error = ERROR_SUCCESS;
+    const KeyWriteResult result = WriteKeyWithValues(HKEY_CLASSES_ROOT, key.path, access, key.values, key.count, &error);
+    if (result == KeyWriteResult::Ok) continue;
+    char keyName[kPathCapacity];
+    CopyPath(keyName, "HKCR\\");
+    AppendPath(keyName, key.path);
+    ReportFailure(state, result == KeyWriteResult::KeyFailed ? texts::kRegistryKeyFailed : texts::kAssociationValuesFailed,
+                  keyName, static_cast<unsigned long>(error));
+    succeeded = false;
   }
+  if (succeeded) ProgressOf(state).FileTypeAssociated(".qzp");
   return succeeded;
 }

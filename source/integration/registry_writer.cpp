@@ -20,20 +20,25 @@ LONG WriteDwordValue(HKEY key, const char* name, DWORD value) {
                         sizeof(value));
 }
 
-bool WriteTextValues(HKEY key, const RegistryText* values, std::size_t count) {
+bool WriteTextValues(HKEY key, const RegistryText* values, std::size_t count, LONG* lastError) {
   bool allWritten = true;
   for (std::size_t i = 0; i < count; ++i) {
-    if (WriteTextValue(key, values[i].name, values[i].text) != ERROR_SUCCESS) allWritten = false;
+    const LONG result = WriteTextValue(key, values[i].name, values[i].text);
+    if (result == ERROR_SUCCESS) continue;
+    allWritten = false;
+    if (lastError) *lastError = result;
   }
   return allWritten;
 }
 
 KeyWriteResult WriteKeyWithValues(HKEY root, const char* subKey, REGSAM access,
-                                  const RegistryText* values, std::size_t count) {
+                                  const RegistryText* values, std::size_t count, LONG* error) {
   UniqueKey key;
-  if (CreateKeyForWriting(root, subKey, access, key) != ERROR_SUCCESS) {
+  const LONG created = CreateKeyForWriting(root, subKey, access, key);
+  if (created != ERROR_SUCCESS) {
+    if (error) *error = created;
     return KeyWriteResult::KeyFailed;
   }
-  return WriteTextValues(key.Get(), values, count) ? KeyWriteResult::Ok
-                                                   : KeyWriteResult::ValuesFailed;
+  return WriteTextValues(key.Get(), values, count, error) ? KeyWriteResult::Ok
+                                                          : KeyWriteResult::ValuesFailed;
 }

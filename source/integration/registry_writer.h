@@ -24,12 +24,13 @@ LONG WriteTextValue(HKEY key, const char* name, const char* text);
 
 LONG WriteDwordValue(HKEY key, const char* name, DWORD value);
 
-// Writes every value in order, also after a failing one. True when all succeeded.
-bool WriteTextValues(HKEY key, const RegistryText* values, std::size_t count);
+// Writes every value in order, also after a failing one. True when all succeeded;
+// otherwise *lastError (when given) receives the last failing write's result.
+bool WriteTextValues(HKEY key, const RegistryText* values, std::size_t count, LONG* lastError = nullptr);
 
 enum class KeyWriteResult { Ok, KeyFailed, ValuesFailed };
 
 // Creates root\subKey, writes its values (none for a key that is its own entry) and
-// closes it again.
+// closes it again. *error (when given) receives the result of the call that failed.
 KeyWriteResult WriteKeyWithValues(HKEY root, const char* subKey, REGSAM access,
-                                  const RegistryText* values, std::size_t count);
+                                  const RegistryText* values, std::size_t count, LONG* error = nullptr);

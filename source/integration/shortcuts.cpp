@@ -32,39 +32,45 @@ struct ShortcutPlace {
   const char* shortcutFailed;
 };
 
+// Records `message` about the link path (as far as it was composed) with `code`.
+bool FailShortcut(InstallerState& state, const char* message, const wchar_t* linkPath, unsigned long code) {
+  const std::unique_ptr<char[]> path = AnsiCopy(linkPath);
+  ReportFailure(state, message, path && path[0] ? path.get() : nullptr, code);
+  return false;
+}
+
 bool CreateOneShortcut(InstallerState& state, const ShortcutPlace& place, const char* programExePath) {
-  if (programExePath == nullptr) {
-    SetErrorText(state, place.shortcutFailed);
-    return false;
-  }
   wchar_t linkPath[kLinkPathCapacity] = {};
-  if (FAILED(SHGetFolderPathW(nullptr, place.folderId, nullptr, SHGFP_TYPE_CURRENT, linkPath))) {
-    SetErrorText(state, place.folderFailed);
-    return false;
+  if (programExePath == nullptr) {
+    return FailShortcut(state, place.shortcutFailed, linkPath, ERROR_FILENAME_EXCED_RANGE);
+  }
+  const HRESULT found = SHGetFolderPathW(nullptr, place.folderId, nullptr, SHGFP_TYPE_CURRENT, linkPath);
+  if (FAILED(found)) {
+    linkPath[0] = L'\0';
+    return FailShortcut(state, place.folderFailed, linkPath, static_cast<unsigned long>(found));
   }
   if (place.makerFolder) {
     if (FAILED(AppendWidePath(linkPath, kMakerFolderTail))) {
-      SetErrorText(state, place.shortcutFailed);
-      return false;
+      return FailShortcut(state, place.shortcutFailed, linkPath, ERROR_FILENAME_EXCED_RANGE);
     }
     const std::unique_ptr<char[]> folder = AnsiCopy(linkPath);
     // The result does not count: a folder already there keeps its access list and
     // still takes the shortcut.
-    if (folder) CreateFolderWithUsersAccess(folder.get());
+    if (folder && CreateFolderWithUsersAccess(folder.get())) ProgressOf(state).FolderCreated(folder.get());
   }
   // A cut link path would save the shortcut under a wrong name.
-  if (FAILED(AppendWidePath(linkPath, kLinkFileTail)) ||
-      FAILED(CreateShellShortcut(linkPath, programExePath, state.installDir, programExePath))) {
-    SetErrorText(state, place.shortcutFailed);
-    return false;
+  if (FAILED(AppendWidePath(linkPath, kLinkFileTail))) {
+    return FailShortcut(state, place.shortcutFailed, linkPath, ERROR_FILENAME_EXCED_RANGE);
   }
+  const HRESULT saved = CreateShellShortcut(linkPath, programExePath, state.installDir, programExePath);
+  if (FAILED(saved)) return FailShortcut(state, place.shortcutFailed, linkPath, static_cast<unsigned long>(saved));
   // The uninstaller deletes the file named here, so only a whole path is recorded.
   const std::unique_ptr<char[]> recorded = AnsiCopy(linkPath);
   if (!recorded || std::strlen(recorded.get()) >= kPathCapacity) {
-    SetErrorText(state, place.shortcutFailed);
-    return false;
+    return FailShortcut(state, place.shortcutFailed, linkPath, ERROR_FILENAME_EXCED_RANGE);
   }
   CopyPath(place.recordedPath, recorded.get());
+  ProgressOf(state).ShortcutCreated(place.recordedPath);
   return true;
 }
 

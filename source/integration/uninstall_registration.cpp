@@ -24,10 +24,14 @@ bool RegisterUninstallEntry(InstallerState& state) {
   char installDate[kInstallDateSize];
   const bool dateWritten = FormatInstallDate(now.wYear, now.wMonth, now.wDay, installDate);
 
+  char keyName[kPathCapacity];
+  CopyPath(keyName, "HKLM\\");
+  AppendPath(keyName, texts::kUninstallKeyPath);
   UniqueKey key;
-  if (CreateKeyForWriting(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath,
-                          RegistryWriteAccess(state.is64BitWindows != 0), key) != ERROR_SUCCESS) {
-    SetErrorText(state, texts::kRegistryKeyFailed);
+  const LONG created = CreateKeyForWriting(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath,
+                                           RegistryWriteAccess(state.is64BitWindows != 0), key);
+  if (created != ERROR_SUCCESS) {
+    ReportFailure(state, texts::kRegistryKeyFailed, keyName, static_cast<unsigned long>(created));
     return false;
   }
 
@@ -41,11 +45,16 @@ bool RegisterUninstallEntry(InstallerState& state) {
       {"DisplayIcon", exePathWhole ? programExePath : nullptr},
       {"DisplayVersion", texts::kVersion},
   };
-  bool allWritten = WriteTextValues(key.Get(), values, std::size(values));
-  if (WriteDwordValue(key.Get(), "NoRepair", 1) != ERROR_SUCCESS) allWritten = false;
-  if (WriteDwordValue(key.Get(), "NoModify", 1) != ERROR_SUCCESS) allWritten = false;
+  LONG lastError = ERROR_SUCCESS;
+  bool allWritten = WriteTextValues(key.Get(), values, std::size(values), &lastError);
+  for (const char* flag : {"NoRepair", "NoModify"}) {
+    const LONG result = WriteDwordValue(key.Get(), flag, 1);
+    if (result == ERROR_SUCCESS) continue;
+    allWritten = false;
+    lastError = result;
+  }
   if (!allWritten) {
-    SetErrorText(state, texts::kUninstallValuesFailed);
+    ReportFailure(state, texts::kUninstallValuesFailed, keyName, static_cast<unsigned long>(lastError));
     return false;
   }
 
@@ -55,5 +64,6 @@ bool RegisterUninstallEntry(InstallerState& state) {
   if (state.makeQuickLaunchShortcut) {
     WriteTextValue(key.Get(), "PanelShortcut", state.quickLaunchShortcutPath);
   }
+  ProgressOf(state).UninstallEntryWritten(keyName);
   return true;
 }

@@ -84,7 +84,7 @@ int CreateFolderWithUsersAccess(const char* path) {
   return 1;
 }
 
-bool CreateFolderPath(HWND owner, char* path, BYTE grantAccess) {
+bool CreateFolderPath(HWND owner, char* path, BYTE grantAccess, ProgressReport* report) {
   std::size_t length = BoundedLength(path, kPathCapacity);
   if (length == kPathCapacity) path[--length] = '\0';  // never read past the buffer
   while (length > 0 && (path[length - 1] == '\\' || path[length - 1] == '/')) path[--length] = '\0';
@@ -95,15 +95,19 @@ bool CreateFolderPath(HWND owner, char* path, BYTE grantAccess) {
   for (std::size_t i = 0; i < length; ++i) {
     if (path[i] == '/') path[i] = '\\';
     if (path[i] == '\\') {
-      if (separatorSeen) CreateOneFolder(prefix, grantAccess);
+      if (separatorSeen && CreateOneFolder(prefix, grantAccess) && report) report->FolderCreated(prefix);
       separatorSeen = true;
     }
     prefix[i] = path[i];
   }
 
-  if (CreateOneFolder(path, grantAccess)) return true;
+  if (CreateOneFolder(path, grantAccess)) {
+    if (report) report->FolderCreated(path);
+    return true;
+  }
   const DWORD error = GetLastError();
   if (error == ERROR_ALREADY_EXISTS) return true;
+  if (report) report->StepFailed(FolderFailureSentence(error), path, error);
   if (owner != nullptr) {
     char message[kFolderMessageCapacity];
     CopyText(message, sizeof(message), path);

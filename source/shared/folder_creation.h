@@ -4,10 +4,14 @@
 #include <windows.h>
 #include <aclapi.h>
 
+#include "shared/progress_report.h"
+
 // Creates `path` and every missing folder on the way. Normalises the caller's buffer
 // in place (trailing separators removed, '/' turned into '\'). True when the folder
-// exists afterwards. With an owner, a failure is shown in a box owned by it.
-bool CreateFolderPath(HWND owner, char* path, BYTE grantAccess);
+// exists afterwards. With an owner, a failure is shown in a box owned by it. With a
+// report, each folder created is reported, and so is a failure (its sentence, the
+// path and the system's error code).
+bool CreateFolderPath(HWND owner, char* path, BYTE grantAccess, ProgressReport* report = nullptr);
 
 // Creates one folder and adds the inheritable GENERIC_ALL entry for S-1-5-32-545 to
 // its access list. 1 when the folder was created and opened, else 0 (last error set).

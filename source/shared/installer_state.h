@@ -58,5 +58,9 @@ struct InstallerState {
 // The run's progress receiver, or one that ignores everything.
 ProgressReport& ProgressOf(const InstallerState& state);
 
-// Records a failure's fixed message (at most 259 characters, replacing the last one).
+// Records a failure's fixed message (at most 259 characters, replacing the last one)
+// and reports the failed step to the run's receiver with what is known of its cause:
+// the path concerned (or null) and the system's error code (or 0).
+void ReportFailure(InstallerState& state, const char* message, const char* path, unsigned long systemError);
+// The same without a known cause.
 void SetErrorText(InstallerState& state, const char* message);
