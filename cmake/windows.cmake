@@ -21,10 +21,12 @@ function(velmorix_windows_library name)
   target_compile_options(${name} PRIVATE ${VELMORIX_WIN_OPTIONS})
 endfunction()
 
-# Shared layer: paths, texts, RAII, platform facts, launching, the shared record.
+# Shared layer: paths, texts, RAII, platform facts, launching, the shared record, the
+# run log and the default folders.
 velmorix_windows_library(velmorix_shared
   source/shared/texts.cpp source/shared/platform.cpp
-  source/shared/launch.cpp source/shared/installer_state.cpp)
+  source/shared/launch.cpp source/shared/installer_state.cpp
+  source/shared/run_log.cpp source/shared/default_folders.cpp)
 target_link_libraries(velmorix_shared PUBLIC velmorix_portable advapi32 user32 kernel32)
 
 # Installation engine and system integration. The archive reader is portable and

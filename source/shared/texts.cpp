@@ -54,6 +54,24 @@ const char kUninstallValuesFailed[] =
     "Невозможно создать записи  в реестре для корректной работы деинсталлятора";
 const char kAssociationValuesFailed[] = "Невозможно создать записи файлов ассоциаций в реестре";
 
+const char kUsage[] =
+    "Использование:\n"
+    "VelmorixSetup.exe [/LOG=<файл>]\n"
+    "    мастер установки\n"
+    "VelmorixSetup.exe /S [/D=<папка установки>] [/WORKDIR=<рабочая папка>] [/NODESKTOP] [/NOSTARTMENU] "
+    "[/LOG=<файл>]\n"
+    "    установка без окон и вопросов\n"
+    "\n"
+    "/D, /WORKDIR - полный путь к папке; без них - папки по умолчанию\n"
+    "/NODESKTOP - без ярлыка на рабочем столе\n"
+    "/NOSTARTMENU - без ярлыка в меню \"Пуск\"\n"
+    "/LOG - журнал установки в UTF-8, дописывается в конец файла\n"
+    "/? - эта справка\n"
+    "\n"
+    "Код завершения: 0 - установлено, 1 - ошибка установки, 2 - неверная командная строка";
+const char kInvalidCommandLine[] = "Неверная командная строка";
+const char kLogOpenFailed[] = "Невозможно открыть файл журнала";
+
 const char kPackageContentType[] = "пакет/velmorix package";
 
 }  // namespace texts

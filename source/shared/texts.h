@@ -60,6 +60,11 @@ extern const char kRegistryKeyFailed[];
 extern const char kUninstallValuesFailed[];
 extern const char kAssociationValuesFailed[];
 
+// The command line (see command_line.h): its usage, and what is wrong with it.
+extern const char kUsage[];
+extern const char kInvalidCommandLine[];
+extern const char kLogOpenFailed[];
+
 // File-type association data.
 extern const char kPackageContentType[];
 

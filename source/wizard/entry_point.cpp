@@ -1,21 +1,26 @@
-// The installer's entry point: probe the platform, create the hidden main window
-// (which opens the mode page), and run the message loop.
+// The installer's entry point: probe the platform, act on the command line (an
+// unattended installation, the usage), else create the hidden main window (which
+// opens the mode page) and run the message loop.
 #include <windows.h>
 #include <commctrl.h>
 
 #include "shared/platform.h"
+#include "wizard/exit_status.h"
 #include "wizard/installer_instance.h"
 #include "wizard/main_window.h"
+#include "wizard/unattended_install.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   InstallerState& state = TheInstallerState();
   state.is64BitWindows = Detect64BitWindows() ? 1 : 0;
   state.instanceHandle = instance;
+  // Returns only when the wizard is to run.
+  StartFromCommandLine(state);
 
   // The progress page's bars are common controls; register their class up front.
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
 
-  if (!CreateMainWindow(instance)) return 0;
+  if (!CreateMainWindow(instance)) return ExitStatusOf(ProcessEnd::WizardNotStarted);
   return RunMessageLoop();
 }

@@ -1,10 +1,10 @@
 #include "wizard/main_window.h"
 
 #include <clocale>
-#include <cstdlib>
 
 #include "resource_ids.h"
 #include "shared/texts.h"
+#include "wizard/exit_status.h"
 #include "wizard/installer_instance.h"
 #include "wizard/mode_page.h"
 
@@ -25,8 +25,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return 0;
     case WM_CLOSE:
     case WM_COMMAND:
-      // Every end of the installer arrives here; the worker, if any, ends with the process.
-      std::exit(0);
+      // Every end of the wizard arrives here; the worker, if any, ends with the process.
+      EndProcess(ProcessEnd::WizardClosed);
     default:
       return DefWindowProcA(window, message, wParam, lParam);
   }

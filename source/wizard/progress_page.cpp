@@ -37,7 +37,10 @@ void OnInitDialog(HWND page, InstallerState& state) {
   RestorePagePlacement(page, state.pagePlacement);
   state.progressPageWindow = page;
   g_board.Reset(page);
-  state.progress = &g_board;
+  // The log, when the command line asked for one, hears every report before the board.
+  static ReportPair reports(TheRunLog(), g_board);
+  state.progress = &reports;
+  TheRunLog().RunStarted(state);
   if (state.modeRun) EnableWindow(GetDlgItem(page, IDC_PROGRESS_RUN_PROGRAM), FALSE);
   SendDlgItemMessageA(page, IDC_PROGRESS_RUN_PROGRAM, BM_SETCHECK, BST_CHECKED, 0);
   SendMessageA(page, WM_COMMAND, ID_START_WORKER, 0);

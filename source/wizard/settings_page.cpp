@@ -2,11 +2,11 @@
 
 #include <shlobj.h>
 
-#include "shared/folder_creation.h"
 #include "resource_ids.h"
 #include "shared/command_text.h"
+#include "shared/default_folders.h"
+#include "shared/folder_creation.h"
 #include "shared/path_buffer.h"
-#include "shared/platform.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
 #include "wizard/installer_instance.h"
@@ -14,17 +14,6 @@
 #include "wizard/progress_page.h"
 
 namespace {
-
-// Environment value + "\Tarkweller\Velmorix" into `field`. A variable that is not set,
-// or one too long for the tail, leaves the field unchanged: a cut folder name would
-// install somewhere else than shown.
-void SetDefaultFolder(char* field, const char* variable) {
-  char value[kPathCapacity];
-  const DWORD length = GetEnvironmentVariableA(variable, value, sizeof(value));
-  if (length == 0 || length >= sizeof(value)) return;
-  char folder[kPathCapacity];
-  if (JoinPathWhole(folder, sizeof(folder), value, texts::kFolderSuffix)) CopyPath(field, folder);
-}
 
 // The work folder an earlier installation recorded: the whole content of the workpath
 // file beside the program. A missing file, or one too long for a path, is ignored.
@@ -53,15 +42,9 @@ void OnInitDialog(HWND page, InstallerState& state) {
   if (state.modeInstall) {
     SendDlgItemMessageA(page, IDC_SETTINGS_DESKTOP, BM_SETCHECK, BST_CHECKED, 0);
     SendDlgItemMessageA(page, IDC_SETTINGS_QUICK_LAUNCH, BM_SETCHECK, BST_CHECKED, 0);
-    SetDefaultFolder(state.installDir, "PROGRAMFILES");
+    SetDefaultInstallFolder(state.installDir);
   }
-  if (state.workDir[0] == '\0') {
-    if (IsVistaOrLater()) {
-      SetDefaultFolder(state.workDir, "ALLUSERSPROFILE");
-    } else {
-      CopyPath(state.workDir, state.installDir);
-    }
-  }
+  if (state.workDir[0] == '\0') SetDefaultWorkFolder(state.workDir, state.installDir);
   SetDlgItemTextA(page, IDC_SETTINGS_INSTALL_EDIT, state.installDir);
   SetDlgItemTextA(page, IDC_SETTINGS_WORK_EDIT, state.workDir);
 }
@@ -121,8 +104,8 @@ void OnNext(HWND page, InstallerState& state) {
     return;
   }
   // Each call reports its own failure in a box owned by this page, which stays open.
-  if (!CreateFolderPath(page, state.installDir, 0)) return;
-  if (!CreateFolderPath(page, state.workDir, 1)) return;
+  if (!CreateFolderPath(page, state.installDir, 0, &TheRunLog())) return;
+  if (!CreateFolderPath(page, state.workDir, 1, &TheRunLog())) return;
   SavePagePlacement(page, state.pagePlacement);
   state.makeDesktopShortcut = IsChecked(page, IDC_SETTINGS_DESKTOP);
   state.makeQuickLaunchShortcut = IsChecked(page, IDC_SETTINGS_QUICK_LAUNCH);

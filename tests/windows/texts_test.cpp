@@ -70,6 +70,16 @@ TEST(InstallerTexts, EveryTextIsStoredInCodePage1251) {
       {"kUninstallValuesFailed", texts::kUninstallValuesFailed, L"Невозможно создать записи  в реестре для корректной работы деинсталлятора"},
       {"kAssociationValuesFailed", texts::kAssociationValuesFailed, L"Невозможно создать записи файлов ассоциаций в реестре"},
       {"kPackageContentType", texts::kPackageContentType, L"пакет/velmorix package"},
+      {"kInvalidCommandLine", texts::kInvalidCommandLine, L"Неверная командная строка"},
+      {"kLogOpenFailed", texts::kLogOpenFailed, L"Невозможно открыть файл журнала"},
+      {"kUsage", texts::kUsage,
+       L"Использование:\nVelmorixSetup.exe [/LOG=<файл>]\n    мастер установки\n"
+       L"VelmorixSetup.exe /S [/D=<папка установки>] [/WORKDIR=<рабочая папка>] [/NODESKTOP] [/NOSTARTMENU] "
+       L"[/LOG=<файл>]\n    установка без окон и вопросов\n\n"
+       L"/D, /WORKDIR - полный путь к папке; без них - папки по умолчанию\n"
+       L"/NODESKTOP - без ярлыка на рабочем столе\n/NOSTARTMENU - без ярлыка в меню \"Пуск\"\n"
+       L"/LOG - журнал установки в UTF-8, дописывается в конец файла\n/? - эта справка\n\n"
+       L"Код завершения: 0 - установлено, 1 - ошибка установки, 2 - неверная командная строка"},
   };
   for (const TextCase& text : cases) EXPECT_EQ(text.ansi, InCodePage1251(text.expected)) << text.name;
 }

@@ -1,0 +1,48 @@
+#include "wizard/exit_status.h"
+
+#include <cstdlib>
+
+#include "shared/run_log.h"
+#include "wizard/installer_instance.h"
+
+namespace {
+
+const char* Meaning(ProcessEnd end) {
+  switch (end) {
+    case ProcessEnd::WizardClosed: return "wizard closed";
+    case ProcessEnd::WizardNotStarted: return "wizard not started";
+    case ProcessEnd::UsageShown: return "usage shown";
+    case ProcessEnd::Installed: return "installed";
+    case ProcessEnd::InstallFailed: return "installation failed";
+    case ProcessEnd::InvalidCommandLine: return "invalid command line";
+  }
+  return "";
+}
+
+}  // namespace
+
+int ExitStatusOf(ProcessEnd end) {
+  switch (end) {
+    case ProcessEnd::WizardClosed:
+    case ProcessEnd::WizardNotStarted:
+    case ProcessEnd::UsageShown:
+    case ProcessEnd::Installed:
+      return 0;
+    case ProcessEnd::InstallFailed:
+      return 1;
+    case ProcessEnd::InvalidCommandLine:
+      return 2;
+  }
+  return 1;
+}
+
+void EndProcess(ProcessEnd end) {
+  const int status = ExitStatusOf(end);
+  RunLog& log = TheRunLog();
+  if (log.IsOpen()) {
+    LogLine line;
+    line.Text("exit status ").Number(static_cast<unsigned long long>(status)).Text(" (").Text(Meaning(end)).Text(")");
+    log.Write(line);
+  }
+  std::exit(status);
+}

@@ -1,0 +1,20 @@
+// How the process ends, and the one place that decides the exit status of each end.
+// The wizard's ends give 0; an unattended installation tells its caller whether it
+// installed (0), failed (1) or was given a command line it cannot act on (2).
+#pragma once
+
+enum class ProcessEnd {
+  WizardClosed,        // a page's close reached the main window
+  WizardNotStarted,    // the main window could not be created
+  UsageShown,          // /? answered with the usage
+  Installed,           // /S: the installation succeeded
+  InstallFailed,       // /S: the installation failed, what it wrote is undone
+  InvalidCommandLine,  // nothing was written
+};
+
+int ExitStatusOf(ProcessEnd end);
+
+// Writes the log's last line, if a log is open, and ends the process through exit
+// (exit handlers and static destructors run) with the end's status. A worker thread
+// that is still running ends with the process.
+[[noreturn]] void EndProcess(ProcessEnd end);
