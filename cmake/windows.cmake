@@ -130,6 +130,17 @@ velmorix_wine_path(WINE_INSTALLER_PATH ${CMAKE_BINARY_DIR}/dist/VelmorixSetup.ex
 velmorix_wine_path(WINE_TRACED_INSTALLER_PATH ${CMAKE_BINARY_DIR}/test-dist/VelmorixSetupTraced.exe)
 velmorix_wine_path(WINE_BUILD_DIR ${CMAKE_BINARY_DIR})
 velmorix_wine_path(WINE_PAYLOAD_DIR ${PAYLOAD_DIR})
+# Links that the installer must not write through, made on the Unix side (Wine's
+# CreateSymbolicLink creates nothing): a link to a folder, a link to a missing file,
+# and a second name of a file. Made again on every configure. (Wine shows a link to a
+# file as the file itself, so that kind cannot be told apart here.)
+set(LINK_FIXTURES ${CMAKE_BINARY_DIR}/link-fixtures)
+file(REMOVE_RECURSE ${LINK_FIXTURES})
+file(MAKE_DIRECTORY ${LINK_FIXTURES}/real-folder)
+file(CREATE_LINK ${LINK_FIXTURES}/real-folder ${LINK_FIXTURES}/folder-link SYMBOLIC)
+file(CREATE_LINK ${LINK_FIXTURES}/missing.txt ${LINK_FIXTURES}/dangling-link.txt SYMBOLIC)
+file(WRITE ${LINK_FIXTURES}/named-twice.txt "named twice\n")
+file(CREATE_LINK ${LINK_FIXTURES}/named-twice.txt ${LINK_FIXTURES}/second-name.txt)
 # The Windows tests find the build through these variables. They travel in a small
 # launcher generated per build (ctest's ENVIRONMENT property loses all but the first
 # entry on its way through gtest_discover_tests).
@@ -163,7 +174,7 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/windows)
   velmorix_windows_test(velmorix_windows_tests tests/windows "${VELMORIX_TRACE_FILE}" gtest_main)
 endif()
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e)
-  velmorix_windows_test(velmorix_e2e_tests tests/e2e "${VELMORIX_TRACE_OFF}" gtest_main)
+  velmorix_windows_test(velmorix_e2e_tests tests/e2e "${VELMORIX_TRACE_OFF}" gtest_main version)
 endif()
 file(GLOB VELMORIX_BENCH_SOURCES CONFIGURE_DEPENDS tests/bench/*.cpp)
 if(VELMORIX_BENCH_SOURCES)

@@ -95,36 +95,71 @@ void LogLine::MarkCut() {
   length_ += 3;
 }
 
+namespace {
+
+bool IsRefusedKind(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0;
+}
+
+// Whether a folder on the way to `path` (below its root) is a link: a log written
+// there lands wherever the link points.
+bool HasLinkedFolder(const char* path) {
+  char prefix[kPathCapacity];
+  if (CopyPath(prefix, path) != PathResult::Ok) return true;
+  // The root ("C:\", "\\server\share\") is the start of every path and no link.
+  std::size_t i = 0;
+  if (prefix[0] == '\\' && prefix[1] == '\\') {
+    int separators = 0;
+    for (i = 2; prefix[i] != '\0' && separators < 2; ++i) {
+      if (prefix[i] == '\\') ++separators;
+    }
+  } else {
+    i = BoundedLength(prefix, 3);
+  }
+  for (; i < kPathCapacity && prefix[i] != '\0'; ++i) {
+    if (prefix[i] != '\\') continue;
+    prefix[i] = '\0';
+    const DWORD attributes = GetFileAttributesA(prefix);
+    prefix[i] = '\\';
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+  }
+  return false;
+}
+
+// Opens without following a link at the path itself (Windows opens the link, which is
+// then refused). A new file is made with CREATE_NEW, which also fails on a link to a
+// missing file rather than create the file it names; an existing one is opened as it is.
+HANDLE OpenForAppending(const char* path) {
+  const DWORD access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+  HANDLE file = CreateFileA(path, access, share, nullptr, CREATE_NEW, flags, nullptr);
+  if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
+  return CreateFileA(path, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+}  // namespace
+
 RunLog::OpenResult RunLog::Open(const char* path, unsigned long* error) {
   file_.Reset();
   *error = ERROR_SUCCESS;
-  // Wine shows a Unix symbolic link only in the attributes of its path, not in those
-  // of a handle opened on it; Windows shows it in both. So both are looked at.
-  const DWORD attributes = GetFileAttributesA(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES &&
-      (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))) {
-    *error = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? ERROR_REPARSE_ATTRIBUTE_CONFLICT : ERROR_ACCESS_DENIED;
+  // Wine shows a link to a folder only in the attributes of its path, not in those of a
+  // handle opened on it; Windows shows it in both. So both are looked at.
+  if (HasLinkedFolder(path) || IsRefusedKind(GetFileAttributesA(path))) {
+    *error = ERROR_REPARSE_ATTRIBUTE_CONFLICT;
     return OpenResult::Refused;
   }
   // Append only: every write lands at the end of the file, whoever else writes to it.
-  UniqueHandle file(CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueHandle file(OpenForAppending(path));
   if (!file) {
     *error = GetLastError();
     return OpenResult::Failed;
   }
   BY_HANDLE_FILE_INFORMATION information{};
-  if (GetFileType(file.Get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.Get(), &information)) {
-    *error = ERROR_ACCESS_DENIED;
-    return OpenResult::Refused;
-  }
-  if (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) {
+  if (GetFileType(file.Get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.Get(), &information) ||
+      IsRefusedKind(information.dwFileAttributes) || information.nNumberOfLinks > 1) {
     *error = ERROR_REPARSE_ATTRIBUTE_CONFLICT;
-    return OpenResult::Refused;
-  }
-  if (information.nNumberOfLinks > 1) {
-    *error = ERROR_ACCESS_DENIED;
     return OpenResult::Refused;
   }
   file_ = std::move(file);

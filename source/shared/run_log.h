@@ -47,12 +47,12 @@ class RunLog : public ProgressReport {
  public:
   enum class OpenResult { Opened, Refused, Failed };
 
-  // Opens the file at `path` (ANSI) for appending, creating it when it is missing.
-  // The installer runs with administrator rights: a link planted at the log's path
-  // would make it write into whatever file the link names. So a path that is a link
-  // (a reparse point), a file with a second name (a hard link) or anything but a
-  // file on a disk is refused, and the file is opened without following a link.
-  // *error receives the system's code for Refused and Failed.
+  // Opens the file at `path` (a full ANSI path) for appending, creating it when it is
+  // missing. The installer runs with administrator rights: a link planted at the log's
+  // path would make it write into whatever file the link names. So a path that is a
+  // link (a reparse point) or passes through a linked folder, a file with a second name
+  // (a hard link) and anything but a file on a disk are refused, and the file is
+  // opened without following a link. *error receives the system's code.
   OpenResult Open(const char* path, unsigned long* error);
   bool IsOpen() const { return file_.Valid(); }
 

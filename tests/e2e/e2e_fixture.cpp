@@ -49,12 +49,22 @@ std::string StartMenuShortcut() {
   return ::testing::AssertionSuccess() << view.count << " files";
 }
 
-std::string MakeInstallerWithBigPayload(const std::string& folder, int fileCount, std::size_t fileSize,
-                                        const std::string& installer) {
+std::string MakeInstallerWithProgramArchive(const std::string& folder, const std::vector<unsigned char>& archive,
+                                            const std::string& installer) {
   driver::CreateFolders(folder);
   const std::string copy = folder + "\\VelmorixSetup.exe";
   if (!CopyFileA(installer.c_str(), copy.c_str(), FALSE)) return std::string();
+  HANDLE update = BeginUpdateResourceA(copy.c_str(), FALSE);
+  if (!update) return std::string();
+  const BOOL replaced = UpdateResourceA(update, "Binary", MAKEINTRESOURCEA(109),
+                                        MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT),
+                                        const_cast<unsigned char*>(archive.data()), static_cast<DWORD>(archive.size()));
+  if (!EndUpdateResourceA(update, !replaced) || !replaced) return std::string();
+  return copy;
+}
 
+std::string MakeInstallerWithBigPayload(const std::string& folder, int fileCount, std::size_t fileSize,
+                                        const std::string& installer) {
   const std::size_t count = static_cast<std::size_t>(fileCount);
   std::vector<unsigned char> archive(kPayloadHeaderSize + count * (kPayloadEntrySize + fileSize), 0x5A);
   const std::int32_t entryCount = fileCount;
@@ -66,13 +76,7 @@ std::string MakeInstallerWithBigPayload(const std::string& folder, int fileCount
     entry.size = fileSize;
     std::memcpy(archive.data() + kPayloadHeaderSize + i * kPayloadEntrySize, &entry, sizeof(entry));
   }
-  HANDLE update = BeginUpdateResourceA(copy.c_str(), FALSE);
-  if (!update) return std::string();
-  const BOOL replaced = UpdateResourceA(update, "Binary", MAKEINTRESOURCEA(109),
-                                        MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT), archive.data(),
-                                        static_cast<DWORD>(archive.size()));
-  if (!EndUpdateResourceA(update, !replaced) || !replaced) return std::string();
-  return copy;
+  return MakeInstallerWithProgramArchive(folder, archive, installer);
 }
 
 void InstallerTest::CleanMachine() {
@@ -100,10 +104,10 @@ void InstallerTest::TearDown() {
   CleanMachine();
 }
 
-driver::InstallerProcess& InstallerTest::Start(const std::string& executable) {
+driver::InstallerProcess& InstallerTest::Start(const std::string& executable, const std::string& arguments) {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
   installer_ = std::make_unique<driver::InstallerProcess>(std::string(info->test_suite_name()) + "." + info->name());
-  EXPECT_TRUE(installer_->Start(executable)) << "cannot start " << executable;
+  EXPECT_TRUE(installer_->Start(executable, arguments)) << "cannot start " << executable;
   return *installer_;
 }
 

@@ -26,6 +26,10 @@ std::string StartMenuShortcut();
 ::testing::AssertionResult PayloadUnpacked(const std::string& archiveName, const std::string& folder,
                                            std::vector<std::string>* entryFolders = nullptr);
 
+// A copy of `installer` in `folder` whose program archive (109) is `archive`; empty on failure.
+std::string MakeInstallerWithProgramArchive(const std::string& folder, const std::vector<unsigned char>& archive,
+                                            const std::string& installer = driver::InstallerPath());
+
 // A copy of `installer` whose program archive (109) is `fileCount` files of
 // `fileSize` bytes each.
 std::string MakeInstallerWithBigPayload(const std::string& folder, int fileCount, std::size_t fileSize,
@@ -36,8 +40,10 @@ class InstallerTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Starts the installer (by default the built one); fails the test when it cannot.
-  driver::InstallerProcess& Start(const std::string& executable = driver::InstallerPath());
+  // Starts the installer (by default the built one) with `arguments`; fails the test
+  // when it cannot.
+  driver::InstallerProcess& Start(const std::string& executable = driver::InstallerPath(),
+                                  const std::string& arguments = std::string());
   driver::InstallerProcess& Installer() { return *installer_; }
   // Waits for the end of the installer and expects exit code 0.
   void ExpectExitZero();

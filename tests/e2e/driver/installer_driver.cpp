@@ -136,8 +136,9 @@ InstallerProcess::~InstallerProcess() {
   }
 }
 
-bool InstallerProcess::Start(const std::string& executable) {
+bool InstallerProcess::Start(const std::string& executable, const std::string& arguments) {
   std::string commandLine = "\"" + executable + "\"";
+  if (!arguments.empty()) commandLine += " " + arguments;
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
@@ -179,6 +180,11 @@ HWND InstallerProcess::FindMessageBox() const {
     return WindowProcess(window) == processId && IsWindowVisible(window) && HasClass(window, "#32770") &&
            Control(window, 0xFFFF) != nullptr && !IsPageOfAnyKind(window);
   });
+}
+
+HWND InstallerProcess::FindVisibleWindow() const {
+  const DWORD processId = processId_;
+  return FindTopLevel([&](HWND window) { return WindowProcess(window) == processId && IsWindowVisible(window); });
 }
 
 HWND InstallerProcess::WaitForMessageBox(DWORD timeoutMs) {

@@ -34,7 +34,8 @@ class InstallerProcess {
   InstallerProcess(const InstallerProcess&) = delete;
   InstallerProcess& operator=(const InstallerProcess&) = delete;
 
-  bool Start(const std::string& executable);
+  // `arguments` follow the quoted executable path on the command line as they stand.
+  bool Start(const std::string& executable, const std::string& arguments = std::string());
   DWORD ProcessId() const { return processId_; }
   DWORD ThreadId() const { return threadId_; }
   bool Running() const;
@@ -45,6 +46,8 @@ class InstallerProcess {
   HWND WaitForMessageBox(DWORD timeoutMs = kTimeoutMs);
   // The visible message box, if any, at this moment.
   HWND FindMessageBox() const;
+  // Any visible top-level window of this process at this moment.
+  HWND FindVisibleWindow() const;
   // Waits for the process to end; false on timeout.
   bool WaitForExit(DWORD timeoutMs, DWORD* exitCode);
 

@@ -1,0 +1,101 @@
+#include "shared/run_log.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine_test_support.h"
+
+using enginetest::ReadWholeFile;
+using enginetest::TempFolder;
+using enginetest::WriteWholeFile;
+
+namespace {
+
+// Where the build made the links (see cmake/windows.cmake).
+std::string LinkFixture(const char* name) {
+  char build[MAX_PATH] = {};
+  const DWORD length = GetEnvironmentVariableA("VELMORIX_BUILD_DIR", build, sizeof(build));
+  if (length == 0 || length >= sizeof(build)) return std::string();
+  return std::string(build) + "\\link-fixtures\\" + name;
+}
+
+// The lines of a log file, each without its time stamp once the stamp's shape is checked.
+std::vector<std::string> Lines(const std::string& content) {
+  std::vector<std::string> lines;
+  for (std::size_t start = 0; start < content.size();) {
+    std::size_t end = content.find("\r\n", start);
+    if (end == std::string::npos) end = content.size();
+    lines.push_back(content.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+std::string Unstamped(const std::string& line) {
+  const bool stamped = line.size() >= 25 && line[4] == '-' && line[10] == ' ' && line[19] == '.' &&
+                       line.compare(23, 2, "  ") == 0;
+  return stamped ? line.substr(25) : "unstamped: " + line;
+}
+
+TEST(RunLog, AppendsStampedUtf8LinesFromEveryWriterOfTheFile) {
+  TempFolder folder;
+  const std::string path = folder / "setup.log";
+  ASSERT_TRUE(WriteWholeFile(path, "earlier\r\n"));
+  unsigned long error = 1;
+  RunLog first;
+  RunLog second;
+  ASSERT_EQ(first.Open(path.c_str(), &error), RunLog::OpenResult::Opened) << error;
+  ASSERT_EQ(second.Open(path.c_str(), &error), RunLog::OpenResult::Opened) << error;
+
+  // The fixed texts are code page 1251, paths the ANSI code page (1251 here too).
+  first.StepFailed("Невозможно подгрузить файл ресурсов", "C:\\Мои файлы\\x.exe", ERROR_INVALID_DATA);
+  second.StepFailed("Невозможно создать ярлык на рабочем столе", nullptr, 0x80070005ul);
+  first.ArchiveUnpacked("C:\\Apps", 5, 456859, 1234);
+  first.Finished(false);
+
+  const std::vector<std::string> lines = Lines(ReadWholeFile(path));
+  ASSERT_EQ(lines.size(), 5u) << ReadWholeFile(path);
+  EXPECT_EQ(lines[0], "earlier");
+  EXPECT_EQ(Unstamped(lines[1]), u8"failed: Невозможно подгрузить файл ресурсов; path: C:\\Мои файлы\\x.exe; system error 13");
+  EXPECT_EQ(Unstamped(lines[2]), u8"failed: Невозможно создать ярлык на рабочем столе; system error 0x80070005");
+  EXPECT_EQ(Unstamped(lines[3]), "archive unpacked: C:\\Apps: 5 files, 456859 bytes, 1.234 s");
+  EXPECT_EQ(Unstamped(lines[4]), "run finished: failed");
+}
+
+TEST(RunLog, NeverWritesThroughALinkASecondNameOrIntoAFolder) {
+  const std::string realFolder = LinkFixture("real-folder");
+  ASSERT_TRUE(enginetest::FolderExists(realFolder)) << "no link fixtures under VELMORIX_BUILD_DIR";
+  TempFolder folder;
+  for (const std::string& path : {LinkFixture("folder-link\\setup.log"), LinkFixture("second-name.txt"),
+                                  folder.Path()}) {
+    RunLog log;
+    unsigned long error = 0;
+    EXPECT_EQ(log.Open(path.c_str(), &error), RunLog::OpenResult::Refused) << path;
+    EXPECT_NE(error, 0ul) << path;
+    EXPECT_FALSE(log.IsOpen()) << path;
+    log.Finished(true);  // written nowhere
+  }
+  EXPECT_FALSE(enginetest::FileExists(realFolder + "\\setup.log"));
+  EXPECT_EQ(ReadWholeFile(LinkFixture("named-twice.txt")), "named twice\n");
+
+  // A link to a missing file would have the log create the file it names.
+  RunLog log;
+  unsigned long error = 0;
+  EXPECT_NE(log.Open(LinkFixture("dangling-link.txt").c_str(), &error), RunLog::OpenResult::Opened);
+  EXPECT_FALSE(enginetest::FileExists(LinkFixture("missing.txt")));
+  EXPECT_EQ(log.Open((folder / "no such folder\\setup.log").c_str(), &error), RunLog::OpenResult::Failed);
+  EXPECT_EQ(error, static_cast<unsigned long>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST(RunLog, AnOverlongLineIsCutNotOverrun) {
+  const std::string path(250, 'p');
+  LogLine line;
+  for (int i = 0; i < 40; ++i) line.Path(path.c_str()).Text(" ");
+  ASSERT_LE(line.Length(), static_cast<std::size_t>(LogLine::kCapacity));
+  EXPECT_GT(line.Length(), static_cast<std::size_t>(LogLine::kCapacity) - 300);
+  EXPECT_EQ(std::string(line.Data() + line.Length() - 3, 3), "...");
+}
+
+}  // namespace
