@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/archive_reader.h"
+#include "log_lines.h"
 
 namespace e2e {
 
@@ -47,6 +48,26 @@ std::string StartMenuShortcut() {
     offset += size;
   }
   return ::testing::AssertionSuccess() << view.count << " files";
+}
+
+std::vector<std::string> LogLines(const std::string& path) {
+  std::vector<unsigned char> bytes;
+  if (!driver::ReadWholeFile(path, &bytes)) return std::vector<std::string>();
+  return SplitLogLines(std::string(bytes.begin(), bytes.end()));
+}
+
+bool HasLine(const std::vector<std::string>& lines, const std::string& wanted) {
+  for (const std::string& line : lines) {
+    if (line == wanted) return true;
+  }
+  return false;
+}
+
+bool HasLineContaining(const std::vector<std::string>& lines, const std::string& part) {
+  for (const std::string& line : lines) {
+    if (line.find(part) != std::string::npos) return true;
+  }
+  return false;
 }
 
 std::string MakeInstallerWithProgramArchive(const std::string& folder, const std::vector<unsigned char>& archive,

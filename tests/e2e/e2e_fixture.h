@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "e2e/driver/installer_driver.h"
 
@@ -25,6 +26,11 @@ std::string StartMenuShortcut();
 // archive's entries live in (folder itself and every sub-folder).
 ::testing::AssertionResult PayloadUnpacked(const std::string& archiveName, const std::string& folder,
                                            std::vector<std::string>* entryFolders = nullptr);
+
+// The lines of the installation log at `path`, without their time stamps.
+std::vector<std::string> LogLines(const std::string& path);
+bool HasLine(const std::vector<std::string>& lines, const std::string& wanted);
+bool HasLineContaining(const std::vector<std::string>& lines, const std::string& part);
 
 // A copy of `installer` in `folder` whose program archive (109) is `archive`; empty on failure.
 std::string MakeInstallerWithProgramArchive(const std::string& folder, const std::vector<unsigned char>& archive,

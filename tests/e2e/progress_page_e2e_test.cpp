@@ -172,6 +172,38 @@ TEST_F(ProgressPageTest, FailureAfterUnpackingIsShownAndTheFilesAreDeleted) {
   EXPECT_EQ(driver::FindForeignWindow(kSampleAppClass, Installer().ProcessId()), nullptr);
 }
 
+// /LOG beside the wizard: the run's steps, the failure with its cause, and the end.
+TEST_F(ProgressPageTest, LogOfAWizardRunHasItsStepsItsFailureAndItsEnd) {
+  ASSERT_TRUE(driver::CreateFolders(DesktopShortcut()));
+  ASSERT_TRUE(driver::CreateFolders(kScratch));
+  const std::string log = std::string(kScratch) + "\\wizard.log";
+  const std::string installDir = std::string(kScratch) + "\\logged\\program";
+  const std::string workDir = std::string(kScratch) + "\\logged\\work";
+  Start(driver::InstallerPath(), "/log=" + log);
+  HWND progress = InstallThroughTheWizard(installDir, workDir, true);
+  ASSERT_NE(progress, nullptr);
+  HWND box = Installer().WaitForMessageBox();
+  ASSERT_NE(box, nullptr);
+  ASSERT_TRUE(driver::PressMessageBoxButton(box, IDOK));
+  ASSERT_TRUE(driver::WaitForControlText(progress, kButton, "Закрыть"));
+  ASSERT_TRUE(Click(progress, kButton));
+  ExpectExitZero();
+
+  const std::vector<std::string> lines = LogLines(log);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front().rfind("start: Velmorix setup ", 0), 0u) << lines.front();
+  EXPECT_NE(lines.front().find(", wizard, command line: "), std::string::npos) << lines.front();
+  EXPECT_TRUE(HasLine(lines, "folder created: " + installDir));
+  EXPECT_TRUE(HasLine(lines, "install: install folder " + installDir + ", work folder " + workDir +
+                                 ", desktop shortcut yes, Start menu shortcut yes"));
+  EXPECT_TRUE(HasLine(lines, "workpath written: " + installDir + "\\workpath"));
+  // The sentence the box showed, with the shortcut's path and the system's code.
+  EXPECT_TRUE(HasLine(lines, u8"failed: Невозможно создать ярлык на рабочем столе; path: " + DesktopShortcut() +
+                                 "; system error 0x80070005"));
+  EXPECT_TRUE(HasLine(lines, "run finished: failed"));
+  EXPECT_EQ(lines.back(), "exit status 0 (wizard closed)");
+}
+
 // A close from outside (the taskbar) while the failure box is open must not end the
 // process before the unpacked files are deleted.
 TEST_F(ProgressPageTest, ACloseWhileTheFailureIsShownWaitsUntilTheFilesAreDeleted) {

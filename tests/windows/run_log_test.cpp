@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine_test_support.h"
+#include "log_lines.h"
 
 using enginetest::ReadWholeFile;
 using enginetest::TempFolder;
@@ -19,24 +20,6 @@ std::string LinkFixture(const char* name) {
   const DWORD length = GetEnvironmentVariableA("VELMORIX_BUILD_DIR", build, sizeof(build));
   if (length == 0 || length >= sizeof(build)) return std::string();
   return std::string(build) + "\\link-fixtures\\" + name;
-}
-
-// The lines of a log file, each without its time stamp once the stamp's shape is checked.
-std::vector<std::string> Lines(const std::string& content) {
-  std::vector<std::string> lines;
-  for (std::size_t start = 0; start < content.size();) {
-    std::size_t end = content.find("\r\n", start);
-    if (end == std::string::npos) end = content.size();
-    lines.push_back(content.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
-}
-
-std::string Unstamped(const std::string& line) {
-  const bool stamped = line.size() >= 25 && line[4] == '-' && line[10] == ' ' && line[19] == '.' &&
-                       line.compare(23, 2, "  ") == 0;
-  return stamped ? line.substr(25) : "unstamped: " + line;
 }
 
 TEST(RunLog, AppendsStampedUtf8LinesFromEveryWriterOfTheFile) {
@@ -55,13 +38,15 @@ TEST(RunLog, AppendsStampedUtf8LinesFromEveryWriterOfTheFile) {
   first.ArchiveUnpacked("C:\\Apps", 5, 456859, 1234);
   first.Finished(false);
 
-  const std::vector<std::string> lines = Lines(ReadWholeFile(path));
-  ASSERT_EQ(lines.size(), 5u) << ReadWholeFile(path);
-  EXPECT_EQ(lines[0], "earlier");
-  EXPECT_EQ(Unstamped(lines[1]), u8"failed: Невозможно подгрузить файл ресурсов; path: C:\\Мои файлы\\x.exe; system error 13");
-  EXPECT_EQ(Unstamped(lines[2]), u8"failed: Невозможно создать ярлык на рабочем столе; system error 0x80070005");
-  EXPECT_EQ(Unstamped(lines[3]), "archive unpacked: C:\\Apps: 5 files, 456859 bytes, 1.234 s");
-  EXPECT_EQ(Unstamped(lines[4]), "run finished: failed");
+  const std::vector<std::string> lines = SplitLogLines(ReadWholeFile(path));
+  const std::vector<std::string> expected = {
+      "unstamped: earlier",  // written before, by someone else
+      u8"failed: Невозможно подгрузить файл ресурсов; path: C:\\Мои файлы\\x.exe; system error 13",
+      u8"failed: Невозможно создать ярлык на рабочем столе; system error 0x80070005",
+      "archive unpacked: C:\\Apps: 5 files, 456859 bytes, 1.234 s",
+      "run finished: failed",
+  };
+  EXPECT_EQ(lines, expected) << ReadWholeFile(path);
 }
 
 TEST(RunLog, NeverWritesThroughALinkASecondNameOrIntoAFolder) {
