@@ -119,10 +119,14 @@ void StartFromCommandLine(InstallerState& state) {
     arguments.pointers[i] = ToAnsi(argv[i + 1], arguments.text[i], kArgumentCapacity);
   }
   CommandLineOptions options = ParseCommandLine(arguments.pointers, arguments.count);
-  if (arguments.tooMany && options.mode != StartMode::Invalid) {
+  if (arguments.tooMany) {
     options.mode = StartMode::Invalid;
     options.error = CommandLineError::UnknownSwitch;
     options.errorArgument = kMaxArguments;
+    // A /S among the arguments not read still forbids every window.
+    for (int i = kMaxArguments + 1; i < count; ++i) {
+      if (lstrcmpiW(argv[i], L"/S") == 0) options.unattended = true;
+    }
   }
 
   switch (options.mode) {
