@@ -21,7 +21,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return 0;
     }
     case WM_DESTROY:
-      PostQuitMessage(0);
+      PostQuitMessage(ExitStatusOf(ProcessEnd::WizardClosed));
       return 0;
     case WM_CLOSE:
     case WM_COMMAND:
