@@ -82,6 +82,9 @@ add_custom_command(
   DEPENDS velmorix_app uninstall_app ${VELMORIX_PACKER} ${VELMORIX_BIN_FILES} ${VELMORIX_WORK_FILES}
   COMMENT "Packing the payload archives"
   VERBATIM)
+# Both installers embed the archives; they wait for this one target, so that a parallel
+# build packs them once instead of twice into the same folder at the same time.
+add_custom_target(velmorix_payload DEPENDS ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE})
 file(WRITE ${CMAKE_BINARY_DIR}/generated/payload_archives.rc.in
   "IDR_PROGRAM_ARCHIVE Binary \"@PROGRAM_ARCHIVE@\"\nIDR_WORK_ARCHIVE Binary \"@WORK_ARCHIVE@\"\n")
 configure_file(${CMAKE_BINARY_DIR}/generated/payload_archives.rc.in ${CMAKE_BINARY_DIR}/generated/payload_archives.rc @ONLY)
@@ -106,6 +109,7 @@ target_link_libraries(VelmorixSetup PRIVATE velmorix_wizard)
 set_source_files_properties(resources/installer.rc PROPERTIES
   OBJECT_DEPENDS "${PROGRAM_ARCHIVE};${WORK_ARCHIVE};${CMAKE_SOURCE_DIR}/resources/installer.ico;${CMAKE_SOURCE_DIR}/resources/installer.manifest;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
 set_target_properties(VelmorixSetup PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/dist)
+add_dependencies(VelmorixSetup velmorix_payload)
 
 add_executable(VelmorixSetupTraced WIN32 source/wizard/entry_point.cpp resources/installer.rc ${VELMORIX_TRACE_FILE})
 target_compile_options(VelmorixSetupTraced PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VELMORIX_WIN_OPTIONS}>)
@@ -113,6 +117,7 @@ target_include_directories(VelmorixSetupTraced PRIVATE source resources ${CMAKE_
 target_link_options(VelmorixSetupTraced PRIVATE ${VELMORIX_STATIC_LINK})
 target_link_libraries(VelmorixSetupTraced PRIVATE velmorix_wizard)
 set_target_properties(VelmorixSetupTraced PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test-dist)
+add_dependencies(VelmorixSetupTraced velmorix_payload)
 
 # GoogleTest, cross-built.
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
