@@ -30,6 +30,12 @@ std::string StartMenuShortcut();
 // `fileSize` bytes each, slow enough to unpack for a cancel.
 std::string MakeInstallerWithBigPayload(const std::string& folder, int fileCount, std::size_t fileSize);
 
+// A copy of the installer in `folder` with `program` as its program archive (109).
+// With `matchingSums` its checksums (111) are made to match; otherwise they stay
+// those of the payload as built. Empty when the copy cannot be made.
+std::string CopyInstallerWithProgramArchive(const std::string& folder, const std::vector<unsigned char>& program,
+                                            bool matchingSums);
+
 class InstallerTest : public ::testing::Test {
  protected:
   void SetUp() override;
