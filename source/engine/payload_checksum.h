@@ -11,7 +11,12 @@ constexpr std::size_t kPayloadChecksumSize = 8;
 // CRC-32 with the IEEE 802.3 polynomial, reflected, as zlib's crc32 computes it.
 // `crc` is the sum of the bytes before these (0 to start), so a sum can be taken in
 // pieces: Crc32(b, nb, Crc32(a, na)) == the sum of a followed by b.
+// On x86 processors with carry-less multiplication (PCLMULQDQ) the bulk is folded
+// with it; otherwise, and for the last bytes, sixteen tables are used.
 std::uint32_t Crc32(const void* data, std::size_t size, std::uint32_t crc = 0);
+
+// The same sum by the tables alone: what Crc32 falls back to.
+std::uint32_t Crc32ByTable(const void* data, std::size_t size, std::uint32_t crc = 0);
 
 // The 8 bytes of resource 111 for the given sums.
 void EncodePayloadChecksums(std::uint32_t program, std::uint32_t work, unsigned char out[kPayloadChecksumSize]);
