@@ -138,7 +138,8 @@ TEST(ArchiveReader, ShortNamesBesideTheLongNameTheyStandForAreRefused) {
       {"PROGRA~1", "Program Files", true},        // the space goes
       {"MYDOCS~1.HTM", "my.docs.file.html", true},  // so do all dots but the last
       {"AB12C4~5.TXT", "abcdefghij.txt", true},   // the hashed form of later names
-      {"\xCF\xD0\xC8\xC2\xC5\xD2~1.TXT", "\xEF\xF0\xE8\xE2\xE5\xF2\xF1\xF2\xE2\xE8\xE5.txt", true},  // ПРИВЕТ~1 / приветствие
+      // ПРИВЕТ~1.TXT beside приветствие.txt
+      {"\xCF\xD0\xC8\xC2\xC5\xD2~1.TXT", "\xEF\xF0\xE8\xE2\xE5\xF2\xF1\xF2\xE2\xE8\xE5.txt", true},
       {"ABCDEF~1.TXT", "abcdef.txt", false},       // a plain 8.3 name has no ~N form
       {"ABCDEF~1.TXT", "abcdefghij.dat", false},   // other extension
       {"ABCDEF~1.TXT", "xbcdefghij.txt", false},
@@ -156,7 +157,9 @@ TEST(ArchiveReader, ShortNamesBesideTheLongNameTheyStandForAreRefused) {
   // In an archive: files of one folder, and folders of one parent (compared without
   // regard to case); the same names in different folders are apart.
   std::int32_t failed = -1;
-  EXPECT_EQ(Validate(Archive({{"Z:\\b\\abcdefghij.txt", "\\d\\", 0}, {"x", "\\", 0}, {"Z:\\ABCDEF~1.TXT", "\\D\\", 0}}, ""),
+  EXPECT_EQ(Validate(Archive({{"Z:\\b\\abcdefghij.txt", "\\d\\", 0}, {"x", "\\", 0},
+                              {"Z:\\ABCDEF~1.TXT", "\\D\\", 0}},
+                             ""),
                      &failed),
             ArchiveError::AliasedName);
   EXPECT_EQ(failed, 2);

@@ -221,7 +221,8 @@ TEST_F(ArchiveWriter, FileLimitAndEmptyFoldersAndExistingArchive) {
   const auto program = ReadBytes(Output("p.bin"));
   const auto work = ReadBytes(Output("w.bin"));
   const auto sums = ReadBytes(Output("sums.bin"));
-  EXPECT_TRUE(PayloadChecksumsMatch(sums.data(), sums.size(), program.data(), program.size(), work.data(), work.size()));
+  EXPECT_TRUE(
+      PayloadChecksumsMatch(sums.data(), sums.size(), program.data(), program.size(), work.data(), work.size()));
   ExpectNoPartialFile();
 }
 
@@ -352,7 +353,9 @@ void PutLe(std::vector<unsigned char>* out, std::size_t at, std::uint32_t value,
 
 // The smallest PE file a resource reader can take: headers, one section (.rsrc at RVA
 // 0x1000, file offset 0x200) holding type "BINARY" with the given ids, language 1049.
-std::vector<unsigned char> Executable(const std::vector<std::pair<std::uint32_t, std::vector<unsigned char>>>& resources) {
+using Resources = std::vector<std::pair<std::uint32_t, std::vector<unsigned char>>>;
+
+std::vector<unsigned char> Executable(const Resources& resources) {
   const std::size_t count = resources.size();
   const std::size_t typeDir = 24, languageDirs = typeDir + 16 + 8 * count, dataEntries = languageDirs + 24 * count;
   const std::size_t name = dataEntries + 16 * count, data = name + 16;

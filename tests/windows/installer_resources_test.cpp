@@ -309,7 +309,8 @@ TEST(InstallerResources, VersionInformationReadsBackInRussianWithCodePage1251) {
   UniqueModule version(LoadLibraryA(library));
   ASSERT_TRUE(version);
   const auto getSize = VersionFunction<DWORD(WINAPI*)(LPCSTR, LPDWORD)>(version.Get(), "GetFileVersionInfoSizeA");
-  const auto getInfo = VersionFunction<BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID)>(version.Get(), "GetFileVersionInfoA");
+  const auto getInfo =
+      VersionFunction<BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID)>(version.Get(), "GetFileVersionInfoA");
   const auto query = VersionFunction<BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT)>(version.Get(), "VerQueryValueA");
   ASSERT_TRUE(getSize && getInfo && query);
   DWORD ignored = 0;

@@ -379,7 +379,8 @@ bool WriteArchiveBody(const std::vector<PayloadFile>& files, PartialFile* out, c
       written = out->Write(buffer.data(), static_cast<std::size_t>(chunk));
       left -= static_cast<std::uint64_t>(chunk);
     }
-    if (in.peek() != std::char_traits<char>::eof()) return Fail(error, "file grew while it was packed", file.contentPath);
+    if (in.peek() != std::char_traits<char>::eof())
+      return Fail(error, "file grew while it was packed", file.contentPath);
   }
   if (!out->Close() || !written) return Fail(error, "cannot write (disk full?)", shown);
   return true;
@@ -498,7 +499,8 @@ bool ListPayloadFolder(const fs::path& folder, PayloadListing* listing, std::str
   const fs::path canonical = fs::canonical(folder, ec);
   if (ec) return Fail(error, "cannot resolve the folder (" + ec.message() + ")", folder);
   FolderIdentity identity;
-  if (!IdentityOf(canonical, &identity, &ec)) return Fail(error, "cannot read the folder (" + ec.message() + ")", folder);
+  if (!IdentityOf(canonical, &identity, &ec))
+    return Fail(error, "cannot read the folder (" + ec.message() + ")", folder);
   const fs::path absolute = fs::absolute(folder, ec).lexically_normal();
   if (ec) return Fail(error, "cannot make the path absolute (" + ec.message() + ")", folder);
   std::string location = absolute.string();
