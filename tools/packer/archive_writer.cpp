@@ -159,6 +159,15 @@ class TreeWalk {
 
   bool Folder(const fs::path& shown, const FolderIdentity& identity, const std::string& source,
               const std::string& relative) {
+    // Checked on entering, not on listing: two links side by side to one folder are
+    // both unentered when their parent is listed.
+    if (std::find(open_.begin(), open_.end(), identity) != open_.end())
+      return Fail(error_, "symbolic link loop (a link to a folder that contains it)", shown);
+    const auto earlier = entered_.find(identity);
+    if (earlier != entered_.end())
+      return Fail(error_, "folder reached a second time through a symbolic link (it is " + Shown(earlier->second) +
+                              ", already packed)",
+                  shown);
     std::vector<Child> children;
     open_.push_back(identity);
     entered_.emplace(identity, shown);
@@ -194,21 +203,12 @@ class TreeWalk {
   }
 
  private:
-  // A folder child's identity, refused when it is a folder already entered.
-  bool CheckFolder(Child* child) {
+  // A folder child's identity (device and inode), through any links.
+  bool ReadIdentity(Child* child) {
     std::error_code ec;
-    if (!IdentityOf(child->shown, &child->identity, &ec)) {
-      if (IsLoopError(ec)) return Fail(error_, "symbolic link loop (links that lead to each other)", child->shown);
-      return Fail(error_, "cannot read the folder (" + ec.message() + ")", child->shown);
-    }
-    if (std::find(open_.begin(), open_.end(), child->identity) != open_.end())
-      return Fail(error_, "symbolic link loop (a link to a folder that contains it)", child->shown);
-    const auto earlier = entered_.find(child->identity);
-    if (earlier != entered_.end())
-      return Fail(error_, "folder reached a second time through a symbolic link (it is " + Shown(earlier->second) +
-                              ", already packed)",
-                  child->shown);
-    return true;
+    if (IdentityOf(child->shown, &child->identity, &ec)) return true;
+    if (IsLoopError(ec)) return Fail(error_, "symbolic link loop (links that lead to each other)", child->shown);
+    return Fail(error_, "cannot read the folder (" + ec.message() + ")", child->shown);
   }
 
   bool ReadChildren(const fs::path& folder, std::vector<Child>* children) {
@@ -241,7 +241,7 @@ class TreeWalk {
       }
       if (fs::is_directory(status)) {
         child.folder = true;
-        if (!CheckFolder(&child)) return false;
+        if (!ReadIdentity(&child)) return false;
       } else if (fs::is_regular_file(status)) {
         child.size = fs::file_size(child.shown, ec);
         if (ec) return Fail(error_, "cannot read the file's size (" + ec.message() + ")", child.shown);
