@@ -31,6 +31,13 @@ std::string StartMenuShortcut();
 std::string MakeInstallerWithBigPayload(const std::string& folder, int fileCount, std::size_t fileSize,
                                         const std::string& installer = driver::InstallerPath());
 
+// A copy of `installer` in `folder` with `program` as its program archive (109).
+// With `matchingSums` its checksums (111) are made to match; otherwise they stay
+// those of the payload as built. Empty when the copy cannot be made.
+std::string CopyInstallerWithProgramArchive(const std::string& folder, const std::vector<unsigned char>& program,
+                                            bool matchingSums,
+                                            const std::string& installer = driver::InstallerPath());
+
 class InstallerTest : public ::testing::Test {
  protected:
   void SetUp() override;
