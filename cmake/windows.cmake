@@ -10,14 +10,27 @@ endif()
 
 set(VELMORIX_WIN_DEFINITIONS _WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX STRICT)
 # Sources are UTF-8; every narrow literal is stored in code page 1251 for the ANSI calls.
-set(VELMORIX_WIN_OPTIONS ${VELMORIX_WARNINGS} -fexec-charset=CP1251)
-set(VELMORIX_STATIC_LINK -static -static-libgcc -static-libstdc++)
+# Every function in a section of its own, so that the linker can drop what nothing
+# calls (not -fdata-sections: mingw's GCC then puts zero-filled objects in .data$
+# sections, which the linker keeps in the file's initialised data); the checkout's and the build's folders mapped to fixed names wherever
+# the compiler would write them (debug information, __FILE__), so two checkouts of
+# one commit build the same bytes.
+set(VELMORIX_WIN_OPTIONS ${VELMORIX_WARNINGS} -fexec-charset=CP1251 -ffunction-sections
+  -ffile-prefix-map=${CMAKE_SOURCE_DIR}=/velmorix -ffile-prefix-map=${CMAKE_BINARY_DIR}=/velmorix-build)
+# No time stamp in the PE header (binutils writes the link time there by default).
+set(VELMORIX_STATIC_LINK -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -Wl,--no-insert-timestamp)
+# What ships carries no symbols or debug information.
+set(VELMORIX_SHIPPED_LINK ${VELMORIX_STATIC_LINK} -s)
 
 target_compile_definitions(velmorix_portable PUBLIC ${VELMORIX_WIN_DEFINITIONS})
 
+# The version header and the manifest, from the project's version number.
+configure_file(resources/velmorix_version.h.in ${CMAKE_BINARY_DIR}/generated/velmorix_version.h @ONLY)
+configure_file(resources/installer.manifest.in ${CMAKE_BINARY_DIR}/generated/installer.manifest @ONLY)
+
 function(velmorix_windows_library name)
   add_library(${name} STATIC ${ARGN} ${CMAKE_SOURCE_DIR}/cmake/empty.cpp)
-  target_include_directories(${name} PUBLIC source resources)
+  target_include_directories(${name} PUBLIC source resources ${CMAKE_BINARY_DIR}/generated)
   target_compile_options(${name} PRIVATE ${VELMORIX_WIN_OPTIONS})
 endfunction()
 
@@ -25,7 +38,7 @@ endfunction()
 # run log and the default folders.
 velmorix_windows_library(velmorix_shared
   source/shared/texts.cpp source/shared/platform.cpp
-  source/shared/launch.cpp source/shared/installer_state.cpp
+  source/shared/launch.cpp source/shared/installer_state.cpp source/shared/system_libraries.cpp
   source/shared/run_log.cpp source/shared/default_folders.cpp)
 target_link_libraries(velmorix_shared PUBLIC velmorix_portable advapi32 user32 kernel32)
 
@@ -36,7 +49,7 @@ target_link_libraries(velmorix_shared PUBLIC velmorix_portable advapi32 user32 k
 # integration steps. Libraries link one way:
 # shared <- folders <- integration <- engine <- wizard.
 file(GLOB VELMORIX_ENGINE_SOURCES CONFIGURE_DEPENDS source/engine/*.cpp)
-list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "(archive_reader|extraction_pace_[a-z]+)\\.cpp$")
+list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "(archive_reader|payload_checksum|extraction_pace_[a-z]+)\\.cpp$")
 velmorix_windows_library(velmorix_folders source/shared/folder_creation.cpp)
 target_link_libraries(velmorix_folders PUBLIC velmorix_shared advapi32 user32)
 file(GLOB VELMORIX_INTEGRATION_SOURCES CONFIGURE_DEPENDS source/integration/*.cpp)
@@ -49,8 +62,10 @@ target_link_libraries(velmorix_engine PUBLIC velmorix_integration velmorix_folde
 file(GLOB VELMORIX_WIZARD_SOURCES CONFIGURE_DEPENDS source/wizard/*.cpp)
 list(FILTER VELMORIX_WIZARD_SOURCES EXCLUDE REGEX "entry_point\\.cpp$")
 velmorix_windows_library(velmorix_wizard ${VELMORIX_WIZARD_SOURCES})
+# No comctl32 here: it is not a known DLL, so the installer loads it by its full path
+# (shared/system_libraries.h) rather than importing it.
 target_link_libraries(velmorix_wizard PUBLIC velmorix_engine velmorix_integration velmorix_shared
-  comctl32 shell32 ole32 user32 gdi32)
+  shell32 ole32 user32 gdi32)
 
 # Sample program files carried in the program archive.
 function(velmorix_sample name output)
@@ -60,33 +75,42 @@ function(velmorix_sample name output)
   target_include_directories(${name} PRIVATE source samples)
   target_compile_definitions(${name} PRIVATE ${VELMORIX_WIN_DEFINITIONS})
   target_compile_options(${name} PRIVATE ${VELMORIX_WIN_OPTIONS})
-  target_link_options(${name} PRIVATE ${VELMORIX_STATIC_LINK})
+  target_link_options(${name} PRIVATE ${VELMORIX_SHIPPED_LINK})
   target_link_libraries(${name} PRIVATE user32 gdi32 advapi32)
 endfunction()
 velmorix_sample(velmorix_app Velmorix)
 velmorix_sample(uninstall_app Uninstall)
 
-# Payload: bin/ plus the two sample executables, staged in the build folder, and work/.
+# Payload: bin/ plus the two sample executables, staged in the build folder, and work/
+# (linked there, not copied). Both are packed as if they lay under the fixed root
+# VELMORIX_PACKED_ROOT, so the archives' source paths (Z:\velmorix\bin\...) do not
+# depend on where the checkout is: two builds of one commit give the same bytes.
+set(VELMORIX_PACKED_ROOT /velmorix)
 set(PAYLOAD_DIR ${CMAKE_BINARY_DIR}/payload)
 set(PROGRAM_ARCHIVE ${PAYLOAD_DIR}/program.bin)
 set(WORK_ARCHIVE ${PAYLOAD_DIR}/work.bin)
+set(PAYLOAD_CHECKSUMS ${PAYLOAD_DIR}/checksums.bin)
 file(GLOB_RECURSE VELMORIX_BIN_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bin/*)
 file(GLOB_RECURSE VELMORIX_WORK_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/work/*)
 add_custom_command(
-  OUTPUT ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE}
-  COMMAND ${CMAKE_COMMAND} -E rm -rf ${PAYLOAD_DIR}/bin
+  OUTPUT ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE} ${PAYLOAD_CHECKSUMS}
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${PAYLOAD_DIR}/bin ${PAYLOAD_DIR}/work
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/bin ${PAYLOAD_DIR}/bin
+  COMMAND ${CMAKE_COMMAND} -E create_symlink ${CMAKE_SOURCE_DIR}/work ${PAYLOAD_DIR}/work
   COMMAND ${CMAKE_COMMAND} -DSTAGE=${PAYLOAD_DIR}/bin -DSAMPLES=$<TARGET_FILE:velmorix_app>|$<TARGET_FILE:uninstall_app>
           -P ${CMAKE_SOURCE_DIR}/cmake/stage_samples.cmake
-  COMMAND ${VELMORIX_PACKER} pack-pair ${PAYLOAD_DIR}/bin ${CMAKE_SOURCE_DIR}/work ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE}
+  COMMAND ${VELMORIX_PACKER} --prefix-map=${PAYLOAD_DIR}=${VELMORIX_PACKED_ROOT}
+          pack-pair ${PAYLOAD_DIR}/bin ${PAYLOAD_DIR}/work ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE} ${PAYLOAD_CHECKSUMS}
   DEPENDS velmorix_app uninstall_app ${VELMORIX_PACKER} ${VELMORIX_BIN_FILES} ${VELMORIX_WORK_FILES}
   COMMENT "Packing the payload archives"
   VERBATIM)
-# Both installers embed the archives; they wait for this one target, so that a parallel
-# build packs them once instead of twice into the same folder at the same time.
-add_custom_target(velmorix_payload DEPENDS ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE})
+# One target makes the payload, and both installers wait for it: with two targets
+# running the same packing command at once, one removes the staged folder under the
+# other.
+add_custom_target(velmorix_payload DEPENDS ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE} ${PAYLOAD_CHECKSUMS})
 file(WRITE ${CMAKE_BINARY_DIR}/generated/payload_archives.rc.in
-  "IDR_PROGRAM_ARCHIVE Binary \"@PROGRAM_ARCHIVE@\"\nIDR_WORK_ARCHIVE Binary \"@WORK_ARCHIVE@\"\n")
+  "IDR_PROGRAM_ARCHIVE Binary \"@PROGRAM_ARCHIVE@\"\nIDR_WORK_ARCHIVE Binary \"@WORK_ARCHIVE@\"\n"
+  "IDR_PAYLOAD_CHECKSUMS Binary \"@PAYLOAD_CHECKSUMS@\"\n")
 configure_file(${CMAKE_BINARY_DIR}/generated/payload_archives.rc.in ${CMAKE_BINARY_DIR}/generated/payload_archives.rc @ONLY)
 
 # Every executable that links folder creation chooses how applied access lists are
@@ -104,10 +128,10 @@ set(VELMORIX_TRACE_FILE ${CMAKE_SOURCE_DIR}/source/shared/access_trace_file.cpp
 add_executable(VelmorixSetup WIN32 source/wizard/entry_point.cpp resources/installer.rc ${VELMORIX_TRACE_OFF})
 target_compile_options(VelmorixSetup PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VELMORIX_WIN_OPTIONS}>)
 target_include_directories(VelmorixSetup PRIVATE source resources ${CMAKE_BINARY_DIR}/generated)
-target_link_options(VelmorixSetup PRIVATE ${VELMORIX_STATIC_LINK})
+target_link_options(VelmorixSetup PRIVATE ${VELMORIX_SHIPPED_LINK})
 target_link_libraries(VelmorixSetup PRIVATE velmorix_wizard)
 set_source_files_properties(resources/installer.rc PROPERTIES
-  OBJECT_DEPENDS "${PROGRAM_ARCHIVE};${WORK_ARCHIVE};${CMAKE_SOURCE_DIR}/resources/installer.ico;${CMAKE_SOURCE_DIR}/resources/installer.manifest;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
+  OBJECT_DEPENDS "${PROGRAM_ARCHIVE};${WORK_ARCHIVE};${PAYLOAD_CHECKSUMS};${CMAKE_SOURCE_DIR}/resources/installer.ico;${CMAKE_BINARY_DIR}/generated/installer.manifest;${CMAKE_BINARY_DIR}/generated/velmorix_version.h;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
 set_target_properties(VelmorixSetup PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/dist)
 add_dependencies(VelmorixSetup velmorix_payload)
 
@@ -146,6 +170,7 @@ file(CREATE_LINK ${LINK_FIXTURES}/real-folder ${LINK_FIXTURES}/folder-link SYMBO
 file(CREATE_LINK ${LINK_FIXTURES}/missing.txt ${LINK_FIXTURES}/dangling-link.txt SYMBOLIC)
 file(WRITE ${LINK_FIXTURES}/named-twice.txt "named twice\n")
 file(CREATE_LINK ${LINK_FIXTURES}/named-twice.txt ${LINK_FIXTURES}/second-name.txt)
+string(REPLACE "/" "\\" WINE_PACKED_ROOT "Z:${VELMORIX_PACKED_ROOT}")
 # The Windows tests find the build through these variables. They travel in a small
 # launcher generated per build (ctest's ENVIRONMENT property loses all but the first
 # entry on its way through gtest_discover_tests).
@@ -155,6 +180,7 @@ file(WRITE ${CMAKE_BINARY_DIR}/wine-test-run.sh
   "export VELMORIX_TRACED_INSTALLER='${WINE_TRACED_INSTALLER_PATH}'\n"
   "export VELMORIX_BUILD_DIR='${WINE_BUILD_DIR}'\n"
   "export VELMORIX_PAYLOAD_DIR='${WINE_PAYLOAD_DIR}'\n"
+  "export VELMORIX_PACKED_ROOT='${WINE_PACKED_ROOT}'\n"
   "exec '${CMAKE_SOURCE_DIR}/cmake/wine-run.sh' \"$@\"\n")
 file(CHMOD ${CMAKE_BINARY_DIR}/wine-test-run.sh PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-test-run.sh)
@@ -181,6 +207,23 @@ endif()
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e)
   velmorix_windows_test(velmorix_e2e_tests tests/e2e "${VELMORIX_TRACE_OFF}" gtest_main version)
 endif()
+# For the planted-library case of the end-to-end tests: a comctl32.dll that marks
+# when it is loaded, and a program importing comctl32 the ordinary way (the control).
+if(TARGET velmorix_e2e_tests)
+  add_library(velmorix_planted_comctl32 SHARED tests/e2e/planted/comctl32.c tests/e2e/planted/comctl32.def)
+  add_executable(velmorix_planted_probe WIN32 tests/e2e/planted/probe.c)
+  target_link_libraries(velmorix_planted_probe PRIVATE comctl32)
+  foreach(planted velmorix_planted_comctl32 velmorix_planted_probe)
+    target_compile_options(${planted} PRIVATE ${VELMORIX_WARNINGS})
+    target_compile_definitions(${planted} PRIVATE ${VELMORIX_WIN_DEFINITIONS})
+    target_link_options(${planted} PRIVATE -static-libgcc)
+    set_target_properties(${planted} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/planted)
+  endforeach()
+  set_target_properties(velmorix_planted_comctl32 PROPERTIES OUTPUT_NAME comctl32 PREFIX "")
+  set_target_properties(velmorix_planted_probe PROPERTIES OUTPUT_NAME probe)
+  add_dependencies(velmorix_e2e_tests velmorix_planted_comctl32 velmorix_planted_probe)
+endif()
+
 file(GLOB VELMORIX_BENCH_SOURCES CONFIGURE_DEPENDS tests/bench/*.cpp)
 if(VELMORIX_BENCH_SOURCES)
   add_executable(velmorix_extract_bench ${VELMORIX_BENCH_SOURCES} ${VELMORIX_TRACE_OFF})

@@ -5,9 +5,10 @@
 
 #define IDI_INSTALLER 1
 
-/* Payload archives, resources of type "Binary". */
+/* Payload archives, resources of type "Binary", and the CRC-32 of each (8 bytes). */
 #define IDR_PROGRAM_ARCHIVE 109
 #define IDR_WORK_ARCHIVE 110
+#define IDR_PAYLOAD_CHECKSUMS 111
 
 /* Mode page. */
 #define IDD_MODE_PAGE 102

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Sets up what is missing, then builds the packing tool and host tests (native)
-# and the installer and its Windows tests (mingw). Output: dist/VelmorixSetup.exe.
+# and the installer and its Windows tests (mingw). Output: dist/VelmorixSetup.exe,
+# signed when VELMORIX_SIGN_CERT and VELMORIX_SIGN_KEY name the publisher's
+# certificate and key (see scripts/sign.sh). VELMORIX_INSTALLER_ONLY=1 builds only
+# the packing tool and the installer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELMORIX_BUILD:-$root/build}
@@ -10,13 +13,24 @@ jobs=${VELMORIX_JOBS:-$(nproc)}
 
 cmake -S "$root" -B "$build/host" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build "$build/host" -j "$jobs"
+only_host=()
+only_win=()
+if [ "${VELMORIX_INSTALLER_ONLY:-}" = 1 ]; then
+  only_host=(--target velmorix-pack)
+  only_win=(--target VelmorixSetup)
+fi
+cmake --build "$build/host" -j "$jobs" "${only_host[@]}"
 
 cmake -S "$root" -B "$build/win" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
   -DVELMORIX_PACKER="$build/host/tools/packer/velmorix-pack" >/dev/null
-cmake --build "$build/win" -j "$jobs"
+cmake --build "$build/win" -j "$jobs" "${only_win[@]}"
 
 mkdir -p "$root/dist"
 cp "$build/win/dist/VelmorixSetup.exe" "$root/dist/VelmorixSetup.exe"
+# The very last step, after every resource is final: the signature covers them all.
+if [ -n "${VELMORIX_SIGN_CERT:-}" ] && [ -n "${VELMORIX_SIGN_KEY:-}" ]; then
+  bash "$root/scripts/sign.sh" "$root/dist/VelmorixSetup.exe"
+  echo "build: signed with $VELMORIX_SIGN_CERT"
+fi
 echo "build: $root/dist/VelmorixSetup.exe"

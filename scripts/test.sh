@@ -40,4 +40,5 @@ echo "== host tests"
 ctest --test-dir "$build/host" --output-on-failure -j "$(nproc)" || status=1
 echo "== Windows tests under Wine"
 ctest --test-dir "$build/win" --output-on-failure ${VELMORIX_CTEST_ARGS:-} || status=1
+bash "$root/tests/release/signed_installer.sh" || status=1
 exit $status

@@ -1,6 +1,7 @@
 #include "engine/archive_reader.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -15,6 +16,28 @@ std::uint64_t ReadLe64(const unsigned char* p) {
 
 bool Terminated(const char* field) { return std::memchr(field, '\0', kPayloadTextSize) != nullptr; }
 
+char FoldCase(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  if (u >= 'a' && u <= 'z') return static_cast<char>(u - 'a' + 'A');
+  if (u >= 0xE0) return static_cast<char>(u - 0x20);  // Cyrillic а..я in code page 1251
+  if (u == 0xB8) return static_cast<char>(0xA8);      // ё
+  return c;
+}
+
+bool SameText(const char* a, const char* b, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i)
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+  return true;
+}
+
+// A digit as Windows reads it after COM or LPT: 0 to 9, and the bytes 0xB9, 0xB2 and
+// 0xB3, which are superscript 1, 2 and 3 in code page 1252 (№, І and і in 1251);
+// Windows takes COM¹ for a serial port whatever the code page the name came from.
+bool IsPortDigit(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= '0' && u <= '9') || u == 0xB9 || u == 0xB2 || u == 0xB3;
+}
+
 bool IsDeviceName(const char* begin, const char* end) {
   // Windows opens a device for these names whatever the folder and extension
   // (C:\dest\nul.txt is the NUL device), so such a file never lands in the folder.
@@ -22,20 +45,101 @@ bool IsDeviceName(const char* begin, const char* end) {
   if (stem == nullptr) stem = end;
   while (stem != begin && stem[-1] == ' ') --stem;
   const std::size_t length = static_cast<std::size_t>(stem - begin);
-  char upper[5] = {};
-  if (length < 3 || length > 4) return false;
-  for (std::size_t i = 0; i < length; ++i) {
-    const char c = begin[i];
-    upper[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-  }
   if (length == 3)
-    return std::strcmp(upper, "CON") == 0 || std::strcmp(upper, "PRN") == 0 || std::strcmp(upper, "AUX") == 0 ||
-           std::strcmp(upper, "NUL") == 0;
-  return (std::strncmp(upper, "COM", 3) == 0 || std::strncmp(upper, "LPT", 3) == 0) && upper[3] >= '1' &&
-         upper[3] <= '9';
+    return SameText(begin, "CON", 3) || SameText(begin, "PRN", 3) || SameText(begin, "AUX", 3) ||
+           SameText(begin, "NUL", 3);
+  if (length == 4) return (SameText(begin, "COM", 3) || SameText(begin, "LPT", 3)) && IsPortDigit(begin[3]);
+  return (length == 6 && SameText(begin, "CONIN$", 6)) || (length == 7 && SameText(begin, "CONOUT$", 7));
+}
+
+// Characters a short (8.3) name cannot hold: Windows puts an underscore in their place.
+bool ReplacedInShortName(char c) {
+  return c == '+' || c == ',' || c == ';' || c == '=' || c == '[' || c == ']';
+}
+
+// The base and extension of a name as Windows forms its short name: leading dots go,
+// spaces and every dot but the last go, unsuitable characters become underscores,
+// letters are upper case. *fits is whether the name needed no change but case, so
+// that it is its own short name and gets no ~N form.
+struct ShortParts {
+  char base[kPayloadTextSize];
+  std::size_t baseLength = 0;
+  char extension[4];
+  std::size_t extensionLength = 0;  // at most 3 kept
+  bool fits = true;
+};
+
+void FormShortParts(const char* begin, const char* end, ShortParts* parts) {
+  while (begin != end && *begin == '.') {
+    ++begin;
+    parts->fits = false;
+  }
+  const char* dot = end;
+  for (const char* c = begin; c != end; ++c)
+    if (*c == '.') dot = c;
+  std::size_t extensionSeen = 0;
+  for (const char* c = begin; c != end; ++c) {
+    if (*c == ' ' || (*c == '.' && c != dot)) {
+      parts->fits = false;
+      continue;
+    }
+    if (c == dot) continue;
+    char folded = FoldCase(*c);
+    if (ReplacedInShortName(folded)) {
+      folded = '_';
+      parts->fits = false;
+    }
+    if (c < dot) {
+      if (parts->baseLength < sizeof(parts->base)) parts->base[parts->baseLength++] = folded;
+    } else if (extensionSeen++ < 3) {
+      parts->extension[parts->extensionLength++] = folded;
+    }
+  }
+  if (parts->baseLength == 0 || parts->baseLength > 8 || extensionSeen > 3) parts->fits = false;
+}
+
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+
+// Whether [begin, end) has the form of a generated short name, BASE~N or BASE~N.EXT:
+// at most 8 characters before the extension, ending in a tilde and digits, and an
+// extension of at most 3. *prefixLength is the length of the part before the tilde.
+bool LooksLikeShortName(const char* begin, const char* end, std::size_t* prefixLength) {
+  const char* dot = static_cast<const char*>(std::memchr(begin, '.', static_cast<std::size_t>(end - begin)));
+  const char* baseEnd = dot ? dot : end;
+  if (baseEnd - begin > 8) return false;
+  if (dot && (end - dot - 1 > 3 || std::memchr(dot + 1, '.', static_cast<std::size_t>(end - dot - 1)))) return false;
+  const char* digits = baseEnd;
+  while (digits != begin && digits[-1] >= '0' && digits[-1] <= '9') --digits;
+  if (digits == baseEnd || digits - begin < 2 || digits[-1] != '~') return false;
+  *prefixLength = static_cast<std::size_t>(digits - 1 - begin);
+  return true;
 }
 
 }  // namespace
+
+bool PayloadNamesAlias(const char* aBegin, const char* aEnd, const char* bBegin, const char* bEnd) {
+  std::size_t prefixLength = 0;
+  if (!LooksLikeShortName(aBegin, aEnd, &prefixLength)) {
+    if (!LooksLikeShortName(bBegin, bEnd, &prefixLength)) return false;
+    std::swap(aBegin, bBegin);
+    std::swap(aEnd, bEnd);
+  }
+  ShortParts shortName;
+  FormShortParts(aBegin, aEnd, &shortName);
+  ShortParts longName;
+  FormShortParts(bBegin, bEnd, &longName);
+  if (longName.fits) return false;  // the other name is a plain 8.3 name: no ~N form stands for it
+  if (shortName.extensionLength != longName.extensionLength ||
+      std::memcmp(shortName.extension, longName.extension, shortName.extensionLength) != 0)
+    return false;
+  if (prefixLength <= longName.baseLength && std::memcmp(shortName.base, longName.base, prefixLength) == 0)
+    return true;
+  // After a few ~N forms Windows uses two characters of the name and four hex digits
+  // of a hash of it (AB12C4~5.TXT): taken as standing for every name beginning so.
+  return prefixLength == 6 && longName.baseLength >= 2 && std::memcmp(shortName.base, longName.base, 2) == 0 &&
+         IsHexDigit(shortName.base[2]) && IsHexDigit(shortName.base[3]) && IsHexDigit(shortName.base[4]) &&
+         IsHexDigit(shortName.base[5]);
+}
 
 bool PayloadNameIsSafe(const char* begin, const char* end) {
   const std::size_t length = static_cast<std::size_t>(end - begin);
@@ -66,6 +170,66 @@ bool SafeRelativeFolder(const char* folder) {
     start = separator + 1;
   }
   return true;
+}
+
+const char* EntryText(const unsigned char* base, std::int32_t index, std::size_t field) {
+  return reinterpret_cast<const char*>(base + kPayloadHeaderSize + static_cast<std::size_t>(index) * kPayloadEntrySize +
+                                       field * kPayloadTextSize);
+}
+
+// Component `index` of an entry's destination (its relative folder's names, then its
+// file name) as [*begin, *end); *parentLength is the length of the relative-folder
+// text before it. False when the destination has fewer components.
+bool DestinationComponent(const char* folder, const char* name, std::size_t index, const char** begin,
+                          const char** end, std::size_t* parentLength) {
+  const char* start = folder + 1;  // folder is "\" or "\a\b\"
+  for (std::size_t k = 0;; ++k) {
+    const char* separator = std::strchr(start, '\\');
+    if (k == index) {
+      *begin = separator ? start : name;
+      *end = separator ? separator : name + std::strlen(name);
+      *parentLength = static_cast<std::size_t>(start - folder);
+      return true;
+    }
+    if (separator == nullptr) return false;
+    start = separator + 1;
+  }
+}
+
+// The first entry with a generated short name (ABCDEF~1.TXT) in its destination that
+// stands for the long name of another entry's file or folder in the same place, or -1.
+// Windows would write both to one file. The text fields are known to be terminated.
+// Only names of the short form are compared with the others, so an archive without
+// any costs one pass.
+std::int32_t FindAliasedEntry(const unsigned char* base, std::int32_t count) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    const char* folder = EntryText(base, i, 1);
+    const char* source = EntryText(base, i, 0);
+    const char* last = std::strrchr(source, '\\');
+    const char* name = last ? last + 1 : source;
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    std::size_t parent = 0;
+    for (std::size_t j = 0; DestinationComponent(folder, name, j, &begin, &end, &parent); ++j) {
+      std::size_t prefix = 0;
+      if (!LooksLikeShortName(begin, end, &prefix)) continue;
+      for (std::int32_t k = 0; k < count; ++k) {
+        const char* otherFolder = EntryText(base, k, 1);
+        const char* otherSource = EntryText(base, k, 0);
+        const char* otherLast = std::strrchr(otherSource, '\\');
+        const char* otherBegin = nullptr;
+        const char* otherEnd = nullptr;
+        std::size_t otherParent = 0;
+        if (k == i || !DestinationComponent(otherFolder, otherLast ? otherLast + 1 : otherSource, j, &otherBegin,
+                                            &otherEnd, &otherParent))
+          continue;
+        if (otherParent == parent && SameText(folder, otherFolder, parent) &&
+            PayloadNamesAlias(begin, end, otherBegin, otherEnd))
+          return i;
+      }
+    }
+  }
+  return -1;
 }
 
 }  // namespace
@@ -109,6 +273,11 @@ ArchiveError ValidateArchive(const void* data, std::size_t size, ArchiveView* vi
   }
   if (failedEntry) *failedEntry = -1;
   if (remaining != 0) return ArchiveError::TrailingBytes;
+  const std::int32_t aliased = FindAliasedEntry(base, count);
+  if (aliased >= 0) {
+    if (failedEntry) *failedEntry = aliased;
+    return ArchiveError::AliasedName;
+  }
 
   if (view) {
     view->base = base;
@@ -141,6 +310,8 @@ const char* ArchiveErrorText(ArchiveError error) {
     case ArchiveError::BadRelativeFolder:
       return "relative folder is not of the form \\...\\ or holds a name Windows cannot write inside the destination";
     case ArchiveError::BadFileName: return "file name is empty or one Windows cannot write inside the destination";
+    case ArchiveError::AliasedName:
+      return "a short (8.3) name stands for the long name of another entry in the same folder";
   }
   return "unknown error";
 }

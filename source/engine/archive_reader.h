@@ -31,6 +31,7 @@ enum class ArchiveError {
   UnterminatedText,      // a text field without its terminating zero
   BadRelativeFolder,     // not "\...\", or a component that PayloadNameIsSafe refuses
   BadFileName,           // the last component of sourcePath is one PayloadNameIsSafe refuses
+  AliasedName,           // a short name (ABCDEF~1.TXT) beside the long name it stands for
 };
 
 // A validated archive in memory. Cheap to copy; it does not own the bytes.
@@ -48,9 +49,18 @@ ArchiveError ValidateArchive(const void* data, std::size_t size, ArchiveView* vi
 
 // Whether one path component [begin, end) may be written under the destination:
 // not empty, no control character or any of : / \ * ? " < > |, no trailing dot or
-// space (so neither "." nor ".."), and no device name such as CON, NUL, COM1 or
-// LPT1 (with or without an extension). The packing tool applies the same rule.
+// space (so neither "." nor ".."), and no device name (with or without an
+// extension): CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM and LPT followed by a digit
+// 0-9 or by one of the bytes 0xB9, 0xB2, 0xB3 (superscript digits to Windows).
+// The packing tool applies the same rule.
 bool PayloadNameIsSafe(const char* begin, const char* end);
+
+// Whether one of two names in one folder has the form of a short (8.3) name that
+// Windows may give the other (ABCDEF~1.TXT for abcdefghij.txt, or the hashed form
+// AB12C4~1.TXT for any long name beginning with AB): the two would be one file.
+// Code page 1251 names, compared without regard to case. The packing tool refuses
+// such pairs among a folder's files and folders, and ValidateArchive among entries.
+bool PayloadNamesAlias(const char* aBegin, const char* aEnd, const char* bBegin, const char* bEnd);
 
 // The per-entry part of ValidateArchive: both text fields terminated, the relative
 // folder of the form "\" or "\a\b\" with safe components, a safe file name.

@@ -8,6 +8,7 @@
 
 #include "engine/archive_extraction.h"
 #include "engine/archive_reader.h"
+#include "engine/payload_check.h"
 #include "integration/file_association.h"
 #include "integration/shortcuts.h"
 #include "integration/uninstall_registration.h"
@@ -50,6 +51,8 @@ PayloadOutcome LoadPayload(const InstallerState& state, Payload* payload, DWORD*
   if (programBytes == nullptr || workBytes == nullptr) return PayloadOutcome::Unloadable;
   if (ValidateArchive(programBytes, SizeofResource(module, programResource), &payload->program) != ArchiveError::None ||
       ValidateArchive(workBytes, SizeofResource(module, workResource), &payload->work) != ArchiveError::None)
+    return PayloadOutcome::Unloadable;
+  if (!PayloadChecksumsHold(module, programBytes, payload->program.size, workBytes, payload->work.size))
     return PayloadOutcome::Unloadable;
 
   const long long total = static_cast<long long>(payload->program.count) + payload->work.count;

@@ -1,10 +1,12 @@
 #include "shared/texts.h"
 
+#include "velmorix_version.h"
+
 namespace texts {
 
 const char kProductTitle[] = "Тривеллон";
 const char kPublisher[] = "Tarkweller";
-const char kVersion[] = "1.0.0.1";
+const char kVersion[] = VELMORIX_VERSION_TEXT;
 const char kMainWindowClass[] = "Installer for Velmorix";
 const char kWindowTitle[] = "Установка приложения Velmorix";
 

@@ -2,24 +2,26 @@
 // unattended installation, the usage), else create the hidden main window (which
 // opens the mode page) and run the message loop.
 #include <windows.h>
-#include <commctrl.h>
 
 #include "shared/platform.h"
+#include "shared/system_libraries.h"
 #include "wizard/exit_status.h"
 #include "wizard/installer_instance.h"
 #include "wizard/main_window.h"
 #include "wizard/unattended_install.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // Before anything can load a library: only the system folder is searched.
+  RestrictDllSearchToSystemFolder();
   InstallerState& state = TheInstallerState();
   state.is64BitWindows = Detect64BitWindows() ? 1 : 0;
   state.instanceHandle = instance;
   // Returns only when the wizard is to run.
   StartFromCommandLine(state);
 
-  // The progress page's bars are common controls; register their class up front.
-  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&controls);
+  // The progress page's bars are common controls; register their class up front
+  // (comctl32 is loaded from the system folder by its full path).
+  InitProgressBarControls();
 
   if (!CreateMainWindow(instance)) return ExitStatusOf(ProcessEnd::WizardNotStarted);
   return RunMessageLoop();

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/archive_reader.h"
+#include "engine/payload_checksum.h"
 #include "log_lines.h"
 
 namespace e2e {
@@ -41,9 +42,14 @@ std::string StartMenuShortcut() {
     if (bytes.size() != size || (size > 0 && std::memcmp(bytes.data(), archive.data() + offset, size) != 0)) {
       return ::testing::AssertionFailure() << installed << " differs from the archive";
     }
+    // The build packs the staged payload as if it lay under a fixed root.
+    std::string sourcePath = entry.sourcePath;
+    const std::string packedRoot = driver::EnvironmentValue("VELMORIX_PACKED_ROOT");
+    if (sourcePath.compare(0, packedRoot.size(), packedRoot) == 0)
+      sourcePath = driver::PayloadDir() + sourcePath.substr(packedRoot.size());
     std::vector<unsigned char> source;
-    if (!driver::ReadWholeFile(entry.sourcePath, &source) || source != bytes) {
-      return ::testing::AssertionFailure() << installed << " differs from " << entry.sourcePath;
+    if (!driver::ReadWholeFile(sourcePath, &source) || source != bytes) {
+      return ::testing::AssertionFailure() << installed << " differs from " << sourcePath;
     }
     offset += size;
   }
@@ -70,20 +76,6 @@ bool HasLineContaining(const std::vector<std::string>& lines, const std::string&
   return false;
 }
 
-std::string MakeInstallerWithProgramArchive(const std::string& folder, const std::vector<unsigned char>& archive,
-                                            const std::string& installer) {
-  driver::CreateFolders(folder);
-  const std::string copy = folder + "\\VelmorixSetup.exe";
-  if (!CopyFileA(installer.c_str(), copy.c_str(), FALSE)) return std::string();
-  HANDLE update = BeginUpdateResourceA(copy.c_str(), FALSE);
-  if (!update) return std::string();
-  const BOOL replaced = UpdateResourceA(update, "Binary", MAKEINTRESOURCEA(109),
-                                        MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT),
-                                        const_cast<unsigned char*>(archive.data()), static_cast<DWORD>(archive.size()));
-  if (!EndUpdateResourceA(update, !replaced) || !replaced) return std::string();
-  return copy;
-}
-
 std::string MakeInstallerWithBigPayload(const std::string& folder, int fileCount, std::size_t fileSize,
                                         const std::string& installer) {
   const std::size_t count = static_cast<std::size_t>(fileCount);
@@ -97,7 +89,28 @@ std::string MakeInstallerWithBigPayload(const std::string& folder, int fileCount
     entry.size = fileSize;
     std::memcpy(archive.data() + kPayloadHeaderSize + i * kPayloadEntrySize, &entry, sizeof(entry));
   }
-  return MakeInstallerWithProgramArchive(folder, archive, installer);
+  return CopyInstallerWithProgramArchive(folder, archive, true, installer);
+}
+
+std::string CopyInstallerWithProgramArchive(const std::string& folder, const std::vector<unsigned char>& program,
+                                            bool matchingSums, const std::string& installer) {
+  driver::CreateFolders(folder);
+  const std::string copy = folder + "\\VelmorixSetup.exe";
+  if (!CopyFileA(installer.c_str(), copy.c_str(), FALSE)) return std::string();
+  std::vector<unsigned char> work;
+  if (!driver::ReadWholeFile(driver::PayloadDir() + "\\work.bin", &work)) return std::string();
+  unsigned char sums[kPayloadChecksumSize];
+  EncodePayloadChecksums(Crc32(program.data(), program.size()), Crc32(work.data(), work.size()), sums);
+
+  const WORD russian = MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT);
+  HANDLE update = BeginUpdateResourceA(copy.c_str(), FALSE);
+  if (!update) return std::string();
+  BOOL replaced = UpdateResourceA(update, "Binary", MAKEINTRESOURCEA(109), russian,
+                                  const_cast<unsigned char*>(program.data()), static_cast<DWORD>(program.size()));
+  if (matchingSums)
+    replaced = replaced && UpdateResourceA(update, "Binary", MAKEINTRESOURCEA(111), russian, sums, sizeof(sums));
+  if (!EndUpdateResourceA(update, !replaced) || !replaced) return std::string();
+  return copy;
 }
 
 void InstallerTest::CleanMachine() {

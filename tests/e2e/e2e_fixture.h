@@ -32,14 +32,17 @@ std::vector<std::string> LogLines(const std::string& path);
 bool HasLine(const std::vector<std::string>& lines, const std::string& wanted);
 bool HasLineContaining(const std::vector<std::string>& lines, const std::string& part);
 
-// A copy of `installer` in `folder` whose program archive (109) is `archive`; empty on failure.
-std::string MakeInstallerWithProgramArchive(const std::string& folder, const std::vector<unsigned char>& archive,
-                                            const std::string& installer = driver::InstallerPath());
-
 // A copy of `installer` whose program archive (109) is `fileCount` files of
 // `fileSize` bytes each.
 std::string MakeInstallerWithBigPayload(const std::string& folder, int fileCount, std::size_t fileSize,
                                         const std::string& installer = driver::InstallerPath());
+
+// A copy of `installer` in `folder` with `program` as its program archive (109).
+// With `matchingSums` its checksums (111) are made to match; otherwise they stay
+// those of the payload as built. Empty when the copy cannot be made.
+std::string CopyInstallerWithProgramArchive(const std::string& folder, const std::vector<unsigned char>& program,
+                                            bool matchingSums,
+                                            const std::string& installer = driver::InstallerPath());
 
 class InstallerTest : public ::testing::Test {
  protected:

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "e2e/e2e_fixture.h"
+#include "engine/archive_reader.h"
 
 namespace e2e {
 namespace {
@@ -105,6 +106,42 @@ TEST_F(ProgressPageTest, RunWithoutInstallingUnpacksToTempAndStartsTheProgram) {
   EXPECT_TRUE(PayloadUnpacked("work.bin", folder));
   std::string location;
   EXPECT_FALSE(driver::ReadUninstallValue("InstallLocation", &location)) << "run mode writes no registry";
+}
+
+// One flipped byte in the middle of a file's data: every structural check passes,
+// the checksum of resource 111 does not, and nothing is unpacked or started.
+TEST_F(ProgressPageTest, APayloadDamagedInTransitIsRefusedBeforeAnythingIsWritten) {
+  std::vector<unsigned char> program;
+  ASSERT_TRUE(driver::ReadWholeFile(driver::PayloadDir() + "\\program.bin", &program));
+  ArchiveView view;
+  ASSERT_EQ(ValidateArchive(program.data(), program.size(), &view), ArchiveError::None);
+  std::size_t offset = view.dataOffset;
+  for (std::int32_t i = 0; i < view.count / 2; ++i) offset += static_cast<std::size_t>(ReadPayloadEntry(view, i).size);
+  offset += static_cast<std::size_t>(ReadPayloadEntry(view, view.count / 2).size / 2);
+  program[offset] ^= 0x01;
+  ASSERT_EQ(ValidateArchive(program.data(), program.size(), nullptr), ArchiveError::None);
+  const std::string installer = CopyInstallerWithProgramArchive(std::string(kScratch) + "\\damaged", program, false);
+  ASSERT_FALSE(installer.empty());
+
+  const std::string folder = driver::EnvironmentValue("TEMP") + "\\Tarkweller\\Velmorix_Temp";
+  Start(installer);
+  HWND mode = Installer().WaitForPage(Page::Mode);
+  ASSERT_NE(mode, nullptr);
+  ASSERT_TRUE(Click(mode, 1004));
+  ASSERT_TRUE(Click(mode, 1032));
+  HWND box = Installer().WaitForMessageBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(driver::WindowText(box), "Ошибка");
+  EXPECT_EQ(driver::MessageBoxText(box), "Невозможно подгрузить файл ресурсов");
+  EXPECT_TRUE(driver::FilesUnder(folder).empty());
+  ASSERT_TRUE(driver::PressMessageBoxButton(box, IDOK));
+  HWND progress = Installer().WaitForPage(Page::Progress);
+  ASSERT_NE(progress, nullptr);
+  ASSERT_TRUE(driver::WaitForControlText(progress, kButton, "Закрыть"));
+  ASSERT_TRUE(Click(progress, kButton));
+  ExpectExitZero();
+  EXPECT_TRUE(driver::FilesUnder(folder).empty());
+  EXPECT_EQ(driver::FindForeignWindow(kSampleAppClass, Installer().ProcessId()), nullptr);
 }
 
 TEST_F(ProgressPageTest, CancelAnsweredNoGoesOnAndYesDeletesEverythingWritten) {

@@ -141,8 +141,8 @@ TEST_F(UnattendedTest, InvalidCommandLinesEndWithTwoAndWriteNothing) {
 TEST_F(UnattendedTest, DamagedPayloadEndsWithOneLeavesNothingAndLogsTheCause) {
   std::vector<unsigned char> archive;
   ASSERT_TRUE(driver::ReadWholeFile(driver::PayloadDir() + "\\program.bin", &archive));
-  archive.pop_back();  // the last file's data runs past the end
-  const std::string installer = MakeInstallerWithProgramArchive(std::string(kScratch) + "\\damaged", archive);
+  archive.pop_back();  // the last file's data runs past the end, and the checksum differs
+  const std::string installer = CopyInstallerWithProgramArchive(std::string(kScratch) + "\\damaged", archive, false);
   ASSERT_FALSE(installer.empty());
   const std::string installDir = std::string(kScratch) + "\\out\\program";
   const std::string workDir = std::string(kScratch) + "\\out\\work";

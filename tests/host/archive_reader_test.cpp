@@ -98,12 +98,12 @@ TEST(ArchiveReader, UnterminatedTextFieldsAreRefused) {
 }
 
 TEST(ArchiveReader, RelativeFoldersThatLeaveOrMisnameTheDestinationAreRefused) {
-  for (const char* good : {"\\", "\\a\\", "\\platforms\\x86\\", "\\..a\\", "\\CONFIG\\", "\\com0\\"}) {
+  for (const char* good : {"\\", "\\a\\", "\\platforms\\x86\\", "\\..a\\", "\\CONFIG\\", "\\com\xB4\\"}) {
     EXPECT_EQ(Validate(Archive({{"f.txt", good, 0}}, "")), ArchiveError::None) << good;
   }
   for (const char* bad : {"", "a\\", "\\a", "\\\\", "\\a\\\\b\\", "\\..\\", "\\.\\", "\\a\\..\\", "\\C:\\",
                           "C:\\a\\", "\\a/b\\", "\\a*\\", "\\a?\\", "\\a\"\\", "\\a<\\", "\\a>\\", "\\a|\\",
-                          "\\a\x01\\", "\\dir.\\", "\\dir \\", "\\con\\", "\\Lpt9.x\\"}) {
+                          "\\a\x01\\", "\\dir.\\", "\\dir \\", "\\con\\", "\\Lpt9.x\\", "\\com0\\"}) {
     std::int32_t failed = -1;
     EXPECT_EQ(Validate(Archive({{"f.txt", "\\", 0}, {"f.txt", bad, 0}}, ""), &failed),
               ArchiveError::BadRelativeFolder)
@@ -118,9 +118,58 @@ TEST(ArchiveReader, FileNamesThatCannotLandInTheFolderAreRefused) {
     EXPECT_EQ(Validate(Archive({{good, "\\", 0}}, "")), ArchiveError::None) << good;
   }
   for (const char* bad : {"", "Z:\\dir\\", "..", "Z:\\dir\\.", "Z:\\dir\\..", "C:file", "a/b", "a\tb", "name.",
-                          "name ", "NUL", "nul.txt", "Con .log", "aux", "PRN.dat", "COM1", "lpt3.txt", "x|y"}) {
+                          "name ", "NUL", "nul.txt", "Con .log", "aux", "PRN.dat", "COM1", "lpt3.txt", "x|y",
+                          // Names Windows also takes for devices: port 0, the console's two
+                          // sides, and ports numbered with superscript digits (code page 1252
+                          // reads the bytes 0xB9, 0xB2, 0xB3 so).
+                          "COM0", "lpt0.txt", "CONIN$", "conout$.log", "COM\xB9", "lpt\xB2.txt", "Com\xB3"}) {
     EXPECT_EQ(Validate(Archive({{bad, "\\", 0}}, "")), ArchiveError::BadFileName) << bad;
   }
+}
+
+TEST(ArchiveReader, ShortNamesBesideTheLongNameTheyStandForAreRefused) {
+  const struct {
+    const char* a;
+    const char* b;
+    bool alias;
+  } pairs[] = {
+      {"ABCDEF~1.TXT", "abcdefghij.txt", true},
+      {"abcdef~2.txt", "ABCDEFGHIJ.TXT", true},   // any number, any case
+      {"PROGRA~1", "Program Files", true},        // the space goes
+      {"MYDOCS~1.HTM", "my.docs.file.html", true},  // so do all dots but the last
+      {"AB12C4~5.TXT", "abcdefghij.txt", true},   // the hashed form of later names
+      // ПРИВЕТ~1.TXT beside приветствие.txt
+      {"\xCF\xD0\xC8\xC2\xC5\xD2~1.TXT", "\xEF\xF0\xE8\xE2\xE5\xF2\xF1\xF2\xE2\xE8\xE5.txt", true},
+      {"ABCDEF~1.TXT", "abcdef.txt", false},       // a plain 8.3 name has no ~N form
+      {"ABCDEF~1.TXT", "abcdefghij.dat", false},   // other extension
+      {"ABCDEF~1.TXT", "xbcdefghij.txt", false},
+      {"ABCDEF~.TXT", "abcdefghij.txt", false},    // no digit: not a short name
+      {"ABCDEFGH~1.TXT", "abcdefghijkl.txt", false},  // over 8 before the dot
+      {"abcdefghij.txt", "abcdefghik.txt", false},
+  };
+  for (const auto& pair : pairs) {
+    const char* a = pair.a;
+    const char* b = pair.b;
+    EXPECT_EQ(PayloadNamesAlias(a, a + std::strlen(a), b, b + std::strlen(b)), pair.alias) << a << " " << b;
+    EXPECT_EQ(PayloadNamesAlias(b, b + std::strlen(b), a, a + std::strlen(a)), pair.alias) << b << " " << a;
+  }
+
+  // In an archive: files of one folder, and folders of one parent (compared without
+  // regard to case); the same names in different folders are apart.
+  std::int32_t failed = -1;
+  EXPECT_EQ(Validate(Archive({{"Z:\\b\\abcdefghij.txt", "\\d\\", 0}, {"x", "\\", 0},
+                              {"Z:\\ABCDEF~1.TXT", "\\D\\", 0}},
+                             ""),
+                     &failed),
+            ArchiveError::AliasedName);
+  EXPECT_EQ(failed, 2);
+  EXPECT_EQ(Validate(Archive({{"f", "\\Program Files\\x\\", 0}, {"g", "\\PROGRA~1\\", 0}}, ""), &failed),
+            ArchiveError::AliasedName);
+  EXPECT_EQ(failed, 1);
+  EXPECT_EQ(Validate(Archive({{"abcdefghij.txt", "\\a\\", 0}, {"ABCDEF~1.TXT", "\\b\\", 0},
+                              {"f", "\\Program Files\\", 0}, {"g", "\\x\\PROGRA~1\\", 0}},
+                             "")),
+            ArchiveError::None);
 }
 
 }  // namespace

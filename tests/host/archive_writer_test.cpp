@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "engine/archive_reader.h"
+#include "engine/payload_checksum.h"
 
 namespace fs = std::filesystem;
 
@@ -42,14 +44,25 @@ class ArchiveWriter : public ::testing::Test {
     std::ofstream(Tree() / relative, std::ios::binary) << std::string(size, fill);
   }
 
-  // Packing fails naming the file, and leaves neither an archive nor a temporary file.
+  // Packing fails naming the file, and leaves neither an archive nor a partial file.
   void ExpectRefused(const std::string& nameInMessage) {
     std::vector<std::string> warnings;
     std::string error;
     EXPECT_FALSE(PackFolder(Tree(), Output("out.bin"), &warnings, &error));
     EXPECT_NE(error.find(nameInMessage), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(Output("out.bin")));
-    EXPECT_FALSE(fs::exists(Output("out.bin.partial")));
+    ExpectNoPartialFile();
+  }
+
+  void ExpectNoPartialFile() {
+    for (const auto& item : fs::directory_iterator(root_))
+      EXPECT_EQ(item.path().filename().string().find(".partial"), std::string::npos) << item.path();
+  }
+
+  bool PackPair(const fs::path& program, const fs::path& work, std::string* error, const char* programArchive = "p.bin",
+                const char* workArchive = "w.bin", const char* sums = "sums.bin") {
+    std::vector<std::string> warnings;
+    return PackFolderPair(program, work, Output(programArchive), Output(workArchive), Output(sums), &warnings, error);
   }
 
   fs::path root_;
@@ -127,12 +140,24 @@ TEST_F(ArchiveWriter, RefusesNamesAndPathsWindowsCannotTake) {
   File(u8"日本.txt", 1);
   ExpectRefused(u8"日本.txt");
   fs::remove(Tree() / u8"日本.txt");
-  for (const char* bad : {"a:b.txt", "nul.txt", "trail.", "a\x01"}) {
+  for (const char* bad : {"a:b.txt", "nul.txt", "trail.", "a\x01", "COM0", "CONIN$", "conout$.txt", u8"COM\u2116",
+                          u8"lpt\u0406.txt", u8"com\u0456"}) {
     File(bad, 1);
     ExpectRefused(bad);
     fs::remove(Tree() / bad);
   }
   // Over 259 characters: the relative folder and the source path both count.
+  // A short (8.3) name beside the long name it stands for, files or folders.
+  File("abcdefghij.txt", 1);
+  File("ABCDEF~1.TXT", 1);
+  ExpectRefused("ABCDEF~1.TXT");
+  fs::remove(Tree() / "abcdefghij.txt");
+  fs::remove(Tree() / "ABCDEF~1.TXT");
+  File("Program Files/a", 1);
+  File("PROGRA~1/b", 1);
+  ExpectRefused("PROGRA~1");
+  fs::remove_all(Tree() / "PROGRA~1");
+  fs::remove_all(Tree() / "Program Files");
   const std::string longName(200, 'n');
   File(fs::path(longName) / longName.substr(0, 100) / "f.txt", 1);
   ExpectRefused("f.txt");
@@ -184,13 +209,108 @@ TEST_F(ArchiveWriter, FileLimitAndEmptyFoldersAndExistingArchive) {
   fs::remove(Tree() / "one.txt");
   fs::create_directories(Output("work"));
   std::ofstream(Output("work") / "w.txt") << "w";
-  EXPECT_FALSE(PackFolderPair(Tree(), Output("work"), Output("p.bin"), Output("w.bin"), &warnings, &error));
+  EXPECT_FALSE(PackPair(Tree(), Output("work"), &error));
   EXPECT_NE(error.find("1001"), std::string::npos) << error;
   EXPECT_FALSE(fs::exists(Output("p.bin")));
   EXPECT_FALSE(fs::exists(Output("w.bin")));
+  EXPECT_FALSE(fs::exists(Output("sums.bin")));
   fs::remove(Tree() / "many" / "f0");
-  EXPECT_TRUE(PackFolderPair(Tree(), Output("work"), Output("p.bin"), Output("w.bin"), &warnings, &error)) << error;
+  EXPECT_TRUE(PackPair(Tree(), Output("work"), &error)) << error;
   EXPECT_EQ(ReadBytes(Output("w.bin")).size(), 4 + kPayloadEntrySize + 1);
+  // The checksum file: the CRC-32 of each archive as written.
+  const auto program = ReadBytes(Output("p.bin"));
+  const auto work = ReadBytes(Output("w.bin"));
+  const auto sums = ReadBytes(Output("sums.bin"));
+  EXPECT_TRUE(
+      PayloadChecksumsMatch(sums.data(), sums.size(), program.data(), program.size(), work.data(), work.size()));
+  ExpectNoPartialFile();
+}
+
+TEST_F(ArchiveWriter, OutputsInsideAPackedFolderOrNamedTwiceAreRefusedBeforeAnythingIsWritten) {
+  File("a.txt", 1);
+  fs::create_directories(Output("work"));
+  std::ofstream(Output("work") / "w.txt") << "w";
+  fs::create_directory_symlink(root_, Output("alias"));  // another road to the same folder
+  std::string error;
+  const struct {
+    const char* program;
+    const char* work;
+    const char* sums;
+    const char* message;
+  } refused[] = {
+      {"tree/p.bin", "w.bin", "sums.bin", "inside the packed folder"},
+      {"p.bin", "w.bin", "work/sums.bin", "inside the packed folder"},
+      {"p.bin", "alias/work/w.bin", "sums.bin", "inside the packed folder"},
+      {"p.bin", "p.bin", "sums.bin", "named twice"},
+      {"p.bin", "w.bin", "alias/p.bin", "named twice"},
+      {"p.bin", "work", "sums.bin", "is a folder"},
+  };
+  for (const auto& outputs : refused) {
+    EXPECT_FALSE(PackPair(Tree(), Output("work"), &error, outputs.program, outputs.work, outputs.sums));
+    EXPECT_NE(error.find(outputs.message), std::string::npos) << error;
+    for (const char* name : {"p.bin", "w.bin", "sums.bin", "tree/p.bin", "work/sums.bin"})
+      EXPECT_FALSE(fs::exists(Output(name))) << name;
+    ExpectNoPartialFile();
+  }
+  std::vector<std::string> warnings;
+  EXPECT_FALSE(PackFolder(Tree(), Tree() / "sub" / "self.bin", &warnings, &error));
+  EXPECT_NE(error.find("inside the packed folder"), std::string::npos) << error;
+}
+
+TEST_F(ArchiveWriter, PartialAndFinalFilesAreNeverWrittenThroughALink) {
+  File("a.txt", 3);
+  std::ofstream(Output("victim")) << "keep";
+  // Links where an earlier version put its partial file and where the archive goes.
+  fs::create_symlink(Output("victim"), Output("out.bin.partial"));
+  fs::create_symlink(Output("victim"), Output("out.bin"));
+  std::vector<std::string> warnings;
+  std::string error;
+  ASSERT_TRUE(PackFolder(Tree(), Output("out.bin"), &warnings, &error)) << error;
+  EXPECT_EQ(ReadBytes(Output("victim")), std::vector<unsigned char>({'k', 'e', 'e', 'p'}));
+  EXPECT_FALSE(fs::is_symlink(Output("out.bin")));
+  EXPECT_EQ(ReadBytes(Output("out.bin")).size(), 4 + kPayloadEntrySize + 3);
+  EXPECT_TRUE(fs::is_symlink(Output("out.bin.partial")));
+}
+
+TEST_F(ArchiveWriter, EachRealFolderIsWalkedOnceAndLoopsAreNamedAsLoops) {
+  // Two links per level to the next level: 2^24 roads to the deepest folder.
+  File("level0/f.txt", 1);
+  for (int level = 0; level < 24; ++level) {
+    const fs::path here = Tree() / ("level" + std::to_string(level));
+    const fs::path next = Tree() / ("level" + std::to_string(level + 1));
+    fs::create_directories(next);
+    fs::create_directory_symlink(next, here / "x");
+    fs::create_directory_symlink(next, here / "y");
+  }
+  const auto start = std::chrono::steady_clock::now();
+  // Refused at the first second road: the deepest folder, through y after x.
+  const auto road = [&](const char* last) {
+    std::string path = (Tree() / "level0").string();
+    for (int level = 1; level < 24; ++level) path += "/x";
+    return path + "/" + last;
+  };
+  ExpectRefused("reached a second time through a symbolic link (it is " + road("x") + ", already packed): " +
+                road("y"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  fs::remove_all(Tree());
+  fs::create_directories(Tree());
+
+  File("a/f.txt", 1);
+  fs::create_symlink(Tree() / "b", Tree() / "a" / "to-b");
+  fs::create_symlink(Tree() / "a" / "to-b", Tree() / "b");
+  ExpectRefused("loop");
+}
+
+TEST_F(ArchiveWriter, PrefixMapWritesTheFolderUnderAFixedRoot) {
+  File("sub/x.txt", 1);
+  PayloadListing listing;
+  std::string error;
+  const PrefixMap map = {{"/nowhere", "/elsewhere"}, {root_.string(), "/velmorix"}, {"/", "/short"}};
+  ASSERT_TRUE(ListPayloadFolder(Tree(), &listing, &error, map)) << error;
+  ASSERT_EQ(listing.files.size(), 1u);
+  EXPECT_EQ(listing.files[0].sourcePath, "Z:\\velmorix\\tree\\sub\\x.txt");  // the longest match wins
+  ASSERT_TRUE(ListPayloadFolder(Tree(), &listing, &error, {{root_.string() + "/tr", "/no"}})) << error;
+  EXPECT_EQ(listing.files[0].sourcePath, WinePath(Tree().string()) + "\\sub\\x.txt");  // whole names only
 }
 
 // Runs the built tool; returns its exit status and its standard output.
@@ -229,6 +349,101 @@ TEST_F(ArchiveWriter, CommandLineExitCodes) {
   EXPECT_FALSE(fs::exists(Output("new.bin")));
   EXPECT_EQ(RunTool("pack " + tree, &out), 2);
   EXPECT_EQ(RunTool("unpack " + archive, &out), 2);
+  EXPECT_EQ(RunTool("pack-pair a b c d", &out), 2);  // the checksum file is not optional
+  EXPECT_EQ(RunTool("--help", &out), 0);
+  EXPECT_NE(out.find("usage: velmorix-pack"), std::string::npos) << out;
+}
+
+void PutLe(std::vector<unsigned char>* out, std::size_t at, std::uint32_t value, std::size_t width) {
+  for (std::size_t i = 0; i < width; ++i) (*out)[at + i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+// The smallest PE file a resource reader can take: headers, one section (.rsrc at RVA
+// 0x1000, file offset 0x200) holding type "BINARY" with the given ids, language 1049.
+using Resources = std::vector<std::pair<std::uint32_t, std::vector<unsigned char>>>;
+
+std::vector<unsigned char> Executable(const Resources& resources) {
+  const std::size_t count = resources.size();
+  const std::size_t typeDir = 24, languageDirs = typeDir + 16 + 8 * count, dataEntries = languageDirs + 24 * count;
+  const std::size_t name = dataEntries + 16 * count, data = name + 16;
+  std::vector<unsigned char> section(data);
+  PutLe(&section, 12, 1, 2);  // one named entry
+  PutLe(&section, 16, 0x80000000u | static_cast<std::uint32_t>(name), 4);
+  PutLe(&section, 20, 0x80000000u | static_cast<std::uint32_t>(typeDir), 4);
+  PutLe(&section, typeDir + 14, static_cast<std::uint32_t>(count), 2);
+  PutLe(&section, name, 6, 2);
+  for (std::size_t i = 0; i < 6; ++i) PutLe(&section, name + 2 + 2 * i, static_cast<unsigned char>("BINARY"[i]), 2);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t languageDir = languageDirs + 24 * i, entry = dataEntries + 16 * i;
+    PutLe(&section, typeDir + 16 + 8 * i, resources[i].first, 4);
+    PutLe(&section, typeDir + 20 + 8 * i, 0x80000000u | static_cast<std::uint32_t>(languageDir), 4);
+    PutLe(&section, languageDir + 14, 1, 2);
+    PutLe(&section, languageDir + 16, 1049, 4);
+    PutLe(&section, languageDir + 20, static_cast<std::uint32_t>(entry), 4);
+    PutLe(&section, entry, static_cast<std::uint32_t>(0x1000 + section.size()), 4);
+    PutLe(&section, entry + 4, static_cast<std::uint32_t>(resources[i].second.size()), 4);
+    section.insert(section.end(), resources[i].second.begin(), resources[i].second.end());
+  }
+  std::vector<unsigned char> file(0x200);
+  file[0] = 'M', file[1] = 'Z';
+  PutLe(&file, 0x3C, 0x40, 4);
+  PutLe(&file, 0x40, 0x4550, 4);
+  PutLe(&file, 0x44, 0x14C, 2);
+  PutLe(&file, 0x46, 1, 2);     // sections
+  PutLe(&file, 0x54, 224, 2);   // optional header size
+  PutLe(&file, 0x58, 0x10B, 2); // PE32
+  PutLe(&file, 0x58 + 92, 16, 4);
+  PutLe(&file, 0x58 + 96 + 16, 0x1000, 4);  // resource directory
+  PutLe(&file, 0x58 + 96 + 20, static_cast<std::uint32_t>(section.size()), 4);
+  const std::size_t header = 0x58 + 224;
+  std::memcpy(&file[header], ".rsrc", 5);
+  PutLe(&file, header + 8, static_cast<std::uint32_t>(section.size()), 4);
+  PutLe(&file, header + 12, 0x1000, 4);
+  PutLe(&file, header + 16, static_cast<std::uint32_t>(section.size()), 4);
+  PutLe(&file, header + 20, 0x200, 4);
+  file.insert(file.end(), section.begin(), section.end());
+  return file;
+}
+
+TEST_F(ArchiveWriter, ListAndVerifyCheckTheThreeResourcesOfAnInstaller) {
+  File("sub/x.txt", 3, 'x');
+  fs::create_directories(Output("work"));
+  std::ofstream(Output("work") / "w.txt") << "work";
+  std::string error;
+  ASSERT_TRUE(PackPair(Tree(), Output("work"), &error)) << error;
+  const auto program = ReadBytes(Output("p.bin"));
+  const auto work = ReadBytes(Output("w.bin"));
+  const auto sums = ReadBytes(Output("sums.bin"));
+  const auto write = [&](const std::vector<unsigned char>& bytes) {
+    std::ofstream(Output("setup.exe"), std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  };
+  const std::string installer = "'" + Output("setup.exe").string() + "'";
+  std::string out;
+
+  write(Executable({{109, program}, {110, work}, {111, sums}}));
+  EXPECT_EQ(RunTool("verify " + installer, &out), 0) << out;
+  EXPECT_NE(out.find("checksums (resource 111) match"), std::string::npos) << out;
+  EXPECT_EQ(RunTool("list " + installer, &out), 0) << out;
+  EXPECT_NE(out.find("program archive (resource 109): 1 entries\n\\sub\\x.txt\t3\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("work archive (resource 110): 1 entries\n\\w.txt\t4\n"), std::string::npos) << out;
+
+  // One flipped byte of a file's data: the layout is sound, the sum is not.
+  auto flipped = work;
+  flipped[flipped.size() - 2] ^= 0x20;
+  write(Executable({{109, program}, {110, flipped}, {111, sums}}));
+  EXPECT_EQ(RunTool("verify " + installer, &out), 1);
+  EXPECT_NE(out.find("do not match"), std::string::npos) << out;
+  EXPECT_EQ(RunTool("list " + installer, &out), 1);
+
+  write(Executable({{109, program}, {110, work}}));
+  EXPECT_EQ(RunTool("verify " + installer, &out), 1);
+  EXPECT_NE(out.find("resource 111 of type BINARY, language 1049 is missing"), std::string::npos) << out;
+  auto truncated = Executable({{109, program}, {110, work}, {111, sums}});
+  truncated.resize(truncated.size() - 5);  // resource 111 runs past the end
+  write(truncated);
+  EXPECT_EQ(RunTool("verify " + installer, &out), 1);
+  EXPECT_NE(out.find("outside the file"), std::string::npos) << out;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/payload_checksum.h"
 #include "shared/folder_creation.h"
 #include "engine_test_support.h"
 #include "shared/platform.h"
@@ -22,11 +23,16 @@ using enginetest::TestEntry;
 
 namespace {
 
+// Resource 111 of a payload module: the sums of its archives, sums that do not
+// match them, or none.
+enum class Sums { Matching, Wrong, Missing };
+
 // A copy of this test program with the given archives as its "Binary" resources,
 // loaded as a data file and handed to the worker.
 class PayloadModule {
  public:
-  PayloadModule(const std::vector<unsigned char>* program, const std::vector<unsigned char>* work) {
+  PayloadModule(const std::vector<unsigned char>* program, const std::vector<unsigned char>* work,
+                Sums sums = Sums::Matching) {
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     path_ = folder_ / "payload.exe";
@@ -40,6 +46,13 @@ class PayloadModule {
     if (work)
       UpdateResourceA(update, "BINARY", MAKEINTRESOURCEA(IDR_WORK_ARCHIVE), language,
                       const_cast<unsigned char*>(work->data()), static_cast<DWORD>(work->size()));
+    unsigned char checksums[kPayloadChecksumSize];
+    EncodePayloadChecksums(program ? Crc32(program->data(), program->size()) : 0,
+                           work ? Crc32(work->data(), work->size()) : 0, checksums);
+    if (sums == Sums::Wrong) checksums[5] ^= 0x10;  // one bit of the work archive's sum
+    if (sums != Sums::Missing)
+      UpdateResourceA(update, "BINARY", MAKEINTRESOURCEA(IDR_PAYLOAD_CHECKSUMS), language, checksums,
+                      sizeof(checksums));
     if (!EndUpdateResourceA(update, FALSE)) return;
     module_ = LoadLibraryExA(path_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     SetPayloadModule(module_);
@@ -186,6 +199,7 @@ TEST_F(InstallWorkerTest, RepairModeKeepsProgramAndWorkFoldersApart) {
 
 TEST_F(InstallWorkerTest, DamagedOrOversizedPayloadWritesNothing) {
   const auto program = BuildArchive(kProgramEntries);
+  const auto work = BuildArchive(kWorkEntries);
   const auto damaged = [] {
     auto bytes = BuildArchive(kWorkEntries);
     bytes.push_back(0);  // a byte after the last entry's data
@@ -193,9 +207,15 @@ TEST_F(InstallWorkerTest, DamagedOrOversizedPayloadWritesNothing) {
   }();
   std::vector<TestEntry> many(kMaxCreatedFiles - 1, TestEntry{"f", "\\", ""});
   const auto tooMany = BuildArchive(many);  // with the program archive: 1001 files
+  // The checksums: a sum that does not match a sound archive (a byte changed in
+  // transit), or no resource 111 at all.
+  const struct {
+    const std::vector<unsigned char>* work;
+    Sums sums;
+  } cases[] = {{&damaged, Sums::Matching}, {&tooMany, Sums::Matching}, {&work, Sums::Wrong}, {&work, Sums::Missing}};
 
-  for (const std::vector<unsigned char>* work : {&damaged, &tooMany}) {
-    PayloadModule module(&program, work);
+  for (const auto& payloadCase : cases) {
+    PayloadModule module(&program, payloadCase.work, payloadCase.sums);
     ASSERT_TRUE(module.Loaded());
     progress_.Clear();
     doneNotices_ = 0;

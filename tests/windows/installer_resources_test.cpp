@@ -1,5 +1,6 @@
-// The installer's resources as built: the two payload archives and the three page
-// templates, read from the executable file itself, and the code page of the texts.
+// The installer's resources as built: the two payload archives and their checksums,
+// the three page templates, the version information and the manifest, read from the
+// executable file itself.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -13,8 +14,11 @@
 #include <vector>
 
 #include "engine/archive_reader.h"
+#include "engine/payload_checksum.h"
 #include "shared/raii.h"
+#include "shared/system_libraries.h"
 #include "shared/texts.h"
+#include "velmorix_version.h"
 
 namespace {
 
@@ -54,8 +58,14 @@ TEST(InstallerResources, PayloadArchivesAreValidAndCarryTheProgramAtTheRoot) {
   UniqueModule module = LoadInstaller();
   ASSERT_TRUE(module);
   std::int32_t total = 0;
+  const std::vector<unsigned char> programArchive = RussianResource(module.Get(), "Binary", 109);
+  const std::vector<unsigned char> workArchive = RussianResource(module.Get(), "Binary", 110);
+  const std::vector<unsigned char> sums = RussianResource(module.Get(), "Binary", 111);
+  EXPECT_TRUE(PayloadChecksumsMatch(sums.data(), sums.size(), programArchive.data(), programArchive.size(),
+                                    workArchive.data(), workArchive.size()))
+      << "resource 111 of type Binary, language 1049: the CRC-32 of 109 and 110";
   for (WORD id : {WORD{109}, WORD{110}}) {
-    const std::vector<unsigned char> archive = RussianResource(module.Get(), "Binary", id);
+    const std::vector<unsigned char>& archive = id == 109 ? programArchive : workArchive;
     ASSERT_FALSE(archive.empty()) << "resource " << id << " of type Binary, language 1049";
     ArchiveView view;
     std::int32_t failed = -1;
@@ -283,6 +293,107 @@ TEST_P(DialogTemplate, MatchesItsTable) {
     EXPECT_EQ(style & control.style.set, control.style.set) << std::hex << style;
     EXPECT_EQ(style & control.style.clear, 0u) << std::hex << style;
   }
+}
+
+// A function of version.dll, loaded from the system folder.
+template <typename Function>
+Function VersionFunction(HMODULE version, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(version, name)));
+}
+
+TEST(InstallerResources, VersionInformationReadsBackInRussianWithCodePage1251) {
+  const char* path = std::getenv("VELMORIX_INSTALLER");
+  ASSERT_NE(path, nullptr);
+  char library[MAX_PATH];
+  ASSERT_TRUE(SystemLibraryPath("version.dll", library, sizeof(library)));
+  UniqueModule version(LoadLibraryA(library));
+  ASSERT_TRUE(version);
+  const auto getSize = VersionFunction<DWORD(WINAPI*)(LPCSTR, LPDWORD)>(version.Get(), "GetFileVersionInfoSizeA");
+  const auto getInfo =
+      VersionFunction<BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID)>(version.Get(), "GetFileVersionInfoA");
+  const auto query = VersionFunction<BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT)>(version.Get(), "VerQueryValueA");
+  ASSERT_TRUE(getSize && getInfo && query);
+  DWORD ignored = 0;
+  std::vector<unsigned char> info(getSize(path, &ignored));
+  ASSERT_FALSE(info.empty()) << "no version resource";
+  ASSERT_TRUE(getInfo(path, 0, static_cast<DWORD>(info.size()), info.data()));
+
+  void* value = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(query(info.data(), "\\VarFileInfo\\Translation", &value, &length));
+  ASSERT_EQ(length, 4u);
+  const WORD* translation = static_cast<const WORD*>(value);
+  EXPECT_EQ(translation[0], 0x0419) << "Russian";
+  EXPECT_EQ(translation[1], 1251) << "code page 1251";
+
+  ASSERT_TRUE(query(info.data(), "\\", &value, &length));
+  ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
+  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+  const DWORD high = MAKELONG(VELMORIX_VERSION_MINOR, VELMORIX_VERSION_MAJOR);
+  const DWORD low = MAKELONG(VELMORIX_VERSION_TWEAK, VELMORIX_VERSION_PATCH);
+  EXPECT_EQ(fixed->dwFileVersionMS, high);
+  EXPECT_EQ(fixed->dwFileVersionLS, low);
+  EXPECT_EQ(fixed->dwProductVersionMS, high);
+  EXPECT_EQ(fixed->dwProductVersionLS, low);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+  // The numbers and the text are one version, the one the uninstall entry shows.
+  const std::string text = std::to_string(HIWORD(high)) + "." + std::to_string(LOWORD(high)) + "." +
+                           std::to_string(HIWORD(low)) + "." + std::to_string(LOWORD(low));
+  EXPECT_EQ(text, texts::kVersion);
+
+  const struct {
+    const char* name;
+    std::string text;
+  } strings[] = {
+      {"CompanyName", "Tarkweller"},
+      {"ProductName", "Velmorix"},
+      {"FileDescription", "Установщик программы 'Тривеллон'"},
+      {"FileVersion", text},
+      {"ProductVersion", text},
+      {"LegalCopyright", "© 2026 Tarkweller"},
+      {"OriginalFilename", "VelmorixSetup.exe"},
+  };
+  for (const auto& want : strings) {
+    const std::string key = std::string("\\StringFileInfo\\041904E3\\") + want.name;
+    char* found = nullptr;
+    ASSERT_TRUE(query(info.data(), key.c_str(), reinterpret_cast<void**>(&found), &length)) << key;
+    EXPECT_EQ(std::string(found, strnlen(found, length)), want.text) << key;
+  }
+}
+
+// dpiAware counts only in the Windows settings namespace of 2005, given on the element
+// itself or on windowsSettings around it; else Windows stretches the pages.
+TEST(InstallerResources, ManifestAsksForAdministratorAndDeclaresSystemDpiAwareness) {
+  UniqueModule module = LoadInstaller();
+  ASSERT_TRUE(module);
+  const std::vector<unsigned char> bytes = RussianResource(module.Get(), MAKEINTRESOURCEA(24), 1);  // RT_MANIFEST
+  ASSERT_FALSE(bytes.empty()) << "manifest 1 in language 1049";
+  const std::string manifest(bytes.begin(), bytes.end());
+  EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\"/>"),
+            std::string::npos);
+  EXPECT_NE(manifest.find(std::string("version=\"") + VELMORIX_VERSION_TEXT + "\""), std::string::npos);
+
+  const std::size_t settings = manifest.find("<windowsSettings");
+  const std::size_t settingsEnd = manifest.find("</windowsSettings>");
+  ASSERT_NE(settings, std::string::npos);
+  ASSERT_NE(settingsEnd, std::string::npos);
+  const std::size_t application = manifest.rfind("<application", settings);
+  ASSERT_NE(application, std::string::npos);
+  const std::string asmV3 = "<application xmlns=\"urn:schemas-microsoft-com:asm.v3\">";
+  EXPECT_EQ(manifest.compare(application, asmV3.size(), asmV3), 0);
+  const std::string block = manifest.substr(settings, settingsEnd - settings);
+  const std::size_t element = block.find("<dpiAware");
+  ASSERT_NE(element, std::string::npos);
+  const std::size_t close = block.find('>', element);
+  ASSERT_NE(close, std::string::npos);
+  EXPECT_EQ(block.compare(close + 1, 15, "true</dpiAware>"), 0) << block;
+  const char kWindowsSettings2005[] = "xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\"";
+  const std::string own = block.substr(element, close - element);
+  const std::string enclosing = block.substr(0, block.find('>'));
+  EXPECT_TRUE(own.find(kWindowsSettings2005) != std::string::npos ||
+              (own.find("xmlns") == std::string::npos && enclosing.find(kWindowsSettings2005) != std::string::npos))
+      << block;
 }
 
 INSTANTIATE_TEST_SUITE_P(Pages, DialogTemplate, ::testing::ValuesIn(kDialogs),

@@ -7,6 +7,7 @@
 
 #include "engine_test_support.h"
 #include "resource_ids.h"
+#include "shared/system_libraries.h"
 
 namespace {
 
@@ -20,8 +21,7 @@ LRESULT CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 class BoardPage {
  public:
   BoardPage() {
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
+    InitProgressBarControls();
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = PageProc;
     windowClass.hInstance = GetModuleHandleA(nullptr);

@@ -1,12 +1,21 @@
 #include "packer/archive_writer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <random>
 #include <system_error>
+#include <utility>
 
 #include "engine/archive_reader.h"
+#include "engine/payload_checksum.h"
 
 namespace fs = std::filesystem;
 
@@ -115,34 +124,64 @@ void PutLe(std::uint64_t value, std::size_t width, char* out) {
   for (std::size_t i = 0; i < width; ++i) out[i] = static_cast<char>(value >> (8 * i) & 0xFF);
 }
 
+// A folder as the file system knows it, whatever name or link leads to it.
+using FolderIdentity = std::pair<std::uint64_t, std::uint64_t>;  // device, inode
+
+bool IdentityOf(const fs::path& path, FolderIdentity* identity, std::error_code* ec) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    *ec = std::error_code(errno, std::generic_category());
+    return false;
+  }
+  *identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+  return true;
+}
+
+bool IsLoopError(const std::error_code& ec) { return ec == std::errc::too_many_symbolic_link_levels; }
+
 struct Child {
   std::string name;   // code page 1251
   std::string upper;  // ordering key
   fs::path shown;     // the path as the tree names it, for messages
   bool folder = false;
-  fs::path canonical;  // folders: where they really are, to catch link loops
+  FolderIdentity identity;  // folders: device and inode, what "the same folder" means
   std::uint64_t size = 0;
 };
 
+// Walks the packed tree. Every real folder is entered once: a second road to a folder
+// already packed (a link to it, or two links to one folder) is refused rather than
+// packed again, which also keeps a tree of links from being walked an exponential
+// number of times.
 class TreeWalk {
  public:
   TreeWalk(fs::path root, PayloadListing* listing, std::string* error)
       : root_(std::move(root)), listing_(listing), error_(error) {}
 
-  bool Folder(const fs::path& shown, const fs::path& canonical, const std::string& source,
+  bool Folder(const fs::path& shown, const FolderIdentity& identity, const std::string& source,
               const std::string& relative) {
+    // Checked on entering, not on listing: two links side by side to one folder are
+    // both unentered when their parent is listed.
+    if (std::find(open_.begin(), open_.end(), identity) != open_.end())
+      return Fail(error_, "symbolic link loop (a link to a folder that contains it)", shown);
+    const auto earlier = entered_.find(identity);
+    if (earlier != entered_.end())
+      return Fail(error_, "folder reached a second time through a symbolic link (it is " + Shown(earlier->second) +
+                              ", already packed)",
+                  shown);
     std::vector<Child> children;
+    open_.push_back(identity);
+    entered_.emplace(identity, shown);
     if (!ReadChildren(shown, &children)) return false;
     if (children.empty()) {
       listing_->warnings.push_back("empty folder, not carried (folders travel only with their files): " +
                                    Shown(shown));
+      open_.pop_back();
       return true;
     }
-    open_.push_back(canonical);
     for (const Child& child : children) {
       const std::string source1251 = source + "\\" + child.name;
       if (child.folder) {
-        if (!Folder(child.shown, child.canonical, source1251, relative + child.name + "\\")) return false;
+        if (!Folder(child.shown, child.identity, source1251, relative + child.name + "\\")) return false;
         continue;
       }
       if (source1251.size() >= kPayloadTextSize)
@@ -164,6 +203,14 @@ class TreeWalk {
   }
 
  private:
+  // A folder child's identity (device and inode), through any links.
+  bool ReadIdentity(Child* child) {
+    std::error_code ec;
+    if (IdentityOf(child->shown, &child->identity, &ec)) return true;
+    if (IsLoopError(ec)) return Fail(error_, "symbolic link loop (links that lead to each other)", child->shown);
+    return Fail(error_, "cannot read the folder (" + ec.message() + ")", child->shown);
+  }
+
   bool ReadChildren(const fs::path& folder, std::vector<Child>* children) {
     std::error_code ec;
     fs::directory_iterator it(folder, ec);
@@ -184,6 +231,8 @@ class TreeWalk {
       fs::file_status status = own;
       if (fs::is_symlink(own)) {
         const fs::path target = fs::canonical(child.shown, ec);
+        if (ec && IsLoopError(ec))
+          return Fail(error_, "symbolic link loop (links that lead to each other)", child.shown);
         if (ec) return Fail(error_, "symbolic link whose target is missing", child.shown);
         if (!InsideTree(root_, target))
           return Fail(error_, "symbolic link leaves the packed folder (to " + Shown(target) + ")", child.shown);
@@ -192,10 +241,7 @@ class TreeWalk {
       }
       if (fs::is_directory(status)) {
         child.folder = true;
-        child.canonical = fs::canonical(child.shown, ec);
-        if (ec) return Fail(error_, "cannot resolve the folder (" + ec.message() + ")", child.shown);
-        if (std::find(open_.begin(), open_.end(), child.canonical) != open_.end() || child.canonical == root_)
-          return Fail(error_, "symbolic link to a folder that contains it (a loop)", child.shown);
+        if (!ReadIdentity(&child)) return false;
       } else if (fs::is_regular_file(status)) {
         child.size = fs::file_size(child.shown, ec);
         if (ec) return Fail(error_, "cannot read the file's size (" + ec.message() + ")", child.shown);
@@ -214,27 +260,103 @@ class TreeWalk {
         return false;
       }
     }
+    for (std::size_t i = 0; i < children->size(); ++i) {
+      for (std::size_t k = i + 1; k < children->size(); ++k) {
+        const std::string& a = (*children)[i].name;
+        const std::string& b = (*children)[k].name;
+        if (PayloadNamesAlias(a.data(), a.data() + a.size(), b.data(), b.data() + b.size())) {
+          *error_ = "a short (8.3) name beside the long name it stands for, so Windows would write both to one "
+                    "file: " + Shown((*children)[i].shown) + " and " + Shown((*children)[k].shown);
+          return false;
+        }
+      }
+    }
     return true;
   }
 
   fs::path root_;
   PayloadListing* listing_;
   std::string* error_;
-  std::vector<fs::path> open_;  // canonical folders on the walk's current road
+  std::vector<FolderIdentity> open_;                // folders on the walk's current road
+  std::map<FolderIdentity, fs::path> entered_;      // every folder entered, by the name it was entered under
 };
 
-fs::path TemporaryPath(const fs::path& archivePath) {
-  fs::path temp = archivePath;
-  temp += ".partial";
-  return temp;
-}
+// An output written under a name of its own beside the final one, then renamed over
+// it: created exclusively (O_EXCL with O_NOFOLLOW), under a name no earlier run or
+// other writer chose, so neither a left-over file nor a link planted at that name is
+// written through.
+class PartialFile {
+ public:
+  PartialFile() = default;
+  ~PartialFile() { Discard(); }
+  PartialFile(const PartialFile&) = delete;
+  PartialFile& operator=(const PartialFile&) = delete;
 
-bool WriteArchiveBody(const std::vector<PayloadFile>& files, const fs::path& path, std::string* error) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return Fail(error, "cannot create", path);
+  bool Create(const fs::path& finalPath, std::string* error) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+      char suffix[32];
+      std::snprintf(suffix, sizeof(suffix), ".partial-%08x%08x", random(), random());
+      fs::path candidate = finalPath;
+      candidate += suffix;
+      const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+      if (fd >= 0) {
+        fd_ = fd;
+        path_ = candidate;
+        return true;
+      }
+      if (errno != EEXIST) break;
+    }
+    return Fail(error, "cannot create a file beside (" + std::string(std::strerror(errno)) + ")", finalPath);
+  }
+
+  // Appends bytes and adds them to the running CRC-32.
+  bool Write(const void* data, std::size_t size) {
+    crc_ = Crc32(data, size, crc_);
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+      const ssize_t done = ::write(fd_, p, size);
+      if (done < 0 && errno == EINTR) continue;
+      if (done <= 0) return false;
+      p += done;
+      size -= static_cast<std::size_t>(done);
+    }
+    return true;
+  }
+
+  bool Close() {
+    const int fd = std::exchange(fd_, -1);
+    return fd >= 0 && ::close(fd) == 0;
+  }
+
+  // Renames the finished file over finalPath (a link standing there is replaced, not followed).
+  bool Commit(const fs::path& finalPath, std::string* error) {
+    std::error_code ec;
+    fs::rename(path_, finalPath, ec);
+    if (ec) return Fail(error, "cannot rename the finished file into place (" + ec.message() + ")", finalPath);
+    path_.clear();
+    return true;
+  }
+
+  void Discard() {
+    Close();
+    if (!path_.empty()) ::unlink(path_.c_str());
+    path_.clear();
+  }
+
+  std::uint32_t Crc() const { return crc_; }
+
+ private:
+  int fd_ = -1;
+  fs::path path_;
+  std::uint32_t crc_ = 0;
+};
+
+bool WriteArchiveBody(const std::vector<PayloadFile>& files, PartialFile* out, const fs::path& shown,
+                      std::string* error) {
   char header[kPayloadHeaderSize];
   PutLe(files.size(), sizeof(header), header);
-  out.write(header, sizeof(header));
+  bool written = out->Write(header, sizeof(header));
   for (const PayloadFile& file : files) {
     char record[kPayloadEntrySize] = {};
     // Lengths were checked when the files were listed; the bounds keep a caller's
@@ -243,48 +365,89 @@ bool WriteArchiveBody(const std::vector<PayloadFile>& files, const fs::path& pat
     std::memcpy(record + kPayloadTextSize, file.relativeFolder.data(),
                 std::min(file.relativeFolder.size(), kPayloadTextSize - 1));
     PutLe(file.size, 8, record + 2 * kPayloadTextSize);
-    out.write(record, sizeof(record));
+    written = written && out->Write(record, sizeof(record));
   }
   std::vector<char> buffer(1 << 16);
   for (const PayloadFile& file : files) {
     std::ifstream in(file.contentPath, std::ios::binary);
     if (!in) return Fail(error, "cannot open", file.contentPath);
     std::uint64_t left = file.size;
-    while (left > 0) {
+    while (left > 0 && written) {
       const auto chunk = static_cast<std::streamsize>(std::min<std::uint64_t>(left, buffer.size()));
       in.read(buffer.data(), chunk);
       if (in.gcount() != chunk) return Fail(error, "file shrank while it was packed", file.contentPath);
-      out.write(buffer.data(), chunk);
+      written = out->Write(buffer.data(), static_cast<std::size_t>(chunk));
       left -= static_cast<std::uint64_t>(chunk);
     }
-    if (in.peek() != std::char_traits<char>::eof()) return Fail(error, "file grew while it was packed", file.contentPath);
+    if (in.peek() != std::char_traits<char>::eof())
+      return Fail(error, "file grew while it was packed", file.contentPath);
   }
-  out.close();
-  if (!out) return Fail(error, "cannot write (disk full?)", path);
+  if (!out->Close() || !written) return Fail(error, "cannot write (disk full?)", shown);
   return true;
 }
 
-// Writes each archive to its temporary file, then renames them into place. A failure
-// while writing removes every temporary file and touches no archive; a rename that
-// fails (rare: the files are ready) leaves the archives renamed before it replaced.
+// Writes each archive, and the checksum file when one is named, to its partial file,
+// then renames them into place. A failure while writing removes every partial file
+// and touches no output; a rename that fails (rare: the files are ready) leaves the
+// outputs renamed before it replaced.
 bool WriteArchives(const std::vector<const std::vector<PayloadFile>*>& lists, const std::vector<fs::path>& paths,
-                   std::string* error) {
-  std::error_code ec;
+                   const fs::path& checksumPath, std::string* error) {
+  std::vector<PartialFile> partial(paths.size() + 1);
+  std::vector<std::uint32_t> sums;
   for (std::size_t i = 0; i < lists.size(); ++i) {
-    if (!WriteArchiveBody(*lists[i], TemporaryPath(paths[i]), error)) {
-      for (std::size_t k = 0; k <= i; ++k) fs::remove(TemporaryPath(paths[k]), ec);
+    if (!partial[i].Create(paths[i], error) || !WriteArchiveBody(*lists[i], &partial[i], paths[i], error))
       return false;
-    }
+    sums.push_back(partial[i].Crc());
   }
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    fs::rename(TemporaryPath(paths[i]), paths[i], ec);
-    if (ec) {
-      const std::string reason = ec.message();
-      for (std::size_t k = i; k < paths.size(); ++k) fs::remove(TemporaryPath(paths[k]), ec);
-      return Fail(error, "cannot rename the finished archive into place (" + reason + ")", paths[i]);
+  if (!checksumPath.empty()) {
+    unsigned char bytes[kPayloadChecksumSize];
+    EncodePayloadChecksums(sums.at(0), sums.at(1), bytes);
+    PartialFile& file = partial[paths.size()];
+    if (!file.Create(checksumPath, error)) return false;
+    if (!file.Write(bytes, sizeof(bytes)) || !file.Close()) return Fail(error, "cannot write", checksumPath);
+  }
+  for (std::size_t i = 0; i < paths.size(); ++i)
+    if (!partial[i].Commit(paths[i], error)) return false;
+  return checksumPath.empty() || partial[paths.size()].Commit(checksumPath, error);
+}
+
+// The outputs must be distinct and lie outside every packed folder (an archive
+// written inside one would be packed into the next archive made from it). Checked
+// before anything is listed or written.
+bool CheckOutputs(const std::vector<fs::path>& inputs, const std::vector<fs::path>& outputs, std::string* error) {
+  std::vector<fs::path> resolved;
+  for (const fs::path& output : outputs) {
+    std::error_code ec;
+    const fs::path where = fs::weakly_canonical(fs::absolute(output, ec), ec);
+    if (ec) return Fail(error, "cannot resolve the output path (" + ec.message() + ")", output);
+    if (fs::is_directory(where, ec)) return Fail(error, "the output is a folder", output);
+    if (std::find(resolved.begin(), resolved.end(), where) != resolved.end())
+      return Fail(error, "the same output named twice", output);
+    for (const fs::path& input : inputs) {
+      const fs::path folder = fs::canonical(input, ec);
+      if (!ec && InsideTree(folder, where))
+        return Fail(error, "the output lies inside the packed folder " + Shown(input) +
+                               " (the next archive made from it would hold it)", output);
     }
+    resolved.push_back(where);
   }
   return true;
+}
+
+// Rewrites the start of an absolute location by the longest matching prefix map, the
+// way a compiler's -ffile-prefix-map keeps the build folder out of what it writes.
+std::string MapPrefix(const std::string& location, const PrefixMap& map) {
+  const PrefixMap::value_type* best = nullptr;
+  for (const auto& entry : map) {
+    const std::string& old = entry.first;
+    const bool matches = location.compare(0, old.size(), old) == 0 &&
+                         (location.size() == old.size() || location[old.size()] == '/' || old == "/");
+    if (matches && (best == nullptr || old.size() > best->first.size())) best = &entry;
+  }
+  if (best == nullptr) return location;
+  std::string mapped = best->second + location.substr(best->first.size());
+  if (mapped.size() > 1 && mapped.compare(0, 2, "//") == 0) mapped.erase(0, 1);
+  return mapped;
 }
 
 }  // namespace
@@ -329,20 +492,25 @@ std::string WinePath(const std::string& unixAbsolutePath) {
   return out;
 }
 
-bool ListPayloadFolder(const fs::path& folder, PayloadListing* listing, std::string* error) {
+bool ListPayloadFolder(const fs::path& folder, PayloadListing* listing, std::string* error, const PrefixMap& map) {
   *listing = PayloadListing{};
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) return Fail(error, "not a folder", folder);
   const fs::path canonical = fs::canonical(folder, ec);
   if (ec) return Fail(error, "cannot resolve the folder (" + ec.message() + ")", folder);
+  FolderIdentity identity;
+  if (!IdentityOf(canonical, &identity, &ec))
+    return Fail(error, "cannot read the folder (" + ec.message() + ")", folder);
   const fs::path absolute = fs::absolute(folder, ec).lexically_normal();
   if (ec) return Fail(error, "cannot make the path absolute (" + ec.message() + ")", folder);
+  std::string location = absolute.string();
+  while (location.size() > 1 && location.back() == '/') location.pop_back();
   std::string source;
-  if (!Utf8ToCp1251(WinePath(absolute.string()), &source))
+  if (!Utf8ToCp1251(WinePath(MapPrefix(location, map)), &source))
     return Fail(error, "folder path not representable in code page 1251", folder);
   if (source.size() == 3) source.pop_back();  // "Z:\" packed whole: files follow as "Z:\name"
   TreeWalk walk(canonical, listing, error);
-  if (!walk.Folder(folder, canonical, source, "\\")) {
+  if (!walk.Folder(folder, identity, source, "\\")) {
     listing->files.clear();
     return false;
   }
@@ -352,23 +520,26 @@ bool ListPayloadFolder(const fs::path& folder, PayloadListing* listing, std::str
 bool WritePayloadArchive(const std::vector<PayloadFile>& files, const fs::path& archivePath, std::string* error) {
   if (files.size() > kMaxPayloadFiles)
     return Fail(error, "more than " + std::to_string(kMaxPayloadFiles) + " files for", archivePath);
-  return WriteArchives({&files}, {archivePath}, error);
+  return WriteArchives({&files}, {archivePath}, fs::path(), error);
 }
 
 bool PackFolder(const fs::path& folder, const fs::path& archivePath, std::vector<std::string>* warnings,
-                std::string* error) {
+                std::string* error, const PrefixMap& map) {
+  if (!CheckOutputs({folder}, {archivePath}, error)) return false;
   PayloadListing listing;
-  if (!ListPayloadFolder(folder, &listing, error)) return false;
+  if (!ListPayloadFolder(folder, &listing, error, map)) return false;
   warnings->insert(warnings->end(), listing.warnings.begin(), listing.warnings.end());
   return WritePayloadArchive(listing.files, archivePath, error);
 }
 
 bool PackFolderPair(const fs::path& programFolder, const fs::path& workFolder, const fs::path& programArchive,
-                    const fs::path& workArchive, std::vector<std::string>* warnings, std::string* error) {
+                    const fs::path& workArchive, const fs::path& checksumFile, std::vector<std::string>* warnings,
+                    std::string* error, const PrefixMap& map) {
+  if (!CheckOutputs({programFolder, workFolder}, {programArchive, workArchive, checksumFile}, error)) return false;
   PayloadListing program;
   PayloadListing work;
-  if (!ListPayloadFolder(programFolder, &program, error)) return false;
-  if (!ListPayloadFolder(workFolder, &work, error)) return false;
+  if (!ListPayloadFolder(programFolder, &program, error, map)) return false;
+  if (!ListPayloadFolder(workFolder, &work, error, map)) return false;
   const std::size_t total = program.files.size() + work.files.size();
   if (total > kMaxPayloadFiles) {
     *error = "the two folders hold " + std::to_string(total) + " files together, the installer records at most " +
@@ -377,5 +548,5 @@ bool PackFolderPair(const fs::path& programFolder, const fs::path& workFolder, c
   }
   warnings->insert(warnings->end(), program.warnings.begin(), program.warnings.end());
   warnings->insert(warnings->end(), work.warnings.begin(), work.warnings.end());
-  return WriteArchives({&program.files, &work.files}, {programArchive, workArchive}, error);
+  return WriteArchives({&program.files, &work.files}, {programArchive, workArchive}, checksumFile, error);
 }

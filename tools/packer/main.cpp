@@ -1,9 +1,11 @@
 // velmorix-pack: writes, lists and verifies payload archives.
 //
-//   velmorix-pack pack <folder> <archive>
-//   velmorix-pack pack-pair <program-folder> <work-folder> <program-archive> <work-archive>
-//   velmorix-pack list <archive>
-//   velmorix-pack verify <archive>
+//   velmorix-pack [--prefix-map=OLD=NEW]... pack <folder> <archive>
+//   velmorix-pack [--prefix-map=OLD=NEW]... pack-pair <program-folder> <work-folder>
+//                 <program-archive> <work-archive> <checksum-file>
+//   velmorix-pack list <archive-or-installer>
+//   velmorix-pack verify <archive-or-installer>
+//   velmorix-pack --help
 //
 // Exit status: 0 done (warnings go to stderr), 1 refused or invalid, 2 wrong usage.
 #include <cstdio>
@@ -14,19 +16,30 @@
 #include <vector>
 
 #include "engine/archive_reader.h"
+#include "engine/payload_checksum.h"
 #include "packer/archive_writer.h"
+#include "packer/installer_file.h"
 
 namespace {
 
 constexpr int kUsageError = 2;
 
+const char kUsage[] =
+    "usage: velmorix-pack [--prefix-map=OLD=NEW]... pack <folder> <archive>\n"
+    "       velmorix-pack [--prefix-map=OLD=NEW]... pack-pair <program-folder> <work-folder>\n"
+    "                     <program-archive> <work-archive> <checksum-file>\n"
+    "       velmorix-pack list <archive-or-installer>\n"
+    "       velmorix-pack verify <archive-or-installer>\n"
+    "       velmorix-pack --help\n"
+    "\n"
+    "pack-pair writes the program archive (resource 109), the work archive (110) and the\n"
+    "8-byte checksum file (111: the CRC-32 of each archive, little-endian).\n"
+    "--prefix-map=OLD=NEW writes a packed folder found under the absolute folder OLD\n"
+    "as if it lay under NEW (also absolute) in each entry's source path.\n"
+    "list and verify take an archive or a built installer (its resources 109, 110, 111).\n";
+
 int Usage() {
-  std::fputs(
-      "usage: velmorix-pack pack <folder> <archive>\n"
-      "       velmorix-pack pack-pair <program-folder> <work-folder> <program-archive> <work-archive>\n"
-      "       velmorix-pack list <archive>\n"
-      "       velmorix-pack verify <archive>\n",
-      stderr);
+  std::fputs(kUsage, stderr);
   return kUsageError;
 }
 
@@ -37,56 +50,139 @@ int Report(bool ok, const std::vector<std::string>& warnings, const std::string&
   return 1;
 }
 
-// Reads and validates an archive; prints the reason and returns false when it is not valid.
-bool LoadArchive(const char* path, std::vector<unsigned char>* bytes, ArchiveView* view) {
+bool ReadFile(const char* path, std::vector<unsigned char>* bytes) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     std::fprintf(stderr, "velmorix-pack: cannot open %s\n", path);
     return false;
   }
   bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
+// Validates one archive; prints the reason and returns false when it is not valid.
+bool CheckArchive(const std::string& name, const unsigned char* data, std::size_t size, ArchiveView* view) {
   std::int32_t failedEntry = -1;
-  const ArchiveError error = ValidateArchive(bytes->data(), bytes->size(), view, &failedEntry);
+  const ArchiveError error = ValidateArchive(data, size, view, &failedEntry);
   if (error == ArchiveError::None) return true;
   if (failedEntry >= 0)
-    std::printf("%s: invalid: entry %d: %s\n", path, static_cast<int>(failedEntry), ArchiveErrorText(error));
+    std::printf("%s: invalid: entry %d: %s\n", name.c_str(), static_cast<int>(failedEntry), ArchiveErrorText(error));
   else
-    std::printf("%s: invalid: %s\n", path, ArchiveErrorText(error));
+    std::printf("%s: invalid: %s\n", name.c_str(), ArchiveErrorText(error));
   return false;
 }
 
-int List(const char* path) {
-  std::vector<unsigned char> bytes;
-  ArchiveView view;
-  if (!LoadArchive(path, &bytes, &view)) return 1;
-  std::printf("%d entries\n", static_cast<int>(view.count));
+void PrintEntries(const ArchiveView& view) {
   for (std::int32_t i = 0; i < view.count; ++i) {
     const PayloadEntry entry = ReadPayloadEntry(view, i);
     const std::string destination = std::string(entry.relativeFolder) + PayloadFileName(entry);
     std::printf("%s\t%llu\n", Cp1251ToUtf8(destination).c_str(), static_cast<unsigned long long>(entry.size));
   }
+}
+
+std::uint32_t Le32(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+// list and verify of a built installer: both archives and the checksums of resource 111.
+int InstallerCommand(const char* path, const std::vector<unsigned char>& file, bool list) {
+  InstallerPayload payload;
+  std::string error;
+  if (!FindInstallerPayload(file, &payload, &error)) {
+    std::printf("%s: invalid: %s\n", path, error.c_str());
+    return 1;
+  }
+  struct Part {
+    const char* name;
+    FileSpan span;
+    ArchiveView view;
+  } parts[] = {{"program archive (resource 109)", payload.program, {}},
+               {"work archive (resource 110)", payload.work, {}}};
+  bool valid = true;
+  for (Part& part : parts) {
+    const std::string name = std::string(path) + ": " + part.name;
+    if (!CheckArchive(name, file.data() + part.span.offset, part.span.size, &part.view)) {
+      valid = false;
+      continue;
+    }
+    const std::uint32_t crc = Crc32(file.data() + part.span.offset, part.span.size);
+    if (list) {
+      std::printf("%s: %d entries\n", part.name, static_cast<int>(part.view.count));
+      PrintEntries(part.view);
+    } else {
+      std::printf("%s: OK, %d entries, %zu bytes, CRC-32 %08x\n", name.c_str(), static_cast<int>(part.view.count),
+                  part.span.size, crc);
+    }
+  }
+  if (!valid) return 1;
+  const unsigned char* sums = file.data() + payload.checksums.offset;
+  if (!PayloadChecksumsMatch(sums, payload.checksums.size, file.data() + payload.program.offset,
+                             payload.program.size, file.data() + payload.work.offset, payload.work.size)) {
+    if (payload.checksums.size == kPayloadChecksumSize)
+      std::printf("%s: invalid: checksums (resource 111) %08x %08x do not match the archives\n", path, Le32(sums),
+                  Le32(sums + 4));
+    else
+      std::printf("%s: invalid: checksums (resource 111) of %zu bytes, not 8\n", path, payload.checksums.size);
+    return 1;
+  }
+  if (!list) std::printf("%s: checksums (resource 111) match\n%s: OK\n", path, path);
   return 0;
 }
 
-int Verify(const char* path) {
+int ArchiveCommand(const char* path, bool list) {
   std::vector<unsigned char> bytes;
+  if (!ReadFile(path, &bytes)) return 1;
+  if (LooksLikeExecutable(bytes)) return InstallerCommand(path, bytes, list);
   ArchiveView view;
-  if (!LoadArchive(path, &bytes, &view)) return 1;
-  std::printf("%s: OK, %d entries\n", path, static_cast<int>(view.count));
+  if (!CheckArchive(path, bytes.data(), bytes.size(), &view)) return 1;
+  if (list) {
+    std::printf("%d entries\n", static_cast<int>(view.count));
+    PrintEntries(view);
+  } else {
+    std::printf("%s: OK, %d entries\n", path, static_cast<int>(view.count));
+  }
   return 0;
+}
+
+// --prefix-map=OLD=NEW, both absolute.
+bool ParsePrefixMap(const std::string& argument, PrefixMap* map) {
+  const std::string value = argument.substr(std::strlen("--prefix-map="));
+  const std::size_t equals = value.find('=');
+  if (equals == std::string::npos) return false;
+  std::string from = value.substr(0, equals);
+  std::string to = value.substr(equals + 1);
+  while (from.size() > 1 && from.back() == '/') from.pop_back();
+  while (to.size() > 1 && to.back() == '/') to.pop_back();
+  if (from.empty() || to.empty() || from[0] != '/' || to[0] != '/') return false;
+  map->emplace_back(from, to);
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
-  const std::string command = argv[1];
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  PrefixMap map;
+  std::size_t at = 0;
+  for (; at < args.size() && args[at].rfind("--prefix-map=", 0) == 0; ++at)
+    if (!ParsePrefixMap(args[at], &map)) return Usage();
+  args.erase(args.begin(), args.begin() + static_cast<long>(at));
+  if (args.empty()) return Usage();
+  const std::string& command = args[0];
   std::vector<std::string> warnings;
   std::string error;
-  if (command == "pack" && argc == 4) return Report(PackFolder(argv[2], argv[3], &warnings, &error), warnings, error);
-  if (command == "pack-pair" && argc == 6)
-    return Report(PackFolderPair(argv[2], argv[3], argv[4], argv[5], &warnings, &error), warnings, error);
-  if (command == "list" && argc == 3) return List(argv[2]);
-  if (command == "verify" && argc == 3) return Verify(argv[2]);
+  if (command == "pack" && args.size() == 3)
+    return Report(PackFolder(args[1], args[2], &warnings, &error, map), warnings, error);
+  if (command == "pack-pair" && args.size() == 6)
+    return Report(PackFolderPair(args[1], args[2], args[3], args[4], args[5], &warnings, &error, map), warnings,
+                  error);
+  if (!map.empty()) return Usage();  // maps only shape what pack and pack-pair write
+  if (command == "list" && args.size() == 2) return ArchiveCommand(args[1].c_str(), true);
+  if (command == "verify" && args.size() == 2) return ArchiveCommand(args[1].c_str(), false);
   return Usage();
 }
