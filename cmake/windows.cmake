@@ -82,21 +82,24 @@ velmorix_sample(velmorix_app Velmorix)
 velmorix_sample(uninstall_app Uninstall)
 
 # Payload: bin/ plus the two sample executables, staged in the build folder, and work/
-# (linked there, not copied). Both are packed as if they lay under the fixed root
+# (linked there, not copied). Another payload (the benchmark's) is packed the same way
+# from the folders named here. Both are packed as if they lay under the fixed root
 # VELMORIX_PACKED_ROOT, so the archives' source paths (Z:\velmorix\bin\...) do not
 # depend on where the checkout is: two builds of one commit give the same bytes.
+set(VELMORIX_BIN_DIR ${CMAKE_SOURCE_DIR}/bin CACHE PATH "Program files packed into the program archive (109)")
+set(VELMORIX_WORK_DIR ${CMAKE_SOURCE_DIR}/work CACHE PATH "Work folder tree packed into the work archive (110)")
 set(VELMORIX_PACKED_ROOT /velmorix)
 set(PAYLOAD_DIR ${CMAKE_BINARY_DIR}/payload)
 set(PROGRAM_ARCHIVE ${PAYLOAD_DIR}/program.bin)
 set(WORK_ARCHIVE ${PAYLOAD_DIR}/work.bin)
 set(PAYLOAD_CHECKSUMS ${PAYLOAD_DIR}/checksums.bin)
-file(GLOB_RECURSE VELMORIX_BIN_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bin/*)
-file(GLOB_RECURSE VELMORIX_WORK_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/work/*)
+file(GLOB_RECURSE VELMORIX_BIN_FILES CONFIGURE_DEPENDS ${VELMORIX_BIN_DIR}/*)
+file(GLOB_RECURSE VELMORIX_WORK_FILES CONFIGURE_DEPENDS ${VELMORIX_WORK_DIR}/*)
 add_custom_command(
   OUTPUT ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE} ${PAYLOAD_CHECKSUMS}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${PAYLOAD_DIR}/bin ${PAYLOAD_DIR}/work
-  COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/bin ${PAYLOAD_DIR}/bin
-  COMMAND ${CMAKE_COMMAND} -E create_symlink ${CMAKE_SOURCE_DIR}/work ${PAYLOAD_DIR}/work
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${VELMORIX_BIN_DIR} ${PAYLOAD_DIR}/bin
+  COMMAND ${CMAKE_COMMAND} -E create_symlink ${VELMORIX_WORK_DIR} ${PAYLOAD_DIR}/work
   COMMAND ${CMAKE_COMMAND} -DSTAGE=${PAYLOAD_DIR}/bin -DSAMPLES=$<TARGET_FILE:velmorix_app>|$<TARGET_FILE:uninstall_app>
           -P ${CMAKE_SOURCE_DIR}/cmake/stage_samples.cmake
   COMMAND ${VELMORIX_PACKER} --prefix-map=${PAYLOAD_DIR}=${VELMORIX_PACKED_ROOT}
@@ -224,6 +227,8 @@ if(TARGET velmorix_e2e_tests)
   add_dependencies(velmorix_e2e_tests velmorix_planted_comctl32 velmorix_planted_probe)
 endif()
 
+# Which cases share machine state, for a parallel ctest (read after discovery).
+set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_SOURCE_DIR}/tests/shared_state.cmake)
 file(GLOB VELMORIX_BENCH_SOURCES CONFIGURE_DEPENDS tests/bench/*.cpp)
 if(VELMORIX_BENCH_SOURCES)
   add_executable(velmorix_extract_bench ${VELMORIX_BENCH_SOURCES} ${VELMORIX_TRACE_OFF})
@@ -233,14 +238,20 @@ if(VELMORIX_BENCH_SOURCES)
   target_link_libraries(velmorix_extract_bench PRIVATE velmorix_wizard)
 endif()
 
-# The driver behind scripts/run.sh without a display: a whole installation through the
-# wizard, with a screenshot of every page.
-file(GLOB VELMORIX_DEMO_SOURCES CONFIGURE_DEPENDS tools/demo/*.cpp tests/e2e/driver/*.cpp)
-if(VELMORIX_DEMO_SOURCES)
-  add_executable(velmorix_demo ${VELMORIX_DEMO_SOURCES})
-  set_target_properties(velmorix_demo PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-  target_include_directories(velmorix_demo PRIVATE source resources tests)
-  target_compile_options(velmorix_demo PRIVATE ${VELMORIX_WIN_OPTIONS})
-  target_link_options(velmorix_demo PRIVATE ${VELMORIX_STATIC_LINK})
-  target_link_libraries(velmorix_demo PRIVATE velmorix_shared user32 gdi32 advapi32 shell32 ole32 uuid)
-endif()
+# Programs that drive the real installer from outside (tests/e2e/driver): the one
+# behind scripts/run.sh without a display (a whole installation through the wizard,
+# with a screenshot of every page) and the one behind scripts/bench.sh.
+function(velmorix_driver_tool name folder)
+  file(GLOB sources CONFIGURE_DEPENDS ${folder}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name} ${sources} ${CMAKE_SOURCE_DIR}/tests/e2e/driver/installer_driver.cpp)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  target_include_directories(${name} PRIVATE source resources tests)
+  target_compile_options(${name} PRIVATE ${VELMORIX_WIN_OPTIONS})
+  target_link_options(${name} PRIVATE ${VELMORIX_STATIC_LINK})
+  target_link_libraries(${name} PRIVATE velmorix_shared user32 gdi32 advapi32 shell32 ole32 uuid)
+endfunction()
+velmorix_driver_tool(velmorix_demo tools/demo)
+velmorix_driver_tool(velmorix_bench tools/bench)

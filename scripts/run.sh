@@ -19,14 +19,13 @@ if [ -n "$had_display" ] && xdpyinfo -display "$had_display" >/dev/null 2>&1; th
 fi
 
 echo "run: no display found; using a virtual display (Xvfb) at $DISPLAY"
-started_display=
-xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 || started_display=1
-bash "$root/scripts/wine-prefix.sh"
 cleanup() {
   wineserver -w 2>/dev/null || true
-  if [ -n "$started_display" ]; then pkill -f "Xvfb $DISPLAY" 2>/dev/null || true; fi
+  velmorix_stop_display
 }
 trap cleanup EXIT
+velmorix_start_display
+bash "$root/scripts/wine-prefix.sh"
 
 shots="$build/screenshots"
 rm -rf "$shots"

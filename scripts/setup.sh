@@ -12,7 +12,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 for p in g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64 xvfb x11-utils locales imagemagick \
-         cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev python3 osslsigncode openssl; do
+         cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev python3 osslsigncode openssl nsis; do
   have "$p" || need+=("$p")
 done
 

@@ -119,13 +119,7 @@ void InstallerTest::CleanMachine() {
       if (!driver::CloseForeignWindow(window, 5000)) break;
     }
   }
-  driver::RemoveUninstallEntry();
-  driver::RemoveFileAssociation();
-  driver::DeleteTree(DesktopShortcut());
-  driver::DeleteTree(driver::CommonFolder(CSIDL_COMMON_PROGRAMS) + "\\Tarkweller");
-  for (const char* variable : {"PROGRAMFILES", "ALLUSERSPROFILE", "TEMP"}) {
-    driver::DeleteTree(driver::EnvironmentValue(variable) + "\\Tarkweller");
-  }
+  driver::RemoveDefaultInstallation();
   driver::DeleteTree(kScratch);
   driver::DeleteTree("C:\\velmorix e2e");
   driver::DeleteTree("C:\\velmorix.exe");

@@ -1,6 +1,9 @@
 // The mode page driven from outside: what it shows, what it finds in the registry,
 // Remove, and the keys and placement rules of the page frame.
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "e2e/e2e_fixture.h"
 
@@ -56,6 +59,43 @@ TEST_F(ModePageTest, FreshMachineOffersInstallAndRunOnACentredPage) {
   const RECT rect = driver::WindowRect(page);
   EXPECT_NEAR((rect.left + rect.right) / 2, (area.left + area.right) / 2, 2);
   EXPECT_NEAR((rect.top + rect.bottom) / 2, (area.top + area.bottom) / 2, 2);
+}
+
+// How many colours the part `rect` (window coordinates) of a capture holds, at most 3.
+int ColoursIn(const driver::Capture& shot, const RECT& rect) {
+  const std::size_t stride = (static_cast<std::size_t>(shot.width) * 3 + 3) & ~std::size_t{3};
+  std::vector<std::uint32_t> seen;
+  for (int y = std::max(0L, rect.top); y < std::min<LONG>(shot.height, rect.bottom); ++y) {
+    const std::size_t row = static_cast<std::size_t>(shot.height - 1 - y) * stride;  // rows are bottom-up
+    for (int x = std::max(0L, rect.left); x < std::min<LONG>(shot.width, rect.right); ++x) {
+      const unsigned char* pixel = &shot.pixels[row + static_cast<std::size_t>(x) * 3];
+      const std::uint32_t colour = pixel[0] | (pixel[1] << 8) | (pixel[2] << 16);
+      if (std::find(seen.begin(), seen.end(), colour) == seen.end()) seen.push_back(colour);
+      if (seen.size() == 3) return 3;
+    }
+  }
+  return static_cast<int>(seen.size());
+}
+
+// What the run command's screenshots show: the caption bar with its title (Wine draws
+// it for an unmanaged window; without a window manager nothing else does) and the
+// page's own texts, once the page has painted.
+TEST_F(ModePageTest, PaintsItsCaptionBarAndItsTexts) {
+  Start();
+  HWND page = Installer().WaitForPage(Page::Mode);
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(driver::WaitUntilPainted(page));
+  driver::Capture shot;
+  ASSERT_TRUE(driver::CaptureWindow(page, &shot));
+  const RECT window = driver::WindowRect(page);
+  POINT client{0, 0};
+  ASSERT_TRUE(ClientToScreen(page, &client));
+  const RECT caption{0, 0, shot.width, client.y - window.top};
+  ASSERT_GT(caption.bottom, 8) << "no caption bar above the client area";
+  EXPECT_GE(ColoursIn(shot, caption), 2) << "the caption bar is blank";
+  RECT greeting = driver::WindowRect(driver::Control(page, 1006));
+  OffsetRect(&greeting, -window.left, -window.top);
+  EXPECT_GE(ColoursIn(shot, greeting), 2) << "the greeting is not drawn";
 }
 
 TEST_F(ModePageTest, EarlierInstallationEnablesReinstallAndRemove) {

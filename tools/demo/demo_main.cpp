@@ -26,7 +26,9 @@ int main(int argc, char** argv) {
   const std::string screenshots = argv[2];
   CreateDirectoryA(screenshots.c_str(), nullptr);
   driver::InstallerProcess installer("demo");
+  // Each shot waits until the window has painted, caption included.
   const auto shoot = [&](HWND window, const char* name) {
+    if (!driver::WaitUntilPainted(window)) std::fprintf(stderr, "velmorix_demo: %s: still painting\n", name);
     driver::SaveWindowBitmap(window, screenshots + "\\demo-" + name + ".bmp");
   };
   if (!installer.Start(argv[1])) return Fail("cannot start the installer");

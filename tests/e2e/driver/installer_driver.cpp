@@ -169,7 +169,7 @@ HWND InstallerProcess::WaitForPage(Page page, DWORD timeoutMs) {
         });
         return found != nullptr;
       },
-      timeoutMs);
+      timeoutMs, pollMs_);
   if (found) Screenshot(found, PageName(page));
   return found;
 }
@@ -189,7 +189,7 @@ HWND InstallerProcess::FindVisibleWindow() const {
 
 HWND InstallerProcess::WaitForMessageBox(DWORD timeoutMs) {
   HWND box = nullptr;
-  WaitFor([&] { return (box = FindMessageBox()) != nullptr; }, timeoutMs);
+  WaitFor([&] { return (box = FindMessageBox()) != nullptr; }, timeoutMs, pollMs_);
   if (box) Screenshot(box, "box");
   return box;
 }
@@ -321,7 +321,7 @@ std::string ScreenshotFolder() {
   return folder;
 }
 
-bool SaveWindowBitmap(HWND window, const std::string& path) {
+bool CaptureWindow(HWND window, Capture* capture) {
   const RECT rect = WindowRect(window);
   const int width = rect.right - rect.left;
   const int height = rect.bottom - rect.top;
@@ -349,6 +349,23 @@ bool SaveWindowBitmap(HWND window, const std::string& path) {
                  reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS)) {
     return false;
   }
+  capture->width = width;
+  capture->height = height;
+  capture->pixels = std::move(pixels);
+  return true;
+}
+
+bool SaveWindowBitmap(HWND window, const std::string& path) {
+  Capture capture;
+  if (!CaptureWindow(window, &capture)) return false;
+  BITMAPINFOHEADER header{};
+  header.biSize = sizeof(header);
+  header.biWidth = capture.width;
+  header.biHeight = capture.height;  // bottom-up, as captured
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  header.biCompression = BI_RGB;
+  const std::vector<unsigned char>& pixels = capture.pixels;
   BITMAPFILEHEADER file{};
   file.bfType = 0x4D42;  // "BM"
   file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
@@ -358,6 +375,48 @@ bool SaveWindowBitmap(HWND window, const std::string& path) {
   std::memcpy(bytes.data() + sizeof(file), &header, sizeof(header));
   std::memcpy(bytes.data() + file.bfOffBits, pixels.data(), pixels.size());
   return WriteWholeFile(path, bytes.data(), bytes.size());
+}
+
+namespace {
+
+BOOL CALLBACK FindPendingPaint(HWND child, LPARAM parameter) {
+  if (!IsWindowVisible(child) || !GetUpdateRect(child, nullptr, FALSE)) return TRUE;
+  *reinterpret_cast<bool*>(parameter) = true;
+  return FALSE;
+}
+
+// True when neither the window nor a visible control of it waits for WM_PAINT.
+bool NothingToPaint(HWND window) {
+  if (GetUpdateRect(window, nullptr, FALSE)) return false;
+  bool pending = false;
+  EnumChildWindows(window, &FindPendingPaint, reinterpret_cast<LPARAM>(&pending));
+  return !pending;
+}
+
+}  // namespace
+
+bool WaitUntilPainted(HWND window, DWORD timeoutMs) {
+  // The caption is drawn outside the client area, which GetUpdateRect does not
+  // report: the pixels must also come out the same twice, a moment apart.
+  constexpr DWORD kSettleMs = 100;
+  Capture previous;
+  return WaitFor(
+      [&] {
+        DWORD_PTR ignored = 0;
+        // Returns once the window's thread has dispatched what was queued before.
+        if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &ignored)) return false;
+        if (!NothingToPaint(window)) {
+          previous = Capture();
+          return false;
+        }
+        Capture current;
+        if (!CaptureWindow(window, &current)) return false;
+        const bool still = !previous.pixels.empty() && current.width == previous.width &&
+                           current.height == previous.height && current.pixels == previous.pixels;
+        previous = std::move(current);
+        return still;
+      },
+      timeoutMs, kSettleMs);
 }
 
 // ---- registry ----
@@ -392,6 +451,16 @@ bool ReadUninstallValue(const char* name, std::string* value) {
 }
 
 void RemoveUninstallEntry() { RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_64KEY, 0); }
+
+void RemoveDefaultInstallation() {
+  RemoveUninstallEntry();
+  RemoveFileAssociation();
+  DeleteTree(CommonFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + "\\Velmorix.lnk");
+  DeleteTree(CommonFolder(CSIDL_COMMON_PROGRAMS) + "\\Tarkweller");
+  for (const char* variable : {"PROGRAMFILES", "ALLUSERSPROFILE", "TEMP"}) {
+    DeleteTree(EnvironmentValue(variable) + "\\Tarkweller");
+  }
+}
 
 void RemoveFileAssociation() {
   const char* keys[] = {

@@ -1,0 +1,214 @@
+// velmorix_bench <installer> <nsis installer> <tree folder> <rounds>
+//
+// Whole-installer benchmark, run by scripts/bench.sh. After one warm-up round
+// (round 0), times in alternating rounds:
+//   - the installer driven through its pages as a user would, visible, with the
+//     default choices: launch to the first page, the settings page's Next to the
+//     finish button, and launch to the finish button;
+//   - an NSIS installer of the same tree (it closes itself when done): launch to exit;
+//   - xcopy of the tree: launch to exit.
+// Everything installed or copied is removed before each run. One tab-separated line
+// per run, times in seconds:
+//   installer <round> <launch to first page> <Next to finish> <launch to finish>
+//   nsis <round> <launch to exit>
+//   xcopy <round> <launch to exit>
+// Exit 0 when every run completed and left the whole tree on disk.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "e2e/driver/installer_driver.h"
+#include "resource_ids.h"
+#include "shared/texts.h"
+
+namespace {
+
+// NSIS installs below it (its InstallDir, written by scripts/bench.sh), xcopy too.
+constexpr char kScratch[] = "C:\\velmorix-bench";
+// The timed waits look again every millisecond; failures are looked for less often.
+constexpr DWORD kPollMs = 1;
+constexpr DWORD kInstallTimeoutMs = 300000;
+
+class Stopwatch {
+ public:
+  Stopwatch() {
+    QueryPerformanceFrequency(&frequency_);
+    QueryPerformanceCounter(&start_);
+  }
+  double Seconds() const {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart - start_.QuadPart) / static_cast<double>(frequency_.QuadPart);
+  }
+
+ private:
+  LARGE_INTEGER frequency_{};
+  LARGE_INTEGER start_{};
+};
+
+bool Fail(const std::string& reason) {
+  std::fprintf(stderr, "velmorix_bench: %s\n", reason.c_str());
+  return false;
+}
+
+// True when `folder` holds as many files as `tree` (recursively).
+bool SameFileCount(const std::string& tree, const std::string& folder) {
+  const std::size_t expected = driver::FilesUnder(tree).size();
+  const std::size_t found = driver::FilesUnder(folder).size();
+  if (found == expected) return true;
+  return Fail(folder + ": " + std::to_string(found) + " files, expected " + std::to_string(expected));
+}
+
+void CleanUp() {
+  driver::RemoveDefaultInstallation();
+  driver::DeleteTree(kScratch);
+}
+
+struct InstallerTimes {
+  double firstPage = 0;
+  double nextToFinish = 0;
+  double launchToFinish = 0;
+};
+
+// The button's text as the system keeps it: reading it sends nothing to the
+// installer, whose thread is busy with the worker's progress.
+bool ShowsFinish(HWND button) {
+  char text[32] = {};
+  GetWindowTextA(button, text, sizeof(text));
+  return std::strcmp(text, texts::kFinishButton) == 0;
+}
+
+bool RunInstaller(const std::string& installer, const std::string& tree, InstallerTimes* times) {
+  CleanUp();
+  driver::InstallerProcess process("bench");
+  process.SetPollInterval(kPollMs);
+  const Stopwatch clock;
+  if (!process.Start(installer)) return Fail("cannot start " + installer);
+  HWND mode = process.WaitForPage(driver::Page::Mode);
+  if (!mode) return Fail("the mode page did not appear");
+  times->firstPage = clock.Seconds();
+  driver::Click(mode, driver::PageControlId(driver::Page::Mode));
+  HWND settings = process.WaitForPage(driver::Page::Settings);
+  if (!settings) return Fail("the settings page did not appear");
+  const double next = clock.Seconds();
+  driver::Click(settings, driver::PageControlId(driver::Page::Settings));
+  HWND progress = process.WaitForPage(driver::Page::Progress);
+  if (!progress) return Fail("the progress page did not appear");
+  HWND button = driver::Control(progress, IDC_PROGRESS_BUTTON);
+  unsigned polls = 0;
+  HWND box = nullptr;
+  const bool finished = driver::WaitFor(
+      [&] {
+        if (ShowsFinish(button)) return true;
+        return ++polls % 50 == 0 && (box = process.FindMessageBox()) != nullptr;
+      },
+      kInstallTimeoutMs, kPollMs);
+  const double done = clock.Seconds();
+  if (!finished || box) {
+    return Fail(std::string("the installation did not finish") + (box ? ": " + driver::MessageBoxText(box) : ""));
+  }
+  times->nextToFinish = done - next;
+  times->launchToFinish = done;
+
+  // Finish without starting the program (the tree's executables are not programs).
+  if (driver::IsControlChecked(progress, IDC_PROGRESS_RUN_PROGRAM)) {
+    driver::Click(progress, IDC_PROGRESS_RUN_PROGRAM);
+    if (!driver::WaitFor([&] { return !driver::IsControlChecked(progress, IDC_PROGRESS_RUN_PROGRAM); })) {
+      return Fail("the start box stayed ticked");
+    }
+  }
+  const std::string installDir = driver::ControlText(settings, IDC_SETTINGS_INSTALL_EDIT);
+  const std::string workDir = driver::ControlText(settings, IDC_SETTINGS_WORK_EDIT);
+  driver::Click(progress, IDC_PROGRESS_BUTTON);
+  DWORD exitCode = 1;
+  if (!process.WaitForExit(driver::kTimeoutMs, &exitCode) || exitCode != 0) return Fail("the installer did not end");
+  // The install folder also holds the workpath file.
+  const bool complete = driver::FilesUnder(installDir).size() == driver::FilesUnder(tree + "\\bin").size() + 1 ||
+                        Fail(installDir + ": not every program file was installed");
+  return complete && SameFileCount(tree + "\\work", workDir);
+}
+
+// Runs a command line to its end, its output discarded; the time from launch to exit.
+bool RunToExit(const std::string& commandLine, double* seconds) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  UniqueHandle nul(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                               OPEN_EXISTING, 0, nullptr));
+  if (!nul) return Fail("cannot open NUL");
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nul.Get();
+  startup.hStdOutput = nul.Get();
+  startup.hStdError = nul.Get();
+  PROCESS_INFORMATION info{};
+  std::string command = commandLine;
+  const Stopwatch clock;
+  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
+    return Fail("cannot start " + commandLine);
+  }
+  UniqueHandle process(info.hProcess);
+  UniqueHandle thread(info.hThread);
+  if (WaitForSingleObject(process.Get(), kInstallTimeoutMs) != WAIT_OBJECT_0) {
+    TerminateProcess(process.Get(), 1);
+    return Fail(commandLine + " did not end");
+  }
+  *seconds = clock.Seconds();
+  DWORD exitCode = 1;
+  GetExitCodeProcess(process.Get(), &exitCode);
+  return exitCode == 0 || Fail(commandLine + " ended with " + std::to_string(exitCode));
+}
+
+bool RunNsis(const std::string& nsisInstaller, const std::string& tree, double* seconds) {
+  CleanUp();
+  const std::string target = std::string(kScratch) + "\\nsis";
+  return RunToExit("\"" + nsisInstaller + "\"", seconds) && SameFileCount(tree + "\\bin", target + "\\program") &&
+         SameFileCount(tree + "\\work", target + "\\work");
+}
+
+bool RunXcopy(const std::string& tree, double* seconds) {
+  CleanUp();
+  const std::string target = std::string(kScratch) + "\\xcopy";
+  return RunToExit("xcopy.exe /E /I /Q /Y \"" + tree + "\" \"" + target + "\"", seconds) &&
+         SameFileCount(tree, target);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: velmorix_bench <installer> <nsis installer> <tree folder> <rounds>\n");
+    return 2;
+  }
+  const std::string installer = argv[1];
+  const std::string nsis = argv[2];
+  const std::string tree = argv[3];
+  const int rounds = std::atoi(argv[4]);
+  if (rounds < 1) {
+    Fail("rounds must be 1 or more");
+    return 2;
+  }
+  // Screenshots cost time: the driver takes none without a build folder.
+  SetEnvironmentVariableA("VELMORIX_BUILD_DIR", nullptr);
+  SetEnvironmentVariableA("VELMORIX_INSTALLER", nullptr);
+
+  bool ok = true;
+  for (int round = 0; ok && round <= rounds; ++round) {
+    InstallerTimes times;
+    ok = RunInstaller(installer, tree, &times);
+    if (ok) {
+      std::printf("installer\t%d\t%.4f\t%.4f\t%.4f\n", round, times.firstPage, times.nextToFinish,
+                  times.launchToFinish);
+    }
+    double seconds = 0;
+    ok = ok && RunNsis(nsis, tree, &seconds);
+    if (ok) std::printf("nsis\t%d\t%.4f\n", round, seconds);
+    ok = ok && RunXcopy(tree, &seconds);
+    if (ok) std::printf("xcopy\t%d\t%.4f\n", round, seconds);
+    std::fflush(stdout);
+  }
+  CleanUp();
+  return ok ? 0 : 1;
+}
