@@ -24,7 +24,7 @@ endfunction()
 # Shared layer: paths, texts, RAII, platform facts, launching, the shared record.
 velmorix_windows_library(velmorix_shared
   source/shared/texts.cpp source/shared/platform.cpp
-  source/shared/launch.cpp source/shared/installer_state.cpp)
+  source/shared/launch.cpp source/shared/installer_state.cpp source/shared/file_identity.cpp)
 target_link_libraries(velmorix_shared PUBLIC velmorix_portable advapi32 user32 kernel32)
 
 # Installation engine and system integration. The archive reader is portable and

@@ -1,13 +1,13 @@
 #include "engine/install_worker.h"
 
-#include <share.h>
-
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 
 #include "engine/archive_extraction.h"
 #include "engine/archive_reader.h"
+#include "engine/folder_chain.h"
+#include "engine/run_files.h"
+#include "engine/run_plan.h"
 #include "integration/file_association.h"
 #include "integration/shortcuts.h"
 #include "integration/uninstall_registration.h"
@@ -47,22 +47,29 @@ PayloadOutcome LoadPayload(const InstallerState& state, Payload* payload) {
       ValidateArchive(workBytes, SizeofResource(module, workResource), &payload->work) != ArchiveError::None)
     return PayloadOutcome::Unloadable;
 
-  const long long total = static_cast<long long>(payload->program.count) + payload->work.count;
+  // createdFiles has room for every entry and the workpath file that may replace one.
+  const long long total = static_cast<long long>(payload->program.count) + payload->work.count + 1;
   if (total > kMaxCreatedFiles - state.createdFileCount) return PayloadOutcome::Unloadable;
   return PayloadOutcome::Loaded;
 }
 
-// installDir\workpath holds exactly the text of workDir, without a line end.
-bool WriteWorkpathFile(const InstallerState& state) {
-  char path[kPathCapacity];
-  if (CopyPath(path, state.installDir) != PathResult::Ok || AppendPath(path, texts::kWorkpathTail) != PathResult::Ok)
-    return false;
-  std::FILE* file = _fsopen(path, "wb", _SH_DENYNO);
-  if (file == nullptr) return false;
-  const std::size_t length = BoundedLength(state.workDir, kPathCapacity - 1);
-  const bool written = std::fwrite(state.workDir, 1, length, file) == length;
-  const bool closed = std::fclose(file) == 0;
-  return written && closed;
+// installDir\workpath holds exactly the text of workDir, without a line end. An
+// earlier workpath file is kept aside like any replaced file; the new one is recorded
+// only then, so a failed first installation leaves it as it always did.
+bool WriteWorkpathFile(InstallerState& state, const RunDestinations& destinations) {
+  char root[kPathCapacity];
+  FolderChain chain;
+  if (!NormaliseFolder(root, state.installDir) || chain.Reach(root, true, 0) != WayResult::Held) return false;
+  UniqueHandle file;
+  FileIdentity identity;
+  const NewFileTarget target{root, &destinations, chain.End(), root, texts::kWorkpathTail + 1,
+                             destinations.workpathFile};
+  const NewFile placed = CreateRunFile(state, target, &file, &identity);
+  if (placed == NewFile::Refused) return false;
+  if (placed == NewFile::Replaced && !RecordCreatedFile(state, destinations.workpathFile, identity)) return false;
+  const auto length = static_cast<DWORD>(BoundedLength(state.workDir, kPathCapacity - 1));
+  DWORD written = 0;
+  return WriteFile(file.Get(), state.workDir, length, &written, nullptr) && written == length;
 }
 
 bool Unpack(InstallerState& state) {
@@ -79,14 +86,29 @@ bool Unpack(InstallerState& state) {
   }
   ProgressOf(state).Begin(payload.program.count + payload.work.count);
 
-  if (!ExtractArchive(state, payload.program, state.installDir, 0, false)) return false;
-  // Without the workpath file a reinstallation cannot find the work folder; the
-  // run fails here rather than leave an installation that looks whole.
-  if (!WriteWorkpathFile(state)) {
+  char workpathFile[kPathCapacity];
+  if (!JoinPathWhole(workpathFile, sizeof(workpathFile), state.installDir, texts::kWorkpathTail)) {
     SetErrorText(state, texts::kInstallFilesFailed);
     return false;
   }
-  return ExtractArchive(state, payload.work, state.workDir, payload.program.count, true);
+  RunDestinations destinations;
+  destinations.archives[0] = &payload.program;
+  destinations.archives[1] = &payload.work;
+  destinations.folders[0] = state.installDir;
+  destinations.folders[1] = state.workDir;
+  destinations.count = 2;
+  destinations.workpathFile = workpathFile;
+  // Nothing is written before every destination is known to be sound.
+  if (!PrepareRun(state, destinations)) return false;
+
+  if (!ExtractArchive(state, payload.program, state.installDir, 0, false, &destinations)) return false;
+  // Without the workpath file a reinstallation cannot find the work folder; the
+  // run fails here rather than leave an installation that looks whole.
+  if (!WriteWorkpathFile(state, destinations)) {
+    SetErrorText(state, texts::kInstallFilesFailed);
+    return false;
+  }
+  return ExtractArchive(state, payload.work, state.workDir, payload.program.count, true, &destinations);
 }
 
 // Shortcuts, uninstall entry and file type; each step runs whatever came before.

@@ -1,0 +1,54 @@
+// The way down to the folder a file is written in, walked one folder at a time and
+// held open. Every folder on the way that already exists is checked before anything
+// goes through it: a reparse point (junction, symbolic link, mount point) or a file
+// standing where a folder should be is refused. Each checked folder stays open without
+// delete sharing while the chain holds it, so on Windows nobody can rename it and put
+// a link in its place until the writing there is done.
+#pragma once
+#include <windows.h>
+
+#include <cstddef>
+
+#include "shared/path_buffer.h"
+#include "shared/raii.h"
+
+enum class WayResult {
+  Held,          // every folder exists, none is a link; all are held open
+  Missing,       // (no creation asked) a folder from here down does not exist yet
+  Link,          // a folder on the way is a reparse point
+  NotAFolder,    // a file stands where a folder should be
+  CreateFailed,  // a missing folder could not be created, or an existing one not opened
+};
+
+class FolderChain {
+ public:
+  FolderChain() = default;
+  FolderChain(const FolderChain&) = delete;
+  FolderChain& operator=(const FolderChain&) = delete;
+
+  // Makes `folder` (an absolute path without a trailing separator) the chain's end.
+  // Folders the chain already holds on the way are not walked again. From the first
+  // folder below the volume's root down, each existing folder is checked and held; a
+  // missing one is created when `create` is set (with the Users entry when
+  // `grantAccess`), else the walk stops there with Missing. On any result but Held the
+  // chain holds only the folders above the one at fault.
+  WayResult Reach(const char* folder, bool create, BYTE grantAccess);
+
+  // The held folder at the chain's end (valid after Held), and its path.
+  HANDLE End() const;
+  const char* Path() const { return path_; }
+
+  void Release();
+
+ private:
+  // A path of 259 characters has at most 130 components below its root.
+  static constexpr std::size_t kMaxDepth = kPathCapacity / 2 + 1;
+  UniqueHandle held_[kMaxDepth];
+  std::size_t heldEnd_[kMaxDepth] = {};  // length of the path each held folder ends at
+  std::size_t depth_ = 0;
+  char path_[kPathCapacity] = {};
+};
+
+// Copies `folder` into `out` (kPathCapacity bytes) without trailing separators, with
+// every '/' turned into '\'. False when it does not fit.
+bool NormaliseFolder(char* out, const char* folder);

@@ -1,0 +1,44 @@
+// Files known by what they are, not by their name: a run records the identity of
+// every file it creates or moves aside, and later touches a file only when the name
+// still leads to that very file, opened without following a link standing at it.
+// Folders that ordinary users can write may be re-pointed at any time; a name alone
+// proves nothing.
+#pragma once
+#include <windows.h>
+
+#include "shared/raii.h"
+
+// Volume serial number and file index: the same for every name of one file, kept by
+// a rename on the same volume.
+struct FileIdentity {
+  DWORD volumeSerial = 0;
+  DWORD indexHigh = 0;
+  DWORD indexLow = 0;
+};
+
+bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
+// Whether the identity names a file at all (a zeroed record names none).
+bool IsKnownIdentity(const FileIdentity& identity);
+
+// The identity (and, when asked, the attributes) of an open file or folder.
+bool ReadIdentity(HANDLE handle, FileIdentity* identity, DWORD* attributes = nullptr);
+
+// Opens the file or folder at `path` itself: a link standing at that name is opened
+// as the link (FILE_FLAG_OPEN_REPARSE_POINT), never followed to its target. The
+// share mode lets everyone else go on reading, writing and renaming.
+UniqueHandle OpenNoFollow(const char* path, DWORD access);
+
+// Deletes the file or empty folder at `path` when it is the one `identity` names:
+// opened without following a link, compared, and deleted through that same handle,
+// so nothing that took the name meanwhile is touched. True when it was deleted.
+bool DeleteIfSame(const char* path, const FileIdentity& identity);
+
+// Gives the open file (opened with DELETE access) the name `newPath` on the same
+// volume, never replacing anything standing there.
+bool RenameOpenFile(HANDLE file, const char* newPath);
+
+// Whether the open `file` is the entry `name` directly inside the open `folder`, as
+// the system resolves both: false when a link at the file's name (or a folder that
+// was swapped for one) leads somewhere else. On success `actualName` (kPathCapacity
+// bytes, may be null) receives the name as it is spelt on disk.
+bool IsDirectlyInside(HANDLE folder, HANDLE file, const char* name, char* actualName);
