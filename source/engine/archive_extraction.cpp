@@ -129,7 +129,10 @@ bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const cha
     ProgressOf(state).FileStarted(path);
     UniqueHandle file;
     FileIdentity identity;
-    const NewFileTarget target{root, destinations, chain.End(), folder, PayloadFileName(entry), path};
+    // The run counts its entries as the overall progress does.
+    const std::int32_t runIndex = progressBase + i;
+    const int plannedKeep = runIndex >= 0 && runIndex < kMaxCreatedFiles ? state.plannedKeep[runIndex] - 1 : -1;
+    const NewFileTarget target{root, destinations, &chain, PayloadFileName(entry), path, plannedKeep};
     const NewFile placed = CreateRunFile(state, target, &file, &identity);
     if (placed == NewFile::Refused) return Fail(state, texts::kInstallFilesFailed);
     if (placed != NewFile::Reused) RecordCreatedFile(state, path, identity);

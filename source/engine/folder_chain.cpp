@@ -47,6 +47,13 @@ HANDLE FolderChain::End() const { return depth_ > 0 ? held_[depth_ - 1].Get() : 
 void FolderChain::Release() {
   while (depth_ > 0) held_[--depth_].Reset();
   path_[0] = '\0';
+  endFinalKnown_ = false;
+}
+
+const char* FolderChain::EndFinalPath() {
+  if (depth_ == 0) return nullptr;
+  if (!endFinalKnown_) endFinalKnown_ = FinalPathOf(End(), endFinal_);
+  return endFinalKnown_ ? endFinal_ : nullptr;
 }
 
 WayResult FolderChain::Reach(const char* folder, bool create, BYTE grantAccess) {
@@ -62,6 +69,7 @@ WayResult FolderChain::Reach(const char* folder, bool create, BYTE grantAccess) 
     if (end > length || (end < length && folder[end] != '\\') || std::memcmp(path_, folder, end) != 0) break;
     ++keep;
   }
+  if (keep < depth_ || std::strcmp(path_, folder) != 0) endFinalKnown_ = false;
   while (depth_ > keep) held_[--depth_].Reset();
   CopyPath(path_, folder);
 
@@ -92,8 +100,15 @@ WayResult FolderChain::Reach(const char* folder, bool create, BYTE grantAccess) 
     WayResult verdict = Classify(attributes);
     if (verdict != WayResult::Held) return verdict;
     UniqueHandle handle = HoldFolder(prefix);
-    FileIdentity identity;
-    if (!handle || !ReadIdentity(handle.Get(), &identity, &attributes)) return WayResult::CreateFailed;
+    if (!handle) return WayResult::CreateFailed;
+    if (depth_ == 0) {
+      // The first folder below the root tells the volume for the whole way.
+      FileIdentity identity;
+      if (!ReadIdentity(handle.Get(), &identity, &attributes)) return WayResult::CreateFailed;
+      volumeSerial_ = identity.volumeSerial;
+    } else if (!ReadAttributes(handle.Get(), &attributes)) {
+      return WayResult::CreateFailed;
+    }
     // Then what was opened: Windows shows a link that took the name meanwhile here.
     verdict = Classify(attributes);
     if (verdict != WayResult::Held) return verdict;

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 
+#include "shared/file_identity.h"
 #include "shared/path_buffer.h"
 #include "shared/raii.h"
 
@@ -37,6 +38,11 @@ class FolderChain {
   // The held folder at the chain's end (valid after Held), and its path.
   HANDLE End() const;
   const char* Path() const { return path_; }
+  // The volume every held folder lies on (the way holds no link, so no other volume
+  // is mounted on it).
+  DWORD VolumeSerial() const { return volumeSerial_; }
+  // The path the system resolves the chain's end to; null when it cannot say.
+  const char* EndFinalPath();
 
   void Release();
 
@@ -47,6 +53,9 @@ class FolderChain {
   std::size_t heldEnd_[kMaxDepth] = {};  // length of the path each held folder ends at
   std::size_t depth_ = 0;
   char path_[kPathCapacity] = {};
+  DWORD volumeSerial_ = 0;
+  bool endFinalKnown_ = false;
+  char endFinal_[kFinalPathCapacity] = {};
 };
 
 // Copies `folder` into `out` (kPathCapacity bytes) without trailing separators, with

@@ -7,6 +7,7 @@
 #include "engine/archive_reader.h"
 #include "engine/folder_chain.h"
 #include "engine/run_files.h"
+#include "engine/run_outcome.h"
 #include "engine/run_plan.h"
 #include "integration/file_association.h"
 #include "integration/shortcuts.h"
@@ -62,8 +63,8 @@ bool WriteWorkpathFile(InstallerState& state, const RunDestinations& destination
   if (!NormaliseFolder(root, state.installDir) || chain.Reach(root, true, 0) != WayResult::Held) return false;
   UniqueHandle file;
   FileIdentity identity;
-  const NewFileTarget target{root, &destinations, chain.End(), root, texts::kWorkpathTail + 1,
-                             destinations.workpathFile};
+  const NewFileTarget target{root, &destinations, &chain, texts::kWorkpathTail + 1, destinations.workpathFile,
+                             state.plannedWorkpathKeep - 1};
   const NewFile placed = CreateRunFile(state, target, &file, &identity);
   if (placed == NewFile::Refused) return false;
   if (placed == NewFile::Replaced && !RecordCreatedFile(state, destinations.workpathFile, identity)) return false;
@@ -141,6 +142,8 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
   bool result = Unpack(state);
   if (state.modeInstall) result = IntegrateWithWindows(state) && result;
 
+  // Durable before anyone hears of it: a killed installer's next start keeps this run.
+  if (result) MarkRunSucceeded(state);
   // The receiver of the end report relies on this order.
   state.installSucceeded.store(result);
   state.workerRunning.store(false);

@@ -127,8 +127,7 @@ bool KeptFilePath(const InstallerState& state, int index, char* out) {
          AppendPath(out, number) == PathResult::Ok;
 }
 
-ExistingFile InspectExisting(HANDLE folder, const char* path, const char* name, UniqueHandle* file,
-                             FileIdentity* identity, char* actualName) {
+ExistingFile InspectExisting(FolderChain& chain, const char* path, UniqueHandle* file, FileIdentity* identity) {
   const DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
@@ -138,13 +137,17 @@ ExistingFile InspectExisting(HANDLE folder, const char* path, const char* name, 
   if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return ExistingFile::Refused;
   *file = OpenNoFollow(path, DELETE | FILE_READ_ATTRIBUTES);
   DWORD opened = 0;
-  if (!*file || !ReadIdentity(file->Get(), identity, &opened) ||
-      (opened & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-      !IsDirectlyInside(folder, file->Get(), name, actualName)) {
+  if (!*file || !ReadIdentityOnVolume(file->Get(), chain.VolumeSerial(), identity, &opened) ||
+      (opened & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
     file->Reset();
     return ExistingFile::Refused;
   }
   return ExistingFile::Found;
+}
+
+bool LiesInChainEnd(FolderChain& chain, HANDLE file, const char* name, char* actualName) {
+  const char* folderFinal = chain.EndFinalPath();
+  return folderFinal != nullptr && IsDirectlyInside(folderFinal, file, name, actualName);
 }
 
 int RecordKeptFile(InstallerState& state, const FileIdentity& identity, const char* folderPath, const char* actualName,
@@ -163,54 +166,96 @@ int RecordKeptFile(InstallerState& state, const FileIdentity& identity, const ch
   return index;
 }
 
-NewFile CreateRunFile(InstallerState& state, const NewFileTarget& target, UniqueHandle* file, FileIdentity* identity) {
+namespace {
+
+// The kept-file record planned for the earlier file `identity`, or -1.
+int PlannedKeep(const InstallerState& state, const FileIdentity& identity) {
+  for (int i = 0; i < state.keptFileCount && i < kMaxKeptFiles; ++i)
+    if (SameIdentity(state.keptFiles[i].identity, identity)) return i;
+  return -1;
+}
+
+// Moves the earlier file aside into the keep folder of the target's destination.
+bool KeepAside(InstallerState& state, const NewFileTarget& target, HANDLE existing, const FileIdentity& identity) {
+  int kept = PlannedKeep(state, identity);
+  if (kept < 0) {
+    // Not seen when the run was planned: checked as the plan checks, then recorded.
+    char actualName[kPathCapacity];
+    if (!LiesInChainEnd(*target.chain, existing, target.name, actualName)) return false;
+    const int keepFolder = KeepFolderSlot(state, target.root);
+    if (keepFolder < 0) return false;
+    kept = RecordKeptFile(state, identity, target.chain->Path(), actualName, keepFolder);
+  }
+  char keptPath[kPathCapacity];
+  return kept >= 0 && CreateKeepFolder(state, state.keptFiles[kept].keepFolder, *target.destinations) &&
+         KeptFilePath(state, kept, keptPath) && RenameOpenFile(existing, keptPath);
+}
+
+}  // namespace
+
+namespace {
+
+// Moves the earlier file that the run's plan opened into its keep folder.
+bool MovePlannedAside(InstallerState& state, const NewFileTarget& target) {
+  KeptFile& kept = state.keptFiles[target.plannedKeep];
+  char keptPath[kPathCapacity];
+  if (!CreateKeepFolder(state, kept.keepFolder, *target.destinations) ||
+      !KeptFilePath(state, target.plannedKeep, keptPath) || !RenameOpenFile(kept.held.Get(), keptPath))
+    return false;
+  kept.held.Reset();
+  return true;
+}
+
+// What stands at the target's name when the plan knew nothing of it: moved aside,
+// reused (the run's own file, opened for writing into `file`), or refused.
+NewFile MakeRoom(InstallerState& state, const NewFileTarget& target, UniqueHandle* file, FileIdentity* identity) {
   UniqueHandle existing;
   FileIdentity existingIdentity;
-  char actualName[kPathCapacity];
-  bool replacing = false;
-  switch (InspectExisting(target.folder, target.path, target.name, &existing, &existingIdentity, actualName)) {
+  switch (InspectExisting(*target.chain, target.path, &existing, &existingIdentity)) {
     case ExistingFile::Refused:
       return NewFile::Refused;
     case ExistingFile::Absent:
+      return NewFile::Created;
+    case ExistingFile::Found:
       break;
-    case ExistingFile::Found: {
-      if (CreatedByRun(state, existingIdentity)) {
-        // A second entry for the same destination: the run's own file is emptied.
-        existing.Reset();
-        UniqueHandle reopened(CreateFileA(target.path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        FileIdentity again;
-        if (!reopened || !ReadIdentity(reopened.Get(), &again) || !SameIdentity(again, existingIdentity) ||
-            !SetEndOfFile(reopened.Get()))
-          return NewFile::Refused;
-        *file = std::move(reopened);
-        *identity = again;
-        return NewFile::Reused;
-      }
-      const int keepFolder = EnsureKeepFolder(state, target.root, *target.destinations);
-      const int kept = keepFolder < 0 ? -1
-                                      : RecordKeptFile(state, existingIdentity, target.folderPath, actualName, keepFolder);
-      char keptPath[kPathCapacity];
-      if (kept < 0 || !KeptFilePath(state, kept, keptPath) || !RenameOpenFile(existing.Get(), keptPath))
-        return NewFile::Refused;
-      replacing = true;
-      break;
-    }
+  }
+  if (CreatedByRun(state, existingIdentity)) {
+    // A second entry for the same destination: the run's own file is emptied.
+    existing.Reset();
+    UniqueHandle reopened(CreateFileA(target.path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FileIdentity again;
+    if (!reopened || !ReadIdentityOnVolume(reopened.Get(), target.chain->VolumeSerial(), &again) ||
+        !SameIdentity(again, existingIdentity) || !SetEndOfFile(reopened.Get()))
+      return NewFile::Refused;
+    *file = std::move(reopened);
+    *identity = again;
+    return NewFile::Reused;
+  }
+  return KeepAside(state, target, existing.Get(), existingIdentity) ? NewFile::Replaced : NewFile::Refused;
+}
+
+}  // namespace
+
+NewFile CreateRunFile(InstallerState& state, const NewFileTarget& target, UniqueHandle* file, FileIdentity* identity) {
+  const bool planned = target.plannedKeep >= 0 && target.plannedKeep < state.keptFileCount &&
+                       target.plannedKeep < kMaxKeptFiles && state.keptFiles[target.plannedKeep].held;
+  // The earlier file was checked and opened before the run began: it moves as it is.
+  NewFile room = NewFile::Replaced;
+  if (planned) {
+    if (!MovePlannedAside(state, target)) return NewFile::Refused;
+  } else {
+    room = MakeRoom(state, target, file, identity);
+    if (room == NewFile::Refused || room == NewFile::Reused) return room;
   }
   // Exclusive: anything standing at the name, a link included, makes this fail, so
-  // nothing is ever written through a link.
-  UniqueHandle created(CreateFileA(target.path, GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!created || !ReadIdentity(created.Get(), identity)) return NewFile::Refused;
-  if (!IsDirectlyInside(target.folder, created.Get(), target.name, nullptr)) {
-    // The name led out of the folder that was checked (one on the way became a link
-    // behind the chain's back): the empty file goes again, through its own handle.
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    SetFileInformationByHandle(created.Get(), FileDispositionInfo, &disposition, sizeof(disposition));
+  // nothing is ever written through a link. The folder is held by the chain.
+  UniqueHandle created(CreateFileA(target.path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!created || !ReadIdentityOnVolume(created.Get(), target.chain->VolumeSerial(), identity))
     return NewFile::Refused;
-  }
   *file = std::move(created);
-  return replacing ? NewFile::Replaced : NewFile::Created;
+  return room;
 }
 
 bool RecordCreatedFile(InstallerState& state, const char* path, const FileIdentity& identity) {

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "engine/archive_reader.h"
+#include "engine/folder_chain.h"
 #include "shared/installer_state.h"
 
 // Where the entries of a run land: up to two archives, each with its destination
@@ -46,12 +47,15 @@ bool KeptFilePath(const InstallerState& state, int index, char* out);
 
 enum class ExistingFile { Absent, Found, Refused };
 
-// What stands at `path`, the entry `name` of the held `folder`: nothing, a file (opened
-// without following a link, with DELETE access, its identity and its name as spelt on
-// disk), or something no file may be written over: a folder, a link, or a name that
-// leads out of the folder.
-ExistingFile InspectExisting(HANDLE folder, const char* path, const char* name, UniqueHandle* file,
-                             FileIdentity* identity, char* actualName);
+// What stands at `path`, the entry `name` of the folder the chain holds at its end:
+// nothing, a file (opened without following a link, with DELETE access, with its
+// identity), or something no file may be written over: a folder or a link.
+ExistingFile InspectExisting(FolderChain& chain, const char* path, UniqueHandle* file, FileIdentity* identity);
+
+// Whether the open `file` found at `name` lies directly in the chain's end folder, as
+// the system resolves it (Wine shows a Unix link to a file as a plain file: only the
+// resolved path gives it away). `actualName` receives the name as spelt on disk.
+bool LiesInChainEnd(FolderChain& chain, HANDLE file, const char* name, char* actualName);
 
 // Adds a kept-file record for the earlier file `identity` at `folderPath`\`actualName`,
 // to be moved into keep folder `keepFolder`; its index, or -1 when the list is full.
@@ -62,10 +66,10 @@ int RecordKeptFile(InstallerState& state, const FileIdentity& identity, const ch
 struct NewFileTarget {
   const char* root;                       // the destination folder the file belongs to
   const RunDestinations* destinations;    // for naming a keep folder
-  HANDLE folder;                          // the held folder it goes into
-  const char* folderPath;
+  FolderChain* chain;                     // holds the folder the file goes into
   const char* name;
-  const char* path;                       // folderPath\name
+  const char* path;                       // the chain's end, a backslash, the name
+  int plannedKeep;                        // the kept file planned for this path, or -1
 };
 
 enum class NewFile {

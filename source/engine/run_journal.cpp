@@ -11,6 +11,7 @@ namespace {
 // when a run ends.
 constexpr char kJournalOwner[] = "VelmorixSetup";
 constexpr char kJournalKey[] = "Software\\VelmorixSetup\\Run";
+constexpr char kSucceededValue[] = "succeeded";
 
 // One value per record: the identity, for kept files the keep folder's index, then the
 // path with its terminating zero.
@@ -99,18 +100,32 @@ void JournalCreatedFile(InstallerState& state, int index) {
   WriteRecord(state.journal.Get(), 'c', index, state.createdFileIds[index], -1, state.createdFiles[index]);
 }
 
+void MarkJournalSucceeded(InstallerState& state) {
+  if (!state.journal) return;
+  const DWORD succeeded = 1;
+  RegSetValueExA(state.journal.Get(), kSucceededValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&succeeded),
+                 sizeof(succeeded));
+  RegFlushKey(state.journal.Get());
+}
+
 void EndJournal(InstallerState& state) {
   state.journal.Reset();
   DeleteJournalKey(state);
 }
 
-bool LoadJournal(InstallerState& state) {
+bool LoadJournal(InstallerState& state, bool* succeeded) {
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kJournalKey, 0, KEY_ALL_ACCESS | ViewOf(state), state.journal.Receive()) !=
       ERROR_SUCCESS) {
     state.journal.Reset();
     return false;
   }
   HKEY key = state.journal.Get();
+  DWORD mark = 0;
+  DWORD markSize = sizeof(mark);
+  DWORD markType = 0;
+  *succeeded = RegQueryValueExA(key, kSucceededValue, nullptr, &markType, reinterpret_cast<BYTE*>(&mark),
+                                &markSize) == ERROR_SUCCESS &&
+               markType == REG_DWORD && mark == 1;
   Record record;
   for (int i = 0; i < kKeepFolderCount; ++i) {
     KeepFolder& folder = state.keepFolders[i];

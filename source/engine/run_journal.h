@@ -18,9 +18,14 @@ void JournalKeepFolder(InstallerState& state, int index);
 void JournalKeptFile(InstallerState& state, int index);
 void JournalCreatedFile(InstallerState& state, int index);
 
+// Records, flushed, that the run has succeeded: a later start then finishes the run
+// (deletes what it kept) instead of undoing it.
+void MarkJournalSucceeded(InstallerState& state);
+
 // Closes the journal and deletes it from the registry.
 void EndJournal(InstallerState& state);
 
 // Fills the run records of `state` (created files, kept files, keep folders) from a
-// journal left in the registry and opens it. False when there is none.
-bool LoadJournal(InstallerState& state);
+// journal left in the registry and opens it; `succeeded` tells whether the run was
+// marked as succeeded. False when there is none.
+bool LoadJournal(InstallerState& state, bool* succeeded);

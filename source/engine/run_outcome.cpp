@@ -10,25 +10,34 @@
 
 namespace {
 
+// Lets go of everything the run holds open: its keep folders, and earlier files it
+// had planned to move aside.
 void ReleaseKeepFolders(InstallerState& state) {
   for (KeepFolder& folder : state.keepFolders) folder.held.Reset();
+  for (KeptFile& kept : state.keptFiles) kept.held.Reset();
+}
+
+// `path`'s folder, reached by `chain` without a link; false when it cannot be.
+bool ReachFolderOf(FolderChain& chain, const char* path) {
+  char folder[kPathCapacity];
+  CopyPath(folder, path);
+  char* name = std::strrchr(folder, '\\');
+  if (name == nullptr) return false;
+  *name = '\0';
+  return chain.Reach(folder, false, 0) == WayResult::Held;
 }
 
 // A kept file goes back only through folders that are still no links, and only where
 // nothing took its name meanwhile; otherwise it stays in its keep folder.
-void RestoreKeptFile(InstallerState& state, FolderChain& chain, int index) {
+void RestoreKeptFile(InstallerState& state, FolderChain& keepChain, FolderChain& chain, int index) {
   const KeptFile& kept = state.keptFiles[index];
   char keptPath[kPathCapacity];
-  if (!KeptFilePath(state, index, keptPath)) return;
+  if (!KeptFilePath(state, index, keptPath) || !ReachFolderOf(keepChain, keptPath)) return;
   const UniqueHandle file = OpenNoFollow(keptPath, DELETE | FILE_READ_ATTRIBUTES);
   FileIdentity identity;
-  if (!file || !ReadIdentity(file.Get(), &identity) || !SameIdentity(identity, kept.identity)) return;
-  char folder[kPathCapacity];
-  CopyPath(folder, kept.path);
-  char* name = std::strrchr(folder, '\\');
-  if (name == nullptr) return;
-  *name = '\0';
-  if (chain.Reach(folder, false, 0) != WayResult::Held) return;
+  if (!file || !ReadIdentityOnVolume(file.Get(), keepChain.VolumeSerial(), &identity) ||
+      !SameIdentity(identity, kept.identity) || !ReachFolderOf(chain, kept.path))
+    return;
   if (GetFileAttributesA(kept.path) != INVALID_FILE_ATTRIBUTES || GetLastError() != ERROR_FILE_NOT_FOUND) return;
   RenameOpenFile(file.Get(), kept.path);
 }
@@ -45,6 +54,9 @@ void FinishRun(InstallerState& state) {
   EndJournal(state);
   state.createdFileCount = 0;
   state.keptFileCount = 0;
+  std::memset(state.plannedKeep, 0, sizeof(state.plannedKeep));
+  state.plannedWorkpathKeep = 0;
+  state.runSucceeded = false;
 }
 
 int Bounded(int count, int capacity) { return count < 0 ? 0 : (count > capacity ? capacity : count); }
@@ -53,20 +65,37 @@ int Bounded(int count, int capacity) { return count < 0 ? 0 : (count > capacity 
 
 void UndoRun(InstallerState& state) {
   ReleaseKeepFolders(state);
-  const int created = Bounded(state.createdFileCount, kMaxCreatedFiles);
-  for (int i = 0; i < created; ++i) DeleteIfSame(state.createdFiles[i], state.createdFileIds[i]);
-  FolderChain chain;
-  for (int i = Bounded(state.keptFileCount, kMaxKeptFiles) - 1; i >= 0; --i) RestoreKeptFile(state, chain, i);
-  chain.Release();
+  {
+    FolderChain chain;
+    const int created = Bounded(state.createdFileCount, kMaxCreatedFiles);
+    for (int i = 0; i < created; ++i) {
+      if (ReachFolderOf(chain, state.createdFiles[i]))
+        DeleteIfSameOnVolume(state.createdFiles[i], state.createdFileIds[i], chain.VolumeSerial());
+    }
+    FolderChain keepChain;
+    for (int i = Bounded(state.keptFileCount, kMaxKeptFiles) - 1; i >= 0; --i)
+      RestoreKeptFile(state, keepChain, chain, i);
+  }
   FinishRun(state);
 }
 
+void MarkRunSucceeded(InstallerState& state) {
+  if (state.runSucceeded) return;
+  MarkJournalSucceeded(state);
+  state.runSucceeded = true;
+}
+
 void CommitRun(InstallerState& state) {
+  MarkRunSucceeded(state);
   ReleaseKeepFolders(state);
-  const int kept = Bounded(state.keptFileCount, kMaxKeptFiles);
-  for (int i = 0; i < kept; ++i) {
-    char keptPath[kPathCapacity];
-    if (KeptFilePath(state, i, keptPath)) DeleteIfSame(keptPath, state.keptFiles[i].identity);
+  {
+    FolderChain keepChain;
+    const int kept = Bounded(state.keptFileCount, kMaxKeptFiles);
+    for (int i = 0; i < kept; ++i) {
+      char keptPath[kPathCapacity];
+      if (KeptFilePath(state, i, keptPath) && ReachFolderOf(keepChain, keptPath))
+        DeleteIfSameOnVolume(keptPath, state.keptFiles[i].identity, keepChain.VolumeSerial());
+    }
   }
   FinishRun(state);
 }
@@ -84,7 +113,12 @@ bool RecoverInterruptedRun(const InstallerState& state) {
   const std::unique_ptr<InstallerState> interrupted(new (std::nothrow) InstallerState);
   if (!interrupted) return false;
   interrupted->is64BitWindows = state.is64BitWindows;
-  if (!LoadJournal(*interrupted)) return false;
-  UndoRun(*interrupted);
+  bool succeeded = false;
+  if (!LoadJournal(*interrupted, &succeeded)) return false;
+  if (succeeded) {
+    CommitRun(*interrupted);
+  } else {
+    UndoRun(*interrupted);
+  }
   return true;
 }

@@ -13,11 +13,17 @@
 // entries stay. Afterwards the run's records are empty, so a second call does nothing.
 void UndoRun(InstallerState& state);
 
-// After success: deletes the files the run moved aside, its keep folders and its
-// journal. Afterwards the run's records are empty.
+// As soon as a run has succeeded (the worker calls it before it reports its end):
+// from then on a run that is killed is finished at the next start, not undone.
+void MarkRunSucceeded(InstallerState& state);
+
+// After success: marks the run as succeeded if that is not done yet, then deletes the
+// files the run moved aside, its keep folders and its journal. Afterwards the run's
+// records are empty.
 void CommitRun(InstallerState& state);
 
 // At the installer's start, before the first page: undoes a run that a killed
-// installer left in its journal (see engine/run_journal.h), unless another installer
-// is running right now. `state` gives the registry view. True when a run was undone.
+// installer left in its journal (see engine/run_journal.h), or finishes it when it had
+// succeeded, unless another installer is running right now. `state` gives the registry
+// view. True when a run was found.
 bool RecoverInterruptedRun(const InstallerState& state);

@@ -1,5 +1,7 @@
 #include "shared/file_identity.h"
 
+#include <winternl.h>
+
 #include <cstring>
 #include <cwchar>
 
@@ -7,12 +9,17 @@
 
 namespace {
 
-// A final path can be longer than the path that was opened (short names expand).
-constexpr DWORD kFinalPathCapacity = 1024;
+using QueryInformationFile = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
 
-bool FinalPath(HANDLE handle, char* out) {
-  const DWORD length = GetFinalPathNameByHandleA(handle, out, kFinalPathCapacity, FILE_NAME_NORMALIZED);
-  return length > 0 && length < kFinalPathCapacity;
+// The file index alone comes from the system's native call (ntdll is part of every
+// process; nothing is loaded for it).
+QueryInformationFile NativeQuery() {
+  static const QueryInformationFile query = [] {
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    const FARPROC found = ntdll ? GetProcAddress(ntdll, "NtQueryInformationFile") : nullptr;
+    return reinterpret_cast<QueryInformationFile>(reinterpret_cast<void*>(found));
+  }();
+  return query;
 }
 
 bool SameTextIgnoringCase(const char* a, int aLength, const char* b, int bLength) {
@@ -43,6 +50,31 @@ bool SameIdentity(const FileIdentity& a, const FileIdentity& b) {
 
 bool IsKnownIdentity(const FileIdentity& identity) { return identity.indexHigh != 0 || identity.indexLow != 0; }
 
+bool ReadAttributes(HANDLE handle, DWORD* attributes) {
+  FILE_BASIC_INFO basic{};
+  if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof(basic))) return false;
+  *attributes = basic.FileAttributes;
+  return true;
+}
+
+bool ReadIdentityOnVolume(HANDLE handle, DWORD volumeSerial, FileIdentity* identity, DWORD* attributes) {
+  const QueryInformationFile query = NativeQuery();
+  if (query == nullptr) {
+    // Without the native call the whole record is read, the volume with it.
+    return ReadIdentity(handle, identity, attributes) && identity->volumeSerial == volumeSerial;
+  }
+  struct {
+    LARGE_INTEGER index;
+  } internal{};
+  IO_STATUS_BLOCK status{};
+  if (query(handle, &status, &internal, sizeof(internal), FileInternalInformation) < 0) return false;
+  if (attributes && !ReadAttributes(handle, attributes)) return false;
+  identity->volumeSerial = volumeSerial;
+  identity->indexHigh = static_cast<DWORD>(internal.index.HighPart);
+  identity->indexLow = internal.index.LowPart;
+  return true;
+}
+
 bool ReadIdentity(HANDLE handle, FileIdentity* identity, DWORD* attributes) {
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(handle, &information)) return false;
@@ -59,20 +91,39 @@ UniqueHandle OpenNoFollow(const char* path, DWORD access) {
                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-bool DeleteIfSame(const char* path, const FileIdentity& identity) {
-  if (!IsKnownIdentity(identity)) return false;
-  const UniqueHandle file = OpenNoFollow(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-  FileIdentity found;
-  DWORD attributes = 0;
-  if (!file || !ReadIdentity(file.Get(), &found, &attributes) || !SameIdentity(found, identity)) return false;
+namespace {
+
+// Deletes through the open handle; a read-only file loses the attribute first.
+bool DeleteOpenFile(HANDLE file, DWORD attributes) {
   FILE_DISPOSITION_INFO disposition{TRUE};
-  if (SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition, sizeof(disposition))) return true;
-  // A read-only file refuses deletion until the attribute is gone.
+  if (SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition))) return true;
   if (!(attributes & FILE_ATTRIBUTE_READONLY)) return false;
   FILE_BASIC_INFO basic{};
   basic.FileAttributes = (attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) | FILE_ATTRIBUTE_NORMAL;
-  return SetFileInformationByHandle(file.Get(), FileBasicInfo, &basic, sizeof(basic)) &&
-         SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition, sizeof(disposition));
+  return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic)) &&
+         SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition));
+}
+
+constexpr DWORD kDeleteAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+
+}  // namespace
+
+bool DeleteIfSame(const char* path, const FileIdentity& identity) {
+  if (!IsKnownIdentity(identity)) return false;
+  const UniqueHandle file = OpenNoFollow(path, kDeleteAccess);
+  FileIdentity found;
+  DWORD attributes = 0;
+  return file && ReadIdentity(file.Get(), &found, &attributes) && SameIdentity(found, identity) &&
+         DeleteOpenFile(file.Get(), attributes);
+}
+
+bool DeleteIfSameOnVolume(const char* path, const FileIdentity& identity, DWORD volumeSerial) {
+  if (!IsKnownIdentity(identity)) return false;
+  const UniqueHandle file = OpenNoFollow(path, kDeleteAccess);
+  FileIdentity found;
+  DWORD attributes = 0;
+  return file && ReadIdentityOnVolume(file.Get(), volumeSerial, &found, &attributes) &&
+         SameIdentity(found, identity) && DeleteOpenFile(file.Get(), attributes);
 }
 
 bool RenameOpenFile(HANDLE file, const char* newPath) {
@@ -88,17 +139,22 @@ bool RenameOpenFile(HANDLE file, const char* newPath) {
   return SetFileInformationByHandle(file, FileRenameInfo, &rename, sizeof(rename)) != FALSE;
 }
 
-bool IsDirectlyInside(HANDLE folder, HANDLE file, const char* name, char* actualName) {
-  char folderPath[kFinalPathCapacity];
+bool FinalPathOf(HANDLE handle, char* out) {
+  const DWORD length = GetFinalPathNameByHandleA(handle, out, kFinalPathCapacity, FILE_NAME_NORMALIZED);
+  return length > 0 && length < kFinalPathCapacity;
+}
+
+bool IsDirectlyInside(const char* folderFinalPath, HANDLE file, const char* name, char* actualName) {
   char filePath[kFinalPathCapacity];
-  if (!FinalPath(folder, folderPath) || !FinalPath(file, filePath)) return false;
-  std::size_t folderLength = std::strlen(folderPath);
-  if (folderLength > 0 && folderPath[folderLength - 1] == '\\') --folderLength;  // a volume's root
+  if (!FinalPathOf(file, filePath)) return false;
+  std::size_t folderLength = std::strlen(folderFinalPath);
+  if (folderLength > 0 && folderFinalPath[folderLength - 1] == '\\') --folderLength;  // a volume's root
   const std::size_t fileLength = std::strlen(filePath);
   if (fileLength <= folderLength + 1 || filePath[folderLength] != '\\') return false;
   const char* leaf = filePath + folderLength + 1;
   if (std::strchr(leaf, '\\') != nullptr) return false;
-  if (!SameTextIgnoringCase(folderPath, static_cast<int>(folderLength), filePath, static_cast<int>(folderLength)) ||
+  if (!SameTextIgnoringCase(folderFinalPath, static_cast<int>(folderLength), filePath,
+                            static_cast<int>(folderLength)) ||
       !SameTextIgnoringCase(leaf, -1, name, -1))
     return false;
   if (actualName) CopyPath(actualName, leaf);

@@ -23,6 +23,14 @@ bool IsKnownIdentity(const FileIdentity& identity);
 // The identity (and, when asked, the attributes) of an open file or folder.
 bool ReadIdentity(HANDLE handle, FileIdentity* identity, DWORD* attributes = nullptr);
 
+// The same for a file reached through a folder on the volume `volumeSerial`: a way
+// without links stays on one volume, so only the file's index is read. (Asking for
+// the volume costs Wine a round trip to its mount manager, a millisecond a file.)
+bool ReadIdentityOnVolume(HANDLE handle, DWORD volumeSerial, FileIdentity* identity, DWORD* attributes = nullptr);
+
+// The attributes of an open file or folder.
+bool ReadAttributes(HANDLE handle, DWORD* attributes);
+
 // Opens the file or folder at `path` itself: a link standing at that name is opened
 // as the link (FILE_FLAG_OPEN_REPARSE_POINT), never followed to its target. The
 // share mode lets everyone else go on reading, writing and renaming.
@@ -32,13 +40,23 @@ UniqueHandle OpenNoFollow(const char* path, DWORD access);
 // opened without following a link, compared, and deleted through that same handle,
 // so nothing that took the name meanwhile is touched. True when it was deleted.
 bool DeleteIfSame(const char* path, const FileIdentity& identity);
+// The same where `volumeSerial` is known: the volume of the folder holding `path`,
+// reached without links.
+bool DeleteIfSameOnVolume(const char* path, const FileIdentity& identity, DWORD volumeSerial);
 
 // Gives the open file (opened with DELETE access) the name `newPath` on the same
 // volume, never replacing anything standing there.
 bool RenameOpenFile(HANDLE file, const char* newPath);
 
-// Whether the open `file` is the entry `name` directly inside the open `folder`, as
-// the system resolves both: false when a link at the file's name (or a folder that
-// was swapped for one) leads somewhere else. On success `actualName` (kPathCapacity
-// bytes, may be null) receives the name as it is spelt on disk.
-bool IsDirectlyInside(HANDLE folder, HANDLE file, const char* name, char* actualName);
+// Room for a final path, which can be longer than the path that was opened (short
+// names expand).
+constexpr DWORD kFinalPathCapacity = 1024;
+
+// The path the system resolves an open file or folder to.
+bool FinalPathOf(HANDLE handle, char* out);
+
+// Whether the open `file` is the entry `name` directly inside the folder whose final
+// path is `folderFinalPath`: false when a link at the file's name leads somewhere
+// else. On success `actualName` (kPathCapacity bytes, may be null) receives the name
+// as it is spelt on disk.
+bool IsDirectlyInside(const char* folderFinalPath, HANDLE file, const char* name, char* actualName);

@@ -23,6 +23,9 @@ struct KeptFile {
   char path[kPathCapacity];  // where it stood, its name spelt as on disk; it goes back there
   FileIdentity identity;
   std::int32_t keepFolder;   // index in keepFolders
+  // From the check before the run until it is moved aside: the file itself, opened
+  // without following a link, so the move needs no second look.
+  UniqueHandle held;
 };
 
 // The folder of a run's own, inside one destination folder, that holds the files it
@@ -77,10 +80,17 @@ struct InstallerState {
   // cancel, deleted after success (see engine/run_outcome.h).
   std::int32_t keptFileCount = 0;
   KeptFile keptFiles[kMaxKeptFiles] = {};
+  // For each entry of the run (both archives counted together, as the overall progress
+  // counts them): 1 + the index of the kept file planned for its destination, 0 for
+  // none. plannedWorkpathKeep the same for the workpath file.
+  std::int32_t plannedKeep[kMaxCreatedFiles] = {};
+  std::int32_t plannedWorkpathKeep = 0;
   KeepFolder keepFolders[kKeepFolderCount] = {};
   // Open while the run keeps its journal in the registry, so that a run that is killed
   // can be undone at the next start (see engine/run_journal.h).
   UniqueKey journal;
+  // Set once the run is known to have succeeded (engine/run_outcome.h).
+  bool runSucceeded = false;
   char errorText[kErrorTextSize] = {};
   HWND progressPageWindow = nullptr;
   // Where the worker reports progress and its end; none means nobody listens.

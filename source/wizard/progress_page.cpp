@@ -89,7 +89,8 @@ INT_PTR OnWorkerDone(HWND page, InstallerState& state) {
   KillTimer(page, kBoardTimer);
   g_board.Show();
   if (state.installSucceeded) {
-    CommitRun(state);
+    // The files it replaced are deleted when the page closes (OnClose): the user sees
+    // the success at once.
     if (state.modeRun) {
       // Nothing to decide in run mode: start the program and end at once.
       SendMessageA(page, WM_COMMAND, IDC_PROGRESS_BUTTON, 0);
@@ -135,6 +136,7 @@ void OnClose(HWND page, InstallerState& state) {
     g_closeDeferred = true;
     return;
   }
+  if (state.installSucceeded) CommitRun(state);
   ForwardClose(page);
 }
 
@@ -152,9 +154,10 @@ void OnEndSession(InstallerState& state) {
       PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
   }
-  // Still here: the end notice's box is open, or the worker did not end in time (its
-  // journal then serves the next start).
+  // Still here: the end notice's box is open, the run succeeded, or the worker did not
+  // end in time (its journal then serves the next start).
   if (g_finishingRun) UndoRun(state);
+  if (!WorkerActive(state) && state.installSucceeded) CommitRun(state);
 }
 
 }  // namespace
