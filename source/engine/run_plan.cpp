@@ -16,22 +16,29 @@ bool Fail(InstallerState& state, const char* message) {
   return false;
 }
 
-// One destination: its folder's way, and what stands at the file's name. An earlier
-// file there gets a kept-file record, held open, and `planned` its index + 1.
-bool PlanDestination(InstallerState& state, FolderChain& chain, const char* root, const char* folder,
-                     const char* file, const char* name, std::int32_t* planned) {
+// The way to one destination folder: every existing folder on it checked, and a folder
+// still to be made short enough for CreateDirectory. True when `folder` exists.
+bool PlanFolder(InstallerState& state, FolderChain& chain, const char* folder, bool* exists) {
+  *exists = false;
   switch (chain.Reach(folder, false, 0)) {
     case WayResult::Held:
-      break;
+      *exists = true;
+      return true;
     case WayResult::Missing:
-      // Made by the run, so nothing stands at the file's name yet.
       return std::strlen(folder) <= kMaxNewFolderLength || Fail(state, texts::kInstallFoldersFailed);
     case WayResult::Link:
       return Fail(state, texts::kInstallFilesFailed);
     case WayResult::NotAFolder:
     case WayResult::CreateFailed:
-      return Fail(state, texts::kInstallFoldersFailed);
+      break;
   }
+  return Fail(state, texts::kInstallFoldersFailed);
+}
+
+// What stands at one destination file's name, in a folder the chain holds. An earlier
+// file there gets a kept-file record, held open, and `planned` its index + 1.
+bool PlanFile(InstallerState& state, FolderChain& chain, const char* root, const char* folder, const char* file,
+              const char* name, std::int32_t* planned) {
   UniqueHandle existing;
   FileIdentity identity;
   switch (InspectExisting(chain, file, &existing, &identity)) {
@@ -93,18 +100,16 @@ bool PrepareRun(InstallerState& state, const RunDestinations& destinations) {
     for (std::int32_t k = 0; k < archive->count; ++k) {
       const std::int32_t i = order ? order[static_cast<std::size_t>(k)] : k;
       const PayloadEntry entry = ReadPayloadEntry(*archive, i);
-      switch (ComposeEntryPaths(destinations.folders[a], entry, folder, file)) {
-        case EntryPath::FolderTooLong:
-          return Fail(state, texts::kInstallFoldersFailed);
-        case EntryPath::FileTooLong:
-          return Fail(state, texts::kInstallFilesFailed);
-        case EntryPath::Ok:
-          break;
-      }
+      // A folder that cannot be made fails first, then a file path that does not fit.
+      const EntryPath composed = ComposeEntryPaths(destinations.folders[a], entry, folder, file);
+      if (composed == EntryPath::FolderTooLong) return Fail(state, texts::kInstallFoldersFailed);
+      bool folderExists = false;
+      if (!PlanFolder(state, chain, folder, &folderExists)) return false;
+      if (composed == EntryPath::FileTooLong) return Fail(state, texts::kInstallFilesFailed);
       const std::int32_t runIndex = entriesBefore + i;
       std::int32_t unused = 0;
       std::int32_t* planned = runIndex < kMaxCreatedFiles ? &state.plannedKeep[runIndex] : &unused;
-      if (!PlanDestination(state, chain, root, folder, file, PayloadFileName(entry), planned)) return false;
+      if (folderExists && !PlanFile(state, chain, root, folder, file, PayloadFileName(entry), planned)) return false;
     }
     entriesBefore += archive->count;
   }
@@ -112,8 +117,10 @@ bool PrepareRun(InstallerState& state, const RunDestinations& destinations) {
   if (destinations.workpathFile != nullptr && destinations.count > 0) {
     if (!NormaliseFolder(root, destinations.folders[0])) return Fail(state, texts::kInstallFoldersFailed);
     const char* name = std::strrchr(destinations.workpathFile, '\\');
-    if (name == nullptr ||
-        !PlanDestination(state, chain, root, root, destinations.workpathFile, name + 1, &state.plannedWorkpathKeep))
+    bool folderExists = false;
+    if (name == nullptr || !PlanFolder(state, chain, root, &folderExists)) return false;
+    if (folderExists &&
+        !PlanFile(state, chain, root, root, destinations.workpathFile, name + 1, &state.plannedWorkpathKeep))
       return false;
   }
   chain.Release();

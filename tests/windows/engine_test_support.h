@@ -87,8 +87,9 @@ inline bool WriteWholeFile(const std::string& path, const std::string& content) 
          written == content.size();
 }
 
-// Runs a Linux program by its Unix path (Wine starts such a file as a Unix process)
-// and waits for it; Wine only. `arguments` are quoted as Windows quotes them.
+// Starts a Linux program by its Unix path (Wine starts such a file as a Unix process);
+// Wine only. `arguments` are quoted as Windows quotes them. Wine's handle to a Unix
+// process cannot be waited for: callers wait for the program's effect.
 inline bool RunUnixProgram(const std::string& program, const std::vector<std::string>& arguments) {
   std::string commandLine = "\"Z:" + program + "\"";
   for (const std::string& argument : arguments) commandLine += " \"" + argument + "\"";
@@ -136,8 +137,9 @@ inline bool WaitForPath(const std::string& path, bool exists) {
 inline bool PlantLink(const std::string& targetPath, const std::string& linkPath) {
   const std::string target = UnixPathOf(targetPath);
   const std::string link = UnixPathOf(linkPath);
-  return !target.empty() && !link.empty() && RunUnixProgram("/bin/ln", {"-s", target, link}) &&
-         WaitForPath(linkPath, true);
+  // Only where nothing stands yet (ln would put the link inside a folder standing there).
+  return GetFileAttributesA(linkPath.c_str()) == INVALID_FILE_ATTRIBUTES && !target.empty() && !link.empty() &&
+         RunUnixProgram("/bin/ln", {"-s", "-T", target, link}) && WaitForPath(linkPath, true);
 }
 
 // Removes a link planted by PlantLink, never what it points to (Wine's

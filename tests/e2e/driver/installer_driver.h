@@ -35,6 +35,8 @@ class InstallerProcess {
   InstallerProcess& operator=(const InstallerProcess&) = delete;
 
   bool Start(const std::string& executable);
+  // Ends the process at once, as the task manager or a power cut would.
+  bool Kill();
   DWORD ProcessId() const { return processId_; }
   DWORD ThreadId() const { return threadId_; }
   bool Running() const;
@@ -107,6 +109,8 @@ bool ReadUninstallValue(const char* name, std::string* value);
 void RemoveUninstallEntry();
 // The .qzp association keys the installer writes under HKEY_CLASSES_ROOT.
 void RemoveFileAssociation();
+// The journal a run keeps under HKLM\Software\VelmorixSetup, in both views.
+void RemoveRunJournal();
 
 // Files.
 bool FileExists(const std::string& path);
@@ -115,7 +119,7 @@ bool ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes);
 bool WriteWholeFile(const std::string& path, const void* data, std::size_t size);
 bool CreateFolders(const std::string& path);
 void DeleteTree(const std::string& path);      // a folder and everything in it, or a file
-std::vector<std::string> FilesUnder(const std::string& folder);  // recursive, full paths
+std::vector<std::string> FilesUnder(const std::string& folder);  // recursive, full paths; links listed, not entered
 std::string CommonFolder(int csidl);           // SHGetFolderPathA
 
 // Sets an environment variable of this process (inherited by the installer) for a scope.
