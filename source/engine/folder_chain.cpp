@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include <cstring>
+#include <new>
 
 #include "shared/file_identity.h"
 #include "shared/folder_creation.h"
@@ -42,80 +43,89 @@ bool NormaliseFolder(char* out, const char* folder) {
   return length > 0;
 }
 
-HANDLE FolderChain::End() const { return depth_ > 0 ? held_[depth_ - 1].Get() : nullptr; }
+HANDLE FolderChain::End() const { return end_ >= 0 ? held_[static_cast<std::size_t>(end_)].handle.Get() : nullptr; }
 
-void FolderChain::Release() {
-  while (depth_ > 0) held_[--depth_].Reset();
-  path_[0] = '\0';
-  endFinalKnown_ = false;
+DWORD FolderChain::VolumeSerial() const {
+  return end_ >= 0 ? held_[static_cast<std::size_t>(end_)].volumeSerial : 0;
 }
 
-const char* FolderChain::EndFinalPath() {
-  if (depth_ == 0) return nullptr;
-  if (!endFinalKnown_) endFinalKnown_ = FinalPathOf(End(), endFinal_);
-  return endFinalKnown_ ? endFinal_ : nullptr;
+void FolderChain::Release() {
+  for (std::size_t i = 0; i < count_; ++i) held_[i].handle.Reset();
+  count_ = 0;
+  end_ = -1;
+}
+
+int FolderChain::Find(const char* path, std::size_t length) const {
+  for (std::size_t i = 0; i < count_; ++i)
+    if (held_[i].length == length && std::memcmp(held_[i].path, path, length) == 0) return static_cast<int>(i);
+  return -1;
 }
 
 WayResult FolderChain::Reach(const char* folder, bool create, BYTE grantAccess) {
-  const std::size_t length = BoundedLength(folder, kPathCapacity);
-  if (length == 0 || length == kPathCapacity) {
-    Release();
-    return WayResult::CreateFailed;
+  end_ = -1;
+  if (CopyPath(path_, folder) != PathResult::Ok || path_[0] == '\0') return WayResult::CreateFailed;
+  if (!held_) {
+    held_.reset(new (std::nothrow) HeldFolder[kCapacity]);
+    if (!held_) return WayResult::CreateFailed;
   }
-  // Folders already held that lie on the new way stay held.
-  std::size_t keep = 0;
-  while (keep < depth_) {
-    const std::size_t end = heldEnd_[keep];
-    if (end > length || (end < length && folder[end] != '\\') || std::memcmp(path_, folder, end) != 0) break;
-    ++keep;
-  }
-  if (keep < depth_ || std::strcmp(path_, folder) != 0) endFinalKnown_ = false;
-  while (depth_ > keep) held_[--depth_].Reset();
-  CopyPath(path_, folder);
+  // A way longer than what is left starts the chain afresh.
+  if (count_ + kPathCapacity / 2 > kCapacity) Release();
+  return Walk(create, grantAccess);
+}
 
+WayResult FolderChain::Walk(bool create, BYTE grantAccess) {
+  const std::size_t length = std::strlen(path_);
   // The volume's root ("C:\", "\\server\share\") is where the walk begins; it is the
   // system's, not a folder of this run.
   const char* afterRoot = PathSkipRootA(path_);
   std::size_t position = afterRoot ? static_cast<std::size_t>(afterRoot - path_) : 0;
-  if (depth_ > 0) position = heldEnd_[depth_ - 1] + 1;
-
-  char prefix[kPathCapacity];
+  DWORD volumeSerial = 0;
   while (position < length) {
     const char* separator = static_cast<const char*>(std::memchr(path_ + position, '\\', length - position));
     const std::size_t end = separator ? static_cast<std::size_t>(separator - path_) : length;
-    if (depth_ == kMaxDepth) return WayResult::CreateFailed;
-    std::memcpy(prefix, path_, end);
-    prefix[end] = '\0';
+    position = end + 1;
+    const int found = Find(path_, end);
+    if (found >= 0) {
+      end_ = found;
+      volumeSerial = held_[static_cast<std::size_t>(found)].volumeSerial;
+      continue;
+    }
+    if (count_ == kCapacity) return WayResult::CreateFailed;
+    HeldFolder& entry = held_[count_];
+    std::memcpy(entry.path, path_, end);
+    entry.path[end] = '\0';
+    entry.length = end;
 
-    DWORD attributes = GetFileAttributesA(prefix);
+    DWORD attributes = GetFileAttributesA(entry.path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       if (!create) return WayResult::Missing;
-      if (!CreateSingleFolder(prefix, grantAccess) && GetLastError() != ERROR_ALREADY_EXISTS)
+      if (!CreateSingleFolder(entry.path, grantAccess) && GetLastError() != ERROR_ALREADY_EXISTS)
         return WayResult::CreateFailed;
-      attributes = GetFileAttributesA(prefix);
+      attributes = GetFileAttributesA(entry.path);
       if (attributes == INVALID_FILE_ATTRIBUTES) return WayResult::CreateFailed;
     }
     // By name first: Wine shows a Unix symbolic link here, and nothing is opened
     // through a link.
     WayResult verdict = Classify(attributes);
     if (verdict != WayResult::Held) return verdict;
-    UniqueHandle handle = HoldFolder(prefix);
-    if (!handle) return WayResult::CreateFailed;
-    if (depth_ == 0) {
+    entry.handle = HoldFolder(entry.path);
+    if (!entry.handle) return WayResult::CreateFailed;
+    if (end_ < 0) {
       // The first folder below the root tells the volume for the whole way.
       FileIdentity identity;
-      if (!ReadIdentity(handle.Get(), &identity, &attributes)) return WayResult::CreateFailed;
-      volumeSerial_ = identity.volumeSerial;
-    } else if (!ReadAttributes(handle.Get(), &attributes)) {
+      if (!ReadIdentity(entry.handle.Get(), &identity, &attributes)) return WayResult::CreateFailed;
+      volumeSerial = identity.volumeSerial;
+    } else if (!ReadAttributes(entry.handle.Get(), &attributes)) {
       return WayResult::CreateFailed;
     }
     // Then what was opened: Windows shows a link that took the name meanwhile here.
     verdict = Classify(attributes);
-    if (verdict != WayResult::Held) return verdict;
-    held_[depth_] = std::move(handle);
-    heldEnd_[depth_] = end;
-    ++depth_;
-    position = end + 1;
+    if (verdict != WayResult::Held) {
+      entry.handle.Reset();
+      return verdict;
+    }
+    entry.volumeSerial = volumeSerial;
+    end_ = static_cast<int>(count_++);
   }
-  return depth_ > 0 ? WayResult::Held : WayResult::CreateFailed;
+  return end_ >= 0 ? WayResult::Held : WayResult::CreateFailed;
 }

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <memory>
 
 #include "shared/file_identity.h"
 #include "shared/path_buffer.h"
@@ -28,34 +29,38 @@ class FolderChain {
   FolderChain& operator=(const FolderChain&) = delete;
 
   // Makes `folder` (an absolute path without a trailing separator) the chain's end.
-  // Folders the chain already holds on the way are not walked again. From the first
-  // folder below the volume's root down, each existing folder is checked and held; a
-  // missing one is created when `create` is set (with the Users entry when
-  // `grantAccess`), else the walk stops there with Missing. On any result but Held the
-  // chain holds only the folders above the one at fault.
+  // Folders the chain already holds are not walked again, whichever way reached them.
+  // From the first folder below the volume's root down, each existing folder is
+  // checked and held; a missing one is created when `create` is set (with the Users
+  // entry when `grantAccess`), else the walk stops there with Missing.
   WayResult Reach(const char* folder, bool create, BYTE grantAccess);
 
   // The held folder at the chain's end (valid after Held), and its path.
   HANDLE End() const;
   const char* Path() const { return path_; }
-  // The volume every held folder lies on (the way holds no link, so no other volume
-  // is mounted on it).
-  DWORD VolumeSerial() const { return volumeSerial_; }
-  // The path the system resolves the chain's end to; null when it cannot say.
-  const char* EndFinalPath();
+  // The volume the chain's end lies on (the way holds no link, so no other volume is
+  // mounted on it).
+  DWORD VolumeSerial() const;
 
   void Release();
 
  private:
-  // A path of 259 characters has at most 130 components below its root.
-  static constexpr std::size_t kMaxDepth = kPathCapacity / 2 + 1;
-  UniqueHandle held_[kMaxDepth];
-  std::size_t heldEnd_[kMaxDepth] = {};  // length of the path each held folder ends at
-  std::size_t depth_ = 0;
+  struct HeldFolder {
+    char path[kPathCapacity];
+    std::size_t length;
+    UniqueHandle handle;
+    DWORD volumeSerial;
+  };
+  // Enough for the folders of any payload; beyond it the chain starts afresh.
+  static constexpr std::size_t kCapacity = 256;
+
+  int Find(const char* path, std::size_t length) const;
+  WayResult Walk(bool create, BYTE grantAccess);
+
+  std::unique_ptr<HeldFolder[]> held_;  // allocated on first use
+  std::size_t count_ = 0;
+  int end_ = -1;
   char path_[kPathCapacity] = {};
-  DWORD volumeSerial_ = 0;
-  bool endFinalKnown_ = false;
-  char endFinal_[kFinalPathCapacity] = {};
 };
 
 // Copies `folder` into `out` (kPathCapacity bytes) without trailing separators, with

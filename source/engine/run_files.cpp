@@ -127,40 +127,32 @@ bool KeptFilePath(const InstallerState& state, int index, char* out) {
          AppendPath(out, number) == PathResult::Ok;
 }
 
-ExistingFile InspectExisting(FolderChain& chain, const char* path, UniqueHandle* file, FileIdentity* identity) {
-  const DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
+ExistingFile FindExisting(const char* path, char* actualName) {
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA(path, &found);
+  if (search == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ExistingFile::Absent
                                                                           : ExistingFile::Refused;
   }
-  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return ExistingFile::Refused;
-  *file = OpenNoFollow(path, DELETE | FILE_READ_ATTRIBUTES);
-  DWORD opened = 0;
-  if (!*file || !ReadIdentityOnVolume(file->Get(), chain.VolumeSerial(), identity, &opened) ||
-      (opened & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
-    file->Reset();
-    return ExistingFile::Refused;
-  }
+  FindClose(search);
+  if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return ExistingFile::Refused;
+  CopyPath(actualName, found.cFileName);
   return ExistingFile::Found;
 }
 
-bool LiesInChainEnd(FolderChain& chain, HANDLE file, const char* name, char* actualName) {
-  const char* folderFinal = chain.EndFinalPath();
-  return folderFinal != nullptr && IsDirectlyInside(folderFinal, file, name, actualName);
-}
-
-int RecordKeptFile(InstallerState& state, const FileIdentity& identity, const char* folderPath, const char* actualName,
-                   int keepFolder) {
+int RecordKeptFile(InstallerState& state, const char* folderPath, const char* actualName, int keepFolder) {
+  char path[kPathCapacity];
+  if (CopyPath(path, folderPath) != PathResult::Ok || AppendPath(path, "\\") != PathResult::Ok ||
+      AppendPath(path, actualName) != PathResult::Ok)
+    return -1;
   for (int i = 0; i < state.keptFileCount && i < kMaxKeptFiles; ++i)
-    if (SameIdentity(state.keptFiles[i].identity, identity)) return i;
+    if (SamePath(state.keptFiles[i].path, path)) return i;
   if (state.keptFileCount < 0 || state.keptFileCount >= kMaxKeptFiles) return -1;
   KeptFile& kept = state.keptFiles[state.keptFileCount];
-  if (CopyPath(kept.path, folderPath) != PathResult::Ok || AppendPath(kept.path, "\\") != PathResult::Ok ||
-      AppendPath(kept.path, actualName) != PathResult::Ok)
-    return -1;
-  kept.identity = identity;
+  CopyPath(kept.path, path);
   kept.keepFolder = keepFolder;
+  kept.moved = false;
   const int index = state.keptFileCount++;
   JournalKeptFile(state, index);
   return index;
@@ -168,50 +160,42 @@ int RecordKeptFile(InstallerState& state, const FileIdentity& identity, const ch
 
 namespace {
 
-// The kept-file record planned for the earlier file `identity`, or -1.
-int PlannedKeep(const InstallerState& state, const FileIdentity& identity) {
-  for (int i = 0; i < state.keptFileCount && i < kMaxKeptFiles; ++i)
-    if (SameIdentity(state.keptFiles[i].identity, identity)) return i;
-  return -1;
-}
-
-// Moves the earlier file aside into the keep folder of the target's destination.
-bool KeepAside(InstallerState& state, const NewFileTarget& target, HANDLE existing, const FileIdentity& identity) {
-  int kept = PlannedKeep(state, identity);
-  if (kept < 0) {
-    // Not seen when the run was planned: checked as the plan checks, then recorded.
-    char actualName[kPathCapacity];
-    if (!LiesInChainEnd(*target.chain, existing, target.name, actualName)) return false;
-    const int keepFolder = KeepFolderSlot(state, target.root);
-    if (keepFolder < 0) return false;
-    kept = RecordKeptFile(state, identity, target.chain->Path(), actualName, keepFolder);
-  }
+// Moves the earlier file at the target's name into the keep folder as kept file
+// `index`. A rename on the same volume, never replacing anything; the name is free
+// afterwards. False when the file is gone already (nothing to keep) or on failure,
+// which `*failed` tells apart.
+bool MoveAside(InstallerState& state, const NewFileTarget& target, int index, bool* failed) {
+  KeptFile& kept = state.keptFiles[index];
   char keptPath[kPathCapacity];
-  return kept >= 0 && CreateKeepFolder(state, state.keptFiles[kept].keepFolder, *target.destinations) &&
-         KeptFilePath(state, kept, keptPath) && RenameOpenFile(existing, keptPath);
-}
-
-}  // namespace
-
-namespace {
-
-// Moves the earlier file that the run's plan opened into its keep folder.
-bool MovePlannedAside(InstallerState& state, const NewFileTarget& target) {
-  KeptFile& kept = state.keptFiles[target.plannedKeep];
-  char keptPath[kPathCapacity];
-  if (!CreateKeepFolder(state, kept.keepFolder, *target.destinations) ||
-      !KeptFilePath(state, target.plannedKeep, keptPath) || !RenameOpenFile(kept.held.Get(), keptPath))
+  *failed = true;
+  if (!CreateKeepFolder(state, kept.keepFolder, *target.destinations) || !KeptFilePath(state, index, keptPath))
     return false;
-  kept.held.Reset();
+  if (!MoveFileExA(target.path, keptPath, 0)) {
+    *failed = GetLastError() != ERROR_FILE_NOT_FOUND;
+    return false;
+  }
+  kept.moved = true;
+  *failed = false;
   return true;
 }
 
-// What stands at the target's name when the plan knew nothing of it: moved aside,
-// reused (the run's own file, opened for writing into `file`), or refused.
+// The run's own file at the target's name (a second entry for the same destination),
+// opened for writing and emptied; refused when the name leads elsewhere.
+NewFile ReuseOwnFile(const NewFileTarget& target, const FileIdentity& own, UniqueHandle* file,
+                     FileIdentity* identity) {
+  UniqueHandle reopened(CreateFileA(target.path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!reopened || !ReadIdentityOnVolume(reopened.Get(), target.chain->VolumeSerial(), identity) ||
+      !SameIdentity(*identity, own) || !SetEndOfFile(reopened.Get()))
+    return NewFile::Refused;
+  *file = std::move(reopened);
+  return NewFile::Reused;
+}
+
+// What stands at the target's name when the run's plan knew nothing of it.
 NewFile MakeRoom(InstallerState& state, const NewFileTarget& target, UniqueHandle* file, FileIdentity* identity) {
-  UniqueHandle existing;
-  FileIdentity existingIdentity;
-  switch (InspectExisting(*target.chain, target.path, &existing, &existingIdentity)) {
+  char actualName[kPathCapacity];
+  switch (FindExisting(target.path, actualName)) {
     case ExistingFile::Refused:
       return NewFile::Refused;
     case ExistingFile::Absent:
@@ -219,31 +203,33 @@ NewFile MakeRoom(InstallerState& state, const NewFileTarget& target, UniqueHandl
     case ExistingFile::Found:
       break;
   }
-  if (CreatedByRun(state, existingIdentity)) {
-    // A second entry for the same destination: the run's own file is emptied.
-    existing.Reset();
-    UniqueHandle reopened(CreateFileA(target.path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    FileIdentity again;
-    if (!reopened || !ReadIdentityOnVolume(reopened.Get(), target.chain->VolumeSerial(), &again) ||
-        !SameIdentity(again, existingIdentity) || !SetEndOfFile(reopened.Get()))
-      return NewFile::Refused;
-    *file = std::move(reopened);
-    *identity = again;
-    return NewFile::Reused;
+  {
+    const UniqueHandle existing = OpenNoFollow(target.path, FILE_READ_ATTRIBUTES);
+    FileIdentity found;
+    if (existing && ReadIdentityOnVolume(existing.Get(), target.chain->VolumeSerial(), &found) &&
+        CreatedByRun(state, found))
+      return ReuseOwnFile(target, found, file, identity);
   }
-  return KeepAside(state, target, existing.Get(), existingIdentity) ? NewFile::Replaced : NewFile::Refused;
+  const int keepFolder = KeepFolderSlot(state, target.root);
+  const int kept = keepFolder < 0 ? -1 : RecordKeptFile(state, target.chain->Path(), actualName, keepFolder);
+  bool failed = true;
+  if (kept >= 0 && MoveAside(state, target, kept, &failed)) return NewFile::Replaced;
+  return failed ? NewFile::Refused : NewFile::Created;
 }
 
 }  // namespace
 
 NewFile CreateRunFile(InstallerState& state, const NewFileTarget& target, UniqueHandle* file, FileIdentity* identity) {
-  const bool planned = target.plannedKeep >= 0 && target.plannedKeep < state.keptFileCount &&
-                       target.plannedKeep < kMaxKeptFiles && state.keptFiles[target.plannedKeep].held;
-  // The earlier file was checked and opened before the run began: it moves as it is.
-  NewFile room = NewFile::Replaced;
-  if (planned) {
-    if (!MovePlannedAside(state, target)) return NewFile::Refused;
+  NewFile room = NewFile::Created;
+  const int planned = target.plannedKeep;
+  if (planned >= 0 && planned < state.keptFileCount && planned < kMaxKeptFiles && !state.keptFiles[planned].moved) {
+    // Seen before the run began and journalled: it moves as it is.
+    bool failed = true;
+    if (MoveAside(state, target, planned, &failed)) {
+      room = NewFile::Replaced;
+    } else if (failed) {
+      return NewFile::Refused;
+    }
   } else {
     room = MakeRoom(state, target, file, identity);
     if (room == NewFile::Refused || room == NewFile::Reused) return room;

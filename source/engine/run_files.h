@@ -45,23 +45,16 @@ int EnsureKeepFolder(InstallerState& state, const char* root, const RunDestinati
 // Where kept file `index` lies while the run runs: its keep folder and its number.
 bool KeptFilePath(const InstallerState& state, int index, char* out);
 
+// What stands at `path`: nothing, a file (its name as spelt on disk in
+// `actualName`, kPathCapacity bytes), or a folder (or a link to one), over which no
+// file is written.
 enum class ExistingFile { Absent, Found, Refused };
+ExistingFile FindExisting(const char* path, char* actualName);
 
-// What stands at `path`, the entry `name` of the folder the chain holds at its end:
-// nothing, a file (opened without following a link, with DELETE access, with its
-// identity), or something no file may be written over: a folder or a link.
-ExistingFile InspectExisting(FolderChain& chain, const char* path, UniqueHandle* file, FileIdentity* identity);
-
-// Whether the open `file` found at `name` lies directly in the chain's end folder, as
-// the system resolves it (Wine shows a Unix link to a file as a plain file: only the
-// resolved path gives it away). `actualName` receives the name as spelt on disk.
-bool LiesInChainEnd(FolderChain& chain, HANDLE file, const char* name, char* actualName);
-
-// Adds a kept-file record for the earlier file `identity` at `folderPath`\`actualName`,
-// to be moved into keep folder `keepFolder`; its index, or -1 when the list is full.
-// A file that is already recorded keeps its record.
-int RecordKeptFile(InstallerState& state, const FileIdentity& identity, const char* folderPath, const char* actualName,
-                   int keepFolder);
+// Adds a kept-file record for the earlier file at `folderPath`\`actualName`, to be
+// moved into keep folder `keepFolder`, and journals it; its index, or -1 when the list
+// is full. A path that is already recorded keeps its record.
+int RecordKeptFile(InstallerState& state, const char* folderPath, const char* actualName, int keepFolder);
 
 struct NewFileTarget {
   const char* root;                       // the destination folder the file belongs to
@@ -80,9 +73,10 @@ enum class NewFile {
 };
 
 // Makes `target.path` a new, empty file of this run and opens it for writing. An
-// earlier file there is moved aside first; a file this run created there already is
-// emptied and reused. Never follows a link standing at the name: the file is created
-// exclusively, and a name that leads elsewhere is refused.
+// earlier file there is moved aside first, by a rename within the volume (a link
+// standing at the name moves as the link); a file this run created there already is
+// emptied and reused. Nothing is written through a link at the name: the new file is
+// created exclusively, which fails on anything standing there.
 NewFile CreateRunFile(InstallerState& state, const NewFileTarget& target, UniqueHandle* file, FileIdentity* identity);
 
 // Appends a created file to createdFiles (and the journal); false when the list is full.

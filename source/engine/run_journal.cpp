@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "shared/platform.h"
 
@@ -13,14 +15,25 @@ constexpr char kJournalOwner[] = "VelmorixSetup";
 constexpr char kJournalKey[] = "Software\\VelmorixSetup\\Run";
 constexpr char kSucceededValue[] = "succeeded";
 
-// One value per record: the identity, for kept files the keep folder's index, then the
-// path with its terminating zero.
+// One value per record: the identity (a keep folder's, a created file's), for kept
+// files the keep folder's index, then the path with its terminating zero. The kept
+// files planned before the run go into one value, "kept", record after record.
 struct Record {
   FileIdentity identity;
   std::int32_t keepFolder;
   char path[kPathCapacity];
 };
 constexpr std::size_t kRecordHead = sizeof(FileIdentity) + sizeof(std::int32_t);
+constexpr char kPlannedKeptValue[] = "kept";
+
+std::size_t RecordSize(const Record& record) { return kRecordHead + std::strlen(record.path) + 1; }
+
+Record KeptRecord(const KeptFile& kept) {
+  Record record{};
+  record.keepFolder = kept.keepFolder;
+  CopyPath(record.path, kept.path);
+  return record;
+}
 
 void ValueName(char* out, char kind, int index) { std::snprintf(out, 16, "%c%d", kind, index); }
 
@@ -74,7 +87,21 @@ bool BeginJournal(InstallerState& state) {
     return false;
   }
   for (int i = 0; i < kKeepFolderCount; ++i) JournalKeepFolder(state, i);
-  for (int i = 0; i < state.keptFileCount; ++i) JournalKeptFile(state, i);
+  // One write for all the files planned to be kept, not one each.
+  const int planned = state.keptFileCount < kMaxKeptFiles ? state.keptFileCount : kMaxKeptFiles;
+  std::unique_ptr<unsigned char[]> batch(
+      new (std::nothrow) unsigned char[static_cast<std::size_t>(planned) * sizeof(Record) + 1]);
+  if (!batch) {
+    EndJournal(state);
+    return false;
+  }
+  std::size_t used = 0;
+  for (int i = 0; i < planned; ++i) {
+    const Record record = KeptRecord(state.keptFiles[i]);
+    std::memcpy(batch.get() + used, &record, RecordSize(record));
+    used += RecordSize(record);
+  }
+  RegSetValueExA(state.journal.Get(), kPlannedKeptValue, 0, REG_BINARY, batch.get(), static_cast<DWORD>(used));
   for (int i = 0; i < state.createdFileCount; ++i) JournalCreatedFile(state, i);
   if (RegFlushKey(state.journal.Get()) != ERROR_SUCCESS) {
     EndJournal(state);
@@ -92,7 +119,7 @@ void JournalKeepFolder(InstallerState& state, int index) {
 void JournalKeptFile(InstallerState& state, int index) {
   if (!state.journal || index < 0 || index >= kMaxKeptFiles) return;
   const KeptFile& kept = state.keptFiles[index];
-  WriteRecord(state.journal.Get(), 'k', index, kept.identity, kept.keepFolder, kept.path);
+  WriteRecord(state.journal.Get(), 'k', index, FileIdentity{}, kept.keepFolder, kept.path);
 }
 
 void JournalCreatedFile(InstallerState& state, int index) {
@@ -135,13 +162,38 @@ bool LoadJournal(InstallerState& state, bool* succeeded) {
     CopyPath(folder.path, record.path);
   }
   state.keptFileCount = 0;
-  while (state.keptFileCount < kMaxKeptFiles && ReadRecord(key, 'k', state.keptFileCount, &record) &&
-         KeepFolderIndexValid(record.keepFolder)) {
-    KeptFile& kept = state.keptFiles[state.keptFileCount++];
-    kept.identity = record.identity;
-    kept.keepFolder = record.keepFolder;
-    CopyPath(kept.path, record.path);
+  const auto addKept = [&state](const Record& kept) {
+    KeptFile& into = state.keptFiles[state.keptFileCount++];
+    into.keepFolder = kept.keepFolder;
+    into.moved = true;  // the journal cannot tell; its keep folder will
+    CopyPath(into.path, kept.path);
+  };
+  DWORD batchSize = 0;
+  DWORD batchType = 0;
+  if (RegQueryValueExA(key, kPlannedKeptValue, nullptr, &batchType, nullptr, &batchSize) == ERROR_SUCCESS &&
+      batchType == REG_BINARY && batchSize > 0) {
+    std::unique_ptr<unsigned char[]> batch(new (std::nothrow) unsigned char[batchSize]);
+    if (batch && RegQueryValueExA(key, kPlannedKeptValue, nullptr, nullptr, batch.get(), &batchSize) == ERROR_SUCCESS) {
+      // Record after record, each checked to end inside the value.
+      std::size_t at = 0;
+      while (state.keptFileCount < kMaxKeptFiles && batchSize - at > kRecordHead) {
+        const std::size_t room = batchSize - at - kRecordHead;
+        const char* path = reinterpret_cast<const char*>(batch.get() + at + kRecordHead);
+        const void* end = std::memchr(path, '\0', room < kPathCapacity ? room : kPathCapacity);
+        if (end == nullptr) break;
+        record = Record{};
+        std::memcpy(&record.identity, batch.get() + at, sizeof(record.identity));
+        std::memcpy(&record.keepFolder, batch.get() + at + sizeof(record.identity), sizeof(record.keepFolder));
+        CopyPath(record.path, path);
+        if (!KeepFolderIndexValid(record.keepFolder)) break;
+        addKept(record);
+        at += RecordSize(record);
+      }
+    }
   }
+  while (state.keptFileCount < kMaxKeptFiles && ReadRecord(key, 'k', state.keptFileCount, &record) &&
+         KeepFolderIndexValid(record.keepFolder))
+    addKept(record);
   state.createdFileCount = 0;
   while (state.createdFileCount < kMaxCreatedFiles && ReadRecord(key, 'c', state.createdFileCount, &record)) {
     state.createdFileIds[state.createdFileCount] = record.identity;

@@ -10,11 +10,8 @@
 
 namespace {
 
-// Lets go of everything the run holds open: its keep folders, and earlier files it
-// had planned to move aside.
 void ReleaseKeepFolders(InstallerState& state) {
   for (KeepFolder& folder : state.keepFolders) folder.held.Reset();
-  for (KeptFile& kept : state.keptFiles) kept.held.Reset();
 }
 
 // `path`'s folder, reached by `chain` without a link; false when it cannot be.
@@ -27,19 +24,23 @@ bool ReachFolderOf(FolderChain& chain, const char* path) {
   return chain.Reach(folder, false, 0) == WayResult::Held;
 }
 
-// A kept file goes back only through folders that are still no links, and only where
-// nothing took its name meanwhile; otherwise it stays in its keep folder.
-void RestoreKeptFile(InstallerState& state, FolderChain& keepChain, FolderChain& chain, int index) {
+// Which keep folders are still the run's own: reached without a link, the same folder
+// it created, and from now on held by `keepChain` so that nobody swaps them.
+void VerifyKeepFolders(const InstallerState& state, FolderChain& keepChain, bool* verified) {
+  for (int i = 0; i < kKeepFolderCount; ++i) {
+    const KeepFolder& folder = state.keepFolders[i];
+    FileIdentity identity;
+    verified[i] = folder.path[0] != '\0' && keepChain.Reach(folder.path, false, 0) == WayResult::Held &&
+                  ReadIdentity(keepChain.End(), &identity) && SameIdentity(identity, folder.identity);
+  }
+}
+
+// Where kept file `index` lies, when it may have left its place and its keep folder
+// is verified.
+bool KeptFileInVerifiedFolder(const InstallerState& state, const bool* verified, int index, char* keptPath) {
   const KeptFile& kept = state.keptFiles[index];
-  char keptPath[kPathCapacity];
-  if (!KeptFilePath(state, index, keptPath) || !ReachFolderOf(keepChain, keptPath)) return;
-  const UniqueHandle file = OpenNoFollow(keptPath, DELETE | FILE_READ_ATTRIBUTES);
-  FileIdentity identity;
-  if (!file || !ReadIdentityOnVolume(file.Get(), keepChain.VolumeSerial(), &identity) ||
-      !SameIdentity(identity, kept.identity) || !ReachFolderOf(chain, kept.path))
-    return;
-  if (GetFileAttributesA(kept.path) != INVALID_FILE_ATTRIBUTES || GetLastError() != ERROR_FILE_NOT_FOUND) return;
-  RenameOpenFile(file.Get(), kept.path);
+  return kept.moved && kept.keepFolder >= 0 && kept.keepFolder < kKeepFolderCount && verified[kept.keepFolder] &&
+         KeptFilePath(state, index, keptPath);
 }
 
 // Empties the run's records and removes what served them.
@@ -72,9 +73,17 @@ void UndoRun(InstallerState& state) {
       if (ReachFolderOf(chain, state.createdFiles[i]))
         DeleteIfSameOnVolume(state.createdFiles[i], state.createdFileIds[i], chain.VolumeSerial());
     }
+    // Kept files go back only through folders that are still no links, and only where
+    // nothing took their name meanwhile (the move never replaces); otherwise they stay
+    // in their keep folder.
     FolderChain keepChain;
-    for (int i = Bounded(state.keptFileCount, kMaxKeptFiles) - 1; i >= 0; --i)
-      RestoreKeptFile(state, keepChain, chain, i);
+    bool verified[kKeepFolderCount];
+    VerifyKeepFolders(state, keepChain, verified);
+    for (int i = Bounded(state.keptFileCount, kMaxKeptFiles) - 1; i >= 0; --i) {
+      char keptPath[kPathCapacity];
+      if (KeptFileInVerifiedFolder(state, verified, i, keptPath) && ReachFolderOf(chain, state.keptFiles[i].path))
+        MoveFileExA(keptPath, state.keptFiles[i].path, 0);
+    }
   }
   FinishRun(state);
 }
@@ -90,11 +99,16 @@ void CommitRun(InstallerState& state) {
   ReleaseKeepFolders(state);
   {
     FolderChain keepChain;
-    const int kept = Bounded(state.keptFileCount, kMaxKeptFiles);
-    for (int i = 0; i < kept; ++i) {
+    bool verified[kKeepFolderCount];
+    VerifyKeepFolders(state, keepChain, verified);
+    for (int i = 0; i < Bounded(state.keptFileCount, kMaxKeptFiles); ++i) {
       char keptPath[kPathCapacity];
-      if (KeptFilePath(state, i, keptPath) && ReachFolderOf(keepChain, keptPath))
-        DeleteIfSameOnVolume(keptPath, state.keptFiles[i].identity, keepChain.VolumeSerial());
+      if (!KeptFileInVerifiedFolder(state, verified, i, keptPath)) continue;
+      // Inside the run's own folder whatever stands at a kept file's number goes; a
+      // read-only earlier file first loses that attribute.
+      if (!DeleteFileA(keptPath) && GetLastError() == ERROR_ACCESS_DENIED &&
+          SetFileAttributesA(keptPath, FILE_ATTRIBUTE_NORMAL))
+        DeleteFileA(keptPath);
     }
   }
   FinishRun(state);

@@ -35,13 +35,78 @@ bool PlanFolder(InstallerState& state, FolderChain& chain, const char* folder, b
   return Fail(state, texts::kInstallFoldersFailed);
 }
 
-// What stands at one destination file's name, in a folder the chain holds. An earlier
-// file there gets a kept-file record, held open, and `planned` its index + 1.
-bool PlanFile(InstallerState& state, FolderChain& chain, const char* root, const char* folder, const char* file,
-              const char* name, std::int32_t* planned) {
-  UniqueHandle existing;
-  FileIdentity identity;
-  switch (InspectExisting(chain, file, &existing, &identity)) {
+// The names in one folder, read once for all the entries that go there (the plan
+// visits entries folder by folder); a name is then found without a call per file.
+class FolderListing {
+ public:
+  // Lists `folder` unless it is the one listed already. False when the names did not
+  // all fit: then each file is looked up on its own.
+  bool Load(const char* folder) {
+    if (listed_ && std::strcmp(folder_, folder) == 0) return complete_;
+    if (!text_) {
+      text_.reset(new (std::nothrow) char[kTextCapacity]);
+      offsets_.reset(new (std::nothrow) std::uint32_t[kMaxNames]);
+      if (!text_ || !offsets_) return false;
+    }
+    CopyPath(folder_, folder);
+    listed_ = true;
+    complete_ = true;
+    count_ = 0;
+    std::size_t used = 0;
+    char pattern[kPathCapacity];
+    if (CopyPath(pattern, folder) != PathResult::Ok || AppendPath(pattern, "\\*") != PathResult::Ok) {
+      complete_ = false;
+      return false;
+    }
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return complete_ = GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+      const std::size_t length = std::strlen(found.cFileName);
+      if (count_ == kMaxNames || used + length + 2 > kTextCapacity) {
+        complete_ = false;
+        break;
+      }
+      offsets_[count_++] = static_cast<std::uint32_t>(used);
+      text_[used++] = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 'd' : 'f';
+      std::memcpy(&text_[used], found.cFileName, length + 1);
+      used += length + 1;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return complete_;
+  }
+
+  // What stands at `name` in the listed folder.
+  ExistingFile Find(const char* name, char* actualName) const {
+    for (std::size_t i = 0; i < count_; ++i) {
+      const char* entry = &text_[offsets_[i]];
+      if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, entry + 1, -1, name, -1) != CSTR_EQUAL) continue;
+      if (entry[0] == 'd') return ExistingFile::Refused;
+      CopyPath(actualName, entry + 1);
+      return ExistingFile::Found;
+    }
+    return ExistingFile::Absent;
+  }
+
+ private:
+  static constexpr std::size_t kTextCapacity = 256 * 1024;
+  static constexpr std::size_t kMaxNames = 8192;
+  std::unique_ptr<char[]> text_;
+  std::unique_ptr<std::uint32_t[]> offsets_;
+  std::size_t count_ = 0;
+  bool listed_ = false;
+  bool complete_ = false;
+  char folder_[kPathCapacity] = {};
+};
+
+// What stands at one destination file's name, in a folder that exists. An earlier
+// file there gets a kept-file record and `planned` its index + 1.
+bool PlanFile(InstallerState& state, FolderListing& listing, const char* root, const char* folder,
+              const char* file, const char* name, std::int32_t* planned) {
+  char actualName[kPathCapacity];
+  const ExistingFile existing =
+      listing.Load(folder) ? listing.Find(name, actualName) : FindExisting(file, actualName);
+  switch (existing) {
     case ExistingFile::Absent:
       return true;
     case ExistingFile::Refused:
@@ -49,14 +114,9 @@ bool PlanFile(InstallerState& state, FolderChain& chain, const char* root, const
     case ExistingFile::Found:
       break;
   }
-  // A link at a file's own name is never written over, not even aside.
-  char actualName[kPathCapacity];
-  if (!LiesInChainEnd(chain, existing.Get(), name, actualName)) return Fail(state, texts::kInstallFilesFailed);
   const int slot = KeepFolderSlot(state, root);
-  const int kept = slot < 0 ? -1 : RecordKeptFile(state, identity, folder, actualName, slot);
+  const int kept = slot < 0 ? -1 : RecordKeptFile(state, folder, actualName, slot);
   if (kept < 0) return Fail(state, texts::kInstallFilesFailed);
-  // A second entry for the same file finds it held by the first.
-  if (!state.keptFiles[kept].held) state.keptFiles[kept].held = std::move(existing);
   *planned = kept + 1;
   return true;
 }
@@ -88,6 +148,7 @@ bool PrepareRun(InstallerState& state, const RunDestinations& destinations) {
   state.plannedWorkpathKeep = 0;
   std::int32_t entriesBefore = 0;
   FolderChain chain;
+  FolderListing listing;
   char root[kPathCapacity];
   char folder[kPathCapacity];
   char file[kPathCapacity];
@@ -109,18 +170,17 @@ bool PrepareRun(InstallerState& state, const RunDestinations& destinations) {
       const std::int32_t runIndex = entriesBefore + i;
       std::int32_t unused = 0;
       std::int32_t* planned = runIndex < kMaxCreatedFiles ? &state.plannedKeep[runIndex] : &unused;
-      if (folderExists && !PlanFile(state, chain, root, folder, file, PayloadFileName(entry), planned)) return false;
+      if (folderExists && !PlanFile(state, listing, root, folder, file, PayloadFileName(entry), planned)) return false;
     }
     entriesBefore += archive->count;
   }
   // The workpath file lies directly in the install folder, beside the program.
   if (destinations.workpathFile != nullptr && destinations.count > 0) {
     if (!NormaliseFolder(root, destinations.folders[0])) return Fail(state, texts::kInstallFoldersFailed);
-    const char* name = std::strrchr(destinations.workpathFile, '\\');
     bool folderExists = false;
-    if (name == nullptr || !PlanFolder(state, chain, root, &folderExists)) return false;
-    if (folderExists &&
-        !PlanFile(state, chain, root, root, destinations.workpathFile, name + 1, &state.plannedWorkpathKeep))
+    if (!PlanFolder(state, chain, root, &folderExists)) return false;
+    if (folderExists && !PlanFile(state, listing, root, root, destinations.workpathFile, texts::kWorkpathTail + 1,
+                                  &state.plannedWorkpathKeep))
       return false;
   }
   chain.Release();

@@ -3,7 +3,6 @@
 #include <winternl.h>
 
 #include <cstring>
-#include <cwchar>
 
 #include "shared/path_buffer.h"
 
@@ -20,26 +19,6 @@ QueryInformationFile NativeQuery() {
     return reinterpret_cast<QueryInformationFile>(reinterpret_cast<void*>(found));
   }();
   return query;
-}
-
-bool SameTextIgnoringCase(const char* a, int aLength, const char* b, int bLength) {
-  return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a, aLength, b, bLength) == CSTR_EQUAL;
-}
-
-// "\??\C:\dir\name" or "\??\UNC\server\share\name": the form a rename takes.
-bool NativePath(const char* path, WCHAR* out, int capacity) {
-  char full[kPathCapacity];
-  const DWORD length = GetFullPathNameA(path, sizeof(full), full, nullptr);
-  if (length == 0 || length >= sizeof(full)) return false;
-  const bool unc = full[0] == '\\' && full[1] == '\\';
-  const WCHAR* prefix = unc ? L"\\??\\UNC\\" : L"\\??\\";
-  const int prefixLength = static_cast<int>(wcslen(prefix));
-  if (capacity <= prefixLength) return false;
-  wcscpy(out, prefix);
-  const char* rest = unc ? full + 2 : full;
-  const int converted = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, rest, -1, out + prefixLength,
-                                            capacity - prefixLength);
-  return converted > 0;
 }
 
 }  // namespace
@@ -126,37 +105,5 @@ bool DeleteIfSameOnVolume(const char* path, const FileIdentity& identity, DWORD 
          SameIdentity(found, identity) && DeleteOpenFile(file.Get(), attributes);
 }
 
-bool RenameOpenFile(HANDLE file, const char* newPath) {
-  struct {
-    FILE_RENAME_INFO info;
-    WCHAR room[kPathCapacity + 16];
-  } rename{};
-  constexpr int kNameCapacity = static_cast<int>(sizeof(rename.room) / sizeof(WCHAR));
-  if (!NativePath(newPath, rename.info.FileName, kNameCapacity)) return false;
-  rename.info.ReplaceIfExists = FALSE;
-  rename.info.RootDirectory = nullptr;
-  rename.info.FileNameLength = static_cast<DWORD>(wcslen(rename.info.FileName) * sizeof(WCHAR));
-  return SetFileInformationByHandle(file, FileRenameInfo, &rename, sizeof(rename)) != FALSE;
-}
 
-bool FinalPathOf(HANDLE handle, char* out) {
-  const DWORD length = GetFinalPathNameByHandleA(handle, out, kFinalPathCapacity, FILE_NAME_NORMALIZED);
-  return length > 0 && length < kFinalPathCapacity;
-}
 
-bool IsDirectlyInside(const char* folderFinalPath, HANDLE file, const char* name, char* actualName) {
-  char filePath[kFinalPathCapacity];
-  if (!FinalPathOf(file, filePath)) return false;
-  std::size_t folderLength = std::strlen(folderFinalPath);
-  if (folderLength > 0 && folderFinalPath[folderLength - 1] == '\\') --folderLength;  // a volume's root
-  const std::size_t fileLength = std::strlen(filePath);
-  if (fileLength <= folderLength + 1 || filePath[folderLength] != '\\') return false;
-  const char* leaf = filePath + folderLength + 1;
-  if (std::strchr(leaf, '\\') != nullptr) return false;
-  if (!SameTextIgnoringCase(folderFinalPath, static_cast<int>(folderLength), filePath,
-                            static_cast<int>(folderLength)) ||
-      !SameTextIgnoringCase(leaf, -1, name, -1))
-    return false;
-  if (actualName) CopyPath(actualName, leaf);
-  return true;
-}

@@ -43,20 +43,3 @@ bool DeleteIfSame(const char* path, const FileIdentity& identity);
 // The same where `volumeSerial` is known: the volume of the folder holding `path`,
 // reached without links.
 bool DeleteIfSameOnVolume(const char* path, const FileIdentity& identity, DWORD volumeSerial);
-
-// Gives the open file (opened with DELETE access) the name `newPath` on the same
-// volume, never replacing anything standing there.
-bool RenameOpenFile(HANDLE file, const char* newPath);
-
-// Room for a final path, which can be longer than the path that was opened (short
-// names expand).
-constexpr DWORD kFinalPathCapacity = 1024;
-
-// The path the system resolves an open file or folder to.
-bool FinalPathOf(HANDLE handle, char* out);
-
-// Whether the open `file` is the entry `name` directly inside the folder whose final
-// path is `folderFinalPath`: false when a link at the file's name leads somewhere
-// else. On success `actualName` (kPathCapacity bytes, may be null) receives the name
-// as it is spelt on disk.
-bool IsDirectlyInside(const char* folderFinalPath, HANDLE file, const char* name, char* actualName);

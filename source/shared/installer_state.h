@@ -21,11 +21,8 @@ constexpr int kKeepFolderCount = 2;
 // keep folder it is named by its index in keptFiles.
 struct KeptFile {
   char path[kPathCapacity];  // where it stood, its name spelt as on disk; it goes back there
-  FileIdentity identity;
   std::int32_t keepFolder;   // index in keepFolders
-  // From the check before the run until it is moved aside: the file itself, opened
-  // without following a link, so the move needs no second look.
-  UniqueHandle held;
+  bool moved;                // may lie in its keep folder (always so for a journal's records)
 };
 
 // The folder of a run's own, inside one destination folder, that holds the files it
