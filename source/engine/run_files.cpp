@@ -112,11 +112,6 @@ bool CreateKeepFolder(InstallerState& state, int slot, const RunDestinations& de
   return false;
 }
 
-int EnsureKeepFolder(InstallerState& state, const char* root, const RunDestinations& destinations) {
-  const int slot = KeepFolderSlot(state, root);
-  return CreateKeepFolder(state, slot, destinations) ? slot : -1;
-}
-
 bool KeptFilePath(const InstallerState& state, int index, char* out) {
   if (index < 0 || index >= state.keptFileCount || index >= kMaxKeptFiles) return false;
   const std::int32_t keepFolder = state.keptFiles[index].keepFolder;

@@ -2,8 +2,8 @@
 // through a link. An earlier file at a destination is moved aside (renamed into the
 // run's own keep folder in the same destination folder: no copy) before the new file
 // is created, exclusively, in its place; the clean-up puts it back or deletes it (see
-// engine/run_outcome.h). Every created and every kept file is recorded with its
-// identity, and in the run's journal while one is open.
+// engine/run_outcome.h). Every created file is recorded with its identity, every kept
+// file with where it stood, and both in the run's journal while one is open.
 #pragma once
 #include <windows.h>
 
@@ -38,9 +38,6 @@ int KeepFolderSlot(InstallerState& state, const char* root);
 // under a name no destination of the run uses and nothing stood at before, hidden,
 // held open and journalled.
 bool CreateKeepFolder(InstallerState& state, int slot, const RunDestinations& destinations);
-
-// Both of the above: the keep folder for `root`, created if need be; its slot or -1.
-int EnsureKeepFolder(InstallerState& state, const char* root, const RunDestinations& destinations);
 
 // Where kept file `index` lies while the run runs: its keep folder and its number.
 bool KeptFilePath(const InstallerState& state, int index, char* out);
