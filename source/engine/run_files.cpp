@@ -124,13 +124,12 @@ bool KeptFilePath(const InstallerState& state, int index, char* out) {
 
 ExistingFile FindExisting(const char* path, char* actualName) {
   WIN32_FIND_DATAA found;
-  const HANDLE search = FindFirstFileA(path, &found);
-  if (search == INVALID_HANDLE_VALUE) {
+  const UniqueFind search(FindFirstFileA(path, &found));
+  if (!search) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ExistingFile::Absent
                                                                           : ExistingFile::Refused;
   }
-  FindClose(search);
   if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return ExistingFile::Refused;
   CopyPath(actualName, found.cFileName);
   return ExistingFile::Found;

@@ -59,8 +59,8 @@ class FolderListing {
       return false;
     }
     WIN32_FIND_DATAA found;
-    const HANDLE search = FindFirstFileA(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE) return complete_ = GetLastError() == ERROR_FILE_NOT_FOUND;
+    const UniqueFind search(FindFirstFileA(pattern, &found));
+    if (!search) return complete_ = GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
       const std::size_t length = std::strlen(found.cFileName);
       if (count_ == kMaxNames || used + length + 2 > kTextCapacity) {
@@ -71,8 +71,7 @@ class FolderListing {
       text_[used++] = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 'd' : 'f';
       std::memcpy(&text_[used], found.cFileName, length + 1);
       used += length + 1;
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    } while (FindNextFileA(search.Get(), &found));
     return complete_;
   }
 
