@@ -1,14 +1,9 @@
 #include "engine/archive_extraction.h"
 
-#include <shlwapi.h>
-
 #include <cstring>
-#include <fstream>
-#include <memory>
-#include <new>
 
 #include "engine/extraction_pace.h"
-#include "shared/folder_creation.h"
+#include "engine/folder_chain.h"
 #include "shared/path_buffer.h"
 #include "shared/texts.h"
 
@@ -26,39 +21,34 @@ bool Fail(InstallerState& state, const char* message, const char* path) {
   return false;
 }
 
-void RecordCreatedFile(InstallerState& state, const char* path) {
-  if (state.createdFileCount < 0 || state.createdFileCount >= kMaxCreatedFiles) return;
-  CopyPath(state.createdFiles[state.createdFileCount], path);
-  ++state.createdFileCount;
-}
-
 enum class WriteOutcome { Complete, Cancelled, WriteFailed };
 
 // The buffering of a file's output. An entry's chunks lie one after another in the
 // read-only archive, so they are gathered in place, as a growing range of the archive,
-// and handed to the unbuffered stream in writes of up to 1 MiB: no chunk is copied,
-// and no 128-byte write becomes a system call of its own.
+// and handed to the file in writes of up to 1 MiB: no chunk is copied, and no 128-byte
+// write becomes a system call of its own.
 class GatheredOutput {
  public:
-  GatheredOutput(std::ofstream& file, const unsigned char* data) : file_(file), data_(data) {}
+  GatheredOutput(HANDLE file, const unsigned char* data) : file_(file), data_(data) {}
 
-  // The next `length` bytes of the entry have been written to the stream.
+  // The next `length` bytes of the entry are taken for the file.
   bool Add(std::size_t length) {
     pending_ += length;
     return pending_ < kGatherSize || Flush();
   }
-  // Hands every gathered byte to the file; false when the file did not take them.
+  // Writes every gathered byte; false when the file did not take them all.
   bool Flush() {
     if (pending_ == 0) return true;
-    const bool written = static_cast<bool>(
-        file_.write(reinterpret_cast<const char*>(data_ + flushed_), static_cast<std::streamsize>(pending_)));
+    DWORD written = 0;
+    const auto length = static_cast<DWORD>(pending_);
+    const bool complete = WriteFile(file_, data_ + flushed_, length, &written, nullptr) && written == length;
     flushed_ += pending_;
     pending_ = 0;
-    return written;
+    return complete;
   }
 
  private:
-  std::ofstream& file_;
+  HANDLE file_;
   const unsigned char* data_;
   std::size_t flushed_ = 0;
   std::size_t pending_ = 0;
@@ -100,61 +90,65 @@ WriteOutcome WriteEntryData(InstallerState& state, GatheredOutput& output, std::
 }  // namespace
 
 bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const char* destinationFolder,
-                    int progressBase, bool grantAccess) {
+                    int progressBase, bool grantAccess, const RunDestinations* destinations) {
   if (archive.count <= 0) return true;
-  const auto count = static_cast<std::size_t>(archive.count);
-  // A copy, because the file name is cut out of sourcePath in place and the
-  // resource is read-only.
-  std::unique_ptr<PayloadEntry[]> table(new (std::nothrow) PayloadEntry[count]);
-  if (!table) return Fail(state, texts::kInstallFilesFailed, destinationFolder);
-  std::memcpy(table.get(), archive.base + kPayloadHeaderSize, count * kPayloadEntrySize);
-  const unsigned char* cursor = archive.base + archive.dataOffset;
-  char path[kPathCapacity];
-  // Entries of one folder follow each other: a folder made for the entry before is
-  // not walked again (each walk costs a system call per path component).
-  char lastFolder[kPathCapacity] = {};
-  char lastCreated[kPathCapacity] = {};
-  for (std::size_t i = 0; i < count; ++i) {
-    PayloadEntry& entry = table[i];
-    // A path cut to fit would land somewhere else: refuse it instead.
-    if (CopyPath(path, destinationFolder) != PathResult::Ok || AppendPath(path, entry.relativeFolder) != PathResult::Ok)
-      return Fail(state, texts::kInstallFoldersFailed, destinationFolder);
-    if (lastFolder[0] != '\0' && std::strcmp(path, lastFolder) == 0) {
-      CopyPath(path, lastCreated);
-    } else {
-      CopyPath(lastFolder, path);
-      if (!CreateFolderPath(nullptr, path, grantAccess ? 1 : 0, &ProgressOf(state)))
-        return Fail(state, texts::kInstallFoldersFailed, path);
-      CopyPath(lastCreated, path);  // as CreateFolderPath normalised it
-    }
+  RunDestinations alone;
+  alone.archives[0] = &archive;
+  alone.folders[0] = destinationFolder;
+  alone.count = 1;
+  if (destinations == nullptr) destinations = &alone;
+  char root[kPathCapacity];
+  if (!NormaliseFolder(root, destinationFolder)) return Fail(state, texts::kInstallFoldersFailed, destinationFolder);
 
-    PathStripPathA(entry.sourcePath);
-    if (AppendPath(path, "\\") != PathResult::Ok || AppendPath(path, entry.sourcePath) != PathResult::Ok)
-      return Fail(state, texts::kInstallFilesFailed, path);
+  const unsigned char* cursor = archive.base + archive.dataOffset;
+  FolderChain chain;
+  char folder[kPathCapacity];
+  char path[kPathCapacity];
+  for (std::int32_t i = 0; i < archive.count; ++i) {
+    const PayloadEntry entry = ReadPayloadEntry(archive, i);
+    // A path cut to fit would land somewhere else: refuse it instead.
+    switch (ComposeEntryPaths(destinationFolder, entry, folder, path)) {
+      case EntryPath::FolderTooLong:
+        return Fail(state, texts::kInstallFoldersFailed, destinationFolder);
+      case EntryPath::FileTooLong:
+        return Fail(state, texts::kInstallFilesFailed, folder);
+      case EntryPath::Ok:
+        break;
+    }
+    // Consecutive entries of one folder walk nothing again: the chain still holds it.
+    switch (chain.Reach(folder, true, grantAccess ? 1 : 0)) {
+      case WayResult::Held:
+        break;
+      case WayResult::Link:
+        return Fail(state, texts::kInstallFilesFailed, folder);
+      default:
+        return Fail(state, texts::kInstallFoldersFailed, folder);
+    }
     // createdFiles must hold every file written, so no file is started without room.
     if (state.createdFileCount >= kMaxCreatedFiles) return Fail(state, texts::kInstallFilesFailed, path);
 
     ProgressOf(state).FileStarted(path);
-    // Binary, truncating; other processes may read and write the file meanwhile.
-    // Unbuffered: GatheredOutput does the buffering without copying.
-    std::ofstream file;
-    file.rdbuf()->pubsetbuf(nullptr, 0);
-    file.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!file.is_open()) return Fail(state, texts::kInstallFilesFailed, path);
+    UniqueHandle file;
+    FileIdentity identity;
+    // The run counts its entries as the overall progress does.
+    const std::int32_t runIndex = progressBase + i;
+    const int plannedKeep = runIndex >= 0 && runIndex < kMaxCreatedFiles ? state.plannedKeep[runIndex] - 1 : -1;
+    const NewFileTarget target{root, destinations, &chain, PayloadFileName(entry), path, plannedKeep};
+    const NewFile placed = CreateRunFile(state, target, &file, &identity);
+    if (placed == NewFile::Refused) return Fail(state, texts::kInstallFilesFailed, path);
+    if (placed != NewFile::Reused) RecordCreatedFile(state, path, identity);
 
-    GatheredOutput output(file, cursor);
+    GatheredOutput output(file.Get(), cursor);
     WriteOutcome outcome = WriteEntryData(state, output, entry.size);
     cursor += static_cast<std::size_t>(entry.size);
     // What was written before a cancel stays in the file, as the chunks it had taken.
     if (!output.Flush() && outcome != WriteOutcome::Cancelled) outcome = WriteOutcome::WriteFailed;
-    file.close();  // a full disk shows here at the latest
-    const bool closed = !file.fail();
-    RecordCreatedFile(state, path);
+    file.Reset();
     if (outcome == WriteOutcome::Cancelled) {
       SetLastError(ERROR_CANCELLED);
       return Fail(state, texts::kCancelledByUser, path);
     }
-    if (outcome == WriteOutcome::WriteFailed || !closed) return Fail(state, texts::kInstallFilesWriteFailed, path);
+    if (outcome == WriteOutcome::WriteFailed) return Fail(state, texts::kInstallFilesWriteFailed, path);
 
     ProgressOf(state).FilesDone(progressBase + static_cast<int>(i) + 1);
     PaceExtractedFile();

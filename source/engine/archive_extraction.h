@@ -2,11 +2,14 @@
 // and the user's pause and cancel requests.
 #pragma once
 #include "engine/archive_reader.h"
+#include "engine/run_files.h"
 #include "shared/installer_state.h"
 
-// Writes every entry of `archive` below `destinationFolder`. Reports to
-// the run's ProgressReport, appends each written file to state.createdFiles and
-// on failure or cancel stores the reason in state.errorText and returns false.
+// Writes every entry of `archive` below `destinationFolder`. Every folder on the way
+// is checked and held (engine/folder_chain.h); an earlier file at a destination is kept
+// aside before the new one is created (engine/run_files.h). Reports to the run's
+// ProgressReport, appends each written file to state.createdFiles and on failure or
+// cancel stores the reason in state.errorText and returns false. `destinations` names
+// everything the run writes (for naming a keep folder); null means this archive alone.
 bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const char* destinationFolder,
-                    int progressBase, bool grantAccess);
-
+                    int progressBase, bool grantAccess, const RunDestinations* destinations = nullptr);

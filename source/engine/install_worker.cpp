@@ -1,14 +1,15 @@
 #include "engine/install_worker.h"
 
-#include <share.h>
-
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 
 #include "engine/archive_extraction.h"
 #include "engine/archive_reader.h"
 #include "engine/payload_check.h"
+#include "engine/folder_chain.h"
+#include "engine/run_files.h"
+#include "engine/run_outcome.h"
+#include "engine/run_plan.h"
 #include "integration/file_association.h"
 #include "integration/shortcuts.h"
 #include "integration/uninstall_registration.h"
@@ -55,7 +56,8 @@ PayloadOutcome LoadPayload(const InstallerState& state, Payload* payload, DWORD*
   if (!PayloadChecksumsHold(module, programBytes, payload->program.size, workBytes, payload->work.size))
     return PayloadOutcome::Unloadable;
 
-  const long long total = static_cast<long long>(payload->program.count) + payload->work.count;
+  // createdFiles has room for every entry and the workpath file that may replace one.
+  const long long total = static_cast<long long>(payload->program.count) + payload->work.count + 1;
   if (total > kMaxCreatedFiles - state.createdFileCount) return PayloadOutcome::Unloadable;
   return PayloadOutcome::Loaded;
 }
@@ -75,35 +77,31 @@ bool LoadPayloadOrReport(InstallerState& state, Payload* payload) {
 
 // Extracts one archive and reports its size and the time it took.
 bool ExtractAndReport(InstallerState& state, const ArchiveView& archive, const char* folder, int progressBase,
-                      bool grantAccess) {
+                      bool grantAccess, const RunDestinations& destinations) {
   const ULONGLONG start = GetTickCount64();
-  if (!ExtractArchive(state, archive, folder, progressBase, grantAccess)) return false;
+  if (!ExtractArchive(state, archive, folder, progressBase, grantAccess, &destinations)) return false;
   const auto milliseconds = static_cast<unsigned long>(GetTickCount64() - start);
   ProgressOf(state).ArchiveUnpacked(folder, archive.count, archive.size - archive.dataOffset, milliseconds);
   return true;
 }
 
-// installDir\workpath holds exactly the text of workDir, without a line end.
-bool WriteWorkpathFile(InstallerState& state) {
-  char path[kPathCapacity];
-  if (CopyPath(path, state.installDir) != PathResult::Ok || AppendPath(path, texts::kWorkpathTail) != PathResult::Ok) {
-    ReportFailure(state, texts::kInstallFilesFailed, path, ERROR_FILENAME_EXCED_RANGE);
-    return false;
-  }
-  std::FILE* file = _fsopen(path, "wb", _SH_DENYNO);
-  if (file == nullptr) {
-    ReportFailure(state, texts::kInstallFilesFailed, path, GetLastError());
-    return false;
-  }
-  const std::size_t length = BoundedLength(state.workDir, kPathCapacity - 1);
-  const bool written = std::fwrite(state.workDir, 1, length, file) == length;
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) {
-    ReportFailure(state, texts::kInstallFilesFailed, path, GetLastError());
-    return false;
-  }
-  ProgressOf(state).WorkpathWritten(path);
-  return true;
+// installDir\workpath holds exactly the text of workDir, without a line end. An
+// earlier workpath file is kept aside like any replaced file; the new one is recorded
+// only then, so a failed first installation leaves it as it always did.
+bool WriteWorkpathFile(InstallerState& state, const RunDestinations& destinations) {
+  char root[kPathCapacity];
+  FolderChain chain;
+  if (!NormaliseFolder(root, state.installDir) || chain.Reach(root, true, 0) != WayResult::Held) return false;
+  UniqueHandle file;
+  FileIdentity identity;
+  const NewFileTarget target{root, &destinations, &chain, texts::kWorkpathTail + 1, destinations.workpathFile,
+                             state.plannedWorkpathKeep - 1};
+  const NewFile placed = CreateRunFile(state, target, &file, &identity);
+  if (placed == NewFile::Refused) return false;
+  if (placed == NewFile::Replaced && !RecordCreatedFile(state, destinations.workpathFile, identity)) return false;
+  const auto length = static_cast<DWORD>(BoundedLength(state.workDir, kPathCapacity - 1));
+  DWORD written = 0;
+  return WriteFile(file.Get(), state.workDir, length, &written, nullptr) && written == length;
 }
 
 bool Unpack(InstallerState& state) {
@@ -111,11 +109,30 @@ bool Unpack(InstallerState& state) {
   if (!LoadPayloadOrReport(state, &payload)) return false;
   ProgressOf(state).Begin(payload.program.count + payload.work.count);
 
-  if (!ExtractAndReport(state, payload.program, state.installDir, 0, false)) return false;
+  char workpathFile[kPathCapacity];
+  if (!JoinPathWhole(workpathFile, sizeof(workpathFile), state.installDir, texts::kWorkpathTail)) {
+    ReportFailure(state, texts::kInstallFilesFailed, state.installDir, ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  RunDestinations destinations;
+  destinations.archives[0] = &payload.program;
+  destinations.archives[1] = &payload.work;
+  destinations.folders[0] = state.installDir;
+  destinations.folders[1] = state.workDir;
+  destinations.count = 2;
+  destinations.workpathFile = workpathFile;
+  // Nothing is written before every destination is known to be sound.
+  if (!PrepareRun(state, destinations)) return false;
+
+  if (!ExtractAndReport(state, payload.program, state.installDir, 0, false, destinations)) return false;
   // Without the workpath file a reinstallation cannot find the work folder; the
   // run fails here rather than leave an installation that looks whole.
-  if (!WriteWorkpathFile(state)) return false;
-  return ExtractAndReport(state, payload.work, state.workDir, payload.program.count, true);
+  if (!WriteWorkpathFile(state, destinations)) {
+    ReportFailure(state, texts::kInstallFilesFailed, workpathFile, GetLastError());
+    return false;
+  }
+  ProgressOf(state).WorkpathWritten(workpathFile);
+  return ExtractAndReport(state, payload.work, state.workDir, payload.program.count, true, destinations);
 }
 
 // Shortcuts, uninstall entry and file type; each step runs whatever came before.
@@ -153,6 +170,8 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
   bool result = Unpack(state);
   if (state.modeInstall) result = IntegrateWithWindows(state) && result;
 
+  // Durable before anyone hears of it: a killed installer's next start keeps this run.
+  if (result) MarkRunSucceeded(state);
   // The receiver of the end report relies on this order.
   state.installSucceeded.store(result);
   state.workerRunning.store(false);

@@ -1,12 +1,29 @@
 // What a run leaves behind once the worker has ended: a successful run keeps its
-// files, a failed or cancelled one removes what it wrote. The progress page and the
-// unattended installation both end a run through these.
+// files, a failed or cancelled one removes what it wrote and puts back what it moved
+// aside. The progress page and the unattended installation both end a run through
+// these; the installer's start undoes a run that was killed (RecoverInterruptedRun).
+// A file is only ever deleted or moved back while its name still leads to the file the
+// run recorded (engine/run_files.h), never through a link.
 #pragma once
 #include "shared/installer_state.h"
 
-// After a failure or a cancel: deletes every file the extraction recorded. Folders,
-// the workpath file, shortcuts and registry entries stay.
+// After a failure or a cancel: deletes every file the run created, then puts every
+// file it moved aside back under its own name, and removes its keep folders and its
+// journal. Folders, the workpath file that replaced nothing, shortcuts and registry
+// entries stay. Afterwards the run's records are empty, so a second call does nothing.
 void UndoRun(InstallerState& state);
 
-// After success: makes the run's changes final.
+// As soon as a run has succeeded (the worker calls it before it reports its end):
+// from then on a run that is killed is finished at the next start, not undone.
+void MarkRunSucceeded(InstallerState& state);
+
+// After success: marks the run as succeeded if that is not done yet, then deletes the
+// files the run moved aside, its keep folders and its journal. Afterwards the run's
+// records are empty.
 void CommitRun(InstallerState& state);
+
+// At the installer's start, before the first page: undoes a run that a killed
+// installer left in its journal (see engine/run_journal.h), or finishes it when it had
+// succeeded, unless another installer is running right now. `state` gives the registry
+// view. True when a run was found.
+bool RecoverInterruptedRun(const InstallerState& state);

@@ -10,28 +10,21 @@
 
 namespace {
 
-std::atomic<SetSecurityInfoFunction> g_setSecurityInfo{&SetSecurityInfo};
+std::atomic<CreateDirectoryFunction> g_createDirectory{&CreateDirectoryA};
 
 // Room for the longest path, the line feed and the longest sentence.
 constexpr std::size_t kFolderMessageCapacity = kPathCapacity + 256;
 
-// Adds the inheritable full-control entry for the local Users group to the list of
-// an open folder. Anything missing on the way leaves the list as it was.
-void GrantUsersAccess(HANDLE folder, const char* path) {
-  PACL currentList = nullptr;
-  UniqueLocal descriptor;
-  if (GetSecurityInfo(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &currentList, nullptr,
-                      descriptor.Receive()) != ERROR_SUCCESS)
-    return;
-  // No list at all means unrestricted access; merging one entry into it would
-  // shut everybody else out, so it is left alone.
-  if (currentList == nullptr) return;
-
+// The access list a new work folder is created with: the one inheritable full-control
+// entry for the local Users group. The descriptor does not protect its list, so the
+// system adds the entries the parent passes on. Null when the SID or the list cannot
+// be built.
+UniqueLocal BuildUsersAccessList() {
   SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
   UniqueSid users;
   if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS, 0, 0, 0, 0, 0,
                                 0, users.Receive()))
-    return;
+    return UniqueLocal();
 
   EXPLICIT_ACCESS_A entry = {};
   entry.grfAccessPermissions = GENERIC_ALL;
@@ -43,18 +36,11 @@ void GrantUsersAccess(HANDLE folder, const char* path) {
   entry.Trustee.TrusteeType = TRUSTEE_IS_GROUP;
   entry.Trustee.ptstrName = static_cast<LPSTR>(users.Get());
 
-  PACL newList = nullptr;
-  const DWORD merged = SetEntriesInAclA(1, &entry, currentList, &newList);
-  UniqueLocal newListOwner(newList);
-  if (merged != ERROR_SUCCESS || newList == nullptr) return;
-  if (g_setSecurityInfo.load()(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, newList,
-                               nullptr) == ERROR_SUCCESS)
-    TraceAppliedAccessList(path, newList);
-}
-
-bool CreateOneFolder(const char* folder, BYTE grantAccess) {
-  if (grantAccess) return CreateFolderWithUsersAccess(folder) != 0;
-  return CreateDirectoryA(folder, nullptr) != FALSE;
+  PACL list = nullptr;
+  const DWORD built = SetEntriesInAclA(1, &entry, nullptr, &list);
+  UniqueLocal owner(list);
+  if (built != ERROR_SUCCESS) return UniqueLocal();
+  return owner;
 }
 
 const char* FolderFailureSentence(DWORD error) {
@@ -70,18 +56,31 @@ const char* FolderFailureSentence(DWORD error) {
 
 }  // namespace
 
-SetSecurityInfoFunction ReplaceSetSecurityInfo(SetSecurityInfoFunction function) {
-  return g_setSecurityInfo.exchange(function ? function : &SetSecurityInfo);
+CreateDirectoryFunction ReplaceCreateDirectory(CreateDirectoryFunction function) {
+  return g_createDirectory.exchange(function ? function : &CreateDirectoryA);
 }
 
 int CreateFolderWithUsersAccess(const char* path) {
-  if (!CreateDirectoryA(path, nullptr)) return 0;
-  // Backup semantics are what lets CreateFile open a folder.
-  UniqueHandle folder(CreateFileA(path, READ_CONTROL | WRITE_DAC, 0, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!folder) return 0;
-  GrantUsersAccess(folder.Get(), path);
+  const UniqueLocal list = BuildUsersAccessList();
+  if (!list) {
+    // Nothing to hand over: the folder is still made, with the parent's entries only.
+    return g_createDirectory.load()(path, nullptr) ? 1 : 0;
+  }
+  // The list is given to CreateDirectory itself: the folder never exists without it,
+  // and is never opened again by name to change it.
+  SECURITY_DESCRIPTOR descriptor;
+  if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&descriptor, TRUE, static_cast<PACL>(list.Get()), FALSE))
+    return g_createDirectory.load()(path, nullptr) ? 1 : 0;
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), &descriptor, FALSE};
+  if (!g_createDirectory.load()(path, &attributes)) return 0;
+  TraceAppliedAccessList(path, static_cast<PACL>(list.Get()));
   return 1;
+}
+
+bool CreateSingleFolder(const char* path, BYTE grantAccess) {
+  if (grantAccess) return CreateFolderWithUsersAccess(path) != 0;
+  return g_createDirectory.load()(path, nullptr) != FALSE;
 }
 
 bool CreateFolderPath(HWND owner, char* path, BYTE grantAccess, ProgressReport* report) {
@@ -95,13 +94,13 @@ bool CreateFolderPath(HWND owner, char* path, BYTE grantAccess, ProgressReport* 
   for (std::size_t i = 0; i < length; ++i) {
     if (path[i] == '/') path[i] = '\\';
     if (path[i] == '\\') {
-      if (separatorSeen && CreateOneFolder(prefix, grantAccess) && report) report->FolderCreated(prefix);
+      if (separatorSeen && CreateSingleFolder(prefix, grantAccess) && report) report->FolderCreated(prefix);
       separatorSeen = true;
     }
     prefix[i] = path[i];
   }
 
-  if (CreateOneFolder(path, grantAccess)) {
+  if (CreateSingleFolder(path, grantAccess)) {
     if (report) report->FolderCreated(path);
     return true;
   }

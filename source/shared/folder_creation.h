@@ -13,12 +13,18 @@
 // path and the system's error code).
 bool CreateFolderPath(HWND owner, char* path, BYTE grantAccess, ProgressReport* report = nullptr);
 
-// Creates one folder and adds the inheritable GENERIC_ALL entry for S-1-5-32-545 to
-// its access list. 1 when the folder was created and opened, else 0 (last error set).
+// Creates one folder with an access list holding the inheritable GENERIC_ALL entry for
+// S-1-5-32-545, given in the creation call (the system adds the parent's inheritable
+// entries). 1 when the folder was created, else 0 (last error set).
 int CreateFolderWithUsersAccess(const char* path);
 
-// The call that applies a folder's new access list. Tests replace it to see the list
-// actually handed over (Wine accepts a folder's list but does not keep it).
-using SetSecurityInfoFunction = DWORD(WINAPI*)(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID, PSID, PACL, PACL);
-// Installs `function` (nullptr restores SetSecurityInfo); returns the previous one.
-SetSecurityInfoFunction ReplaceSetSecurityInfo(SetSecurityInfoFunction function);
+// Creates one folder whose parent exists: with the Users entry when `grantAccess`,
+// else with default security. The last error tells why on false.
+bool CreateSingleFolder(const char* path, BYTE grantAccess);
+
+// The call that creates every folder, given the security attributes it is made with
+// (none for default security). Tests replace it to see the access list handed over
+// (Wine accepts a folder's list but does not keep it).
+using CreateDirectoryFunction = BOOL(WINAPI*)(LPCSTR, LPSECURITY_ATTRIBUTES);
+// Installs `function` (nullptr restores CreateDirectoryA); returns the previous one.
+CreateDirectoryFunction ReplaceCreateDirectory(CreateDirectoryFunction function);

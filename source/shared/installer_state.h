@@ -5,11 +5,36 @@
 #include <atomic>
 #include <cstdint>
 
+#include "shared/file_identity.h"
 #include "shared/path_buffer.h"
 #include "shared/progress_report.h"
+#include "shared/raii.h"
 
 constexpr int kMaxCreatedFiles = 1000;
 constexpr std::size_t kErrorTextSize = 1000;
+// Every entry of both archives, and the workpath file.
+constexpr int kMaxKeptFiles = kMaxCreatedFiles + 1;
+// One per destination folder: the install folder and the work folder.
+constexpr int kKeepFolderCount = 2;
+
+// An earlier file that a run moved aside before writing a new one at its name. In its
+// keep folder it is named by its index in keptFiles.
+struct KeptFile {
+  char path[kPathCapacity];  // where it stood, its name spelt as on disk; it goes back there
+  std::int32_t keepFolder;   // index in keepFolders
+  bool moved;                // may lie in its keep folder (always so for a journal's records)
+};
+
+// The folder of a run's own, inside one destination folder, that holds the files it
+// moved aside. Created by the run, hidden, on the same volume as the files it keeps.
+struct KeepFolder {
+  char root[kPathCapacity];  // the destination folder it serves; empty while unused
+  char path[kPathCapacity];  // empty until created
+  FileIdentity identity;
+  // Held open while the run writes, without delete sharing, so that nobody can swap
+  // the folder for a link meanwhile.
+  UniqueHandle held;
+};
 
 // Where the page that was left last stood.
 class CWndPos {
@@ -45,6 +70,24 @@ struct InstallerState {
   // Written by the worker, read by the page only while it handles the end notice.
   std::int32_t createdFileCount = 0;
   char createdFiles[kMaxCreatedFiles][kPathCapacity] = {};
+  // The identity each recorded file had when the run created it: clean-up deletes a
+  // file only while its name still leads to that file.
+  FileIdentity createdFileIds[kMaxCreatedFiles] = {};
+  // Earlier files moved aside before being replaced: put back after a failure or a
+  // cancel, deleted after success (see engine/run_outcome.h).
+  std::int32_t keptFileCount = 0;
+  KeptFile keptFiles[kMaxKeptFiles] = {};
+  // For each entry of the run (both archives counted together, as the overall progress
+  // counts them): 1 + the index of the kept file planned for its destination, 0 for
+  // none. plannedWorkpathKeep the same for the workpath file.
+  std::int32_t plannedKeep[kMaxCreatedFiles] = {};
+  std::int32_t plannedWorkpathKeep = 0;
+  KeepFolder keepFolders[kKeepFolderCount] = {};
+  // Open while the run keeps its journal in the registry, so that a run that is killed
+  // can be undone at the next start (see engine/run_journal.h).
+  UniqueKey journal;
+  // Set once the run is known to have succeeded (engine/run_outcome.h).
+  bool runSucceeded = false;
   char errorText[kErrorTextSize] = {};
   HWND progressPageWindow = nullptr;
   // Where the worker reports progress and its end; none means nobody listens.

@@ -47,6 +47,14 @@ struct HandleTraits {
 };
 using UniqueHandle = UniqueResource<HANDLE, HandleTraits>;
 
+// A FindFirstFile search.
+struct FindTraits {
+  static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
+  static bool IsEmpty(HANDLE h) { return h == nullptr || h == INVALID_HANDLE_VALUE; }
+  static void Free(HANDLE h) { FindClose(h); }
+};
+using UniqueFind = UniqueResource<HANDLE, FindTraits>;
+
 struct KeyTraits {
   static HKEY Empty() { return nullptr; }
   static bool IsEmpty(HKEY k) { return k == nullptr; }

@@ -2,6 +2,7 @@
 
 #include <clocale>
 
+#include "engine/run_outcome.h"
 #include "resource_ids.h"
 #include "shared/texts.h"
 #include "wizard/exit_status.h"
@@ -12,6 +13,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
   switch (message) {
     case WM_CREATE: {
       setlocale(LC_ALL, ".ACP");
+      RecoverInterruptedRun(TheInstallerState());  // a killed run's files are put back first
       HWND modePage = CreateDialogParamA(TheInstallerState().instanceHandle, MAKEINTRESOURCEA(IDD_MODE_PAGE), window,
                                          ModePageProc, 0);
       if (modePage) {

@@ -25,6 +25,8 @@ bool g_workerStarted = false;
 // waits until the files are gone instead of ending the process before.
 bool g_finishingRun = false;
 bool g_closeDeferred = false;
+// How long the end of a session waits for the worker to stop.
+constexpr DWORD kEndSessionWaitMs = 10000;
 
 bool WorkerActive(const InstallerState& state) { return g_workerStarted || state.workerRunning.load(); }
 
@@ -78,7 +80,8 @@ void OnButton(HWND page, InstallerState& state) {
   }
   if (state.installSucceeded &&
       SendDlgItemMessageA(page, IDC_PROGRESS_RUN_PROGRAM, BM_GETCHECK, 0, 0) == BST_CHECKED) {
-    LaunchProgramOrReport(page, state.installDir, texts::kProgramExeTail, texts::kProgramLaunchCaption);
+    // As the signed-in user: the installer's rights must not pass to the program.
+    LaunchProgramAsUserOrReport(page, state.installDir, texts::kProgramExeTail, texts::kProgramLaunchCaption);
   }
   SendMessageA(page, WM_CLOSE, 0, 0);
 }
@@ -89,7 +92,8 @@ INT_PTR OnWorkerDone(HWND page, InstallerState& state) {
   KillTimer(page, kBoardTimer);
   g_board.Show();
   if (state.installSucceeded) {
-    CommitRun(state);
+    // The files it replaced are deleted when the page closes (OnClose): the user sees
+    // the success at once.
     if (state.modeRun) {
       // Nothing to decide in run mode: start the program and end at once.
       SendMessageA(page, WM_COMMAND, IDC_PROGRESS_BUTTON, 0);
@@ -135,7 +139,28 @@ void OnClose(HWND page, InstallerState& state) {
     g_closeDeferred = true;
     return;
   }
+  if (state.installSucceeded) CommitRun(state);
   ForwardClose(page);
+}
+
+// The session ends (log-off, shut-down) during a run: the run is undone before the
+// system ends the process. The worker is asked to stop and its end notice, a sent
+// message, is taken here; finishing the cancelled run ends the process.
+void OnEndSession(InstallerState& state) {
+  if (WorkerActive(state)) {
+    state.cancelRequested = true;
+    state.extractionPaused = false;
+    const DWORD start = GetTickCount();
+    while (g_workerStarted && GetTickCount() - start < kEndSessionWaitMs) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_SENDMESSAGE);
+      MSG message;
+      PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+  }
+  // Still here: the end notice's box is open, the run succeeded, or the worker did not
+  // end in time (its journal then serves the next start).
+  if (g_finishingRun) UndoRun(state);
+  if (!WorkerActive(state) && state.installSucceeded) CommitRun(state);
 }
 
 }  // namespace
@@ -150,6 +175,9 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE:
       OnClose(page, TheInstallerState());
       return TRUE;
+    case WM_ENDSESSION:
+      if (wParam) OnEndSession(TheInstallerState());
+      return FALSE;
     case WM_TIMER:
       if (wParam != kBoardTimer) return FALSE;
       g_board.Show();

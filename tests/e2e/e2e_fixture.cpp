@@ -120,6 +120,7 @@ void InstallerTest::CleanMachine() {
     }
   }
   driver::RemoveDefaultInstallation();
+  driver::RemoveRunJournal();
   driver::DeleteTree(kScratch);
   driver::DeleteTree("C:\\velmorix e2e");
   driver::DeleteTree("C:\\velmorix.exe");
@@ -150,6 +151,28 @@ HWND InstallerTest::OpenSettingsPage(HWND* modePage) {
   if (modePage) *modePage = mode;
   if (!mode || !driver::Click(mode, 1032)) return nullptr;
   return installer_->WaitForPage(driver::Page::Settings);
+}
+
+HWND InstallerTest::InstallThroughTheWizard(const std::string& installDir, const std::string& workDir,
+                                            bool shortcuts) {
+  HWND settings = OpenSettingsPage();
+  if (!settings) return nullptr;
+  if (!installDir.empty()) driver::SetControlText(settings, 1015, installDir);
+  if (!workDir.empty()) driver::SetControlText(settings, 1023, workDir);
+  if (!shortcuts) {
+    driver::Click(settings, 1019);
+    driver::Click(settings, 1020);
+    driver::WaitFor([&] {
+      return !driver::IsControlChecked(settings, 1019) && !driver::IsControlChecked(settings, 1020);
+    });
+  }
+  driver::Click(settings, 1030);
+  return installer_->WaitForPage(driver::Page::Progress);
+}
+
+void InstallerTest::UntickRunProgram(HWND progress) {
+  ASSERT_TRUE(driver::Click(progress, 1022));
+  ASSERT_TRUE(driver::WaitFor([&] { return !driver::IsControlChecked(progress, 1022); }));
 }
 
 }  // namespace e2e

@@ -58,6 +58,12 @@ class InstallerTest : public ::testing::Test {
   void ExpectExitZero();
   // The mode page's Next with Install chosen, then the settings page.
   HWND OpenSettingsPage(HWND* modePage = nullptr);
+  // Mode page Next, settings page (optionally other folders / shortcuts off) Next; the
+  // progress page.
+  HWND InstallThroughTheWizard(const std::string& installDir = std::string(),
+                               const std::string& workDir = std::string(), bool shortcuts = true);
+  // Clears the progress page's "start the program" box.
+  void UntickRunProgram(HWND progress);
 
  private:
   static void CleanMachine();

@@ -16,31 +16,7 @@ using driver::Page;
 
 constexpr int kButton = 1028, kRunProgram = 1022;
 
-class ProgressPageTest : public InstallerTest {
- protected:
-  // Mode page Next, settings page (optionally other folders / shortcuts off) Next.
-  HWND InstallThroughTheWizard(const std::string& installDir = std::string(), const std::string& workDir = std::string(),
-                               bool shortcuts = true) {
-    HWND settings = OpenSettingsPage();
-    if (!settings) return nullptr;
-    if (!installDir.empty()) driver::SetControlText(settings, 1015, installDir);
-    if (!workDir.empty()) driver::SetControlText(settings, 1023, workDir);
-    if (!shortcuts) {
-      Click(settings, 1019);
-      Click(settings, 1020);
-      driver::WaitFor([&] {
-        return !driver::IsControlChecked(settings, 1019) && !driver::IsControlChecked(settings, 1020);
-      });
-    }
-    Click(settings, 1030);
-    return Installer().WaitForPage(Page::Progress);
-  }
-
-  void UntickRunProgram(HWND progress) {
-    ASSERT_TRUE(Click(progress, kRunProgram));
-    ASSERT_TRUE(driver::WaitFor([&] { return !driver::IsControlChecked(progress, kRunProgram); }));
-  }
-};
+using ProgressPageTest = InstallerTest;
 
 TEST_F(ProgressPageTest, DefaultInstallationWithBothShortcutsStartsTheProgram) {
   const std::string installDir = DefaultFolder("PROGRAMFILES");

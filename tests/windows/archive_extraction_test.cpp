@@ -1,4 +1,5 @@
 #include "engine/archive_extraction.h"
+#include "engine/run_outcome.h"
 
 #include <gtest/gtest.h>
 
@@ -22,9 +23,10 @@ using enginetest::TestEntry;
 namespace {
 
 int g_listsApplied = 0;
-DWORD WINAPI CountSetSecurityInfo(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID, PSID, PACL, PACL) {
-  ++g_listsApplied;
-  return ERROR_SUCCESS;
+BOOL WINAPI CountListsHandedOver(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
+  if (!CreateDirectoryA(path, attributes)) return FALSE;
+  if (attributes != nullptr && attributes->lpSecurityDescriptor != nullptr) ++g_listsApplied;
+  return TRUE;
 }
 
 class ArchiveExtraction : public ::testing::Test {
@@ -33,6 +35,8 @@ class ArchiveExtraction : public ::testing::Test {
     ASSERT_FALSE(dest_.Path().empty());
     state_->progress = &progress_;
   }
+  // Lets go of the keep folder a test's run made, so the scratch folder can go.
+  void TearDown() override { CommitRun(*state_); }
 
   // Runs ExtractArchive on a second thread, as the worker does.
   bool Extract(const std::vector<unsigned char>& bytes, const std::string& destination, int progressBase = 0,
@@ -67,10 +71,10 @@ TEST_F(ArchiveExtraction, WritesEveryEntryAndReportsEachStepToThePage) {
   };
   const std::string paths[] = {dest_ / "empty.dat", dest_ / "sub\\small.bin", dest_ / "sub\\deeper\\two.bin",
                                dest_ / "sub\\bare.bin"};
-  const SetSecurityInfoFunction previous = ReplaceSetSecurityInfo(&CountSetSecurityInfo);
+  const CreateDirectoryFunction previous = ReplaceCreateDirectory(&CountListsHandedOver);
   g_listsApplied = 0;
   const bool result = Extract(BuildArchive(entries), dest_.Path(), 5, true);
-  ReplaceSetSecurityInfo(previous);
+  ReplaceCreateDirectory(previous);
   ASSERT_TRUE(result) << state_->errorText;
   EXPECT_EQ(g_listsApplied, 2);  // the two new folders, each once
 

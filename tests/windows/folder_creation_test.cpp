@@ -42,39 +42,44 @@ const std::string kUsersEntry = std::to_string(ACCESS_ALLOWED_ACE_TYPE) + " " +
                                 std::to_string(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE) + " " +
                                 std::to_string(GENERIC_ALL) + " S-1-5-32-545";
 
-struct AppliedList {
+// Every folder created through the seam: its path and the list it was created with.
+struct CreatedFolder {
   std::string folder;
-  std::vector<std::string> former;
-  std::vector<std::string> applied;
+  bool withList = false;
+  bool listProtected = false;
+  std::vector<std::string> list;
 };
-std::vector<AppliedList> g_applied;
+std::vector<CreatedFolder> g_created;
 
-DWORD WINAPI RecordSetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE, SECURITY_INFORMATION information, PSID, PSID,
-                                   PACL dacl, PACL) {
-  AppliedList record;
-  char name[MAX_PATH * 2] = {};
-  GetFinalPathNameByHandleA(handle, name, sizeof(name), 0);
-  record.folder = name;
-  PACL former = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &former, nullptr,
-                      &descriptor) == ERROR_SUCCESS) {
-    record.former = DescribeList(former);
-    LocalFree(descriptor);
+// Creates the folder for real, then records what the call was handed.
+BOOL WINAPI RecordCreateDirectory(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
+  if (!CreateDirectoryA(path, attributes)) return FALSE;
+  CreatedFolder record;
+  record.folder = path;
+  if (attributes != nullptr && attributes->lpSecurityDescriptor != nullptr) {
+    record.withList = true;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL list = nullptr;
+    if (GetSecurityDescriptorDacl(attributes->lpSecurityDescriptor, &present, &list, &defaulted) && present)
+      record.list = DescribeList(list);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(attributes->lpSecurityDescriptor, &control, &revision);
+    record.listProtected = (control & SE_DACL_PROTECTED) != 0;
   }
-  record.applied = (information == DACL_SECURITY_INFORMATION) ? DescribeList(dacl) : std::vector<std::string>{};
-  g_applied.push_back(record);
-  return ERROR_SUCCESS;
+  g_created.push_back(record);
+  return TRUE;
 }
 
 class FolderCreation : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(root_.Path().empty());
-    g_applied.clear();
-    previous_ = ReplaceSetSecurityInfo(&RecordSetSecurityInfo);
+    g_created.clear();
+    previous_ = ReplaceCreateDirectory(&RecordCreateDirectory);
   }
-  void TearDown() override { ReplaceSetSecurityInfo(previous_); }
+  void TearDown() override { ReplaceCreateDirectory(previous_); }
 
   // Creates `text` through a 260-byte buffer; returns the normalised buffer.
   static std::string Create(const std::string& text, BYTE grantAccess, bool* result, HWND owner = nullptr) {
@@ -89,7 +94,7 @@ class FolderCreation : public ::testing::Test {
   }
 
   TempFolder root_;
-  SetSecurityInfoFunction previous_ = nullptr;
+  CreateDirectoryFunction previous_ = nullptr;
 };
 
 TEST_F(FolderCreation, NormalisesTheBufferAndCreatesEveryMissingFolder) {
@@ -104,10 +109,12 @@ TEST_F(FolderCreation, NormalisesTheBufferAndCreatesEveryMissingFolder) {
   EXPECT_TRUE(result);
   EXPECT_TRUE(FolderExists(root_ / "C\\D"));
 
-  // An existing folder is success, also in Users-access mode, and its list is untouched.
+  // An existing folder is success, also in Users-access mode, and nothing is made anew.
+  const std::size_t madeBefore = g_created.size();
   EXPECT_EQ(Create(root_ / "C\\D", 1, &result), root_ / "C\\D");
   EXPECT_TRUE(result);
-  EXPECT_TRUE(g_applied.empty());
+  EXPECT_EQ(g_created.size(), madeBefore);
+  for (const CreatedFolder& record : g_created) EXPECT_FALSE(record.withList) << record.folder;
 }
 
 TEST_F(FolderCreation, ReportsPathsItCannotCreate) {
@@ -132,39 +139,40 @@ TEST_F(FolderCreation, ReportsPathsItCannotCreate) {
   // The server and share parts of a network path are tried silently; the last decides.
   EXPECT_EQ(Create("//nosuchserver/share/folder/", 0, &result), "\\\\nosuchserver\\share\\folder");
   EXPECT_FALSE(result);
-  EXPECT_TRUE(g_applied.empty());
+  EXPECT_TRUE(g_created.empty());
 }
 
-TEST_F(FolderCreation, GivesUsersFullControlOnEveryFolderItCreates) {
+TEST_F(FolderCreation, GivesUsersFullControlOnEveryFolderItCreatesInTheCreationItself) {
   bool result = false;
   Create(root_ / "Work\\Data\\Deep", 1, &result);
   ASSERT_TRUE(result);
-  ASSERT_EQ(g_applied.size(), 3u);
+  ASSERT_EQ(g_created.size(), 3u);
   const char* tails[] = {"\\Work", "\\Work\\Data", "\\Work\\Data\\Deep"};
-  for (std::size_t i = 0; i < g_applied.size(); ++i) {
-    const AppliedList& record = g_applied[i];
-    EXPECT_TRUE(EndsWith(record.folder, root_.Path().substr(2) + tails[i])) << record.folder;
-    // The former entries are kept and the Users entry joins them.
-    std::vector<std::string> expected = record.former;
-    if (std::find(expected.begin(), expected.end(), kUsersEntry) == expected.end()) expected.push_back(kUsersEntry);
-    std::vector<std::string> applied = record.applied;
-    std::sort(expected.begin(), expected.end());
-    std::sort(applied.begin(), applied.end());
-    EXPECT_EQ(applied, expected) << record.folder;
+  for (std::size_t i = 0; i < g_created.size(); ++i) {
+    const CreatedFolder& record = g_created[i];
+    EXPECT_EQ(record.folder, root_.Path() + tails[i]);
+    // Exactly the Users entry; the list is not protected, so the system adds what
+    // the parent passes on.
+    EXPECT_TRUE(record.withList) << record.folder;
+    EXPECT_EQ(record.list, std::vector<std::string>{kUsersEntry}) << record.folder;
+    EXPECT_FALSE(record.listProtected) << record.folder;
+    EXPECT_TRUE(FolderExists(record.folder));
   }
 
-  // Only the new folder of a partly existing path gets the entry.
-  g_applied.clear();
+  // Only the new folder of a partly existing path is made, with the entry.
+  g_created.clear();
   Create(root_ / "Work\\Data\\Other", 1, &result);
   ASSERT_TRUE(result);
-  ASSERT_EQ(g_applied.size(), 1u);
-  EXPECT_TRUE(EndsWith(g_applied[0].folder, "\\Work\\Data\\Other"));
+  ASSERT_EQ(g_created.size(), 1u);
+  EXPECT_EQ(g_created[0].folder, root_ / "Work\\Data\\Other");
+  EXPECT_EQ(g_created[0].list, std::vector<std::string>{kUsersEntry});
 
-  // Default security touches no list.
-  g_applied.clear();
+  // Default security hands over no list at all.
+  g_created.clear();
   Create(root_ / "Plain\\Folder", 0, &result);
   EXPECT_TRUE(result);
-  EXPECT_TRUE(g_applied.empty());
+  ASSERT_EQ(g_created.size(), 2u);
+  for (const CreatedFolder& record : g_created) EXPECT_FALSE(record.withList) << record.folder;
 }
 
 // The real message box: a second thread finds it, reads it and presses OK.
@@ -234,7 +242,7 @@ TEST_F(FolderCreation, ShowsThePathAndTheReasonInABoxOwnedByTheCaller) {
 TEST_F(FolderCreation, TracesEveryAppliedListWhenAsked) {
   char childRoot[MAX_PATH] = {};
   if (GetEnvironmentVariableA("VELMORIX_TRACE_CHILD_ROOT", childRoot, MAX_PATH) > 0) {
-    ReplaceSetSecurityInfo(nullptr);
+    ReplaceCreateDirectory(nullptr);
     char path[MAX_PATH] = {};
     (std::string(childRoot) + "\\T1\\T2").copy(path, MAX_PATH - 1);
     ASSERT_TRUE(CreateFolderPath(nullptr, path, 1));

@@ -1,4 +1,5 @@
 #include "engine/install_worker.h"
+#include "engine/run_outcome.h"
 
 #include <gtest/gtest.h>
 
@@ -87,11 +88,10 @@ int CountItems(const std::string& folder) {
 }
 
 std::vector<std::string> g_grantedFolders;
-DWORD WINAPI RecordGrantedFolder(HANDLE handle, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID, PSID, PACL, PACL) {
-  char name[MAX_PATH * 2] = {};
-  GetFinalPathNameByHandleA(handle, name, sizeof(name), 0);
-  g_grantedFolders.push_back(name);
-  return ERROR_SUCCESS;
+BOOL WINAPI RecordGrantedFolder(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
+  if (!CreateDirectoryA(path, attributes)) return FALSE;
+  if (attributes != nullptr && attributes->lpSecurityDescriptor != nullptr) g_grantedFolders.push_back(path);
+  return TRUE;
 }
 
 const std::vector<TestEntry> kProgramEntries = {
@@ -120,6 +120,9 @@ class InstallWorkerTest : public ::testing::Test {
       runningAtNotice_ = state_->workerRunning.load();
     };
   }
+
+  // The run's keep folders and journal go; files stay for the scratch folders' removal.
+  void TearDown() override { CommitRun(*state_); }
 
   // Runs the worker on its own thread; true when it returned 1.
   bool RunWorker() {
@@ -156,9 +159,9 @@ TEST_F(InstallWorkerTest, RunModeUnpacksBothArchivesIntoOneFolder) {
   PayloadModule module(&program, &work);
   ASSERT_TRUE(module.Loaded());
   g_grantedFolders.clear();
-  const SetSecurityInfoFunction previous = ReplaceSetSecurityInfo(&RecordGrantedFolder);
+  const CreateDirectoryFunction previous = ReplaceCreateDirectory(&RecordGrantedFolder);
   EXPECT_TRUE(RunWorker());
-  ReplaceSetSecurityInfo(previous);
+  ReplaceCreateDirectory(previous);
 
   EXPECT_STREQ(state_->errorText, "");
   ExpectEndNotice(true);
@@ -254,7 +257,7 @@ TEST_F(InstallWorkerTest, AFailedProgramArchiveSkipsTheWorkpathFileAndTheWorkArc
   EXPECT_EQ(progress_.Values(ProgressEvent::Begin), std::vector<int>{4});  // the total still counts both
 }
 
-TEST_F(InstallWorkerTest, AWorkpathFileThatCannotBeWrittenFailsTheRun) {
+TEST_F(InstallWorkerTest, AWorkpathFileThatCannotBeWrittenFailsTheRunBeforeAnythingIsWritten) {
   CopyPath(state_->workDir, workDir_.Path().c_str());
   ASSERT_TRUE(CreateDirectoryA((installDir_ / "workpath").c_str(), nullptr));
   const auto program = BuildArchive(kProgramEntries);
@@ -264,7 +267,9 @@ TEST_F(InstallWorkerTest, AWorkpathFileThatCannotBeWrittenFailsTheRun) {
   EXPECT_TRUE(RunWorker());
   EXPECT_STREQ(state_->errorText, texts::kInstallFilesFailed);
   ExpectEndNotice(false);
-  EXPECT_EQ(state_->createdFileCount, 2);  // the program files, for the page to delete
+  // Every destination is checked first: no program file was written either.
+  EXPECT_EQ(state_->createdFileCount, 0);
+  EXPECT_EQ(CountItems(installDir_.Path()), 1);  // the folder standing at workpath
   EXPECT_EQ(CountItems(workDir_.Path()), 0);
 }
 

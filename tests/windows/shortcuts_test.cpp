@@ -66,13 +66,19 @@ ShortcutFields ReadShortcut(const std::wstring& path) {
 std::atomic<int> g_listsApplied{0};
 std::atomic<int> g_listsWithUsers{0};
 
-DWORD WINAPI RecordAppliedList(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID, PSID, PACL list, PACL) {
+BOOL WINAPI RecordAppliedList(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
+  if (!CreateDirectoryA(path, attributes)) return FALSE;
+  if (attributes == nullptr || attributes->lpSecurityDescriptor == nullptr) return TRUE;
   ++g_listsApplied;
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL list = nullptr;
+  GetSecurityDescriptorDacl(attributes->lpSecurityDescriptor, &present, &list, &defaulted);
   SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
   UniqueSid users;
   if (list == nullptr || !AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
                                                    DOMAIN_ALIAS_RID_USERS, 0, 0, 0, 0, 0, 0, users.Receive()))
-    return ERROR_SUCCESS;
+    return TRUE;
   for (DWORD i = 0; i < list->AceCount; ++i) {
     void* ace = nullptr;
     if (!GetAce(list, i, &ace)) continue;
@@ -82,7 +88,7 @@ DWORD WINAPI RecordAppliedList(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSI
       break;
     }
   }
-  return ERROR_SUCCESS;
+  return TRUE;
 }
 
 class ShortcutsTest : public testing::Test {
@@ -104,10 +110,10 @@ class ShortcutsTest : public testing::Test {
     RemoveShortcuts();
     g_listsApplied = 0;
     g_listsWithUsers = 0;
-    ReplaceSetSecurityInfo(&RecordAppliedList);
+    ReplaceCreateDirectory(&RecordAppliedList);
   }
   void TearDown() override {
-    ReplaceSetSecurityInfo(nullptr);
+    ReplaceCreateDirectory(nullptr);
     RemoveShortcuts();
     DeleteFileA(programExe_.c_str());
     RemoveDirectoryA(installDir_.c_str());

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "shared/texts.h"
+#include "windows/engine_test_support.h"
 
 namespace driver {
 namespace {
@@ -134,6 +135,11 @@ InstallerProcess::~InstallerProcess() {
     TerminateProcess(process_.Get(), 1);
     WaitForSingleObject(process_.Get(), kTimeoutMs);
   }
+}
+
+bool InstallerProcess::Kill() {
+  if (!Running()) return false;
+  return TerminateProcess(process_.Get(), 9) && WaitForSingleObject(process_.Get(), kTimeoutMs) == WAIT_OBJECT_0;
 }
 
 bool InstallerProcess::Start(const std::string& executable, const std::string& arguments) {
@@ -462,6 +468,14 @@ void RemoveDefaultInstallation() {
   }
 }
 
+void RemoveRunJournal() {
+  for (REGSAM view : {REGSAM{KEY_WOW64_64KEY}, REGSAM{KEY_WOW64_32KEY}}) {
+    UniqueKey software;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | view, software.Receive()) == ERROR_SUCCESS)
+      RegDeleteTreeA(software.Get(), "VelmorixSetup");
+  }
+}
+
 void RemoveFileAssociation() {
   const char* keys[] = {
       ".qzp\\OpenWithList\\Velmorix.exe", ".qzp\\OpenWithList", ".qzp",
@@ -512,6 +526,12 @@ bool CreateFolders(const std::string& path) {
 }
 
 void DeleteTree(const std::string& path) {
+  // A planted link goes itself; what it points to is never touched.
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    enginetest::RemoveLink(path);
+    return;
+  }
   if (FileExists(path)) {
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(path.c_str());
@@ -539,7 +559,8 @@ std::vector<std::string> FilesUnder(const std::string& folder) {
   do {
     if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
     const std::string path = folder + "\\" + found.cFileName;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    // A link to a folder is listed itself, not what lies behind it.
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       for (std::string& inner : FilesUnder(path)) files.push_back(std::move(inner));
     } else {
       files.push_back(path);

@@ -39,6 +39,8 @@ class InstallerProcess {
   // How often the waits below look again (20 ms unless set; the benchmark polls
   // faster for its timings).
   void SetPollInterval(DWORD pollMs) { pollMs_ = pollMs; }
+  // Ends the process at once, as the task manager or a power cut would.
+  bool Kill();
   DWORD ProcessId() const { return processId_; }
   DWORD ThreadId() const { return threadId_; }
   bool Running() const;
@@ -129,6 +131,8 @@ void RemoveFileAssociation();
 // both shortcuts and the Tarkweller folders under Program Files, the all-users
 // profile and TEMP.
 void RemoveDefaultInstallation();
+// The journal a run keeps under HKLM\Software\VelmorixSetup, in both views.
+void RemoveRunJournal();
 
 // Files.
 bool FileExists(const std::string& path);
@@ -137,7 +141,7 @@ bool ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes);
 bool WriteWholeFile(const std::string& path, const void* data, std::size_t size);
 bool CreateFolders(const std::string& path);
 void DeleteTree(const std::string& path);      // a folder and everything in it, or a file
-std::vector<std::string> FilesUnder(const std::string& folder);  // recursive, full paths
+std::vector<std::string> FilesUnder(const std::string& folder);  // recursive, full paths; links listed, not entered
 std::string CommonFolder(int csidl);           // SHGetFolderPathA
 
 // Sets an environment variable of this process (inherited by the installer) for a scope.

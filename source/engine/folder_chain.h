@@ -1,0 +1,68 @@
+// The way down to the folder a file is written in, walked one folder at a time and
+// held open. Every folder on the way that already exists is checked before anything
+// goes through it: a reparse point (junction, symbolic link, mount point) or a file
+// standing where a folder should be is refused. Each checked folder stays open without
+// delete sharing while the chain holds it, so on Windows nobody can rename it and put
+// a link in its place until the writing there is done.
+#pragma once
+#include <windows.h>
+
+#include <cstddef>
+#include <memory>
+
+#include "shared/file_identity.h"
+#include "shared/path_buffer.h"
+#include "shared/raii.h"
+
+enum class WayResult {
+  Held,          // every folder exists, none is a link; all are held open
+  Missing,       // (no creation asked) a folder from here down does not exist yet
+  Link,          // a folder on the way is a reparse point
+  NotAFolder,    // a file stands where a folder should be
+  CreateFailed,  // a missing folder could not be created, or an existing one not opened
+};
+
+class FolderChain {
+ public:
+  FolderChain() = default;
+  FolderChain(const FolderChain&) = delete;
+  FolderChain& operator=(const FolderChain&) = delete;
+
+  // Makes `folder` (an absolute path without a trailing separator) the chain's end.
+  // Folders the chain already holds are not walked again, whichever way reached them.
+  // From the first folder below the volume's root down, each existing folder is
+  // checked and held; a missing one is created when `create` is set (with the Users
+  // entry when `grantAccess`), else the walk stops there with Missing.
+  WayResult Reach(const char* folder, bool create, BYTE grantAccess);
+
+  // The held folder at the chain's end (valid after Held), and its path.
+  HANDLE End() const;
+  const char* Path() const { return path_; }
+  // The volume the chain's end lies on (the way holds no link, so no other volume is
+  // mounted on it).
+  DWORD VolumeSerial() const;
+
+  void Release();
+
+ private:
+  struct HeldFolder {
+    char path[kPathCapacity];
+    std::size_t length;
+    UniqueHandle handle;
+    DWORD volumeSerial;
+  };
+  // Enough for the folders of any payload; beyond it the chain starts afresh.
+  static constexpr std::size_t kCapacity = 256;
+
+  int Find(const char* path, std::size_t length) const;
+  WayResult Walk(bool create, BYTE grantAccess);
+
+  std::unique_ptr<HeldFolder[]> held_;  // allocated on first use
+  std::size_t count_ = 0;
+  int end_ = -1;
+  char path_[kPathCapacity] = {};
+};
+
+// Copies `folder` into `out` (kPathCapacity bytes) without trailing separators, with
+// every '/' turned into '\'. False when it does not fit.
+bool NormaliseFolder(char* out, const char* folder);

@@ -1,0 +1,193 @@
+#include "engine/run_plan.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "engine/folder_chain.h"
+#include "engine/run_journal.h"
+#include "shared/texts.h"
+
+namespace {
+
+bool Fail(InstallerState& state, const char* message) {
+  SetErrorText(state, message);
+  return false;
+}
+
+// The way to one destination folder: every existing folder on it checked, and a folder
+// still to be made short enough for CreateDirectory. True when `folder` exists.
+bool PlanFolder(InstallerState& state, FolderChain& chain, const char* folder, bool* exists) {
+  *exists = false;
+  switch (chain.Reach(folder, false, 0)) {
+    case WayResult::Held:
+      *exists = true;
+      return true;
+    case WayResult::Missing:
+      return std::strlen(folder) <= kMaxNewFolderLength || Fail(state, texts::kInstallFoldersFailed);
+    case WayResult::Link:
+      return Fail(state, texts::kInstallFilesFailed);
+    case WayResult::NotAFolder:
+    case WayResult::CreateFailed:
+      break;
+  }
+  return Fail(state, texts::kInstallFoldersFailed);
+}
+
+// The names in one folder, read once for all the entries that go there (the plan
+// visits entries folder by folder); a name is then found without a call per file.
+class FolderListing {
+ public:
+  // Lists `folder` unless it is the one listed already. False when the names did not
+  // all fit: then each file is looked up on its own.
+  bool Load(const char* folder) {
+    if (listed_ && std::strcmp(folder_, folder) == 0) return complete_;
+    if (!text_) {
+      text_.reset(new (std::nothrow) char[kTextCapacity]);
+      offsets_.reset(new (std::nothrow) std::uint32_t[kMaxNames]);
+      if (!text_ || !offsets_) return false;
+    }
+    CopyPath(folder_, folder);
+    listed_ = true;
+    complete_ = true;
+    count_ = 0;
+    std::size_t used = 0;
+    char pattern[kPathCapacity];
+    if (CopyPath(pattern, folder) != PathResult::Ok || AppendPath(pattern, "\\*") != PathResult::Ok) {
+      complete_ = false;
+      return false;
+    }
+    WIN32_FIND_DATAA found;
+    const UniqueFind search(FindFirstFileA(pattern, &found));
+    if (!search) return complete_ = GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+      const std::size_t length = std::strlen(found.cFileName);
+      if (count_ == kMaxNames || used + length + 2 > kTextCapacity) {
+        complete_ = false;
+        break;
+      }
+      offsets_[count_++] = static_cast<std::uint32_t>(used);
+      text_[used++] = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 'd' : 'f';
+      std::memcpy(&text_[used], found.cFileName, length + 1);
+      used += length + 1;
+    } while (FindNextFileA(search.Get(), &found));
+    return complete_;
+  }
+
+  // What stands at `name` in the listed folder.
+  ExistingFile Find(const char* name, char* actualName) const {
+    for (std::size_t i = 0; i < count_; ++i) {
+      const char* entry = &text_[offsets_[i]];
+      if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, entry + 1, -1, name, -1) != CSTR_EQUAL) continue;
+      if (entry[0] == 'd') return ExistingFile::Refused;
+      CopyPath(actualName, entry + 1);
+      return ExistingFile::Found;
+    }
+    return ExistingFile::Absent;
+  }
+
+ private:
+  static constexpr std::size_t kTextCapacity = 256 * 1024;
+  static constexpr std::size_t kMaxNames = 8192;
+  std::unique_ptr<char[]> text_;
+  std::unique_ptr<std::uint32_t[]> offsets_;
+  std::size_t count_ = 0;
+  bool listed_ = false;
+  bool complete_ = false;
+  char folder_[kPathCapacity] = {};
+};
+
+// What stands at one destination file's name, in a folder that exists. An earlier
+// file there gets a kept-file record and `planned` its index + 1.
+bool PlanFile(InstallerState& state, FolderListing& listing, const char* root, const char* folder,
+              const char* file, const char* name, std::int32_t* planned) {
+  char actualName[kPathCapacity];
+  const ExistingFile existing =
+      listing.Load(folder) ? listing.Find(name, actualName) : FindExisting(file, actualName);
+  switch (existing) {
+    case ExistingFile::Absent:
+      return true;
+    case ExistingFile::Refused:
+      return Fail(state, texts::kInstallFilesFailed);
+    case ExistingFile::Found:
+      break;
+  }
+  const int slot = KeepFolderSlot(state, root);
+  const int kept = slot < 0 ? -1 : RecordKeptFile(state, folder, actualName, slot);
+  if (kept < 0) return Fail(state, texts::kInstallFilesFailed);
+  *planned = kept + 1;
+  return true;
+}
+
+// The relative folder of entry `index`, read in place in the archive's table.
+const char* RelativeFolderOf(const ArchiveView& archive, std::int32_t index) {
+  return reinterpret_cast<const char*>(archive.base + kPayloadHeaderSize +
+                                       static_cast<std::size_t>(index) * kPayloadEntrySize + kPayloadTextSize);
+}
+
+// The archive's entries in the order of their folders, so that the chain walks each
+// folder once (an archive may list the files of several folders interleaved). Null
+// when there is no memory for it: then table order, which is only slower.
+std::unique_ptr<std::int32_t[]> FolderOrder(const ArchiveView& archive) {
+  std::unique_ptr<std::int32_t[]> order(new (std::nothrow) std::int32_t[static_cast<std::size_t>(archive.count)]);
+  if (!order) return order;
+  for (std::int32_t i = 0; i < archive.count; ++i) order[static_cast<std::size_t>(i)] = i;
+  std::sort(order.get(), order.get() + archive.count, [&archive](std::int32_t a, std::int32_t b) {
+    const int folders = std::strcmp(RelativeFolderOf(archive, a), RelativeFolderOf(archive, b));
+    return folders != 0 ? folders < 0 : a < b;
+  });
+  return order;
+}
+
+}  // namespace
+
+bool PrepareRun(InstallerState& state, const RunDestinations& destinations) {
+  std::memset(state.plannedKeep, 0, sizeof(state.plannedKeep));
+  state.plannedWorkpathKeep = 0;
+  std::int32_t entriesBefore = 0;
+  FolderChain chain;
+  FolderListing listing;
+  char root[kPathCapacity];
+  char folder[kPathCapacity];
+  char file[kPathCapacity];
+  for (int a = 0; a < destinations.count && a < 2; ++a) {
+    const ArchiveView* archive = destinations.archives[a];
+    if (archive == nullptr) continue;
+    if (!NormaliseFolder(root, destinations.folders[a])) return Fail(state, texts::kInstallFoldersFailed);
+    if (archive->count <= 0) continue;
+    const std::unique_ptr<std::int32_t[]> order = FolderOrder(*archive);
+    for (std::int32_t k = 0; k < archive->count; ++k) {
+      const std::int32_t i = order ? order[static_cast<std::size_t>(k)] : k;
+      const PayloadEntry entry = ReadPayloadEntry(*archive, i);
+      // A folder that cannot be made fails first, then a file path that does not fit.
+      const EntryPath composed = ComposeEntryPaths(destinations.folders[a], entry, folder, file);
+      if (composed == EntryPath::FolderTooLong) return Fail(state, texts::kInstallFoldersFailed);
+      bool folderExists = false;
+      if (!PlanFolder(state, chain, folder, &folderExists)) return false;
+      if (composed == EntryPath::FileTooLong) return Fail(state, texts::kInstallFilesFailed);
+      const std::int32_t runIndex = entriesBefore + i;
+      std::int32_t unused = 0;
+      std::int32_t* planned = runIndex < kMaxCreatedFiles ? &state.plannedKeep[runIndex] : &unused;
+      if (folderExists && !PlanFile(state, listing, root, folder, file, PayloadFileName(entry), planned)) return false;
+    }
+    entriesBefore += archive->count;
+  }
+  // The workpath file lies directly in the install folder, beside the program.
+  if (destinations.workpathFile != nullptr && destinations.count > 0) {
+    if (!NormaliseFolder(root, destinations.folders[0])) return Fail(state, texts::kInstallFoldersFailed);
+    bool folderExists = false;
+    if (!PlanFolder(state, chain, root, &folderExists)) return false;
+    if (folderExists && !PlanFile(state, listing, root, root, destinations.workpathFile, texts::kWorkpathTail + 1,
+                                  &state.plannedWorkpathKeep))
+      return false;
+  }
+  chain.Release();
+
+  for (int i = 0; i < state.keptFileCount; ++i)
+    if (!CreateKeepFolder(state, state.keptFiles[i].keepFolder, destinations))
+      return Fail(state, texts::kInstallFilesFailed);
+  // Without its journal a replaced file would be lost to a run that is killed.
+  if (!BeginJournal(state) && state.keptFileCount > 0) return Fail(state, texts::kInstallFilesFailed);
+  return true;
+}

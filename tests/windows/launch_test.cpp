@@ -1,0 +1,141 @@
+// Starting the installed program as the signed-in user, seen at the system's edge.
+// Under Wine every process has the same token and no elevation exists, so these
+// cases show which way a start takes and what it hands over (a primary token taken
+// from the shell's process, the quoted command line), not the rights the program
+// then runs with.
+#include "shared/launch.h"
+
+#include <gtest/gtest.h>
+#include <sddl.h>
+
+#include <memory>
+#include <string>
+
+#include "shared/raii.h"
+#include "shared/texts.h"
+
+namespace {
+
+struct Calls {
+  HWND shell = nullptr;
+  DWORD failWith = 0;  // makes the start with a token fail with this error
+  int tokenStarts = 0;
+  int plainStarts = 0;
+  std::wstring tokenCommand;
+  std::string plainCommand;
+  UINT plainShow = 0;
+  WORD tokenShow = 0;
+  bool primaryToken = false;
+  bool sameUserAsShell = false;
+} g_calls;
+
+// The user SID of a token, as text.
+std::string UserOfToken(HANDLE token) {
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::unique_ptr<BYTE[]> buffer(new BYTE[size]);
+  char* text = nullptr;
+  if (!GetTokenInformation(token, TokenUser, buffer.get(), size, &size) ||
+      !ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid, &text))
+    return std::string();
+  const std::string sid = text;
+  LocalFree(text);
+  return sid;
+}
+
+HWND WINAPI FakeShellWindow() { return g_calls.shell; }
+
+UINT WINAPI RecordPlainStart(LPCSTR commandLine, UINT show) {
+  ++g_calls.plainStarts;
+  g_calls.plainCommand = commandLine;
+  g_calls.plainShow = show;
+  return 33;
+}
+
+BOOL WINAPI RecordTokenStart(HANDLE token, DWORD, LPCWSTR application, LPWSTR commandLine, DWORD, LPVOID, LPCWSTR,
+                             LPSTARTUPINFOW startup, LPPROCESS_INFORMATION started) {
+  ++g_calls.tokenStarts;
+  g_calls.tokenCommand = commandLine ? commandLine : L"";
+  g_calls.tokenShow = (startup->dwFlags & STARTF_USESHOWWINDOW) ? startup->wShowWindow : 0xFFFF;
+  TOKEN_TYPE type = TokenImpersonation;
+  DWORD size = 0;
+  g_calls.primaryToken = GetTokenInformation(token, TokenType, &type, sizeof(type), &size) && type == TokenPrimary;
+  // The shell window of these cases belongs to this process: its token is ours.
+  UniqueHandle own;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Receive());
+  g_calls.sameUserAsShell =
+      application == nullptr && !UserOfToken(token).empty() && UserOfToken(token) == UserOfToken(own.Get());
+  if (g_calls.failWith != 0) {
+    SetLastError(g_calls.failWith);
+    return FALSE;
+  }
+  *started = PROCESS_INFORMATION{};
+  return TRUE;
+}
+
+class LaunchAsUser : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_calls = Calls{};
+    previous_ = ReplaceUserLaunchCalls({&FakeShellWindow, &RecordTokenStart, &RecordPlainStart});
+    shellStandIn_ = CreateWindowExA(0, "STATIC", "shell", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(shellStandIn_, nullptr);
+  }
+  void TearDown() override {
+    ReplaceUserLaunchCalls(previous_);
+    DestroyWindow(shellStandIn_);
+  }
+
+  UserLaunchCalls previous_{};
+  HWND shellStandIn_ = nullptr;
+};
+
+const char kFolder[] = "C:\\Program Files (x86)\\Tarkweller\\Velmorix";
+
+TEST_F(LaunchAsUser, TakesThePrimaryTokenOfTheShellsProcessAndTheQuotedCommandLine) {
+  g_calls.shell = shellStandIn_;
+  EXPECT_GT(LaunchProgramAsUser(kFolder, texts::kProgramExeTail), 31u);
+  EXPECT_EQ(g_calls.tokenStarts, 1);
+  EXPECT_EQ(g_calls.plainStarts, 0) << "never the installer's own rights while a shell runs";
+  EXPECT_EQ(g_calls.tokenCommand, L"\"C:\\Program Files (x86)\\Tarkweller\\Velmorix\\Velmorix.exe\"");
+  EXPECT_EQ(g_calls.tokenShow, SW_SHOW);
+  EXPECT_TRUE(g_calls.primaryToken);
+  EXPECT_TRUE(g_calls.sameUserAsShell);
+}
+
+TEST_F(LaunchAsUser, WithoutAShellItStartsAsBefore) {
+  EXPECT_EQ(LaunchProgramAsUser(kFolder, texts::kProgramExeTail), 33u);
+  EXPECT_EQ(g_calls.tokenStarts, 0);
+  EXPECT_EQ(g_calls.plainStarts, 1);
+  EXPECT_EQ(g_calls.plainCommand, "\"C:\\Program Files (x86)\\Tarkweller\\Velmorix\\Velmorix.exe\"");
+  EXPECT_EQ(g_calls.plainShow, static_cast<UINT>(SW_SHOW));
+
+  // A command line that would not fit whole starts nothing, either way.
+  g_calls.shell = shellStandIn_;
+  EXPECT_EQ(LaunchProgramAsUser(("C:\\" + std::string(250, 'x')).c_str(), texts::kProgramExeTail),
+            static_cast<UINT>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(g_calls.tokenStarts + g_calls.plainStarts, 1);
+}
+
+TEST_F(LaunchAsUser, FailuresShowTheLaunchTextOfTheirCause) {
+  g_calls.shell = shellStandIn_;
+  const struct {
+    DWORD error;
+    const char* text;
+  } cases[] = {
+      {ERROR_FILE_NOT_FOUND, texts::kLaunchFileNotFound},
+      {ERROR_PATH_NOT_FOUND, texts::kLaunchPathNotFound},
+      {ERROR_BAD_EXE_FORMAT, texts::kLaunchBadExe},
+      {ERROR_ACCESS_DENIED, texts::kLaunchOutOfResources},
+      {ERROR_NOT_ENOUGH_MEMORY, texts::kLaunchOutOfResources},
+  };
+  for (const auto& c : cases) {
+    g_calls.failWith = c.error;
+    const UINT result = LaunchProgramAsUser(kFolder, texts::kProgramExeTail);
+    EXPECT_LE(result, 31u) << c.error;
+    EXPECT_STREQ(LaunchFailureText(result), c.text) << c.error;
+  }
+  EXPECT_EQ(g_calls.plainStarts, 0) << "a failed start as the user never falls back to the installer's rights";
+}
+
+}  // namespace

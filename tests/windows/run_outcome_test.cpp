@@ -1,0 +1,223 @@
+// A run's files on disk: earlier files kept aside and put back or deleted, clean-up
+// by identity and never through a link, links on the way refused, the checks before
+// the first write, and a killed run's journal undone or finished at the next start.
+#include "engine/run_outcome.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/archive_extraction.h"
+#include "engine/run_plan.h"
+#include "engine_test_support.h"
+#include "shared/texts.h"
+
+using enginetest::BuildArchive;
+using enginetest::ListFiles;
+using enginetest::OnWorkerThread;
+using enginetest::Pattern;
+using enginetest::ReadWholeFile;
+using enginetest::TempFolder;
+using enginetest::TestEntry;
+using enginetest::WriteWholeFile;
+
+namespace {
+
+using Files = std::vector<std::string>;
+
+class RunOutcome : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dest_.Path().empty());
+    ASSERT_FALSE(outside_.Path().empty());
+  }
+  void TearDown() override {
+    if (state_) CommitRun(*state_);
+  }
+
+  // ExtractArchive on a worker thread, after PrepareRun when `planned`.
+  bool Run(const std::vector<unsigned char>& bytes, bool planned = false) {
+    const ArchiveView view = enginetest::ViewOf(bytes);
+    RunDestinations destinations;
+    destinations.archives[0] = &view;
+    destinations.folders[0] = dest_.Path().c_str();
+    destinations.count = 1;
+    return OnWorkerThread([&] {
+      return (!planned || PrepareRun(*state_, destinations)) &&
+             ExtractArchive(*state_, view, dest_.Path().c_str(), 0, false, &destinations);
+    });
+  }
+
+  // The earlier installation: one read-only file, one in a sub-folder, one of the user's.
+  void PlaceEarlierFiles() {
+    ASSERT_TRUE(WriteWholeFile(dest_ / "app.exe", "earlier program"));
+    ASSERT_TRUE(SetFileAttributesA((dest_ / "app.exe").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(CreateDirectoryA((dest_ / "sub").c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(dest_ / "sub\\data.bin", Pattern(3000, 8)));
+    ASSERT_TRUE(WriteWholeFile(dest_ / "sub\\user.txt", "the user's own"));
+  }
+  const std::vector<TestEntry> kNewFiles = {
+      {"D:\\b\\app.exe", "\\", Pattern(2000, 1)},
+      {"D:\\b\\sub\\data.bin", "\\sub\\", "new data"},
+      {"D:\\b\\sub\\fresh.bin", "\\sub\\", "only in the new payload"},
+  };
+
+  std::unique_ptr<InstallerState> state_ = std::make_unique<InstallerState>();
+  TempFolder dest_;
+  TempFolder outside_;
+};
+
+TEST_F(RunOutcome, ReplacedFilesAreKeptAsideAndComeBackByteForByteAfterUndo) {
+  PlaceEarlierFiles();
+  for (bool planned : {false, true}) {
+    ASSERT_TRUE(Run(BuildArchive(kNewFiles), planned)) << state_->errorText;
+    EXPECT_EQ(ReadWholeFile(dest_ / "app.exe"), kNewFiles[0].data);
+    EXPECT_EQ(ReadWholeFile(dest_ / "sub\\data.bin"), "new data");
+    // Moved, not copied: into a hidden folder of the run's own in the destination.
+    EXPECT_EQ(ListFiles(dest_.Path()),
+              (Files{"app.exe", "sub\\data.bin", "sub\\fresh.bin", "sub\\user.txt", "~vxkeep\\0", "~vxkeep\\1"}));
+    EXPECT_TRUE(GetFileAttributesA((dest_ / "~vxkeep").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+
+    UndoRun(*state_);
+    EXPECT_EQ(ListFiles(dest_.Path()), (Files{"app.exe", "sub\\data.bin", "sub\\user.txt"})) << planned;
+    EXPECT_EQ(ReadWholeFile(dest_ / "app.exe"), "earlier program");
+    EXPECT_EQ(GetFileAttributesA((dest_ / "app.exe").c_str()) & FILE_ATTRIBUTE_READONLY,
+              static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(ReadWholeFile(dest_ / "sub\\data.bin"), Pattern(3000, 8));
+    EXPECT_EQ(ReadWholeFile(dest_ / "sub\\user.txt"), "the user's own");
+    EXPECT_EQ(state_->createdFileCount, 0);
+  }
+}
+
+TEST_F(RunOutcome, CommitDeletesOnlyWhatWasKeptAside) {
+  PlaceEarlierFiles();
+  ASSERT_TRUE(Run(BuildArchive(kNewFiles), true)) << state_->errorText;
+  CommitRun(*state_);
+  EXPECT_EQ(ListFiles(dest_.Path()), (Files{"app.exe", "sub\\data.bin", "sub\\fresh.bin", "sub\\user.txt"}));
+  EXPECT_EQ(ReadWholeFile(dest_ / "app.exe"), kNewFiles[0].data);
+  EXPECT_EQ(ReadWholeFile(dest_ / "sub\\fresh.bin"), "only in the new payload");
+  // A second end changes nothing: the run's records are empty.
+  UndoRun(*state_);
+  EXPECT_EQ(ReadWholeFile(dest_ / "sub\\data.bin"), "new data");
+}
+
+TEST_F(RunOutcome, CleanUpDeletesOnlyTheRunsOwnFilesAndNeverThroughALink) {
+  ASSERT_TRUE(Run(BuildArchive({{"a.bin", "\\libs\\", "run a"}, {"b.bin", "\\libs\\", "run b"}, {"c.bin", "\\", "c"}})));
+  // Someone re-points libs at a folder with files of the same names, and puts a file
+  // of their own where c.bin was.
+  ASSERT_TRUE(MoveFileA((dest_ / "libs").c_str(), (dest_ / "libs.moved").c_str()));
+  ASSERT_TRUE(WriteWholeFile(outside_ / "a.bin", "outside a"));
+  ASSERT_TRUE(WriteWholeFile(outside_ / "b.bin", "outside b"));
+  ASSERT_TRUE(enginetest::PlantLink(outside_.Path(), dest_ / "libs"));
+  // (Renamed over it: a file made after the run's was deleted could get its number
+  // back on Wine's file systems; NTFS numbers carry a sequence that prevents that.)
+  ASSERT_TRUE(WriteWholeFile(outside_ / "c.new", "someone else's"));
+  ASSERT_TRUE(MoveFileExA((outside_ / "c.new").c_str(), (dest_ / "c.bin").c_str(), MOVEFILE_REPLACE_EXISTING));
+
+  UndoRun(*state_);
+  EXPECT_EQ(ListFiles(outside_.Path()), (Files{"a.bin", "b.bin"}));
+  EXPECT_EQ(ReadWholeFile(outside_ / "a.bin"), "outside a");
+  EXPECT_EQ(ReadWholeFile(dest_ / "c.bin"), "someone else's");
+  EXPECT_TRUE(enginetest::RemoveLink(dest_ / "libs"));
+}
+
+TEST_F(RunOutcome, NothingIsWrittenThroughALinkOnTheWayOrAtAFilesName) {
+  // A folder link below the destination: the run stops before writing through it.
+  ASSERT_TRUE(enginetest::PlantLink(outside_.Path(), dest_ / "libs"));
+  EXPECT_FALSE(Run(BuildArchive({{"first.bin", "\\", "x"}, {"l.dll", "\\libs\\windows\\", "y"}})));
+  EXPECT_STREQ(state_->errorText, texts::kInstallFilesFailed);
+  EXPECT_EQ(ListFiles(outside_.Path()), Files{});
+  EXPECT_EQ(state_->createdFileCount, 1);
+  UndoRun(*state_);
+  EXPECT_FALSE(enginetest::FileExists(dest_ / "first.bin"));
+  // The check before the run finds it before anything is written at all.
+  EXPECT_FALSE(Run(BuildArchive({{"first.bin", "\\", "x"}, {"l.dll", "\\libs\\", "y"}}), true));
+  EXPECT_STREQ(state_->errorText, texts::kInstallFilesFailed);
+  EXPECT_EQ(state_->createdFileCount, 0);
+  EXPECT_TRUE(enginetest::RemoveLink(dest_ / "libs"));
+
+  // A link at a file's own name whose target does not exist yet: creating the file
+  // through it would make the target. The file is created exclusively, so the run
+  // stops instead. (Wine shows a link to a file as the file itself, and renames and
+  // deletes its target: only this case can be shown under it.)
+  ASSERT_TRUE(WriteWholeFile(outside_ / "target.bin", "x"));
+  ASSERT_TRUE(enginetest::PlantLink(outside_ / "target.bin", dest_ / "file.bin"));
+  ASSERT_TRUE(DeleteFileA((outside_ / "target.bin").c_str()));
+  for (bool planned : {false, true}) {
+    EXPECT_FALSE(Run(BuildArchive({{"file.bin", "\\", "new"}}), planned));
+    EXPECT_STREQ(state_->errorText, texts::kInstallFilesFailed);
+    UndoRun(*state_);
+    EXPECT_EQ(ListFiles(outside_.Path()), Files{}) << planned;
+  }
+  EXPECT_TRUE(enginetest::RemoveLink(dest_ / "file.bin"));
+}
+
+TEST_F(RunOutcome, EveryDestinationIsCheckedBeforeTheFirstFileIsWritten) {
+  const std::string second = dest_ / "second";
+  ASSERT_TRUE(CreateDirectoryA(second.c_str(), nullptr));
+  const auto program = BuildArchive({{"p.bin", "\\", "p"}});
+  const ArchiveView programView = enginetest::ViewOf(program);
+  struct Case {
+    std::vector<TestEntry> work;
+    const char* failure;
+  };
+  const std::size_t room = kMaxNewFolderLength - second.size() - 1;
+  const Case cases[] = {
+      // A folder still to be made that CreateDirectory would refuse.
+      {{{"w.bin", "\\" + std::string(room + 1, 'f') + "\\", "w"}}, texts::kInstallFoldersFailed},
+      // A file path longer than a path can be.
+      {{{std::string(kPathCapacity - second.size(), 'n'), "\\", "w"}}, texts::kInstallFilesFailed},
+      // A folder where a file goes.
+      {{{"taken", "\\", "w"}}, texts::kInstallFilesFailed},
+  };
+  ASSERT_TRUE(CreateDirectoryA((second + "\\taken").c_str(), nullptr));
+  for (const Case& c : cases) {
+    const auto work = BuildArchive(c.work);
+    const ArchiveView workView = enginetest::ViewOf(work);
+    RunDestinations destinations;
+    destinations.archives[0] = &programView;
+    destinations.archives[1] = &workView;
+    destinations.folders[0] = dest_.Path().c_str();
+    destinations.folders[1] = second.c_str();
+    destinations.count = 2;
+    EXPECT_FALSE(PrepareRun(*state_, destinations));
+    EXPECT_STREQ(state_->errorText, c.failure);
+    EXPECT_EQ(ListFiles(dest_.Path()), Files{});
+  }
+  // A folder of exactly the length CreateDirectory takes is fine.
+  const auto fits = BuildArchive({{"w.bin", "\\" + std::string(room, 'f') + "\\", "w"}});
+  const ArchiveView fitsView = enginetest::ViewOf(fits);
+  RunDestinations destinations;
+  destinations.archives[0] = &fitsView;
+  destinations.folders[0] = second.c_str();
+  destinations.count = 1;
+  EXPECT_TRUE(PrepareRun(*state_, destinations)) << state_->errorText;
+}
+
+// The run's records die with the process; its journal in the registry does not.
+TEST_F(RunOutcome, AKilledRunIsUndoneAtTheNextStartAndASucceededOneFinished) {
+  for (bool succeeded : {false, true}) {
+    PlaceEarlierFiles();
+    ASSERT_TRUE(Run(BuildArchive(kNewFiles), true)) << state_->errorText;
+    if (succeeded) MarkRunSucceeded(*state_);
+    state_ = std::make_unique<InstallerState>();  // the process ends here
+
+    EXPECT_TRUE(RecoverInterruptedRun(*state_));
+    if (succeeded) {
+      EXPECT_EQ(ListFiles(dest_.Path()), (Files{"app.exe", "sub\\data.bin", "sub\\fresh.bin", "sub\\user.txt"}));
+      EXPECT_EQ(ReadWholeFile(dest_ / "sub\\data.bin"), "new data");
+    } else {
+      EXPECT_EQ(ListFiles(dest_.Path()), (Files{"app.exe", "sub\\data.bin", "sub\\user.txt"}));
+      EXPECT_EQ(ReadWholeFile(dest_ / "app.exe"), "earlier program");
+      EXPECT_EQ(ReadWholeFile(dest_ / "sub\\data.bin"), Pattern(3000, 8));
+    }
+    EXPECT_FALSE(RecoverInterruptedRun(*state_)) << "the journal must be gone";
+    enginetest::DeleteTree(dest_ / "sub");
+    SetFileAttributesA((dest_ / "app.exe").c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA((dest_ / "app.exe").c_str());
+  }
+}
+
+}  // namespace
