@@ -12,17 +12,21 @@ namespace {
 constexpr char kKeepFolderName[] = "~vxkeep";
 constexpr int kKeepFolderAttempts = 10;
 
-// `path` is `folder` or lies below it (names compared as the file system does).
-bool IsAtOrBelow(const char* path, const char* folder) {
-  const int length = static_cast<int>(std::strlen(folder));
-  if (static_cast<int>(std::strlen(path)) < length ||
-      CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path, length, folder, length) != CSTR_EQUAL)
-    return false;
-  return path[length] == '\0' || path[length] == '\\';
+// `text` upper-cased in the code page, as the file system compares names.
+void UpperCopy(char* out, const char* text) {
+  CopyPath(out, text);
+  CharUpperBuffA(out, static_cast<DWORD>(std::strlen(out)));
 }
 
-bool SamePath(const char* a, const char* b) {
-  return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
+// `path` is `folder` or lies below it.
+bool IsAtOrBelow(const char* path, const char* folder) {
+  char upperPath[kPathCapacity];
+  char upperFolder[kPathCapacity];
+  UpperCopy(upperPath, path);
+  UpperCopy(upperFolder, folder);
+  const std::size_t length = std::strlen(upperFolder);
+  return std::strncmp(upperPath, upperFolder, length) == 0 &&
+         (upperPath[length] == '\0' || upperPath[length] == '\\');
 }
 
 bool CreatedByRun(const InstallerState& state, const FileIdentity& identity) {
@@ -33,6 +37,22 @@ bool CreatedByRun(const InstallerState& state, const FileIdentity& identity) {
 }
 
 }  // namespace
+
+bool SameName(const char* a, const char* b) {
+  char upperA[kPathCapacity];
+  char upperB[kPathCapacity];
+  UpperCopy(upperA, a);
+  UpperCopy(upperB, b);
+  return std::strcmp(upperA, upperB) == 0;
+}
+
+std::uint32_t NameKey(const char* text) {
+  char upper[kPathCapacity];
+  UpperCopy(upper, text);
+  std::uint32_t key = 2166136261u;  // FNV-1a
+  for (const char* c = upper; *c; ++c) key = (key ^ static_cast<unsigned char>(*c)) * 16777619u;
+  return key;
+}
 
 EntryPath ComposeEntryPaths(const char* destination, const PayloadEntry& entry, char* folder, char* file) {
   if (!NormaliseFolder(folder, destination)) return EntryPath::FolderTooLong;
@@ -72,7 +92,7 @@ int KeepFolderSlot(InstallerState& state, const char* root) {
       CopyPath(folder.root, root);
       return i;
     }
-    if (SamePath(folder.root, root)) return i;
+    if (SameName(folder.root, root)) return i;
   }
   return -1;
 }
@@ -140,11 +160,14 @@ int RecordKeptFile(InstallerState& state, const char* folderPath, const char* ac
   if (CopyPath(path, folderPath) != PathResult::Ok || AppendPath(path, "\\") != PathResult::Ok ||
       AppendPath(path, actualName) != PathResult::Ok)
     return -1;
+  // Two entries may name one file in different case: it is kept once.
+  const std::uint32_t key = NameKey(path);
   for (int i = 0; i < state.keptFileCount && i < kMaxKeptFiles; ++i)
-    if (SamePath(state.keptFiles[i].path, path)) return i;
+    if (state.keptFiles[i].key == key && SameName(state.keptFiles[i].path, path)) return i;
   if (state.keptFileCount < 0 || state.keptFileCount >= kMaxKeptFiles) return -1;
   KeptFile& kept = state.keptFiles[state.keptFileCount];
   CopyPath(kept.path, path);
+  kept.key = key;
   kept.keepFolder = keepFolder;
   kept.moved = false;
   const int index = state.keptFileCount++;

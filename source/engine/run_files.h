@@ -20,6 +20,11 @@ struct RunDestinations {
   const char* workpathFile = nullptr;
 };
 
+// Names as the file system compares them: upper-cased in the code page.
+bool SameName(const char* a, const char* b);
+// The same for both of two names that SameName finds equal (a hash, for quick lookups).
+std::uint32_t NameKey(const char* text);
+
 enum class EntryPath { Ok, FolderTooLong, FileTooLong };
 
 // The entry's folder (`destination` without trailing separators, followed by the

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "engine/run_files.h"
 #include "shared/platform.h"
 
 namespace {
@@ -167,6 +168,7 @@ bool LoadJournal(InstallerState& state, bool* succeeded) {
     into.keepFolder = kept.keepFolder;
     into.moved = true;  // the journal cannot tell; its keep folder will
     CopyPath(into.path, kept.path);
+    into.key = NameKey(into.path);
   };
   DWORD batchSize = 0;
   DWORD batchType = 0;

@@ -46,7 +46,8 @@ class FolderListing {
     if (!text_) {
       text_.reset(new (std::nothrow) char[kTextCapacity]);
       offsets_.reset(new (std::nothrow) std::uint32_t[kMaxNames]);
-      if (!text_ || !offsets_) return false;
+      keys_.reset(new (std::nothrow) std::uint32_t[kMaxNames]);
+      if (!text_ || !offsets_ || !keys_) return false;
     }
     CopyPath(folder_, folder);
     listed_ = true;
@@ -67,6 +68,7 @@ class FolderListing {
         complete_ = false;
         break;
       }
+      keys_[count_] = NameKey(found.cFileName);
       offsets_[count_++] = static_cast<std::uint32_t>(used);
       text_[used++] = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 'd' : 'f';
       std::memcpy(&text_[used], found.cFileName, length + 1);
@@ -77,9 +79,10 @@ class FolderListing {
 
   // What stands at `name` in the listed folder.
   ExistingFile Find(const char* name, char* actualName) const {
+    const std::uint32_t key = NameKey(name);
     for (std::size_t i = 0; i < count_; ++i) {
       const char* entry = &text_[offsets_[i]];
-      if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, entry + 1, -1, name, -1) != CSTR_EQUAL) continue;
+      if (keys_[i] != key || !SameName(entry + 1, name)) continue;
       if (entry[0] == 'd') return ExistingFile::Refused;
       CopyPath(actualName, entry + 1);
       return ExistingFile::Found;
@@ -92,6 +95,7 @@ class FolderListing {
   static constexpr std::size_t kMaxNames = 8192;
   std::unique_ptr<char[]> text_;
   std::unique_ptr<std::uint32_t[]> offsets_;
+  std::unique_ptr<std::uint32_t[]> keys_;
   std::size_t count_ = 0;
   bool listed_ = false;
   bool complete_ = false;

@@ -23,6 +23,7 @@ struct KeptFile {
   char path[kPathCapacity];  // where it stood, its name spelt as on disk; it goes back there
   std::int32_t keepFolder;   // index in keepFolders
   bool moved;                // may lie in its keep folder (always so for a journal's records)
+  std::uint32_t key;         // NameKey of path, for finding a path recorded already
 };
 
 // The folder of a run's own, inside one destination folder, that holds the files it
