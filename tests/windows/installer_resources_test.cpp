@@ -301,6 +301,24 @@ Function VersionFunction(HMODULE version, const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(version, name)));
 }
 
+// What the installer costs beyond what it carries: the file without its payload
+// resources stays small enough for a download page (an NSIS stub is 60-100 KB).
+TEST(InstallerResources, ExecutableAroundThePayloadStaysUnder400KB) {
+  UniqueModule module = LoadInstaller();
+  ASSERT_TRUE(module);
+  std::size_t payload = 0;
+  for (WORD id : {WORD{109}, WORD{110}, WORD{111}}) {
+    const std::size_t size = RussianResource(module.Get(), "Binary", id).size();
+    ASSERT_GT(size, 0u) << "resource " << id;
+    payload += size;
+  }
+  WIN32_FILE_ATTRIBUTE_DATA file{};
+  ASSERT_TRUE(GetFileAttributesExA(std::getenv("VELMORIX_INSTALLER"), GetFileExInfoStandard, &file));
+  ASSERT_EQ(file.nFileSizeHigh, 0u);
+  ASSERT_GT(file.nFileSizeLow, payload);
+  EXPECT_LE(file.nFileSizeLow - payload, 400u * 1024u) << file.nFileSizeLow << " bytes around " << payload;
+}
+
 TEST(InstallerResources, VersionInformationReadsBackInRussianWithCodePage1251) {
   const char* path = std::getenv("VELMORIX_INSTALLER");
   ASSERT_NE(path, nullptr);
