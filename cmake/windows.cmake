@@ -115,6 +115,9 @@ file(WRITE ${CMAKE_BINARY_DIR}/generated/payload_archives.rc.in
   "IDR_PROGRAM_ARCHIVE Binary \"@PROGRAM_ARCHIVE@\"\nIDR_WORK_ARCHIVE Binary \"@WORK_ARCHIVE@\"\n"
   "IDR_PAYLOAD_CHECKSUMS Binary \"@PAYLOAD_CHECKSUMS@\"\n")
 configure_file(${CMAKE_BINARY_DIR}/generated/payload_archives.rc.in ${CMAKE_BINARY_DIR}/generated/payload_archives.rc @ONLY)
+# Both installers embed the archives; packed once, before either, or a parallel build
+# packs them twice at the same time into the same staging folder.
+add_custom_target(velmorix_payload DEPENDS ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE})
 
 # Every executable that links folder creation chooses how applied access lists are
 # recorded: not at all (the installer that ships) or into the file named by
@@ -129,6 +132,7 @@ set(VELMORIX_TRACE_FILE ${CMAKE_SOURCE_DIR}/source/shared/access_trace_file.cpp
 
 # The installer.
 add_executable(VelmorixSetup WIN32 source/wizard/entry_point.cpp resources/installer.rc ${VELMORIX_TRACE_OFF})
+add_dependencies(VelmorixSetup velmorix_payload)
 target_compile_options(VelmorixSetup PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VELMORIX_WIN_OPTIONS}>)
 target_include_directories(VelmorixSetup PRIVATE source resources ${CMAKE_BINARY_DIR}/generated)
 target_link_options(VelmorixSetup PRIVATE ${VELMORIX_SHIPPED_LINK})
@@ -139,6 +143,7 @@ set_target_properties(VelmorixSetup PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_
 add_dependencies(VelmorixSetup velmorix_payload)
 
 add_executable(VelmorixSetupTraced WIN32 source/wizard/entry_point.cpp resources/installer.rc ${VELMORIX_TRACE_FILE})
+add_dependencies(VelmorixSetupTraced velmorix_payload)
 target_compile_options(VelmorixSetupTraced PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VELMORIX_WIN_OPTIONS}>)
 target_include_directories(VelmorixSetupTraced PRIVATE source resources ${CMAKE_BINARY_DIR}/generated)
 target_link_options(VelmorixSetupTraced PRIVATE ${VELMORIX_STATIC_LINK})
