@@ -115,9 +115,6 @@ file(WRITE ${CMAKE_BINARY_DIR}/generated/payload_archives.rc.in
   "IDR_PROGRAM_ARCHIVE Binary \"@PROGRAM_ARCHIVE@\"\nIDR_WORK_ARCHIVE Binary \"@WORK_ARCHIVE@\"\n"
   "IDR_PAYLOAD_CHECKSUMS Binary \"@PAYLOAD_CHECKSUMS@\"\n")
 configure_file(${CMAKE_BINARY_DIR}/generated/payload_archives.rc.in ${CMAKE_BINARY_DIR}/generated/payload_archives.rc @ONLY)
-# Both installers embed the archives; packed once, before either, or a parallel build
-# packs them twice at the same time into the same staging folder.
-add_custom_target(velmorix_payload DEPENDS ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE})
 
 # Every executable that links folder creation chooses how applied access lists are
 # recorded: not at all (the installer that ships) or into the file named by
@@ -140,7 +137,6 @@ target_link_libraries(VelmorixSetup PRIVATE velmorix_wizard)
 set_source_files_properties(resources/installer.rc PROPERTIES
   OBJECT_DEPENDS "${PROGRAM_ARCHIVE};${WORK_ARCHIVE};${PAYLOAD_CHECKSUMS};${CMAKE_SOURCE_DIR}/resources/installer.ico;${CMAKE_BINARY_DIR}/generated/installer.manifest;${CMAKE_BINARY_DIR}/generated/velmorix_version.h;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
 set_target_properties(VelmorixSetup PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/dist)
-add_dependencies(VelmorixSetup velmorix_payload)
 
 add_executable(VelmorixSetupTraced WIN32 source/wizard/entry_point.cpp resources/installer.rc ${VELMORIX_TRACE_FILE})
 add_dependencies(VelmorixSetupTraced velmorix_payload)
@@ -149,7 +145,6 @@ target_include_directories(VelmorixSetupTraced PRIVATE source resources ${CMAKE_
 target_link_options(VelmorixSetupTraced PRIVATE ${VELMORIX_STATIC_LINK})
 target_link_libraries(VelmorixSetupTraced PRIVATE velmorix_wizard)
 set_target_properties(VelmorixSetupTraced PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test-dist)
-add_dependencies(VelmorixSetupTraced velmorix_payload)
 
 # GoogleTest, cross-built.
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)

@@ -116,7 +116,7 @@ bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const cha
         break;
     }
     // Consecutive entries of one folder walk nothing again: the chain still holds it.
-    switch (chain.Reach(folder, true, grantAccess ? 1 : 0)) {
+    switch (chain.Reach(folder, true, grantAccess ? 1 : 0, &ProgressOf(state))) {
       case WayResult::Held:
         break;
       case WayResult::Link:

@@ -61,7 +61,7 @@ int FolderChain::Find(const char* path, std::size_t length) const {
   return -1;
 }
 
-WayResult FolderChain::Reach(const char* folder, bool create, BYTE grantAccess) {
+WayResult FolderChain::Reach(const char* folder, bool create, BYTE grantAccess, ProgressReport* report) {
   end_ = -1;
   if (CopyPath(path_, folder) != PathResult::Ok || path_[0] == '\0') return WayResult::CreateFailed;
   if (!held_) {
@@ -70,10 +70,10 @@ WayResult FolderChain::Reach(const char* folder, bool create, BYTE grantAccess) 
   }
   // A way longer than what is left starts the chain afresh.
   if (count_ + kPathCapacity / 2 > kCapacity) Release();
-  return Walk(create, grantAccess);
+  return Walk(create, grantAccess, report);
 }
 
-WayResult FolderChain::Walk(bool create, BYTE grantAccess) {
+WayResult FolderChain::Walk(bool create, BYTE grantAccess, ProgressReport* report) {
   const std::size_t length = std::strlen(path_);
   // The volume's root ("C:\", "\\server\share\") is where the walk begins; it is the
   // system's, not a folder of this run.
@@ -103,6 +103,7 @@ WayResult FolderChain::Walk(bool create, BYTE grantAccess) {
         return WayResult::CreateFailed;
       attributes = GetFileAttributesA(entry.path);
       if (attributes == INVALID_FILE_ATTRIBUTES) return WayResult::CreateFailed;
+      if (report) report->FolderCreated(entry.path);
     }
     // By name first: Wine shows a Unix symbolic link here, and nothing is opened
     // through a link.

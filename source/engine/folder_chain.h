@@ -12,6 +12,7 @@
 
 #include "shared/file_identity.h"
 #include "shared/path_buffer.h"
+#include "shared/progress_report.h"
 #include "shared/raii.h"
 
 enum class WayResult {
@@ -32,8 +33,9 @@ class FolderChain {
   // Folders the chain already holds are not walked again, whichever way reached them.
   // From the first folder below the volume's root down, each existing folder is
   // checked and held; a missing one is created when `create` is set (with the Users
-  // entry when `grantAccess`), else the walk stops there with Missing.
-  WayResult Reach(const char* folder, bool create, BYTE grantAccess);
+  // entry when `grantAccess`, and told to `report`), else the walk stops there with
+  // Missing.
+  WayResult Reach(const char* folder, bool create, BYTE grantAccess, ProgressReport* report = nullptr);
 
   // The held folder at the chain's end (valid after Held), and its path.
   HANDLE End() const;
@@ -55,7 +57,7 @@ class FolderChain {
   static constexpr std::size_t kCapacity = 256;
 
   int Find(const char* path, std::size_t length) const;
-  WayResult Walk(bool create, BYTE grantAccess);
+  WayResult Walk(bool create, BYTE grantAccess, ProgressReport* report);
 
   std::unique_ptr<HeldFolder[]> held_;  // allocated on first use
   std::size_t count_ = 0;

@@ -167,6 +167,8 @@ void RunUnattended(InstallerState& state, const CommandLineOptions& options) {
   }
   state.progress = &log;
   log.RunStarted(state);
+  // As at the wizard's start: a killed run's files are put back before anything else.
+  RecoverInterruptedRun(state);
 
   // A damaged installer fails before it creates anything.
   if (!CheckPayload(state)) EndFailedRun(state);
