@@ -76,6 +76,19 @@ bool HasLineContaining(const std::vector<std::string>& lines, const std::string&
   return false;
 }
 
+void ExpectInstalled(const std::string& installDir, const std::string& workDir) {
+  EXPECT_TRUE(PayloadUnpacked("program.bin", installDir));
+  EXPECT_TRUE(PayloadUnpacked("work.bin", workDir));
+  std::vector<unsigned char> workpath;
+  EXPECT_TRUE(driver::ReadWholeFile(installDir + "\\workpath", &workpath));
+  EXPECT_EQ(std::string(workpath.begin(), workpath.end()), workDir);
+  std::string location;
+  EXPECT_TRUE(driver::ReadUninstallValue("InstallLocation", &location));
+  EXPECT_EQ(location, installDir);
+  EXPECT_TRUE(driver::FileExists(DesktopShortcut()));
+  EXPECT_TRUE(driver::FileExists(StartMenuShortcut()));
+}
+
 std::string MakeInstallerWithBigPayload(const std::string& folder, int fileCount, std::size_t fileSize,
                                         const std::string& installer) {
   const std::size_t count = static_cast<std::size_t>(fileCount);

@@ -32,6 +32,10 @@ std::vector<std::string> LogLines(const std::string& path);
 bool HasLine(const std::vector<std::string>& lines, const std::string& wanted);
 bool HasLineContaining(const std::vector<std::string>& lines, const std::string& part);
 
+// Everything a complete installation leaves: both archives byte-exact in their folders,
+// workpath naming the work folder, the uninstall entry's folder and both shortcuts.
+void ExpectInstalled(const std::string& installDir, const std::string& workDir);
+
 // A copy of `installer` whose program archive (109) is `fileCount` files of
 // `fileSize` bytes each.
 std::string MakeInstallerWithBigPayload(const std::string& folder, int fileCount, std::size_t fileSize,

@@ -31,16 +31,7 @@ TEST_F(ProgressPageTest, DefaultInstallationWithBothShortcutsStartsTheProgram) {
   ASSERT_TRUE(driver::WaitForControlText(progress, kButton, "Готово")) << ControlText(progress, kButton);
   EXPECT_TRUE(driver::IsControlChecked(progress, kRunProgram));
 
-  EXPECT_TRUE(PayloadUnpacked("program.bin", installDir));
-  EXPECT_TRUE(PayloadUnpacked("work.bin", workDir));
-  std::vector<unsigned char> workpath;
-  ASSERT_TRUE(driver::ReadWholeFile(installDir + "\\workpath", &workpath));
-  EXPECT_EQ(std::string(workpath.begin(), workpath.end()), workDir);
-  std::string location;
-  ASSERT_TRUE(driver::ReadUninstallValue("InstallLocation", &location));
-  EXPECT_EQ(location, installDir);
-  EXPECT_TRUE(driver::FileExists(DesktopShortcut()));
-  EXPECT_TRUE(driver::FileExists(StartMenuShortcut()));
+  ExpectInstalled(installDir, workDir);
   EXPECT_FALSE(driver::FileExists(trace));
 
   ASSERT_TRUE(Click(progress, kButton));

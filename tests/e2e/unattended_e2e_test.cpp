@@ -73,16 +73,7 @@ TEST_F(UnattendedTest, InstallsIntoTheGivenFoldersWithoutAnyWindowAndLogsEachSte
 
   EXPECT_EQ(RunToEnd("/S \"/D=" + installDir + "\" /WORKDIR=" + workDir + " /LOG=" + log_), 0u);
 
-  EXPECT_TRUE(PayloadUnpacked("program.bin", installDir));
-  EXPECT_TRUE(PayloadUnpacked("work.bin", workDir));
-  std::vector<unsigned char> workpath;
-  ASSERT_TRUE(driver::ReadWholeFile(installDir + "\\workpath", &workpath));
-  EXPECT_EQ(std::string(workpath.begin(), workpath.end()), workDir);
-  std::string location;
-  EXPECT_TRUE(driver::ReadUninstallValue("InstallLocation", &location));
-  EXPECT_EQ(location, installDir);
-  EXPECT_TRUE(driver::FileExists(DesktopShortcut()));
-  EXPECT_TRUE(driver::FileExists(StartMenuShortcut()));
+  ExpectInstalled(installDir, workDir);
   EXPECT_EQ(driver::FindForeignWindow(kSampleAppClass, 0), nullptr) << "the program must not be started";
 
   const std::vector<std::string> lines = LogLines(log_);
