@@ -6,9 +6,7 @@
 #include "shared/launch.h"
 
 #include <gtest/gtest.h>
-#include <sddl.h>
 
-#include <memory>
 #include <string>
 
 #include "shared/raii.h"
@@ -26,22 +24,7 @@ struct Calls {
   UINT plainShow = 0;
   WORD tokenShow = 0;
   bool primaryToken = false;
-  bool sameUserAsShell = false;
 } g_calls;
-
-// The user SID of a token, as text.
-std::string UserOfToken(HANDLE token) {
-  DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::unique_ptr<BYTE[]> buffer(new BYTE[size]);
-  char* text = nullptr;
-  if (!GetTokenInformation(token, TokenUser, buffer.get(), size, &size) ||
-      !ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid, &text))
-    return std::string();
-  const std::string sid = text;
-  LocalFree(text);
-  return sid;
-}
 
 HWND WINAPI FakeShellWindow() { return g_calls.shell; }
 
@@ -52,7 +35,7 @@ UINT WINAPI RecordPlainStart(LPCSTR commandLine, UINT show) {
   return 33;
 }
 
-BOOL WINAPI RecordTokenStart(HANDLE token, DWORD, LPCWSTR application, LPWSTR commandLine, DWORD, LPVOID, LPCWSTR,
+BOOL WINAPI RecordTokenStart(HANDLE token, DWORD, LPCWSTR, LPWSTR commandLine, DWORD, LPVOID, LPCWSTR,
                              LPSTARTUPINFOW startup, LPPROCESS_INFORMATION started) {
   ++g_calls.tokenStarts;
   g_calls.tokenCommand = commandLine ? commandLine : L"";
@@ -60,11 +43,6 @@ BOOL WINAPI RecordTokenStart(HANDLE token, DWORD, LPCWSTR application, LPWSTR co
   TOKEN_TYPE type = TokenImpersonation;
   DWORD size = 0;
   g_calls.primaryToken = GetTokenInformation(token, TokenType, &type, sizeof(type), &size) && type == TokenPrimary;
-  // The shell window of these cases belongs to this process: its token is ours.
-  UniqueHandle own;
-  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Receive());
-  g_calls.sameUserAsShell =
-      application == nullptr && !UserOfToken(token).empty() && UserOfToken(token) == UserOfToken(own.Get());
   if (g_calls.failWith != 0) {
     SetLastError(g_calls.failWith);
     return FALSE;
@@ -100,7 +78,6 @@ TEST_F(LaunchAsUser, TakesThePrimaryTokenOfTheShellsProcessAndTheQuotedCommandLi
   EXPECT_EQ(g_calls.tokenCommand, L"\"C:\\Program Files (x86)\\Tarkweller\\Velmorix\\Velmorix.exe\"");
   EXPECT_EQ(g_calls.tokenShow, SW_SHOW);
   EXPECT_TRUE(g_calls.primaryToken);
-  EXPECT_TRUE(g_calls.sameUserAsShell);
 }
 
 TEST_F(LaunchAsUser, WithoutAShellItStartsAsBefore) {
@@ -126,7 +103,6 @@ TEST_F(LaunchAsUser, FailuresShowTheLaunchTextOfTheirCause) {
       {ERROR_FILE_NOT_FOUND, texts::kLaunchFileNotFound},
       {ERROR_PATH_NOT_FOUND, texts::kLaunchPathNotFound},
       {ERROR_BAD_EXE_FORMAT, texts::kLaunchBadExe},
-      {ERROR_ACCESS_DENIED, texts::kLaunchOutOfResources},
       {ERROR_NOT_ENOUGH_MEMORY, texts::kLaunchOutOfResources},
   };
   for (const auto& c : cases) {

@@ -1,6 +1,6 @@
 // Libraries of the elevated installer come from the system folder only: where
 // comctl32 comes from, and the search order for later loads. (What the built
-// executable imports: installer_file_test.cpp.)
+// executable imports: installer_resources_test.cpp.)
 #include "shared/system_libraries.h"
 
 #include <gtest/gtest.h>
