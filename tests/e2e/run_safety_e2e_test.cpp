@@ -93,6 +93,29 @@ class RunSafetyTest : public InstallerTest {
     return Installer().WaitForPage(Page::Progress);
   }
 
+  // An installation into this test's folders with both shortcuts whose last step fails:
+  // a folder stands where the desktop shortcut goes. Returns the page and its box.
+  void InstallFailingAtTheDesktopShortcut(HWND* progress, HWND* box) {
+    ASSERT_TRUE(driver::CreateFolders(DesktopShortcut()));
+    Start();
+    *progress = InstallThroughTheWizard(installDir_, workDir_, true);
+    ASSERT_NE(*progress, nullptr);
+    *box = Installer().WaitForMessageBox();
+    ASSERT_NE(*box, nullptr);
+  }
+
+  // The failure box answered: the page offers "Закрыть".
+  static ::testing::AssertionResult DismissFailure(HWND box, HWND progress) {
+    if (!driver::PressMessageBoxButton(box, IDOK)) return ::testing::AssertionFailure() << "no OK button";
+    if (!driver::WaitForControlText(progress, kButton, "Закрыть")) return ::testing::AssertionFailure() << "no Закрыть";
+    return ::testing::AssertionSuccess();
+  }
+  // "Закрыть" pressed: the installer ends with 0.
+  void CloseFailedRun(HWND progress) {
+    ASSERT_TRUE(Click(progress, kButton));
+    ExpectExitZero();
+  }
+
   // Waits until the run has moved `count` earlier files of `folder` aside.
   static bool WaitUntilKept(const std::string& folder, std::size_t count) {
     return driver::WaitFor([&] { return driver::FilesUnder(folder + kKeepFolder).size() >= count; }, 30000);
@@ -123,19 +146,14 @@ TEST_F(RunSafetyTest, ACancelledReinstallationLeavesTheEarlierInstallationAsItWa
 // cannot be made, after both archives were written over the earlier files.
 TEST_F(RunSafetyTest, AReinstallationFailingAtItsLastStepLeavesTheEarlierInstallationAsItWas) {
   ASSERT_NO_FATAL_FAILURE(InstallEarlierVersion());
-  ASSERT_TRUE(driver::CreateFolders(DesktopShortcut()));
-  Start();
-  HWND progress = InstallThroughTheWizard(installDir_, workDir_, true);
-  ASSERT_NE(progress, nullptr);
-  HWND box = Installer().WaitForMessageBox();
-  ASSERT_NE(box, nullptr);
+  HWND progress = nullptr;
+  HWND box = nullptr;
+  ASSERT_NO_FATAL_FAILURE(InstallFailingAtTheDesktopShortcut(&progress, &box));
   EXPECT_EQ(driver::MessageBoxText(box), "Невозможно создать ярлык на рабочем столе");
   ASSERT_FALSE(EarlierInstallationIntact()) << "the run wrote nothing over the earlier files";
-  ASSERT_TRUE(driver::PressMessageBoxButton(box, IDOK));
-  ASSERT_TRUE(driver::WaitForControlText(progress, kButton, "Закрыть"));
+  ASSERT_TRUE(DismissFailure(box, progress));
   EXPECT_TRUE(EarlierInstallationIntact());
-  ASSERT_TRUE(Click(progress, kButton));
-  ExpectExitZero();
+  CloseFailedRun(progress);
 }
 
 TEST_F(RunSafetyTest, AKilledReinstallationIsPutBackBeforeTheModePageShows) {
@@ -189,10 +207,8 @@ TEST_F(RunSafetyTest, AWorkFolderTooLongForItsDeepestDestinationWritesNothing) {
   EXPECT_EQ(driver::MessageBoxText(box), "Невозможно создать директори(ю/и) установки, возможно нет прав");
   EXPECT_EQ(driver::FilesUnder(installDir), std::vector<std::string>{});
   EXPECT_EQ(driver::FilesUnder(workDir), std::vector<std::string>{});
-  ASSERT_TRUE(driver::PressMessageBoxButton(box, IDOK));
-  ASSERT_TRUE(driver::WaitForControlText(progress, kButton, "Закрыть"));
-  ASSERT_TRUE(Click(progress, kButton));
-  ExpectExitZero();
+  ASSERT_TRUE(DismissFailure(box, progress));
+  CloseFailedRun(progress);
 }
 
 TEST_F(RunSafetyTest, AFolderLinkPlantedInTheWorkTreeIsNotWrittenThrough) {
@@ -210,23 +226,18 @@ TEST_F(RunSafetyTest, AFolderLinkPlantedInTheWorkTreeIsNotWrittenThrough) {
   HWND box = Installer().WaitForMessageBox(30000);
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(driver::MessageBoxText(box), "Невозможно создать файл(ы) установки, возможно нет прав");
-  ASSERT_TRUE(driver::PressMessageBoxButton(box, IDOK));
-  ASSERT_TRUE(driver::WaitForControlText(progress, kButton, "Закрыть"));
+  ASSERT_TRUE(DismissFailure(box, progress));
   EXPECT_EQ(driver::FilesUnder(outside), std::vector<std::string>{});
   // The program files are gone again; the workpath file of a first run stays.
   EXPECT_EQ(driver::FilesUnder(installDir_), std::vector<std::string>{installDir_ + "\\workpath"});
   EXPECT_TRUE(enginetest::RemoveLink(workDir_ + "\\workdir"));
-  ASSERT_TRUE(Click(progress, kButton));
-  ExpectExitZero();
+  CloseFailedRun(progress);
 }
 
 TEST_F(RunSafetyTest, ALinkRepointedBeforeTheCleanUpLeadsItToNothingOutside) {
-  ASSERT_TRUE(driver::CreateFolders(DesktopShortcut()));
-  Start();
-  HWND progress = InstallThroughTheWizard(installDir_, workDir_, true);
-  ASSERT_NE(progress, nullptr);
-  HWND box = Installer().WaitForMessageBox();
-  ASSERT_NE(box, nullptr);
+  HWND progress = nullptr;
+  HWND box = nullptr;
+  ASSERT_NO_FATAL_FAILURE(InstallFailingAtTheDesktopShortcut(&progress, &box));
   // While the failure is shown, libs moves away and a link to a folder holding files of
   // the same names takes its place.
   const std::string libs = workDir_ + "\\workdir\\libs";
@@ -243,15 +254,13 @@ TEST_F(RunSafetyTest, ALinkRepointedBeforeTheCleanUpLeadsItToNothingOutside) {
     outsideFiles[copy].assign(content.begin(), content.end());
   }
   ASSERT_TRUE(enginetest::PlantLink(outside, libs));
-  ASSERT_TRUE(driver::PressMessageBoxButton(box, IDOK));
-  ASSERT_TRUE(driver::WaitForControlText(progress, kButton, "Закрыть"));
+  ASSERT_TRUE(DismissFailure(box, progress));
   for (const auto& file : outsideFiles) {
     std::vector<unsigned char> bytes;
     EXPECT_TRUE(driver::ReadWholeFile(file.first, &bytes) && bytes == file.second) << file.first;
   }
   EXPECT_TRUE(enginetest::RemoveLink(libs));
-  ASSERT_TRUE(Click(progress, kButton));
-  ExpectExitZero();
+  CloseFailedRun(progress);
 }
 
 }  // namespace

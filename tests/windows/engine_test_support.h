@@ -175,8 +175,8 @@ inline void DeleteTree(const std::string& path) {
 inline std::vector<std::string> ListFiles(const std::string& folder, const std::string& prefix = std::string()) {
   std::vector<std::string> files;
   WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return files;
+  const UniqueFind search(FindFirstFileA((folder + "\\*").c_str(), &found));
+  if (!search) return files;
   do {
     const std::string name = found.cFileName;
     if (name == "." || name == "..") continue;
@@ -186,8 +186,7 @@ inline std::vector<std::string> ListFiles(const std::string& folder, const std::
     } else {
       files.push_back(prefix + name);
     }
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
+  } while (FindNextFileA(search.Get(), &found));
   std::sort(files.begin(), files.end());
   return files;
 }

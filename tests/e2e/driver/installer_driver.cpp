@@ -33,13 +33,6 @@ struct GdiObjectTraits {
 };
 using GdiObject = UniqueResource<HGDIOBJ, GdiObjectTraits>;
 
-struct FindTraits {
-  static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
-  static bool IsEmpty(HANDLE h) { return h == INVALID_HANDLE_VALUE || h == nullptr; }
-  static void Free(HANDLE h) { FindClose(h); }
-};
-using FindHandle = UniqueResource<HANDLE, FindTraits>;
-
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velmorix";
 constexpr UINT kMessageTimeoutMs = 5000;
 
@@ -540,7 +533,7 @@ void DeleteTree(const std::string& path) {
   if (!FolderExists(path)) return;
   WIN32_FIND_DATAA found{};
   {
-    FindHandle search(FindFirstFileA((path + "\\*").c_str(), &found));
+    UniqueFind search(FindFirstFileA((path + "\\*").c_str(), &found));
     if (search) {
       do {
         if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
@@ -554,7 +547,7 @@ void DeleteTree(const std::string& path) {
 std::vector<std::string> FilesUnder(const std::string& folder) {
   std::vector<std::string> files;
   WIN32_FIND_DATAA found{};
-  FindHandle search(FindFirstFileA((folder + "\\*").c_str(), &found));
+  UniqueFind search(FindFirstFileA((folder + "\\*").c_str(), &found));
   if (!search) return files;
   do {
     if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
