@@ -91,12 +91,8 @@ WriteOutcome WriteEntryData(InstallerState& state, GatheredOutput& output, std::
 
 bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const char* destinationFolder,
                     int progressBase, bool grantAccess, const RunDestinations* destinations) {
+  static_cast<void>(destinations);
   if (archive.count <= 0) return true;
-  RunDestinations alone;
-  alone.archives[0] = &archive;
-  alone.folders[0] = destinationFolder;
-  alone.count = 1;
-  if (destinations == nullptr) destinations = &alone;
   char root[kPathCapacity];
   if (!NormaliseFolder(root, destinationFolder)) return Fail(state, texts::kInstallFoldersFailed, destinationFolder);
 
@@ -133,10 +129,11 @@ bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const cha
     // The run counts its entries as the overall progress does.
     const std::int32_t runIndex = progressBase + i;
     const int plannedKeep = runIndex >= 0 && runIndex < kMaxCreatedFiles ? state.plannedKeep[runIndex] - 1 : -1;
-    const NewFileTarget target{root, destinations, &chain, PayloadFileName(entry), path, plannedKeep};
+    const NewFileTarget target{root, &chain, PayloadFileName(entry), path, plannedKeep};
     const NewFile placed = CreateRunFile(state, target, &file, &identity);
     if (placed == NewFile::Refused) return Fail(state, texts::kInstallFilesFailed, path);
-    if (placed != NewFile::Reused) RecordCreatedFile(state, path, identity);
+    if (placed != NewFile::Reused && !RecordCreatedFile(state, path, identity))
+      return Fail(state, texts::kInstallFilesFailed, path);
 
     GatheredOutput output(file.Get(), cursor);
     WriteOutcome outcome = WriteEntryData(state, output, entry.size);

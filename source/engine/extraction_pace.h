@@ -6,3 +6,9 @@
 #pragma once
 
 void PaceExtractedFile();
+
+// Called before each step of a run that changes the disk or the journal. The traced
+// test installer, given VELMORIX_STOP_AT_STEP=N, ends its own process at once at the
+// Nth step, before that step: a run killed between any two of its steps, at a point
+// a test chooses exactly. The installer that ships does nothing here.
+void CountRunStep();

@@ -1,3 +1,4 @@
 #include "engine/extraction_pace.h"
 
 void PaceExtractedFile() {}
+void CountRunStep() {}

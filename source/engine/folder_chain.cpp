@@ -7,29 +7,21 @@
 
 #include "shared/file_identity.h"
 #include "shared/folder_creation.h"
+#include "shared/held_folder.h"
 
 namespace {
 
-// Opened for nothing but its attributes, sharing reading and writing but not deletion:
-// the folder cannot be renamed or removed while this handle is open. Where another
-// process already holds it with delete access, the folder is opened sharing that too
-// (checked, but no longer pinned).
-UniqueHandle HoldFolder(const char* path) {
-  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
-  UniqueHandle folder(
-      CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr));
-  if (!folder && GetLastError() == ERROR_SHARING_VIOLATION) {
-    folder.Reset(CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, flags, nullptr));
+// What a refused child tells the walk.
+WayResult Verdict(ChildResult result) {
+  switch (result) {
+    case ChildResult::Done: return WayResult::Held;
+    case ChildResult::Missing: return WayResult::Missing;
+    case ChildResult::Link: return WayResult::Link;
+    case ChildResult::NotAFolder: return WayResult::NotAFolder;
+    case ChildResult::Exists:
+    case ChildResult::Failed: break;
   }
-  return folder;
-}
-
-// What the attributes say about a folder on the way.
-WayResult Classify(DWORD attributes) {
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return WayResult::Link;
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return WayResult::NotAFolder;
-  return WayResult::Held;
+  return WayResult::CreateFailed;
 }
 
 }  // namespace
@@ -76,57 +68,65 @@ WayResult FolderChain::Reach(const char* folder, bool create, BYTE grantAccess, 
 WayResult FolderChain::Walk(bool create, BYTE grantAccess, ProgressReport* report) {
   const std::size_t length = std::strlen(path_);
   // The volume's root ("C:\", "\\server\share\") is where the walk begins; it is the
-  // system's, not a folder of this run.
+  // system's, not a folder of this run, and is opened by name.
   const char* afterRoot = PathSkipRootA(path_);
-  std::size_t position = afterRoot ? static_cast<std::size_t>(afterRoot - path_) : 0;
-  DWORD volumeSerial = 0;
+  if (afterRoot == nullptr) return WayResult::CreateFailed;
+  std::size_t position = static_cast<std::size_t>(afterRoot - path_);
+  std::size_t rootLength = position;
+  while (rootLength > 0 && path_[rootLength - 1] == '\\') --rootLength;
+  if (rootLength == 0) return WayResult::CreateFailed;
+  int parent = Find(path_, rootLength);
+  if (parent < 0) {
+    if (count_ == kCapacity) return WayResult::CreateFailed;
+    HeldFolder& root = held_[count_];
+    std::memcpy(root.path, path_, rootLength);
+    root.path[rootLength] = '\0';
+    root.length = rootLength;
+    char rootPath[kPathCapacity];
+    std::memcpy(rootPath, path_, position);
+    rootPath[position] = '\0';
+    root.handle = OpenVolumeRoot(rootPath);
+    FileIdentity identity;
+    if (!root.handle || !ReadIdentity(root.handle.Get(), &identity)) return WayResult::CreateFailed;
+    root.volumeSerial = identity.volumeSerial;
+    parent = static_cast<int>(count_++);
+  }
+  const DWORD volumeSerial = held_[static_cast<std::size_t>(parent)].volumeSerial;
   while (position < length) {
     const char* separator = static_cast<const char*>(std::memchr(path_ + position, '\\', length - position));
     const std::size_t end = separator ? static_cast<std::size_t>(separator - path_) : length;
+    const std::size_t nameStart = position;
     position = end + 1;
     const int found = Find(path_, end);
     if (found >= 0) {
-      end_ = found;
-      volumeSerial = held_[static_cast<std::size_t>(found)].volumeSerial;
+      parent = end_ = found;
       continue;
     }
-    if (count_ == kCapacity) return WayResult::CreateFailed;
+    if (count_ == kCapacity || end - nameStart >= kPathCapacity) return WayResult::CreateFailed;
     HeldFolder& entry = held_[count_];
     std::memcpy(entry.path, path_, end);
     entry.path[end] = '\0';
     entry.length = end;
+    char name[kPathCapacity];
+    std::memcpy(name, path_ + nameStart, end - nameStart);
+    name[end - nameStart] = '\0';
+    const HANDLE parentHandle = held_[static_cast<std::size_t>(parent)].handle.Get();
 
-    DWORD attributes = GetFileAttributesA(entry.path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      if (!create) return WayResult::Missing;
-      if (!CreateSingleFolder(entry.path, grantAccess) && GetLastError() != ERROR_ALREADY_EXISTS)
-        return WayResult::CreateFailed;
-      attributes = GetFileAttributesA(entry.path);
-      if (attributes == INVALID_FILE_ATTRIBUTES) return WayResult::CreateFailed;
-      if (report) report->FolderCreated(entry.path);
+    ChildResult opened = OpenChildFolder(parentHandle, name, volumeSerial, &entry.handle);
+    if (opened == ChildResult::Missing && create) {
+      // Made by name through folders this chain holds (none of them can be renamed
+      // meanwhile), then opened and checked relative to its parent like any other.
+      if (!CreateSingleFolder(entry.path, grantAccess)) {
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return WayResult::CreateFailed;
+      } else if (report) {
+        report->FolderCreated(entry.path);
+      }
+      opened = OpenChildFolder(parentHandle, name, volumeSerial, &entry.handle);
     }
-    // By name first: Wine shows a Unix symbolic link here, and nothing is opened
-    // through a link.
-    WayResult verdict = Classify(attributes);
-    if (verdict != WayResult::Held) return verdict;
-    entry.handle = HoldFolder(entry.path);
-    if (!entry.handle) return WayResult::CreateFailed;
-    if (end_ < 0) {
-      // The first folder below the root tells the volume for the whole way.
-      FileIdentity identity;
-      if (!ReadIdentity(entry.handle.Get(), &identity, &attributes)) return WayResult::CreateFailed;
-      volumeSerial = identity.volumeSerial;
-    } else if (!ReadAttributes(entry.handle.Get(), &attributes)) {
-      return WayResult::CreateFailed;
-    }
-    // Then what was opened: Windows shows a link that took the name meanwhile here.
-    verdict = Classify(attributes);
-    if (verdict != WayResult::Held) {
-      entry.handle.Reset();
-      return verdict;
-    }
+    if (opened != ChildResult::Done) return Verdict(opened);
     entry.volumeSerial = volumeSerial;
-    end_ = static_cast<int>(count_++);
+    parent = end_ = static_cast<int>(count_++);
   }
   return end_ >= 0 ? WayResult::Held : WayResult::CreateFailed;
 }
+

@@ -1,9 +1,10 @@
-// The way down to the folder a file is written in, walked one folder at a time and
-// held open. Every folder on the way that already exists is checked before anything
-// goes through it: a reparse point (junction, symbolic link, mount point) or a file
-// standing where a folder should be is refused. Each checked folder stays open without
-// delete sharing while the chain holds it, so on Windows nobody can rename it and put
-// a link in its place until the writing there is done.
+// The way down to the folder a file is written in, walked one folder at a time from
+// the volume's root, each folder opened relative to the one above it and held
+// (shared/held_folder.h). A reparse point (junction, symbolic link, mount point), a
+// file standing where a folder should be, or another volume on the way is refused.
+// Each checked folder stays open, counted in sharing checks and without delete
+// sharing, while the chain holds it, so nobody can rename it and put a link in its
+// place until the work there is done; the work itself goes through End().
 #pragma once
 #include <windows.h>
 

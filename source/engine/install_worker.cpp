@@ -94,7 +94,7 @@ bool WriteWorkpathFile(InstallerState& state, const RunDestinations& destination
   if (!NormaliseFolder(root, state.installDir) || chain.Reach(root, true, 0) != WayResult::Held) return false;
   UniqueHandle file;
   FileIdentity identity;
-  const NewFileTarget target{root, &destinations, &chain, texts::kWorkpathTail + 1, destinations.workpathFile,
+  const NewFileTarget target{root, &chain, texts::kWorkpathTail + 1, destinations.workpathFile,
                              state.plannedWorkpathKeep - 1};
   const NewFile placed = CreateRunFile(state, target, &file, &identity);
   if (placed == NewFile::Refused) return false;

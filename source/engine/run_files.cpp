@@ -1,58 +1,23 @@
 #include "engine/run_files.h"
 
-#include <cstdio>
 #include <cstring>
 
-#include "engine/folder_chain.h"
+#include "engine/extraction_pace.h"
+#include "engine/keep_folder.h"
 #include "engine/run_journal.h"
+#include "shared/held_folder.h"
 
 namespace {
 
-// The keep folder's name; a number follows when the name is taken.
-constexpr char kKeepFolderName[] = "~vxkeep";
-constexpr int kKeepFolderAttempts = 10;
-
-// `text` upper-cased in the code page, as the file system compares names.
-void UpperCopy(char* out, const char* text) {
-  CopyPath(out, text);
-  CharUpperBuffA(out, static_cast<DWORD>(std::strlen(out)));
-}
-
-// `path` is `folder` or lies below it.
-bool IsAtOrBelow(const char* path, const char* folder) {
-  char upperPath[kPathCapacity];
-  char upperFolder[kPathCapacity];
-  UpperCopy(upperPath, path);
-  UpperCopy(upperFolder, folder);
-  const std::size_t length = std::strlen(upperFolder);
-  return std::strncmp(upperPath, upperFolder, length) == 0 &&
-         (upperPath[length] == '\0' || upperPath[length] == '\\');
-}
-
-bool CreatedByRun(const InstallerState& state, const FileIdentity& identity) {
+// The record of the file this run created with `identity`, or -1.
+int CreatedWithIdentity(const InstallerState& state, const FileIdentity& identity) {
   const int count = state.createdFileCount < kMaxCreatedFiles ? state.createdFileCount : kMaxCreatedFiles;
   for (int i = 0; i < count; ++i)
-    if (SameIdentity(state.createdFileIds[i], identity)) return true;
-  return false;
+    if (SameIdentity(state.createdFileIds[i], identity)) return i;
+  return -1;
 }
 
 }  // namespace
-
-bool SameName(const char* a, const char* b) {
-  char upperA[kPathCapacity];
-  char upperB[kPathCapacity];
-  UpperCopy(upperA, a);
-  UpperCopy(upperB, b);
-  return std::strcmp(upperA, upperB) == 0;
-}
-
-std::uint32_t NameKey(const char* text) {
-  char upper[kPathCapacity];
-  UpperCopy(upper, text);
-  std::uint32_t key = 2166136261u;  // FNV-1a
-  for (const char* c = upper; *c; ++c) key = (key ^ static_cast<unsigned char>(*c)) * 16777619u;
-  return key;
-}
 
 EntryPath ComposeEntryPaths(const char* destination, const PayloadEntry& entry, char* folder, char* file) {
   if (!NormaliseFolder(folder, destination)) return EntryPath::FolderTooLong;
@@ -69,22 +34,6 @@ EntryPath ComposeEntryPaths(const char* destination, const PayloadEntry& entry, 
   return EntryPath::Ok;
 }
 
-bool UsedByRun(const RunDestinations& destinations, const char* path) {
-  if (destinations.workpathFile && IsAtOrBelow(destinations.workpathFile, path)) return true;
-  char folder[kPathCapacity];
-  char file[kPathCapacity];
-  for (int a = 0; a < destinations.count && a < 2; ++a) {
-    const ArchiveView* archive = destinations.archives[a];
-    if (archive == nullptr) continue;
-    for (std::int32_t i = 0; i < archive->count; ++i) {
-      const PayloadEntry entry = ReadPayloadEntry(*archive, i);
-      if (ComposeEntryPaths(destinations.folders[a], entry, folder, file) == EntryPath::Ok && IsAtOrBelow(file, path))
-        return true;
-    }
-  }
-  return false;
-}
-
 int KeepFolderSlot(InstallerState& state, const char* root) {
   for (int i = 0; i < kKeepFolderCount; ++i) {
     KeepFolder& folder = state.keepFolders[i];
@@ -97,49 +46,24 @@ int KeepFolderSlot(InstallerState& state, const char* root) {
   return -1;
 }
 
-bool CreateKeepFolder(InstallerState& state, int slot, const RunDestinations& destinations) {
-  if (slot < 0 || slot >= kKeepFolderCount) return false;
+bool EnsureKeepFolder(InstallerState& state, int slot, DWORD volumeSerial) {
+  if (slot < 0 || slot >= kKeepFolderCount || !state.journal) return false;
   KeepFolder& folder = state.keepFolders[slot];
-  if (folder.path[0] != '\0') return true;
-  for (int attempt = 0; attempt < kKeepFolderAttempts; ++attempt) {
-    char name[16];
-    std::snprintf(name, sizeof(name), attempt == 0 ? "%s" : "%s.%d", kKeepFolderName, attempt);
-    char candidate[kPathCapacity];
-    if (CopyPath(candidate, folder.root) != PathResult::Ok || AppendPath(candidate, "\\") != PathResult::Ok ||
-        AppendPath(candidate, name) != PathResult::Ok)
-      return false;
-    if (UsedByRun(destinations, candidate)) continue;
-    // Created here and now: a folder already standing at the name is never used.
-    if (!CreateDirectoryA(candidate, nullptr)) {
-      if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
-      return false;
-    }
-    UniqueHandle held(CreateFileA(candidate, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    DWORD attributes = 0;
-    if (!held || !ReadIdentity(held.Get(), &folder.identity, &attributes) ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-      return false;
-    FILE_BASIC_INFO basic{};  // zero times stay as they are
-    basic.FileAttributes = attributes | FILE_ATTRIBUTE_HIDDEN;
-    SetFileInformationByHandle(held.Get(), FileBasicInfo, &basic, sizeof(basic));
-    CopyPath(folder.path, candidate);
-    folder.held = std::move(held);
-    JournalKeepFolder(state, slot);
-    return true;
-  }
-  return false;
+  if (folder.held) return folder.identity.volumeSerial == volumeSerial;
+  // The name is in the journal before the folder exists, so a run killed right after
+  // making it leaves nothing that the next start does not find.
+  if (folder.path[0] == '\0' && (!NameKeepFolder(folder) || !JournalKeepFolder(state, slot))) return false;
+  return MakeKeepFolder(folder, volumeSerial) && JournalKeepFolder(state, slot);
 }
 
 bool KeptFilePath(const InstallerState& state, int index, char* out) {
   if (index < 0 || index >= state.keptFileCount || index >= kMaxKeptFiles) return false;
-  const std::int32_t keepFolder = state.keptFiles[index].keepFolder;
-  if (keepFolder < 0 || keepFolder >= kKeepFolderCount || state.keepFolders[keepFolder].path[0] == '\0') return false;
-  char number[16];
-  std::snprintf(number, sizeof(number), "\\%d", index);
-  return CopyPath(out, state.keepFolders[keepFolder].path) == PathResult::Ok &&
-         AppendPath(out, number) == PathResult::Ok;
+  const KeptFile& kept = state.keptFiles[index];
+  if (kept.keepFolder < 0 || kept.keepFolder >= kKeepFolderCount || kept.keptName[0] == '\0' ||
+      state.keepFolders[kept.keepFolder].path[0] == '\0')
+    return false;
+  return CopyPath(out, state.keepFolders[kept.keepFolder].path) == PathResult::Ok &&
+         AppendPath(out, "\\") == PathResult::Ok && AppendPath(out, kept.keptName) == PathResult::Ok;
 }
 
 ExistingFile FindExisting(const char* path, char* actualName) {
@@ -166,50 +90,52 @@ int RecordKeptFile(InstallerState& state, const char* folderPath, const char* ac
     if (state.keptFiles[i].key == key && SameName(state.keptFiles[i].path, path)) return i;
   if (state.keptFileCount < 0 || state.keptFileCount >= kMaxKeptFiles) return -1;
   KeptFile& kept = state.keptFiles[state.keptFileCount];
+  if (!RandomName(kept.keptName, sizeof(kept.keptName), "")) return -1;
   CopyPath(kept.path, path);
   kept.key = key;
   kept.keepFolder = keepFolder;
   kept.moved = false;
   const int index = state.keptFileCount++;
-  JournalKeptFile(state, index);
+  if (state.journal && !JournalKeptFile(state, index)) {
+    --state.keptFileCount;
+    return -1;
+  }
   return index;
 }
 
 namespace {
 
 // Moves the earlier file at the target's name into the keep folder as kept file
-// `index`. A rename on the same volume, never replacing anything; the name is free
-// afterwards. False when the file is gone already (nothing to keep) or on failure,
-// which `*failed` tells apart.
+// `index`: opened relative to the held folder without following a link, and renamed
+// by that handle, never replacing anything. False when the file is gone already
+// (nothing to keep) or on failure, which `*failed` tells apart.
 bool MoveAside(InstallerState& state, const NewFileTarget& target, int index, bool* failed) {
   KeptFile& kept = state.keptFiles[index];
-  char keptPath[kPathCapacity];
   *failed = true;
-  if (!CreateKeepFolder(state, kept.keepFolder, *target.destinations) || !KeptFilePath(state, index, keptPath))
-    return false;
-  if (!MoveFileExA(target.path, keptPath, 0)) {
-    *failed = GetLastError() != ERROR_FILE_NOT_FOUND;
-    return false;
+  const char* name = LastComponent(kept.path);
+  if (name == nullptr || !EnsureKeepFolder(state, kept.keepFolder, target.chain->VolumeSerial())) return false;
+  UniqueHandle earlier;
+  switch (OpenChild(target.chain->End(), name, 0, &earlier)) {
+    case ChildResult::Done:
+      break;
+    case ChildResult::Missing:
+      *failed = false;
+      return false;
+    default:
+      return false;
   }
+  DWORD attributes = 0;
+  if (!ReadAttributes(earlier.Get(), &attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  CountRunStep();
+  if (!RenameInto(earlier.Get(), state.keepFolders[kept.keepFolder].held.Get(), kept.keptName)) return false;
   kept.moved = true;
   *failed = false;
   return true;
 }
 
-// The run's own file at the target's name (a second entry for the same destination),
-// opened for writing and emptied; refused when the name leads elsewhere.
-NewFile ReuseOwnFile(const NewFileTarget& target, const FileIdentity& own, UniqueHandle* file,
-                     FileIdentity* identity) {
-  UniqueHandle reopened(CreateFileA(target.path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!reopened || !ReadIdentityOnVolume(reopened.Get(), target.chain->VolumeSerial(), identity) ||
-      !SameIdentity(*identity, own) || !SetEndOfFile(reopened.Get()))
-    return NewFile::Refused;
-  *file = std::move(reopened);
-  return NewFile::Reused;
-}
-
-// What stands at the target's name when the run's plan knew nothing of it.
+// What stands at the target's name when the run's plan knew nothing of it. A file the
+// run created is reused only at the path it was created at and while it has no other
+// name (a hard link planted to it elsewhere would otherwise be emptied).
 NewFile MakeRoom(InstallerState& state, const NewFileTarget& target, UniqueHandle* file, FileIdentity* identity) {
   char actualName[kPathCapacity];
   switch (FindExisting(target.path, actualName)) {
@@ -220,13 +146,27 @@ NewFile MakeRoom(InstallerState& state, const NewFileTarget& target, UniqueHandl
     case ExistingFile::Found:
       break;
   }
-  {
-    const UniqueHandle existing = OpenNoFollow(target.path, FILE_READ_ATTRIBUTES);
-    FileIdentity found;
-    if (existing && ReadIdentityOnVolume(existing.Get(), target.chain->VolumeSerial(), &found) &&
-        CreatedByRun(state, found))
-      return ReuseOwnFile(target, found, file, identity);
+  UniqueHandle existing;
+  switch (OpenChild(target.chain->End(), actualName, GENERIC_WRITE, &existing)) {
+    case ChildResult::Done:
+      break;
+    case ChildResult::Missing:
+      return NewFile::Created;
+    default:
+      return NewFile::Refused;
   }
+  FileIdentity found;
+  if (!ReadIdentityOnVolume(existing.Get(), target.chain->VolumeSerial(), &found)) return NewFile::Refused;
+  const int own = CreatedWithIdentity(state, found);
+  if (own >= 0) {
+    if (!SameName(state.createdFiles[own], target.path) || LinkCount(existing.Get()) != 1) return NewFile::Refused;
+    CountRunStep();
+    if (!SetEndOfFile(existing.Get())) return NewFile::Refused;
+    *identity = found;
+    *file = std::move(existing);
+    return NewFile::Reused;
+  }
+  existing.Reset();
   const int keepFolder = KeepFolderSlot(state, target.root);
   const int kept = keepFolder < 0 ? -1 : RecordKeptFile(state, target.chain->Path(), actualName, keepFolder);
   bool failed = true;
@@ -251,11 +191,13 @@ NewFile CreateRunFile(InstallerState& state, const NewFileTarget& target, Unique
     room = MakeRoom(state, target, file, identity);
     if (room == NewFile::Refused || room == NewFile::Reused) return room;
   }
-  // Exclusive: anything standing at the name, a link included, makes this fail, so
-  // nothing is ever written through a link. The folder is held by the chain.
-  UniqueHandle created(CreateFileA(target.path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
-                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!created || !ReadIdentityOnVolume(created.Get(), target.chain->VolumeSerial(), identity))
+  // In the journal before it exists: a run killed right after the creation leaves a
+  // file that the next start finds and removes.
+  if (!JournalCreatedIntent(state, target.path)) return NewFile::Refused;
+  UniqueHandle created;
+  CountRunStep();
+  if (CreateChildFile(target.chain->End(), target.name, &created) != ChildResult::Done ||
+      !ReadIdentityOnVolume(created.Get(), target.chain->VolumeSerial(), identity))
     return NewFile::Refused;
   *file = std::move(created);
   return room;
@@ -267,6 +209,5 @@ bool RecordCreatedFile(InstallerState& state, const char* path, const FileIdenti
   CopyPath(state.createdFiles[index], path);
   state.createdFileIds[index] = identity;
   state.createdFileCount = index + 1;
-  JournalCreatedFile(state, index);
-  return true;
+  return JournalCreatedFile(state, index);
 }

@@ -5,8 +5,8 @@
 #include <memory>
 #include <new>
 
-#include "engine/run_files.h"
-#include "shared/platform.h"
+#include "engine/extraction_pace.h"
+#include "engine/run_names.h"
 
 namespace {
 
@@ -15,16 +15,19 @@ namespace {
 constexpr char kJournalOwner[] = "VelmorixSetup";
 constexpr char kJournalKey[] = "Software\\VelmorixSetup\\Run";
 constexpr char kSucceededValue[] = "succeeded";
+constexpr char kRestartValue[] = "restart pending";
 
-// One value per record: the identity (a keep folder's, a created file's), for kept
-// files the keep folder's index, then the path with its terminating zero. The kept
-// files planned before the run go into one value, "kept", record after record.
+// One value per record: the identity (a keep folder's, a created file's; zero while
+// the step is only intended), for kept files the keep folder's index and the file's
+// name in it, then the path with its terminating zero. The kept files planned before
+// the run go into one value, "kept", record after record.
 struct Record {
   FileIdentity identity;
   std::int32_t keepFolder;
+  char keptName[kKeptNameSize];
   char path[kPathCapacity];
 };
-constexpr std::size_t kRecordHead = sizeof(FileIdentity) + sizeof(std::int32_t);
+constexpr std::size_t kRecordHead = offsetof(Record, path);
 constexpr char kPlannedKeptValue[] = "kept";
 
 std::size_t RecordSize(const Record& record) { return kRecordHead + std::strlen(record.path) + 1; }
@@ -32,6 +35,7 @@ std::size_t RecordSize(const Record& record) { return kRecordHead + std::strlen(
 Record KeptRecord(const KeptFile& kept) {
   Record record{};
   record.keepFolder = kept.keepFolder;
+  CopyText(record.keptName, sizeof(record.keptName), kept.keptName);
   CopyPath(record.path, kept.path);
   return record;
 }
@@ -40,16 +44,21 @@ void ValueName(char* out, char kind, int index) { std::snprintf(out, 16, "%c%d",
 
 REGSAM ViewOf(const InstallerState& state) { return state.is64BitWindows ? KEY_WOW64_64KEY : 0; }
 
-void WriteRecord(HKEY key, char kind, int index, const FileIdentity& identity, std::int32_t keepFolder,
-                 const char* path) {
-  Record record{};
-  record.identity = identity;
-  record.keepFolder = keepFolder;
-  CopyPath(record.path, path);
+bool SetValue(HKEY key, const char* name, DWORD type, const void* data, std::size_t size) {
+  CountRunStep();
+  return RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size)) ==
+         ERROR_SUCCESS;
+}
+
+bool WriteRecord(HKEY key, char kind, int index, const Record& record) {
   char name[16];
   ValueName(name, kind, index);
-  const auto size = static_cast<DWORD>(kRecordHead + std::strlen(record.path) + 1);
-  RegSetValueExA(key, name, 0, REG_BINARY, reinterpret_cast<const BYTE*>(&record), size);
+  return SetValue(key, name, REG_BINARY, &record, RecordSize(record));
+}
+
+bool Flush(HKEY key) {
+  CountRunStep();
+  return RegFlushKey(key) == ERROR_SUCCESS;
 }
 
 // Reads record `kind``index`; false when there is none or it is malformed.
@@ -62,8 +71,9 @@ bool ReadRecord(HKEY key, char kind, int index, Record* record) {
   if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(record), &size) != ERROR_SUCCESS ||
       type != REG_BINARY || size <= kRecordHead)
     return false;
-  // The path must end inside what was read.
-  return std::memchr(record->path, '\0', size - kRecordHead) != nullptr;
+  // The texts must end inside what was read.
+  return std::memchr(record->keptName, '\0', sizeof(record->keptName)) != nullptr &&
+         std::memchr(record->path, '\0', size - kRecordHead) != nullptr;
 }
 
 bool KeepFolderIndexValid(std::int32_t index) { return index >= 0 && index < kKeepFolderCount; }
@@ -73,7 +83,51 @@ void DeleteJournalKey(const InstallerState& state) {
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | ViewOf(state), software.Receive()) !=
       ERROR_SUCCESS)
     return;
+  CountRunStep();
   RegDeleteTreeA(software.Get(), kJournalOwner);
+}
+
+bool MarkFlushed(InstallerState& state, const char* value) {
+  if (!state.journal) return true;
+  const DWORD set = 1;
+  return SetValue(state.journal.Get(), value, REG_DWORD, &set, sizeof(set)) && Flush(state.journal.Get());
+}
+
+// Appends a journalled kept file to the run's records.
+void AddKept(InstallerState& state, const Record& record) {
+  KeptFile& into = state.keptFiles[state.keptFileCount++];
+  into.keepFolder = record.keepFolder;
+  into.moved = true;  // the journal cannot tell; its keep folder will
+  CopyText(into.keptName, sizeof(into.keptName), record.keptName);
+  CopyPath(into.path, record.path);
+  into.key = NameKey(into.path);
+}
+
+// Reads the kept files planned before the run, record after record, each checked to
+// end inside the value.
+void LoadPlannedKept(HKEY key, InstallerState& state) {
+  DWORD batchSize = 0;
+  DWORD batchType = 0;
+  if (RegQueryValueExA(key, kPlannedKeptValue, nullptr, &batchType, nullptr, &batchSize) != ERROR_SUCCESS ||
+      batchType != REG_BINARY || batchSize == 0)
+    return;
+  std::unique_ptr<unsigned char[]> batch(new (std::nothrow) unsigned char[batchSize]);
+  if (!batch || RegQueryValueExA(key, kPlannedKeptValue, nullptr, nullptr, batch.get(), &batchSize) != ERROR_SUCCESS)
+    return;
+  std::size_t at = 0;
+  while (state.keptFileCount < kMaxKeptFiles && batchSize - at > kRecordHead) {
+    const std::size_t room = batchSize - at - kRecordHead;
+    const char* path = reinterpret_cast<const char*>(batch.get() + at + kRecordHead);
+    if (std::memchr(path, '\0', room < kPathCapacity ? room : kPathCapacity) == nullptr) break;
+    Record record{};
+    std::memcpy(&record.identity, batch.get() + at, sizeof(record.identity));
+    std::memcpy(&record.keepFolder, batch.get() + at + offsetof(Record, keepFolder), sizeof(record.keepFolder));
+    std::memcpy(record.keptName, batch.get() + at + offsetof(Record, keptName), sizeof(record.keptName));
+    CopyPath(record.path, path);
+    if (!KeepFolderIndexValid(record.keepFolder) || std::memchr(record.keptName, '\0', kKeptNameSize) == nullptr) break;
+    AddKept(state, record);
+    at += RecordSize(record);
+  }
 }
 
 }  // namespace
@@ -82,70 +136,84 @@ bool BeginJournal(InstallerState& state) {
   state.journal.Reset();
   DeleteJournalKey(state);
   DWORD disposition = 0;
+  CountRunStep();
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kJournalKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                       KEY_ALL_ACCESS | ViewOf(state), nullptr, state.journal.Receive(), &disposition) != ERROR_SUCCESS) {
     state.journal.Reset();
     return false;
   }
-  for (int i = 0; i < kKeepFolderCount; ++i) JournalKeepFolder(state, i);
+  bool written = true;
+  for (int i = 0; i < kKeepFolderCount; ++i) written = JournalKeepFolder(state, i) && written;
   // One write for all the files planned to be kept, not one each.
   const int planned = state.keptFileCount < kMaxKeptFiles ? state.keptFileCount : kMaxKeptFiles;
   std::unique_ptr<unsigned char[]> batch(
       new (std::nothrow) unsigned char[static_cast<std::size_t>(planned) * sizeof(Record) + 1]);
-  if (!batch) {
-    EndJournal(state);
-    return false;
-  }
+  if (!batch) written = false;
   std::size_t used = 0;
-  for (int i = 0; i < planned; ++i) {
+  for (int i = 0; batch && i < planned; ++i) {
     const Record record = KeptRecord(state.keptFiles[i]);
     std::memcpy(batch.get() + used, &record, RecordSize(record));
     used += RecordSize(record);
   }
-  RegSetValueExA(state.journal.Get(), kPlannedKeptValue, 0, REG_BINARY, batch.get(), static_cast<DWORD>(used));
-  for (int i = 0; i < state.createdFileCount; ++i) JournalCreatedFile(state, i);
-  if (RegFlushKey(state.journal.Get()) != ERROR_SUCCESS) {
+  if (written && used > 0) written = SetValue(state.journal.Get(), kPlannedKeptValue, REG_BINARY, batch.get(), used);
+  for (int i = 0; written && i < state.createdFileCount; ++i) written = JournalCreatedFile(state, i);
+  if (!written || !Flush(state.journal.Get())) {
     EndJournal(state);
     return false;
   }
   return true;
 }
 
-void JournalKeepFolder(InstallerState& state, int index) {
-  if (!state.journal || !KeepFolderIndexValid(index) || state.keepFolders[index].path[0] == '\0') return;
+bool JournalKeepFolder(InstallerState& state, int index) {
+  if (!state.journal || !KeepFolderIndexValid(index) || state.keepFolders[index].path[0] == '\0') return true;
   const KeepFolder& folder = state.keepFolders[index];
-  WriteRecord(state.journal.Get(), 'f', index, folder.identity, index, folder.path);
+  Record record{};
+  record.identity = folder.identity;
+  record.keepFolder = index;
+  CopyPath(record.path, folder.path);
+  return WriteRecord(state.journal.Get(), 'f', index, record);
 }
 
-void JournalKeptFile(InstallerState& state, int index) {
-  if (!state.journal || index < 0 || index >= kMaxKeptFiles) return;
-  const KeptFile& kept = state.keptFiles[index];
-  WriteRecord(state.journal.Get(), 'k', index, FileIdentity{}, kept.keepFolder, kept.path);
+bool JournalKeptFile(InstallerState& state, int index) {
+  if (!state.journal) return true;
+  if (index < 0 || index >= kMaxKeptFiles) return false;
+  return WriteRecord(state.journal.Get(), 'k', index, KeptRecord(state.keptFiles[index]));
 }
 
-void JournalCreatedFile(InstallerState& state, int index) {
-  if (!state.journal || index < 0 || index >= kMaxCreatedFiles) return;
-  WriteRecord(state.journal.Get(), 'c', index, state.createdFileIds[index], -1, state.createdFiles[index]);
+bool JournalCreatedIntent(InstallerState& state, const char* path) {
+  if (!state.journal) return true;
+  if (state.createdFileCount < 0 || state.createdFileCount >= kMaxCreatedFiles) return false;
+  Record record{};
+  record.keepFolder = -1;
+  CopyPath(record.path, path);
+  return WriteRecord(state.journal.Get(), 'c', state.createdFileCount, record);
 }
 
-void MarkJournalSucceeded(InstallerState& state) {
-  if (!state.journal) return;
-  const DWORD succeeded = 1;
-  RegSetValueExA(state.journal.Get(), kSucceededValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&succeeded),
-                 sizeof(succeeded));
-  RegFlushKey(state.journal.Get());
+bool JournalCreatedFile(InstallerState& state, int index) {
+  if (!state.journal) return true;
+  if (index < 0 || index >= kMaxCreatedFiles) return false;
+  Record record{};
+  record.identity = state.createdFileIds[index];
+  record.keepFolder = -1;
+  CopyPath(record.path, state.createdFiles[index]);
+  return WriteRecord(state.journal.Get(), 'c', index, record);
 }
+
+bool MarkJournalSucceeded(InstallerState& state) { return MarkFlushed(state, kSucceededValue); }
+
+bool MarkJournalRestartPending(InstallerState& state) { return MarkFlushed(state, kRestartValue); }
 
 void EndJournal(InstallerState& state) {
   state.journal.Reset();
   DeleteJournalKey(state);
 }
 
-bool LoadJournal(InstallerState& state, bool* succeeded) {
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kJournalKey, 0, KEY_ALL_ACCESS | ViewOf(state), state.journal.Receive()) !=
-      ERROR_SUCCESS) {
+JournalFound LoadJournal(InstallerState& state, bool* succeeded) {
+  const LSTATUS opened =
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, kJournalKey, 0, KEY_ALL_ACCESS | ViewOf(state), state.journal.Receive());
+  if (opened != ERROR_SUCCESS) {
     state.journal.Reset();
-    return false;
+    return opened == ERROR_FILE_NOT_FOUND ? JournalFound::None : JournalFound::Unreadable;
   }
   HKEY key = state.journal.Get();
   DWORD mark = 0;
@@ -163,43 +231,15 @@ bool LoadJournal(InstallerState& state, bool* succeeded) {
     CopyPath(folder.path, record.path);
   }
   state.keptFileCount = 0;
-  const auto addKept = [&state](const Record& kept) {
-    KeptFile& into = state.keptFiles[state.keptFileCount++];
-    into.keepFolder = kept.keepFolder;
-    into.moved = true;  // the journal cannot tell; its keep folder will
-    CopyPath(into.path, kept.path);
-    into.key = NameKey(into.path);
-  };
-  DWORD batchSize = 0;
-  DWORD batchType = 0;
-  if (RegQueryValueExA(key, kPlannedKeptValue, nullptr, &batchType, nullptr, &batchSize) == ERROR_SUCCESS &&
-      batchType == REG_BINARY && batchSize > 0) {
-    std::unique_ptr<unsigned char[]> batch(new (std::nothrow) unsigned char[batchSize]);
-    if (batch && RegQueryValueExA(key, kPlannedKeptValue, nullptr, nullptr, batch.get(), &batchSize) == ERROR_SUCCESS) {
-      // Record after record, each checked to end inside the value.
-      std::size_t at = 0;
-      while (state.keptFileCount < kMaxKeptFiles && batchSize - at > kRecordHead) {
-        const std::size_t room = batchSize - at - kRecordHead;
-        const char* path = reinterpret_cast<const char*>(batch.get() + at + kRecordHead);
-        const void* end = std::memchr(path, '\0', room < kPathCapacity ? room : kPathCapacity);
-        if (end == nullptr) break;
-        record = Record{};
-        std::memcpy(&record.identity, batch.get() + at, sizeof(record.identity));
-        std::memcpy(&record.keepFolder, batch.get() + at + sizeof(record.identity), sizeof(record.keepFolder));
-        CopyPath(record.path, path);
-        if (!KeepFolderIndexValid(record.keepFolder)) break;
-        addKept(record);
-        at += RecordSize(record);
-      }
-    }
-  }
+  LoadPlannedKept(key, state);
   while (state.keptFileCount < kMaxKeptFiles && ReadRecord(key, 'k', state.keptFileCount, &record) &&
          KeepFolderIndexValid(record.keepFolder))
-    addKept(record);
+    AddKept(state, record);
+  // A created file whose identity is zero was about to be created when the run ended.
   state.createdFileCount = 0;
   while (state.createdFileCount < kMaxCreatedFiles && ReadRecord(key, 'c', state.createdFileCount, &record)) {
     state.createdFileIds[state.createdFileCount] = record.identity;
     CopyPath(state.createdFiles[state.createdFileCount++], record.path);
   }
-  return true;
+  return JournalFound::Loaded;
 }

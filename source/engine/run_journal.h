@@ -1,31 +1,46 @@
 // The journal of a run in progress: where it keeps the files it moved aside and which
 // files it created, each with its identity. It lives in the registry under
 // HKEY_LOCAL_MACHINE, where only administrators write, so that what a later start
-// undoes cannot have been planted by anyone else. A run that ends normally deletes
-// it; a run that was killed leaves it for the next start (RecoverInterruptedRun).
+// undoes cannot have been planted by anyone else. Every step is recorded before it is
+// taken (a keep folder's name before the folder is made, a kept file's name before it
+// moves, a created file's path before it exists), so that a run killed between any
+// two of its steps is finished or undone exactly by the next start. A run that ends
+// normally deletes it; a run that was killed leaves it for the next start
+// (RecoverInterruptedRun). Every write is checked: a step whose record did not reach
+// the journal is not taken.
 #pragma once
 #include "shared/installer_state.h"
 
 // Starts the journal of `state`'s run, replacing any earlier one: records every keep
-// folder and every kept file planned so far and flushes the key to disk, so that all
-// of it is durable before the first file is replaced. False when the key cannot be
+// folder named and every kept file planned so far and flushes the key to disk, so that
+// all of it is durable before the first file is replaced. False when the key cannot be
 // written (the run must not replace anything then).
 bool BeginJournal(InstallerState& state);
 
-// Appends one record while the journal is open (nothing otherwise). Records written
+// Writes one record while the journal is open; false when the journal is open and the
+// write failed (true when no journal is kept: nothing to record). Records written
 // after the start are not flushed one by one; the system writes them out shortly.
-void JournalKeepFolder(InstallerState& state, int index);
-void JournalKeptFile(InstallerState& state, int index);
-void JournalCreatedFile(InstallerState& state, int index);
+bool JournalKeepFolder(InstallerState& state, int index);
+bool JournalKeptFile(InstallerState& state, int index);
+// The file about to be created at `path` as created file number createdFileCount,
+// before its identity is known.
+bool JournalCreatedIntent(InstallerState& state, const char* path);
+bool JournalCreatedFile(InstallerState& state, int index);
 
 // Records, flushed, that the run has succeeded: a later start then finishes the run
 // (deletes what it kept) instead of undoing it.
-void MarkJournalSucceeded(InstallerState& state);
+bool MarkJournalSucceeded(InstallerState& state);
+
+// Records, flushed, that kept files are left to be deleted at the next restart: the
+// journal then stays, and the next start finishes what is left.
+bool MarkJournalRestartPending(InstallerState& state);
 
 // Closes the journal and deletes it from the registry.
 void EndJournal(InstallerState& state);
 
+enum class JournalFound { None, Loaded, Unreadable };
+
 // Fills the run records of `state` (created files, kept files, keep folders) from a
 // journal left in the registry and opens it; `succeeded` tells whether the run was
-// marked as succeeded. False when there is none.
-bool LoadJournal(InstallerState& state, bool* succeeded);
+// marked as succeeded. Unreadable: a journal stands there but cannot be opened.
+JournalFound LoadJournal(InstallerState& state, bool* succeeded);

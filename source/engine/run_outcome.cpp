@@ -4,9 +4,13 @@
 #include <memory>
 #include <new>
 
+#include "engine/extraction_pace.h"
 #include "engine/folder_chain.h"
+#include "engine/keep_folder.h"
 #include "engine/run_files.h"
 #include "engine/run_journal.h"
+#include "engine/run_lock.h"
+#include "shared/held_folder.h"
 
 namespace {
 
@@ -14,45 +18,74 @@ void ReleaseKeepFolders(InstallerState& state) {
   for (KeepFolder& folder : state.keepFolders) folder.held.Reset();
 }
 
-// `path`'s folder, reached by `chain` without a link; false when it cannot be.
-bool ReachFolderOf(FolderChain& chain, const char* path) {
+// `path`'s folder, reached by `chain` without a link (each folder on the way opened
+// and held again); its name in `*name`. False when it cannot be.
+bool ReachFolderOf(FolderChain& chain, const char* path, const char** name) {
   char folder[kPathCapacity];
   CopyPath(folder, path);
-  char* name = std::strrchr(folder, '\\');
-  if (name == nullptr) return false;
-  *name = '\0';
+  char* last = std::strrchr(folder, '\\');
+  *name = LastComponent(path);
+  if (last == nullptr || *name == nullptr) return false;
+  *last = '\0';
   return chain.Reach(folder, false, 0) == WayResult::Held;
 }
 
-// Which keep folders are still the run's own: reached without a link, the same folder
-// it created, and from now on held by `keepChain` so that nobody swaps them.
-void VerifyKeepFolders(const InstallerState& state, FolderChain& keepChain, bool* verified) {
+// The keep folders that are still the run's own, opened again and checked; the others
+// stay closed, and nothing is taken out of them.
+void VerifyKeepFolders(const InstallerState& state, UniqueHandle* held) {
   for (int i = 0; i < kKeepFolderCount; ++i) {
-    const KeepFolder& folder = state.keepFolders[i];
-    FileIdentity identity;
-    verified[i] = folder.path[0] != '\0' && keepChain.Reach(folder.path, false, 0) == WayResult::Held &&
-                  ReadIdentity(keepChain.End(), &identity) && SameIdentity(identity, folder.identity);
+    held[i].Reset();
+    if (state.keepFolders[i].path[0] != '\0') OpenKeepFolder(state.keepFolders[i], &held[i]);
   }
 }
 
-// Where kept file `index` lies, when it may have left its place and its keep folder
-// is verified.
-bool KeptFileInVerifiedFolder(const InstallerState& state, const bool* verified, int index, char* keptPath) {
+// Kept file `index` opened in its verified keep folder; false when it is not there.
+bool OpenKeptFile(const InstallerState& state, const UniqueHandle* held, int index, UniqueHandle* file) {
   const KeptFile& kept = state.keptFiles[index];
-  return kept.moved && kept.keepFolder >= 0 && kept.keepFolder < kKeepFolderCount && verified[kept.keepFolder] &&
-         KeptFilePath(state, index, keptPath);
+  if (!kept.moved || kept.keepFolder < 0 || kept.keepFolder >= kKeepFolderCount || !held[kept.keepFolder] ||
+      kept.keptName[0] == '\0')
+    return false;
+  return OpenChild(held[kept.keepFolder].Get(), kept.keptName, 0, file) == ChildResult::Done;
 }
 
-// Empties the run's records and removes what served them.
+// Deletes created file `index` when its name still leads to it: the very file when
+// its identity is known, else (the run ended right after creating it) a plain file
+// with no other name.
+void DeleteCreatedFile(const InstallerState& state, FolderChain& chain, int index) {
+  const char* name = nullptr;
+  UniqueHandle file;
+  if (!ReachFolderOf(chain, state.createdFiles[index], &name) ||
+      OpenChild(chain.End(), name, 0, &file) != ChildResult::Done)
+    return;
+  FileIdentity found;
+  DWORD attributes = 0;
+  if (!ReadIdentityOnVolume(file.Get(), chain.VolumeSerial(), &found, &attributes) ||
+      (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return;
+  const FileIdentity& recorded = state.createdFileIds[index];
+  if (IsKnownIdentity(recorded) ? !SameIdentity(found, recorded) : LinkCount(file.Get()) != 1) return;
+  CountRunStep();
+  DeleteOpen(file.Get());
+}
+
+// Empties the run's records and removes what served them; the journal stays while a
+// kept file waits for the restart.
 void FinishRun(InstallerState& state) {
+  bool keepJournal = false;
   for (KeepFolder& folder : state.keepFolders) {
+    folder.held.Reset();
     // Gone only when empty: a kept file that could not go back stays findable.
-    if (folder.path[0] != '\0') DeleteIfSame(folder.path, folder.identity);
+    if (folder.path[0] != '\0' && !RemoveKeepFolder(folder, state.restartPending) && !state.restartPending)
+      keepJournal = true;
     folder.root[0] = '\0';
     folder.path[0] = '\0';
     folder.identity = FileIdentity{};
   }
-  EndJournal(state);
+  if (state.restartPending || keepJournal) {
+    state.journal.Reset();
+  } else {
+    EndJournal(state);
+  }
   state.createdFileCount = 0;
   state.keptFileCount = 0;
   std::memset(state.plannedKeep, 0, sizeof(state.plannedKeep));
@@ -68,21 +101,18 @@ void UndoRun(InstallerState& state) {
   ReleaseKeepFolders(state);
   {
     FolderChain chain;
-    const int created = Bounded(state.createdFileCount, kMaxCreatedFiles);
-    for (int i = 0; i < created; ++i) {
-      if (ReachFolderOf(chain, state.createdFiles[i]))
-        DeleteIfSameOnVolume(state.createdFiles[i], state.createdFileIds[i], chain.VolumeSerial());
-    }
-    // Kept files go back only through folders that are still no links, and only where
-    // nothing took their name meanwhile (the move never replaces); otherwise they stay
-    // in their keep folder.
-    FolderChain keepChain;
-    bool verified[kKeepFolderCount];
-    VerifyKeepFolders(state, keepChain, verified);
+    for (int i = Bounded(state.createdFileCount, kMaxCreatedFiles) - 1; i >= 0; --i) DeleteCreatedFile(state, chain, i);
+    // Kept files go back only out of keep folders that are still the run's, through
+    // folders that are still no links, and only where nothing took their name
+    // meanwhile (the rename never replaces); otherwise they stay where they are.
+    UniqueHandle held[kKeepFolderCount];
+    VerifyKeepFolders(state, held);
     for (int i = Bounded(state.keptFileCount, kMaxKeptFiles) - 1; i >= 0; --i) {
-      char keptPath[kPathCapacity];
-      if (KeptFileInVerifiedFolder(state, verified, i, keptPath) && ReachFolderOf(chain, state.keptFiles[i].path))
-        MoveFileExA(keptPath, state.keptFiles[i].path, 0);
+      UniqueHandle kept;
+      const char* name = nullptr;
+      if (!OpenKeptFile(state, held, i, &kept) || !ReachFolderOf(chain, state.keptFiles[i].path, &name)) continue;
+      CountRunStep();
+      RenameInto(kept.Get(), chain.End(), name);
     }
   }
   FinishRun(state);
@@ -98,41 +128,51 @@ void CommitRun(InstallerState& state) {
   MarkRunSucceeded(state);
   ReleaseKeepFolders(state);
   {
-    FolderChain keepChain;
-    bool verified[kKeepFolderCount];
-    VerifyKeepFolders(state, keepChain, verified);
+    UniqueHandle held[kKeepFolderCount];
+    VerifyKeepFolders(state, held);
     for (int i = 0; i < Bounded(state.keptFileCount, kMaxKeptFiles); ++i) {
+      UniqueHandle kept;
+      const KeptFile& record = state.keptFiles[i];
+      const bool inVerifiedFolder =
+          record.moved && record.keepFolder >= 0 && record.keepFolder < kKeepFolderCount && held[record.keepFolder];
+      const ChildResult opened = inVerifiedFolder ? OpenChild(held[record.keepFolder].Get(), record.keptName, 0, &kept)
+                                                  : ChildResult::Missing;
+      if (opened == ChildResult::Missing) continue;
+      CountRunStep();
+      if (opened == ChildResult::Done && DeleteOpen(kept.Get())) continue;
+      // In use (an earlier program still running): it goes at the next restart.
+      kept.Reset();
       char keptPath[kPathCapacity];
-      if (!KeptFileInVerifiedFolder(state, verified, i, keptPath)) continue;
-      // Inside the run's own folder whatever stands at a kept file's number goes; a
-      // read-only earlier file first loses that attribute.
-      if (!DeleteFileA(keptPath) && GetLastError() == ERROR_ACCESS_DENIED &&
-          SetFileAttributesA(keptPath, FILE_ATTRIBUTE_NORMAL))
-        DeleteFileA(keptPath);
+      if (!KeptFilePath(state, i, keptPath) || !MoveFileExA(keptPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) continue;
+      if (!state.restartPending) MarkJournalRestartPending(state);
+      state.restartPending = true;
+      ProgressOf(state).DeletedAtRestart(record.path);
     }
   }
   FinishRun(state);
 }
 
-bool RecoverInterruptedRun(const InstallerState& state) {
+RunStart RecoverInterruptedRun(const InstallerState& state) {
   // Held by this process from here to its end: a second installer started meanwhile
-  // leaves this one's journal alone. An owner that was killed leaves it abandoned,
-  // which hands it over.
-  static const UniqueHandle runMutex(CreateMutexA(nullptr, FALSE, "Global\\VelmorixSetupRun"));
-  if (runMutex) {
-    const DWORD wait = WaitForSingleObject(runMutex.Get(), 0);
-    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return false;
-  }
+  // leaves this one's journal alone, and is told so.
+  if (!TakeRunLock()) return RunStart::Busy;
   // The run's records are large: on the heap, not the stack.
   const std::unique_ptr<InstallerState> interrupted(new (std::nothrow) InstallerState);
-  if (!interrupted) return false;
+  if (!interrupted) return RunStart::Unrecoverable;
   interrupted->is64BitWindows = state.is64BitWindows;
   bool succeeded = false;
-  if (!LoadJournal(*interrupted, &succeeded)) return false;
+  switch (LoadJournal(*interrupted, &succeeded)) {
+    case JournalFound::None:
+      return RunStart::Free;
+    case JournalFound::Unreadable:
+      return RunStart::Unrecoverable;
+    case JournalFound::Loaded:
+      break;
+  }
   if (succeeded) {
     CommitRun(*interrupted);
   } else {
     UndoRun(*interrupted);
   }
-  return true;
+  return RunStart::Recovered;
 }

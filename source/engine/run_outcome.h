@@ -18,12 +18,22 @@ void UndoRun(InstallerState& state);
 void MarkRunSucceeded(InstallerState& state);
 
 // After success: marks the run as succeeded if that is not done yet, then deletes the
-// files the run moved aside, its keep folders and its journal. Afterwards the run's
-// records are empty.
+// files the run moved aside, its keep folders and its journal. A kept file that cannot
+// be deleted now (in use) is scheduled for deletion at the next restart, reported to
+// the run's receiver, and sets state.restartPending; the journal then stays, marked,
+// for the next start to finish. Afterwards the run's records are empty.
 void CommitRun(InstallerState& state);
 
-// At the installer's start, before the first page: undoes a run that a killed
-// installer left in its journal (see engine/run_journal.h), or finishes it when it had
-// succeeded, unless another installer is running right now. `state` gives the registry
-// view. True when a run was found.
-bool RecoverInterruptedRun(const InstallerState& state);
+enum class RunStart {
+  Free,           // no run was left behind
+  Recovered,      // a killed run was undone, or finished when it had succeeded
+  Busy,           // another installer holds the run lock: nothing was touched
+  Unrecoverable,  // a journal stands there but cannot be read
+};
+
+// At the installer's start, before the first page: takes the run lock (engine/
+// run_lock.h) for the rest of the process, then undoes a run that a killed installer
+// left in its journal (see engine/run_journal.h), or finishes it when it had
+// succeeded. Every folder and file is opened and checked again first. `state` gives
+// the registry view.
+RunStart RecoverInterruptedRun(const InstallerState& state);

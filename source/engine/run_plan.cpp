@@ -6,6 +6,7 @@
 #include <new>
 
 #include "engine/folder_chain.h"
+#include "engine/keep_folder.h"
 #include "engine/run_journal.h"
 #include "shared/texts.h"
 
@@ -186,12 +187,21 @@ bool PrepareRun(InstallerState& state, const RunDestinations& destinations) {
                                   &state.plannedWorkpathKeep))
       return false;
   }
-  chain.Release();
-
-  for (int i = 0; i < state.keptFileCount; ++i)
-    if (!CreateKeepFolder(state, state.keptFiles[i].keepFolder, destinations))
-      return Fail(state, texts::kInstallFilesFailed);
+  // Each keep folder needed is named and journalled before it is made, and made before
+  // the first file moves.
+  for (int i = 0; i < kKeepFolderCount; ++i) {
+    const bool needed = std::any_of(state.keptFiles, state.keptFiles + state.keptFileCount,
+                                    [i](const KeptFile& kept) { return kept.keepFolder == i; });
+    if (needed && !NameKeepFolder(state.keepFolders[i])) return Fail(state, texts::kInstallFilesFailed);
+  }
   // Without its journal a replaced file would be lost to a run that is killed.
   if (!BeginJournal(state) && state.keptFileCount > 0) return Fail(state, texts::kInstallFilesFailed);
+  for (int i = 0; i < kKeepFolderCount; ++i) {
+    if (state.keepFolders[i].path[0] == '\0') continue;
+    if (chain.Reach(state.keepFolders[i].root, false, 0) != WayResult::Held ||
+        !EnsureKeepFolder(state, i, chain.VolumeSerial()))
+      return Fail(state, texts::kInstallFilesFailed);
+  }
+  chain.Release();
   return true;
 }

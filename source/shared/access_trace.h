@@ -7,3 +7,5 @@
 #include <windows.h>
 
 void TraceAppliedAccessList(const char* folder, PACL list);
+// The same for a whole descriptor (owner, and the list with its protection), as SDDL.
+void TraceAppliedDescriptor(const char* folder, PSECURITY_DESCRIPTOR descriptor);

@@ -1,3 +1,4 @@
 #include "shared/access_trace.h"
 
 void TraceAppliedAccessList(const char*, PACL) {}
+void TraceAppliedDescriptor(const char*, PSECURITY_DESCRIPTOR) {}

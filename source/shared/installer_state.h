@@ -17,23 +17,28 @@ constexpr int kMaxKeptFiles = kMaxCreatedFiles + 1;
 // One per destination folder: the install folder and the work folder.
 constexpr int kKeepFolderCount = 2;
 
+// Random names of kept files and keep folders: 16 hexadecimal digits after a prefix.
+constexpr std::size_t kKeptNameSize = 32;
+
 // An earlier file that a run moved aside before writing a new one at its name. In its
-// keep folder it is named by its index in keptFiles.
+// keep folder it has a random name, chosen and journalled before it moves.
 struct KeptFile {
   char path[kPathCapacity];  // where it stood, its name spelt as on disk; it goes back there
+  char keptName[kKeptNameSize];  // its name in the keep folder
   std::int32_t keepFolder;   // index in keepFolders
   bool moved;                // may lie in its keep folder (always so for a journal's records)
   std::uint32_t key;         // NameKey of path, for finding a path recorded already
 };
 
-// The folder of a run's own, inside one destination folder, that holds the files it
-// moved aside. Created by the run, hidden, on the same volume as the files it keeps.
+// The folder of a run's own that holds the files it moved aside from one destination
+// folder: at the root of that folder's volume, under a random name, hidden, and open
+// to Administrators and SYSTEM alone, so no user can reach, replace or squat what it
+// keeps (see engine/keep_folder.h).
 struct KeepFolder {
   char root[kPathCapacity];  // the destination folder it serves; empty while unused
-  char path[kPathCapacity];  // empty until created
-  FileIdentity identity;
-  // Held open while the run writes, without delete sharing, so that nobody can swap
-  // the folder for a link meanwhile.
+  char path[kPathCapacity];  // the volume's root and its random name; empty until named
+  FileIdentity identity;     // zero until created
+  // Held open while the run writes, without delete sharing.
   UniqueHandle held;
 };
 
@@ -89,6 +94,8 @@ struct InstallerState {
   UniqueKey journal;
   // Set once the run is known to have succeeded (engine/run_outcome.h).
   bool runSucceeded = false;
+  // Set when CommitRun left a kept file to be deleted at the next restart.
+  bool restartPending = false;
   char errorText[kErrorTextSize] = {};
   HWND progressPageWindow = nullptr;
   // Where the worker reports progress and its end; none means nobody listens.

@@ -42,6 +42,9 @@ class ProgressReport {
     static_cast<void>(path);
     static_cast<void>(systemError);
   }
+  // A file the run replaced could not be deleted now (it is in use) and is deleted at
+  // the next restart instead.
+  virtual void DeletedAtRestart(const char* path) { static_cast<void>(path); }
 };
 
 // Hands every report to two receivers, `first` before `second`. The second may be one
@@ -72,6 +75,7 @@ class ReportPair : public ProgressReport {
   void StepFailed(const char* text, const char* path, unsigned long systemError) override {
     first_.StepFailed(text, path, systemError); second_.StepFailed(text, path, systemError);
   }
+  void DeletedAtRestart(const char* path) override { first_.DeletedAtRestart(path); second_.DeletedAtRestart(path); }
 
  private:
   ProgressReport& first_;

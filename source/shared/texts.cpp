@@ -73,6 +73,7 @@ const char kUsage[] =
     "Код завершения: 0 - установлено, 1 - ошибка установки, 2 - неверная командная строка";
 const char kInvalidCommandLine[] = "Неверная командная строка";
 const char kLogOpenFailed[] = "Невозможно открыть файл журнала";
+const char kAnotherRunActive[] = "Уже идет другая установка, повторите попытку позже";
 
 const char kPackageContentType[] = "пакет/velmorix package";
 

@@ -64,6 +64,7 @@ extern const char kAssociationValuesFailed[];
 extern const char kUsage[];
 extern const char kInvalidCommandLine[];
 extern const char kLogOpenFailed[];
+extern const char kAnotherRunActive[];     // another installer holds the run lock
 
 // File-type association data.
 extern const char kPackageContentType[];

@@ -15,6 +15,8 @@ const char* Meaning(ProcessEnd end) {
     case ProcessEnd::Installed: return "installed";
     case ProcessEnd::InstallFailed: return "installation failed";
     case ProcessEnd::InvalidCommandLine: return "invalid command line";
+    case ProcessEnd::InstalledRestartPending: return "installed, restart pending";
+    case ProcessEnd::AnotherRunActive: return "another installation in progress";
   }
   return "";
 }
@@ -32,6 +34,10 @@ int ExitStatusOf(ProcessEnd end) {
       return 1;
     case ProcessEnd::InvalidCommandLine:
       return 2;
+    case ProcessEnd::InstalledRestartPending:
+      return 3010;  // ERROR_SUCCESS_REBOOT_REQUIRED
+    case ProcessEnd::AnotherRunActive:
+      return 1618;  // ERROR_INSTALL_ALREADY_RUNNING
   }
   return 1;
 }

@@ -1,6 +1,7 @@
 // How the process ends, and the one place that decides the exit status of each end.
 // The wizard's ends give 0; an unattended installation tells its caller whether it
-// installed (0), failed (1) or was given a command line it cannot act on (2).
+// installed (0, or 3010 when a restart finishes it), failed (1) or was given a command
+// line it cannot act on (2). Either ends with 1618 when another installer is running.
 #pragma once
 
 enum class ProcessEnd {
@@ -10,6 +11,8 @@ enum class ProcessEnd {
   Installed,           // /S: the installation succeeded
   InstallFailed,       // /S: the installation failed, what it wrote is undone
   InvalidCommandLine,  // nothing was written
+  InstalledRestartPending,  // /S: installed; a replaced file in use goes at the next restart
+  AnotherRunActive,    // another installer holds the run lock: nothing was touched
 };
 
 int ExitStatusOf(ProcessEnd end);

@@ -13,7 +13,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
   switch (message) {
     case WM_CREATE: {
       setlocale(LC_ALL, ".ACP");
-      RecoverInterruptedRun(TheInstallerState());  // a killed run's files are put back first
+      // A killed run's files are put back first; beside another installer's run, or
+      // before a journal that cannot be read, the wizard says so and ends.
+      const RunStart start = RecoverInterruptedRun(TheInstallerState());
+      if (start == RunStart::Busy || start == RunStart::Unrecoverable) {
+        MessageBoxA(nullptr, start == RunStart::Busy ? texts::kAnotherRunActive : texts::kInstallFilesFailed,
+                    texts::kWindowTitle, MB_OK);
+        EndProcess(start == RunStart::Busy ? ProcessEnd::AnotherRunActive : ProcessEnd::WizardNotStarted);
+      }
       HWND modePage = CreateDialogParamA(TheInstallerState().instanceHandle, MAKEINTRESOURCEA(IDD_MODE_PAGE), window,
                                          ModePageProc, 0);
       if (modePage) {

@@ -167,8 +167,18 @@ void RunUnattended(InstallerState& state, const CommandLineOptions& options) {
   }
   state.progress = &log;
   log.RunStarted(state);
-  // As at the wizard's start: a killed run's files are put back before anything else.
-  RecoverInterruptedRun(state);
+  // As at the wizard's start: a killed run's files are put back before anything else,
+  // and a run beside another installer's touches nothing.
+  switch (RecoverInterruptedRun(state)) {
+    case RunStart::Busy:
+      EndProcess(ProcessEnd::AnotherRunActive);
+    case RunStart::Unrecoverable:
+      log.StepFailed(texts::kInstallFilesFailed, "HKLM\\Software\\VelmorixSetup\\Run", ERROR_ACCESS_DENIED);
+      EndProcess(ProcessEnd::InstallFailed);
+    case RunStart::Free:
+    case RunStart::Recovered:
+      break;
+  }
 
   // A damaged installer fails before it creates anything.
   if (!CheckPayload(state)) EndFailedRun(state);
@@ -181,7 +191,7 @@ void RunUnattended(InstallerState& state, const CommandLineOptions& options) {
   InstallWorker(&state);
   if (state.installSucceeded.load()) {
     CommitRun(state);
-    EndProcess(ProcessEnd::Installed);
+    EndProcess(state.restartPending ? ProcessEnd::InstalledRestartPending : ProcessEnd::Installed);
   }
   UndoRun(state);
   EndProcess(ProcessEnd::InstallFailed);

@@ -23,8 +23,6 @@ using Snapshot = std::map<std::string, std::vector<unsigned char>>;
 
 constexpr int kButton = 1028;
 constexpr int kModeRepair = 1005, kModeNext = 1032, kSettingsNext = 1030;
-// Where a run keeps the earlier files it replaces, inside each destination folder.
-constexpr char kKeepFolder[] = "\\~vxkeep";
 
 class RunSafetyTest : public InstallerTest {
  protected:
@@ -116,9 +114,21 @@ class RunSafetyTest : public InstallerTest {
     ExpectExitZero();
   }
 
-  // Waits until the run has moved `count` earlier files of `folder` aside.
-  static bool WaitUntilKept(const std::string& folder, std::size_t count) {
-    return driver::WaitFor([&] { return driver::FilesUnder(folder + kKeepFolder).size() >= count; }, 30000);
+  // Waits until the run has replaced `count` earlier files of `folder` (each moved
+  // aside, out of the folder, and a new one in its place).
+  bool WaitUntilKept(const std::string& folder, std::size_t count) const {
+    return driver::WaitFor(
+        [&] {
+          std::size_t replaced = 0;
+          for (const auto& file : earlier_) {
+            std::vector<unsigned char> bytes;
+            if (file.first.compare(0, folder.size() + 1, folder + "\\") == 0 &&
+                driver::ReadWholeFile(file.first, &bytes) && bytes != file.second)
+              ++replaced;
+          }
+          return replaced >= count;
+        },
+        30000);
   }
 
   const std::string installDir_ = std::string(kScratch) + "\\earlier\\program";

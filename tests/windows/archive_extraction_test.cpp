@@ -1,4 +1,5 @@
 #include "engine/archive_extraction.h"
+#include "engine/run_journal.h"
 #include "engine/run_outcome.h"
 
 #include <gtest/gtest.h>
@@ -45,7 +46,8 @@ class ArchiveExtraction : public ::testing::Test {
     EXPECT_EQ(view.base, bytes.data()) << "test archive is not valid";
     bool result = false;
     enginetest::PumpedThread worker([&] {
-      result = ExtractArchive(*state_, view, destination.c_str(), progressBase, grantAccess);
+      // As in a run: the journal is open before an earlier file can move aside.
+      result = BeginJournal(*state_) && ExtractArchive(*state_, view, destination.c_str(), progressBase, grantAccess);
       return DWORD{0};
     });
     worker.Start();

@@ -191,6 +191,19 @@ inline std::vector<std::string> ListFiles(const std::string& folder, const std::
   return files;
 }
 
+// The keep folders of runs at the root of drive C: (where the temporary folders lie),
+// as full paths.
+inline std::vector<std::string> KeepFoldersOnC() {
+  std::vector<std::string> folders;
+  WIN32_FIND_DATAA found;
+  const UniqueFind search(FindFirstFileA("C:\\~VelmorixKeep.*", &found));
+  if (!search) return folders;
+  do {
+    folders.push_back(std::string("C:\\") + found.cFileName);
+  } while (FindNextFileA(search.Get(), &found));
+  return folders;
+}
+
 // A fresh folder under the temporary directory (or under `parent`), removed with
 // everything in it when the test ends.
 class TempFolder {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/archive_extraction.h"
+#include "engine/run_journal.h"
 #include "engine/run_plan.h"
 #include "engine_test_support.h"
 #include "shared/texts.h"
@@ -38,7 +39,8 @@ class RunOutcome : public ::testing::Test {
     if (state_) CommitRun(*state_);
   }
 
-  // ExtractArchive on a worker thread, after PrepareRun when `planned`.
+  // ExtractArchive on a worker thread, after PrepareRun when `planned` (else with only
+  // the journal begun, so every earlier file is found during the extraction).
   bool Run(const std::vector<unsigned char>& bytes, bool planned = false) {
     const ArchiveView view = enginetest::ViewOf(bytes);
     RunDestinations destinations;
@@ -46,7 +48,7 @@ class RunOutcome : public ::testing::Test {
     destinations.folders[0] = dest_.Path().c_str();
     destinations.count = 1;
     return OnWorkerThread([&] {
-      return (!planned || PrepareRun(*state_, destinations)) &&
+      return (planned ? PrepareRun(*state_, destinations) : BeginJournal(*state_)) &&
              ExtractArchive(*state_, view, dest_.Path().c_str(), 0, false, &destinations);
     });
   }
@@ -76,10 +78,17 @@ TEST_F(RunOutcome, ReplacedFilesAreKeptAsideAndComeBackByteForByteAfterUndo) {
     ASSERT_TRUE(Run(BuildArchive(kNewFiles), planned)) << state_->errorText;
     EXPECT_EQ(ReadWholeFile(dest_ / "app.exe"), kNewFiles[0].data);
     EXPECT_EQ(ReadWholeFile(dest_ / "sub\\data.bin"), "new data");
-    // Moved, not copied: into a hidden folder of the run's own in the destination.
-    EXPECT_EQ(ListFiles(dest_.Path()),
-              (Files{"app.exe", "sub\\data.bin", "sub\\fresh.bin", "sub\\user.txt", "~vxkeep\\0", "~vxkeep\\1"}));
-    EXPECT_TRUE(GetFileAttributesA((dest_ / "~vxkeep").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    // Moved, not copied: out of the users' tree into a hidden folder of the run's own
+    // at the volume's root, each under a random name.
+    EXPECT_EQ(ListFiles(dest_.Path()), (Files{"app.exe", "sub\\data.bin", "sub\\fresh.bin", "sub\\user.txt"}));
+    const std::vector<std::string> keep = enginetest::KeepFoldersOnC();
+    ASSERT_EQ(keep.size(), 1u);
+    EXPECT_TRUE(GetFileAttributesA(keep[0].c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    const Files kept = ListFiles(keep[0]);
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_NE(kept[0], kept[1]);
+    for (const std::string& name : kept) EXPECT_EQ(name.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_EQ(kept[0].size(), 16u);
 
     UndoRun(*state_);
     EXPECT_EQ(ListFiles(dest_.Path()), (Files{"app.exe", "sub\\data.bin", "sub\\user.txt"})) << planned;
@@ -89,6 +98,7 @@ TEST_F(RunOutcome, ReplacedFilesAreKeptAsideAndComeBackByteForByteAfterUndo) {
     EXPECT_EQ(ReadWholeFile(dest_ / "sub\\data.bin"), Pattern(3000, 8));
     EXPECT_EQ(ReadWholeFile(dest_ / "sub\\user.txt"), "the user's own");
     EXPECT_EQ(state_->createdFileCount, 0);
+    EXPECT_EQ(enginetest::KeepFoldersOnC(), std::vector<std::string>{});
   }
 }
 
@@ -173,7 +183,7 @@ TEST_F(RunOutcome, AKilledRunIsUndoneAtTheNextStartAndASucceededOneFinished) {
     if (succeeded) MarkRunSucceeded(*state_);
     state_ = std::make_unique<InstallerState>();  // the process ends here
 
-    EXPECT_TRUE(RecoverInterruptedRun(*state_));
+    EXPECT_EQ(RecoverInterruptedRun(*state_), RunStart::Recovered);
     if (succeeded) {
       EXPECT_EQ(ListFiles(dest_.Path()), (Files{"app.exe", "sub\\data.bin", "sub\\fresh.bin", "sub\\user.txt"}));
       EXPECT_EQ(ReadWholeFile(dest_ / "sub\\data.bin"), "new data");
@@ -182,7 +192,8 @@ TEST_F(RunOutcome, AKilledRunIsUndoneAtTheNextStartAndASucceededOneFinished) {
       EXPECT_EQ(ReadWholeFile(dest_ / "app.exe"), "earlier program");
       EXPECT_EQ(ReadWholeFile(dest_ / "sub\\data.bin"), Pattern(3000, 8));
     }
-    EXPECT_FALSE(RecoverInterruptedRun(*state_)) << "the journal must be gone";
+    EXPECT_EQ(RecoverInterruptedRun(*state_), RunStart::Free) << "the journal must be gone";
+    EXPECT_EQ(enginetest::KeepFoldersOnC(), std::vector<std::string>{});
     enginetest::DeleteTree(dest_ / "sub");
     SetFileAttributesA((dest_ / "app.exe").c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileA((dest_ / "app.exe").c_str());

@@ -72,6 +72,7 @@ TEST(InstallerTexts, EveryTextIsStoredInCodePage1251) {
       {"kPackageContentType", texts::kPackageContentType, L"пакет/velmorix package"},
       {"kInvalidCommandLine", texts::kInvalidCommandLine, L"Неверная командная строка"},
       {"kLogOpenFailed", texts::kLogOpenFailed, L"Невозможно открыть файл журнала"},
+      {"kAnotherRunActive", texts::kAnotherRunActive, L"Уже идет другая установка, повторите попытку позже"},
       {"kUsage", texts::kUsage,
        L"Использование:\nVelmorixSetup.exe [/LOG=<файл>]\n    мастер установки\n"
        L"VelmorixSetup.exe /S [/D=<папка установки>] [/WORKDIR=<рабочая папка>] [/NODESKTOP] [/NOSTARTMENU] "

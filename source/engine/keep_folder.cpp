@@ -1,0 +1,129 @@
+#include "engine/keep_folder.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <shlwapi.h>
+
+#include <cstring>
+
+#include "engine/extraction_pace.h"
+#include "engine/run_names.h"
+#include "shared/access_trace.h"
+#include "shared/file_identity.h"
+#include "shared/held_folder.h"
+
+const char kKeepFolderSecurity[] = "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+
+namespace {
+
+constexpr char kKeepFolderPrefix[] = "~VelmorixKeep.";
+
+// The SID of the token's user or owner (TokenUser, TokenOwner) in `buffer`.
+PSID TokenSid(HANDLE token, TOKEN_INFORMATION_CLASS kind, unsigned char* buffer, DWORD size) {
+  DWORD used = 0;
+  if (!GetTokenInformation(token, kind, buffer, size, &used)) return nullptr;
+  return kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid
+                           : reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner;
+}
+
+}  // namespace
+
+bool VolumeRootOf(const char* folder, char* out) {
+  if (CopyPath(out, folder) != PathResult::Ok) return false;
+  char* afterRoot = PathSkipRootA(out);
+  if (afterRoot == nullptr) return false;
+  *afterRoot = '\0';
+  const std::size_t length = std::strlen(out);
+  return length > 0 && out[length - 1] == '\\';
+}
+
+bool NameKeepFolder(KeepFolder& folder) {
+  if (folder.path[0] != '\0') return true;
+  char root[kPathCapacity];
+  char name[kKeptNameSize];
+  if (!VolumeRootOf(folder.root, root) || !RandomName(name, sizeof(name), kKeepFolderPrefix) ||
+      AppendPath(root, name) != PathResult::Ok)
+    return false;
+  CopyPath(folder.path, root);
+  folder.identity = FileIdentity{};
+  return true;
+}
+
+bool HasTrustedOwner(HANDLE handle) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                      &descriptor) != ERROR_SUCCESS)
+    return false;
+  const UniqueLocal descriptorOwner(descriptor);
+  if (owner == nullptr || !IsValidSid(owner)) return false;
+  if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid)) return true;
+  // What this process creates is owned by its token's owner (Administrators when
+  // elevated) or, where the system sets no owner of its own (Wine), its user.
+  UniqueHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return false;
+  alignas(8) unsigned char buffer[256];
+  for (const TOKEN_INFORMATION_CLASS kind : {TokenUser, TokenOwner}) {
+    const PSID sid = TokenSid(token.Get(), kind, buffer, sizeof(buffer));
+    if (sid != nullptr && EqualSid(owner, sid)) return true;
+  }
+  return false;
+}
+
+bool MakeKeepFolder(KeepFolder& folder, DWORD volumeSerial) {
+  char root[kPathCapacity];
+  const char* name = LastComponent(folder.path);
+  if (name == nullptr || !VolumeRootOf(folder.path, root)) return false;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kKeepFolderSecurity, SDDL_REVISION_1, &descriptor, nullptr))
+    return false;
+  const UniqueLocal descriptorOwner(descriptor);
+  const UniqueHandle rootHandle = OpenVolumeRoot(root);
+  if (!rootHandle) return false;
+  UniqueHandle held;
+  CountRunStep();
+  if (CreateChildFolder(rootHandle.Get(), name, descriptor, FILE_ATTRIBUTE_HIDDEN, &held) != ChildResult::Done)
+    return false;
+  TraceAppliedDescriptor(folder.path, descriptor);
+  FileIdentity identity;
+  if (!ReadIdentity(held.Get(), &identity) || identity.volumeSerial != volumeSerial || !HasTrustedOwner(held.Get()))
+    return false;
+  folder.identity = identity;
+  folder.held = std::move(held);
+  return true;
+}
+
+bool OpenKeepFolder(const KeepFolder& folder, UniqueHandle* held) {
+  char root[kPathCapacity];
+  const char* name = LastComponent(folder.path);
+  if (name == nullptr || !VolumeRootOf(folder.path, root)) return false;
+  const UniqueHandle rootHandle = OpenVolumeRoot(root);
+  if (!rootHandle || OpenChildFolder(rootHandle.Get(), name, 0, held) != ChildResult::Done) return false;
+  FileIdentity identity;
+  if (!ReadIdentity(held->Get(), &identity) || !HasTrustedOwner(held->Get()) ||
+      (IsKnownIdentity(folder.identity) && !SameIdentity(identity, folder.identity))) {
+    held->Reset();
+    return false;
+  }
+  return true;
+}
+
+bool RemoveKeepFolder(const KeepFolder& folder, bool filesPending) {
+  char root[kPathCapacity];
+  const char* name = LastComponent(folder.path);
+  if (name == nullptr || !VolumeRootOf(folder.path, root)) return false;
+  const UniqueHandle rootHandle = OpenVolumeRoot(root);
+  UniqueHandle opened;
+  if (!rootHandle) return false;
+  const ChildResult found = OpenChild(rootHandle.Get(), name, kHeldFolderAccess, &opened);
+  if (found == ChildResult::Missing) return true;  // never created, or gone already
+  FileIdentity identity;
+  if (found != ChildResult::Done || !IsRealFolder(opened.Get()) || !ReadIdentity(opened.Get(), &identity) ||
+      !HasTrustedOwner(opened.Get()) || (IsKnownIdentity(folder.identity) && !SameIdentity(identity, folder.identity)))
+    return false;
+  CountRunStep();
+  if (DeleteOpen(opened.Get())) return true;
+  // Still holding a file that goes at the restart: the folder follows it then.
+  opened.Reset();
+  return filesPending && MoveFileExA(folder.path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
