@@ -12,11 +12,13 @@
 #   velmorix-default-folders    Tarkweller under Program Files, ProgramData and TEMP,
 #                               the end-to-end scratch folders on C:
 #   velmorix-drive-t            the full 1 MiB disk mounted as T:
+#   velmorix-run-journal        a run's journal under HKLM\Software\VelmorixSetup, the
+#                               run lock, and the keep folders at the root of C:
 #
 # A case whose suite is not listed below takes every lock: a new suite runs safely
 # (alone) until it is placed here.
 set(velmorix_all_locks velmorix-desktop velmorix-uninstall-entry velmorix-file-association
-    velmorix-shortcuts velmorix-default-folders velmorix-drive-t)
+    velmorix-shortcuts velmorix-default-folders velmorix-drive-t velmorix-run-journal)
 
 # Suite name -> locks, separated by commas ("none" for suites that touch only their own temporary folders,
 # in-memory state or read-only resources).
@@ -32,14 +34,17 @@ set(velmorix_suite_locks
   UninstallRegistrationTest   "velmorix-uninstall-entry"
   FileAssociationTest         "velmorix-file-association"
   ShortcutsTest               "velmorix-shortcuts"
-  InstallWorkerTest           "velmorix-uninstall-entry,velmorix-file-association"  # install mode registers
-  ArchiveExtraction           "velmorix-drive-t"
+  InstallWorkerTest           "velmorix-uninstall-entry,velmorix-file-association,velmorix-run-journal"
+  ArchiveExtraction           "velmorix-drive-t,velmorix-run-journal"
+  RunOutcome                  "velmorix-run-journal"
+  RunCrash                    "velmorix-run-journal"
   RegistryAccessTest          "none"
   AppendWidePathTest          "none"
   WideToAnsiTest              "none"
   InstallerTexts              "none"
   InstallerResources          "none"
   RunLog                      "none"  # its own temporary folders; reads the build's link fixtures
+  HeldFolder                  "none"
   Pages/DialogTemplate        "none"
 )
 

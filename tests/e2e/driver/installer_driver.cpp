@@ -467,6 +467,13 @@ void RemoveRunJournal() {
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | view, software.Receive()) == ERROR_SUCCESS)
       RegDeleteTreeA(software.Get(), "VelmorixSetup");
   }
+  // And the keep folders it named, at the root of C: (where every test installs).
+  WIN32_FIND_DATAA found;
+  const UniqueFind search(FindFirstFileA("C:\\~VelmorixKeep.*", &found));
+  if (!search) return;
+  do {
+    DeleteTree(std::string("C:\\") + found.cFileName);
+  } while (FindNextFileA(search.Get(), &found));
 }
 
 void RemoveFileAssociation() {

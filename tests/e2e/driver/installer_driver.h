@@ -131,7 +131,8 @@ void RemoveFileAssociation();
 // both shortcuts and the Tarkweller folders under Program Files, the all-users
 // profile and TEMP.
 void RemoveDefaultInstallation();
-// The journal a run keeps under HKLM\Software\VelmorixSetup, in both views.
+// The journal a run keeps under HKLM\Software\VelmorixSetup, in both views, and the
+// keep folders of runs at the root of C:.
 void RemoveRunJournal();
 
 // Files.

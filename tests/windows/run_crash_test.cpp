@@ -1,0 +1,130 @@
+// A reinstallation killed between any two of its steps that touch the disk or the
+// journal, then recovered as the next start recovers it: the earlier files come back
+// byte for byte (or, once the run had succeeded, the new ones stay), with nothing
+// left over. The run goes on in a child process of this test program that the test
+// build's step seam (VELMORIX_STOP_AT_STEP) ends exactly at the step chosen.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/archive_extraction.h"
+#include "engine/run_outcome.h"
+#include "engine/run_plan.h"
+#include "engine_test_support.h"
+
+using enginetest::BuildArchive;
+using enginetest::ListFiles;
+using enginetest::ReadWholeFile;
+using enginetest::TempFolder;
+using enginetest::TestEntry;
+using enginetest::WriteWholeFile;
+
+namespace {
+
+using Contents = std::map<std::string, std::string>;
+constexpr char kChildVariable[] = "VELMORIX_CRASH_CHILD_DEST";
+constexpr DWORD kKilled = 255;
+
+// Two earlier files replaced, one in a sub-folder, and a new one beside them.
+const std::vector<TestEntry> kNewFiles = {
+    {"app.exe", "\\", "new program"},
+    {"data.bin", "\\sub\\", "new data"},
+    {"fresh.bin", "\\sub\\", "only in the new payload"},
+};
+const Contents kEarlier = {{"app.exe", "earlier program"}, {"sub\\data.bin", "earlier data"},
+                           {"sub\\user.txt", "the user's own"}};
+const Contents kAfter = {{"app.exe", "new program"}, {"sub\\data.bin", "new data"},
+                         {"sub\\fresh.bin", "only in the new payload"}, {"sub\\user.txt", "the user's own"}};
+
+Contents ContentsOf(const std::string& folder) {
+  Contents contents;
+  for (const std::string& file : ListFiles(folder)) contents[file] = ReadWholeFile(folder + "\\" + file);
+  return contents;
+}
+
+// The child's part: the whole run, as the worker and the page's end make it.
+void RunReinstallation(const std::string& destination) {
+  auto state = std::make_unique<InstallerState>();
+  const auto archive = BuildArchive(kNewFiles);
+  const ArchiveView view = enginetest::ViewOf(archive);
+  RunDestinations destinations;
+  destinations.archives[0] = &view;
+  destinations.folders[0] = destination.c_str();
+  destinations.count = 1;
+  ASSERT_TRUE(PrepareRun(*state, destinations)) << state->errorText;
+  ASSERT_TRUE(ExtractArchive(*state, view, destination.c_str(), 0, false, &destinations)) << state->errorText;
+  MarkRunSucceeded(*state);
+  CommitRun(*state);
+}
+
+// This test program run again as the child, stopped at step `step` (0: never).
+DWORD RunChild(const std::string& destination, unsigned step) {
+  char exe[MAX_PATH] = {};
+  if (GetModuleFileNameA(nullptr, exe, MAX_PATH) == 0) return 1;
+  std::string command = "\"" + std::string(exe) + "\" --gtest_filter=RunCrash.*";
+  SetEnvironmentVariableA(kChildVariable, destination.c_str());
+  SetEnvironmentVariableA("VELMORIX_STOP_AT_STEP", std::to_string(step).c_str());
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  const BOOL started =
+      CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+  SetEnvironmentVariableA(kChildVariable, nullptr);
+  SetEnvironmentVariableA("VELMORIX_STOP_AT_STEP", nullptr);
+  if (!started) return 1;
+  WaitForSingleObject(process.hProcess, 60000);
+  DWORD exitCode = 1;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return exitCode;
+}
+
+TEST(RunCrash, AReinstallationKilledAtAnyStepIsUndoneOrFinishedExactlyByTheNextStart) {
+  char child[MAX_PATH] = {};
+  if (GetEnvironmentVariableA(kChildVariable, child, MAX_PATH) > 0) {
+    RunReinstallation(child);
+    return;
+  }
+  TempFolder dest;
+  ASSERT_FALSE(dest.Path().empty());
+  int undone = 0;
+  int finished = 0;
+  unsigned step = 1;
+  for (;; ++step) {
+    ASSERT_LT(step, 200u) << "the run never ends";
+    enginetest::DeleteTree(dest / "sub");
+    SetFileAttributesA((dest / "app.exe").c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA((dest / "app.exe").c_str());
+    ASSERT_TRUE(CreateDirectoryA((dest / "sub").c_str(), nullptr));
+    for (const auto& file : kEarlier) ASSERT_TRUE(WriteWholeFile(dest / file.first, file.second));
+
+    const DWORD exitCode = RunChild(dest.Path(), step);
+    if (exitCode != kKilled) {
+      ASSERT_EQ(exitCode, 0u);
+      EXPECT_EQ(ContentsOf(dest.Path()), kAfter);
+      break;
+    }
+    InstallerState fresh;
+    EXPECT_NE(RecoverInterruptedRun(fresh), RunStart::Busy);
+    const Contents now = ContentsOf(dest.Path());
+    if (now == kEarlier) {
+      ++undone;
+    } else {
+      EXPECT_EQ(now, kAfter) << "killed at step " << step;
+      ++finished;
+    }
+    EXPECT_EQ(enginetest::KeepFoldersOnC(), std::vector<std::string>{}) << "killed at step " << step;
+    EXPECT_EQ(RecoverInterruptedRun(fresh), RunStart::Free) << "killed at step " << step;
+  }
+  // Every step of the run was a place to kill it: each file's journal record, move
+  // and creation, the keep folder's, the success mark and the clean-up.
+  EXPECT_GT(step, 15u);
+  EXPECT_GT(undone, 8);
+  EXPECT_GT(finished, 0);
+}
+
+}  // namespace
