@@ -1,6 +1,5 @@
 #include "engine/keep_folder.h"
 
-#include <aclapi.h>
 #include <sddl.h>
 #include <shlwapi.h>
 
@@ -11,6 +10,7 @@
 #include "shared/access_trace.h"
 #include "shared/file_identity.h"
 #include "shared/held_folder.h"
+#include "shared/object_owner.h"
 
 const char kKeepFolderSecurity[] = "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 
@@ -18,13 +18,6 @@ namespace {
 
 constexpr char kKeepFolderPrefix[] = "~VelmorixKeep.";
 
-// The SID of the token's user or owner (TokenUser, TokenOwner) in `buffer`.
-PSID TokenSid(HANDLE token, TOKEN_INFORMATION_CLASS kind, unsigned char* buffer, DWORD size) {
-  DWORD used = 0;
-  if (!GetTokenInformation(token, kind, buffer, size, &used)) return nullptr;
-  return kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid
-                           : reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner;
-}
 
 }  // namespace
 
@@ -49,26 +42,7 @@ bool NameKeepFolder(KeepFolder& folder) {
   return true;
 }
 
-bool HasTrustedOwner(HANDLE handle) {
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                      &descriptor) != ERROR_SUCCESS)
-    return false;
-  const UniqueLocal descriptorOwner(descriptor);
-  if (owner == nullptr || !IsValidSid(owner)) return false;
-  if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid)) return true;
-  // What this process creates is owned by its token's owner (Administrators when
-  // elevated) or, where the system sets no owner of its own (Wine), its user.
-  UniqueHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return false;
-  alignas(8) unsigned char buffer[256];
-  for (const TOKEN_INFORMATION_CLASS kind : {TokenUser, TokenOwner}) {
-    const PSID sid = TokenSid(token.Get(), kind, buffer, sizeof(buffer));
-    if (sid != nullptr && EqualSid(owner, sid)) return true;
-  }
-  return false;
-}
+bool HasTrustedOwner(HANDLE handle) { return OwnerOf(handle, SE_FILE_OBJECT) != OwnerTrust::Other; }
 
 bool MakeKeepFolder(KeepFolder& folder, DWORD volumeSerial) {
   char root[kPathCapacity];

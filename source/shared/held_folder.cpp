@@ -56,7 +56,9 @@ constexpr int kWideCapacity = 260;
 struct WideName {
   wchar_t text[kWideCapacity];
   UNICODE_STRING string;
+  // Sets the last error on false.
   bool Set(const char* name) {
+    SetLastError(ERROR_INVALID_NAME);
     if (name == nullptr || name[0] == '\0' || std::strchr(name, '\\') || std::strchr(name, '/')) return false;
     const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, text, kWideCapacity);
     if (length <= 1) return false;
@@ -163,10 +165,7 @@ UniqueHandle OpenVolumeRoot(const char* root) {
 ChildResult OpenChildFolder(HANDLE parent, const char* name, DWORD volumeSerial, UniqueHandle* folder) {
   folder->Reset();
   WideName wide;
-  if (!wide.Set(name)) {
-    SetLastError(ERROR_INVALID_NAME);
-    return ChildResult::Failed;
-  }
+  if (!wide.Set(name)) return ChildResult::Failed;
   const ChildResult opened = FromStatus(CreateRelative(parent, &wide.string, kHeldFolderAccess, kHoldShare, FILE_OPEN,
                                                        FILE_DIRECTORY_FILE, nullptr, folder));
   if (opened != ChildResult::Done) {
@@ -180,10 +179,7 @@ ChildResult CreateChildFolder(HANDLE parent, const char* name, PSECURITY_DESCRIP
                               UniqueHandle* folder) {
   folder->Reset();
   WideName wide;
-  if (!wide.Set(name)) {
-    SetLastError(ERROR_INVALID_NAME);
-    return ChildResult::Failed;
-  }
+  if (!wide.Set(name)) return ChildResult::Failed;
   const ChildResult created = FromStatus(CreateRelative(parent, &wide.string, kHeldFolderAccess, kHoldShare,
                                                         FILE_CREATE, FILE_DIRECTORY_FILE, descriptor, folder,
                                                         attributes ? attributes : FILE_ATTRIBUTE_NORMAL));
@@ -194,10 +190,7 @@ ChildResult CreateChildFolder(HANDLE parent, const char* name, PSECURITY_DESCRIP
 ChildResult CreateChildFile(HANDLE parent, const char* name, UniqueHandle* file) {
   file->Reset();
   WideName wide;
-  if (!wide.Set(name)) {
-    SetLastError(ERROR_INVALID_NAME);
-    return ChildResult::Failed;
-  }
+  if (!wide.Set(name)) return ChildResult::Failed;
   const ChildResult created =
       FromStatus(CreateRelative(parent, &wide.string, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
                                 FILE_CREATE, FILE_NON_DIRECTORY_FILE, nullptr, file));
@@ -207,10 +200,7 @@ ChildResult CreateChildFile(HANDLE parent, const char* name, UniqueHandle* file)
 ChildResult OpenChild(HANDLE parent, const char* name, DWORD access, UniqueHandle* file) {
   file->Reset();
   WideName wide;
-  if (!wide.Set(name)) {
-    SetLastError(ERROR_INVALID_NAME);
-    return ChildResult::Failed;
-  }
+  if (!wide.Set(name)) return ChildResult::Failed;
   const NTSTATUS status = CreateRelative(parent, &wide.string, access | DELETE | FILE_READ_ATTRIBUTES |
                                          FILE_WRITE_ATTRIBUTES, kHoldShare, FILE_OPEN, 0, nullptr, file);
   if (status == kFileIsADirectory) return ChildResult::NotAFolder;
@@ -219,10 +209,7 @@ ChildResult OpenChild(HANDLE parent, const char* name, DWORD access, UniqueHandl
 
 bool RenameInto(HANDLE file, HANDLE folder, const char* newName) {
   WideName wide;
-  if (!wide.Set(newName) || Native().setInformation == nullptr) {
-    SetLastError(ERROR_INVALID_NAME);
-    return false;
-  }
+  if (!wide.Set(newName) || Native().setInformation == nullptr) return false;
   // FILE_RENAME_INFORMATION with its name in place.
   struct {
     BOOLEAN replaceIfExists;
