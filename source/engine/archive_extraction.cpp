@@ -98,6 +98,7 @@ bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const cha
 
   const unsigned char* cursor = archive.base + archive.dataOffset;
   FolderChain chain;
+  RunFolderRecorder recorder(state);
   char folder[kPathCapacity];
   char path[kPathCapacity];
   for (std::int32_t i = 0; i < archive.count; ++i) {
@@ -112,7 +113,7 @@ bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const cha
         break;
     }
     // Consecutive entries of one folder walk nothing again: the chain still holds it.
-    switch (chain.Reach(folder, true, grantAccess ? 1 : 0, &ProgressOf(state))) {
+    switch (chain.Reach(folder, true, grantAccess ? 1 : 0, &ProgressOf(state), &recorder)) {
       case WayResult::Held:
         break;
       case WayResult::Link:

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "engine/extraction_pace.h"
 #include "shared/file_identity.h"
 #include "shared/folder_creation.h"
 #include "shared/held_folder.h"
@@ -53,7 +54,8 @@ int FolderChain::Find(const char* path, std::size_t length) const {
   return -1;
 }
 
-WayResult FolderChain::Reach(const char* folder, bool create, BYTE grantAccess, ProgressReport* report) {
+WayResult FolderChain::Reach(const char* folder, bool create, BYTE grantAccess, ProgressReport* report,
+                             FolderRecorder* recorder) {
   end_ = -1;
   if (CopyPath(path_, folder) != PathResult::Ok || path_[0] == '\0') return WayResult::CreateFailed;
   if (!held_) {
@@ -62,10 +64,10 @@ WayResult FolderChain::Reach(const char* folder, bool create, BYTE grantAccess, 
   }
   // A way longer than what is left starts the chain afresh.
   if (count_ + kPathCapacity / 2 > kCapacity) Release();
-  return Walk(create, grantAccess, report);
+  return Walk(create, grantAccess, report, recorder);
 }
 
-WayResult FolderChain::Walk(bool create, BYTE grantAccess, ProgressReport* report) {
+WayResult FolderChain::Walk(bool create, BYTE grantAccess, ProgressReport* report, FolderRecorder* recorder) {
   const std::size_t length = std::strlen(path_);
   // The volume's root ("C:\", "\\server\share\") is where the walk begins; it is the
   // system's, not a folder of this run, and is opened by name.
@@ -113,17 +115,19 @@ WayResult FolderChain::Walk(bool create, BYTE grantAccess, ProgressReport* repor
     const HANDLE parentHandle = held_[static_cast<std::size_t>(parent)].handle.Get();
 
     ChildResult opened = OpenChildFolder(parentHandle, name, volumeSerial, &entry.handle);
+    bool created = false;
     if (opened == ChildResult::Missing && create) {
       // Made by name through folders this chain holds (none of them can be renamed
       // meanwhile), then opened and checked relative to its parent like any other.
-      if (!CreateSingleFolder(entry.path, grantAccess)) {
-        if (GetLastError() != ERROR_ALREADY_EXISTS) return WayResult::CreateFailed;
-      } else if (report) {
-        report->FolderCreated(entry.path);
-      }
+      if (recorder && !recorder->WillCreate(entry.path)) return WayResult::CreateFailed;
+      CountRunStep();
+      created = CreateSingleFolder(entry.path, grantAccess);
+      if (!created && GetLastError() != ERROR_ALREADY_EXISTS) return WayResult::CreateFailed;
+      if (created && report) report->FolderCreated(entry.path);
       opened = OpenChildFolder(parentHandle, name, volumeSerial, &entry.handle);
     }
     if (opened != ChildResult::Done) return Verdict(opened);
+    if (created && recorder && !recorder->Created(entry.path, entry.handle.Get())) return WayResult::CreateFailed;
     entry.volumeSerial = volumeSerial;
     parent = end_ = static_cast<int>(count_++);
   }

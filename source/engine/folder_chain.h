@@ -16,6 +16,17 @@
 #include "shared/progress_report.h"
 #include "shared/raii.h"
 
+// Told of each folder a walk is about to create and of each it created, so that a run
+// can journal its intent first and remove what it made when it is undone.
+class FolderRecorder {
+ public:
+  virtual ~FolderRecorder() = default;
+  // False: the folder is not created (the walk fails).
+  virtual bool WillCreate(const char* path) = 0;
+  // The folder just created, held; false fails the walk.
+  virtual bool Created(const char* path, HANDLE folder) = 0;
+};
+
 enum class WayResult {
   Held,          // every folder exists, none is a link; all are held open
   Missing,       // (no creation asked) a folder from here down does not exist yet
@@ -35,8 +46,9 @@ class FolderChain {
   // From the first folder below the volume's root down, each existing folder is
   // checked and held; a missing one is created when `create` is set (with the Users
   // entry when `grantAccess`, and told to `report`), else the walk stops there with
-  // Missing.
-  WayResult Reach(const char* folder, bool create, BYTE grantAccess, ProgressReport* report = nullptr);
+  // Missing. A `recorder` hears of each folder before and after it is created.
+  WayResult Reach(const char* folder, bool create, BYTE grantAccess, ProgressReport* report = nullptr,
+                  FolderRecorder* recorder = nullptr);
 
   // The held folder at the chain's end (valid after Held), and its path.
   HANDLE End() const;
@@ -58,7 +70,7 @@ class FolderChain {
   static constexpr std::size_t kCapacity = 256;
 
   int Find(const char* path, std::size_t length) const;
-  WayResult Walk(bool create, BYTE grantAccess, ProgressReport* report);
+  WayResult Walk(bool create, BYTE grantAccess, ProgressReport* report, FolderRecorder* recorder);
 
   std::unique_ptr<HeldFolder[]> held_;  // allocated on first use
   std::size_t count_ = 0;

@@ -203,6 +203,19 @@ NewFile CreateRunFile(InstallerState& state, const NewFileTarget& target, Unique
   return room;
 }
 
+bool RunFolderRecorder::WillCreate(const char* path) {
+  return state_.createdFolderCount >= 0 && state_.createdFolderCount < kMaxCreatedFolders &&
+         JournalFolderIntent(state_, path);
+}
+
+bool RunFolderRecorder::Created(const char* path, HANDLE folder) {
+  const int index = state_.createdFolderCount;
+  if (index < 0 || index >= kMaxCreatedFolders || !ReadIdentity(folder, &state_.createdFolderIds[index])) return false;
+  CopyPath(state_.createdFolders[index], path);
+  state_.createdFolderCount = index + 1;
+  return JournalCreatedFolder(state_, index);
+}
+
 bool RecordCreatedFile(InstallerState& state, const char* path, const FileIdentity& identity) {
   const int index = state.createdFileCount;
   if (index < 0 || index >= kMaxCreatedFiles) return false;

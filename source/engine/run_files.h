@@ -74,6 +74,18 @@ enum class NewFile {
 // anything standing at the name, a link included.
 NewFile CreateRunFile(InstallerState& state, const NewFileTarget& target, UniqueHandle* file, FileIdentity* identity);
 
+// Journals each folder a run's walk creates before it is made, then records it with its
+// identity (in createdFolders and the journal), so an undone run removes it again.
+class RunFolderRecorder : public FolderRecorder {
+ public:
+  explicit RunFolderRecorder(InstallerState& state) : state_(state) {}
+  bool WillCreate(const char* path) override;
+  bool Created(const char* path, HANDLE folder) override;
+
+ private:
+  InstallerState& state_;
+};
+
 // Appends a created file to createdFiles (and the journal); false when the list is
 // full or the journal refused it.
 bool RecordCreatedFile(InstallerState& state, const char* path, const FileIdentity& identity);

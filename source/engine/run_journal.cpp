@@ -199,6 +199,25 @@ bool JournalCreatedFile(InstallerState& state, int index) {
   return WriteRecord(state.journal.Get(), 'c', index, record);
 }
 
+bool JournalFolderIntent(InstallerState& state, const char* path) {
+  if (!state.journal) return true;
+  if (state.createdFolderCount < 0 || state.createdFolderCount >= kMaxCreatedFolders) return false;
+  Record record{};
+  record.keepFolder = -1;
+  CopyPath(record.path, path);
+  return WriteRecord(state.journal.Get(), 'd', state.createdFolderCount, record);
+}
+
+bool JournalCreatedFolder(InstallerState& state, int index) {
+  if (!state.journal) return true;
+  if (index < 0 || index >= kMaxCreatedFolders) return false;
+  Record record{};
+  record.identity = state.createdFolderIds[index];
+  record.keepFolder = -1;
+  CopyPath(record.path, state.createdFolders[index]);
+  return WriteRecord(state.journal.Get(), 'd', index, record);
+}
+
 bool MarkJournalSucceeded(InstallerState& state) { return MarkFlushed(state, kSucceededValue); }
 
 bool MarkJournalRestartPending(InstallerState& state) { return MarkFlushed(state, kRestartValue); }
@@ -240,6 +259,11 @@ JournalFound LoadJournal(InstallerState& state, bool* succeeded) {
   while (state.createdFileCount < kMaxCreatedFiles && ReadRecord(key, 'c', state.createdFileCount, &record)) {
     state.createdFileIds[state.createdFileCount] = record.identity;
     CopyPath(state.createdFiles[state.createdFileCount++], record.path);
+  }
+  state.createdFolderCount = 0;
+  while (state.createdFolderCount < kMaxCreatedFolders && ReadRecord(key, 'd', state.createdFolderCount, &record)) {
+    state.createdFolderIds[state.createdFolderCount] = record.identity;
+    CopyPath(state.createdFolders[state.createdFolderCount++], record.path);
   }
   return JournalFound::Loaded;
 }

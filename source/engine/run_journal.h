@@ -26,6 +26,10 @@ bool JournalKeptFile(InstallerState& state, int index);
 // before its identity is known.
 bool JournalCreatedIntent(InstallerState& state, const char* path);
 bool JournalCreatedFile(InstallerState& state, int index);
+// The same for folders: before one is created (as number createdFolderCount), and once
+// it is.
+bool JournalFolderIntent(InstallerState& state, const char* path);
+bool JournalCreatedFolder(InstallerState& state, int index);
 
 // Records, flushed, that the run has succeeded: a later start then finishes the run
 // (deletes what it kept) instead of undoing it.

@@ -68,6 +68,22 @@ void DeleteCreatedFile(const InstallerState& state, FolderChain& chain, int inde
   DeleteOpen(file.Get());
 }
 
+// Removes created folder `index` while it is still the run's, a real folder, and
+// empty (a deletion fails on anything in it: it stays then).
+void RemoveCreatedFolder(const InstallerState& state, int index) {
+  FolderChain chain;
+  const char* name = nullptr;
+  UniqueHandle folder;
+  if (!ReachFolderOf(chain, state.createdFolders[index], &name) ||
+      OpenChild(chain.End(), name, kHeldFolderAccess, &folder) != ChildResult::Done || !IsRealFolder(folder.Get()))
+    return;
+  FileIdentity found;
+  const FileIdentity& recorded = state.createdFolderIds[index];
+  if (IsKnownIdentity(recorded) && (!ReadIdentity(folder.Get(), &found) || !SameIdentity(found, recorded))) return;
+  CountRunStep();
+  DeleteOpen(folder.Get());
+}
+
 // Empties the run's records and removes what served them; the journal stays while a
 // kept file waits for the restart.
 void FinishRun(InstallerState& state) {
@@ -87,6 +103,7 @@ void FinishRun(InstallerState& state) {
     EndJournal(state);
   }
   state.createdFileCount = 0;
+  state.createdFolderCount = 0;
   state.keptFileCount = 0;
   std::memset(state.plannedKeep, 0, sizeof(state.plannedKeep));
   state.plannedWorkpathKeep = 0;
@@ -115,6 +132,8 @@ void UndoRun(InstallerState& state) {
       RenameInto(kept.Get(), chain.End(), name);
     }
   }
+  // The folders the run made go last, the deepest first, once nothing holds them.
+  for (int i = Bounded(state.createdFolderCount, kMaxCreatedFolders) - 1; i >= 0; --i) RemoveCreatedFolder(state, i);
   FinishRun(state);
 }
 

@@ -8,9 +8,10 @@
 #include "shared/installer_state.h"
 
 // After a failure or a cancel: deletes every file the run created, then puts every
-// file it moved aside back under its own name, and removes its keep folders and its
-// journal. Folders, the workpath file that replaced nothing, shortcuts and registry
-// entries stay. Afterwards the run's records are empty, so a second call does nothing.
+// file it moved aside back under its own name, removes the folders its extraction made
+// (while empty) and its keep folders and its journal. The folders made before the run
+// (the install and work folders), the workpath file that replaced nothing, shortcuts
+// and registry entries stay. Afterwards the run's records are empty, so a second call does nothing.
 void UndoRun(InstallerState& state);
 
 // As soon as a run has succeeded (the worker calls it before it reports its end):

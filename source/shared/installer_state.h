@@ -14,6 +14,8 @@ constexpr int kMaxCreatedFiles = 1000;
 constexpr std::size_t kErrorTextSize = 1000;
 // Every entry of both archives, and the workpath file.
 constexpr int kMaxKeptFiles = kMaxCreatedFiles + 1;
+// Folders a run may create below its destination folders.
+constexpr int kMaxCreatedFolders = 256;
 // One per destination folder: the install folder and the work folder.
 constexpr int kKeepFolderCount = 2;
 
@@ -79,6 +81,11 @@ struct InstallerState {
   // The identity each recorded file had when the run created it: clean-up deletes a
   // file only while its name still leads to that file.
   FileIdentity createdFileIds[kMaxCreatedFiles] = {};
+  // Folders the run created, with their identities, in the order made: an undone run
+  // removes them again (the deepest first, each only while empty).
+  std::int32_t createdFolderCount = 0;
+  char createdFolders[kMaxCreatedFolders][kPathCapacity] = {};
+  FileIdentity createdFolderIds[kMaxCreatedFolders] = {};
   // Earlier files moved aside before being replaced: put back after a failure or a
   // cancel, deleted after success (see engine/run_outcome.h).
   std::int32_t keptFileCount = 0;

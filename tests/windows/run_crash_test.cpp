@@ -28,16 +28,19 @@ using Contents = std::map<std::string, std::string>;
 constexpr char kChildVariable[] = "VELMORIX_CRASH_CHILD_DEST";
 constexpr DWORD kKilled = 255;
 
-// Two earlier files replaced, one in a sub-folder, and a new one beside them.
+// Two earlier files replaced, one in a sub-folder, a new one beside them and one in a
+// folder the run makes.
 const std::vector<TestEntry> kNewFiles = {
     {"app.exe", "\\", "new program"},
     {"data.bin", "\\sub\\", "new data"},
     {"fresh.bin", "\\sub\\", "only in the new payload"},
+    {"deep.bin", "\\sub\\new\\", "in a new folder"},
 };
 const Contents kEarlier = {{"app.exe", "earlier program"}, {"sub\\data.bin", "earlier data"},
                            {"sub\\user.txt", "the user's own"}};
 const Contents kAfter = {{"app.exe", "new program"}, {"sub\\data.bin", "new data"},
-                         {"sub\\fresh.bin", "only in the new payload"}, {"sub\\user.txt", "the user's own"}};
+                         {"sub\\fresh.bin", "only in the new payload"}, {"sub\\new\\deep.bin", "in a new folder"},
+                         {"sub\\user.txt", "the user's own"}};
 
 Contents ContentsOf(const std::string& folder) {
   Contents contents;
@@ -112,6 +115,7 @@ TEST(RunCrash, AReinstallationKilledAtAnyStepIsUndoneOrFinishedExactlyByTheNextS
     EXPECT_NE(RecoverInterruptedRun(fresh), RunStart::Busy);
     const Contents now = ContentsOf(dest.Path());
     if (now == kEarlier) {
+      EXPECT_FALSE(enginetest::FolderExists(dest / "sub\\new")) << "killed at step " << step;
       ++undone;
     } else {
       EXPECT_EQ(now, kAfter) << "killed at step " << step;
@@ -121,7 +125,8 @@ TEST(RunCrash, AReinstallationKilledAtAnyStepIsUndoneOrFinishedExactlyByTheNextS
     EXPECT_EQ(RecoverInterruptedRun(fresh), RunStart::Free) << "killed at step " << step;
   }
   // Every step of the run was a place to kill it: each file's journal record, move
-  // and creation, the keep folder's, the success mark and the clean-up.
+  // and creation, the new folder's, the keep folder's, the success mark and the
+  // clean-up.
   EXPECT_GT(step, 15u);
   EXPECT_GT(undone, 8);
   EXPECT_GT(finished, 0);
