@@ -90,8 +90,7 @@ WriteOutcome WriteEntryData(InstallerState& state, GatheredOutput& output, std::
 }  // namespace
 
 bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const char* destinationFolder,
-                    int progressBase, bool grantAccess, const RunDestinations* destinations) {
-  static_cast<void>(destinations);
+                    int progressBase, bool grantAccess) {
   if (archive.count <= 0) return true;
   char root[kPathCapacity];
   if (!NormaliseFolder(root, destinationFolder)) return Fail(state, texts::kInstallFoldersFailed, destinationFolder);

@@ -9,7 +9,7 @@
 // is checked and held (engine/folder_chain.h); an earlier file at a destination is kept
 // aside before the new one is created (engine/run_files.h). Reports to the run's
 // ProgressReport, appends each written file to state.createdFiles and on failure or
-// cancel stores the reason in state.errorText and returns false. `destinations` names
-// everything the run writes (for naming a keep folder); null means this archive alone.
+// cancel stores the reason in state.errorText and returns false. Each folder it makes
+// is journalled and recorded (state.createdFolders).
 bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const char* destinationFolder,
-                    int progressBase, bool grantAccess, const RunDestinations* destinations = nullptr);
+                    int progressBase, bool grantAccess);

@@ -77,9 +77,9 @@ bool LoadPayloadOrReport(InstallerState& state, Payload* payload) {
 
 // Extracts one archive and reports its size and the time it took.
 bool ExtractAndReport(InstallerState& state, const ArchiveView& archive, const char* folder, int progressBase,
-                      bool grantAccess, const RunDestinations& destinations) {
+                      bool grantAccess) {
   const ULONGLONG start = GetTickCount64();
-  if (!ExtractArchive(state, archive, folder, progressBase, grantAccess, &destinations)) return false;
+  if (!ExtractArchive(state, archive, folder, progressBase, grantAccess)) return false;
   const auto milliseconds = static_cast<unsigned long>(GetTickCount64() - start);
   ProgressOf(state).ArchiveUnpacked(folder, archive.count, archive.size - archive.dataOffset, milliseconds);
   return true;
@@ -124,7 +124,7 @@ bool Unpack(InstallerState& state) {
   // Nothing is written before every destination is known to be sound.
   if (!PrepareRun(state, destinations)) return false;
 
-  if (!ExtractAndReport(state, payload.program, state.installDir, 0, false, destinations)) return false;
+  if (!ExtractAndReport(state, payload.program, state.installDir, 0, false)) return false;
   // Without the workpath file a reinstallation cannot find the work folder; the
   // run fails here rather than leave an installation that looks whole.
   if (!WriteWorkpathFile(state, destinations)) {
@@ -132,7 +132,7 @@ bool Unpack(InstallerState& state) {
     return false;
   }
   ProgressOf(state).WorkpathWritten(workpathFile);
-  return ExtractAndReport(state, payload.work, state.workDir, payload.program.count, true, destinations);
+  return ExtractAndReport(state, payload.work, state.workDir, payload.program.count, true);
 }
 
 // Shortcuts, uninstall entry and file type; each step runs whatever came before.
@@ -171,7 +171,12 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
   if (state.modeInstall) result = IntegrateWithWindows(state) && result;
 
   // Durable before anyone hears of it: a killed installer's next start keeps this run.
-  if (result) MarkRunSucceeded(state);
+  // Without the mark a killed run would be undone after its success was reported, so
+  // a mark that cannot be written fails the run.
+  if (result && !MarkRunSucceeded(state)) {
+    ReportFailure(state, texts::kInstallFilesFailed, "HKLM\\Software\\VelmorixSetup\\Run", GetLastError());
+    result = false;
+  }
   // The receiver of the end report relies on this order.
   state.installSucceeded.store(result);
   state.workerRunning.store(false);

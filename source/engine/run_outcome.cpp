@@ -50,22 +50,22 @@ bool OpenKeptFile(const InstallerState& state, const UniqueHandle* held, int ind
 
 // Deletes created file `index` when its name still leads to it: the very file when
 // its identity is known, else (the run ended right after creating it) a plain file
-// with no other name.
-void DeleteCreatedFile(const InstallerState& state, FolderChain& chain, int index) {
+// with no other name. False only when it is the run's file and stays.
+bool DeleteCreatedFile(const InstallerState& state, FolderChain& chain, int index) {
   const char* name = nullptr;
   UniqueHandle file;
-  if (!ReachFolderOf(chain, state.createdFiles[index], &name) ||
-      OpenChild(chain.End(), name, 0, &file) != ChildResult::Done)
-    return;
+  if (!ReachFolderOf(chain, state.createdFiles[index], &name)) return true;
+  const ChildResult opened = OpenChild(chain.End(), name, 0, &file);
+  if (opened != ChildResult::Done) return opened != ChildResult::Failed;
   FileIdentity found;
   DWORD attributes = 0;
   if (!ReadIdentityOnVolume(file.Get(), chain.VolumeSerial(), &found, &attributes) ||
       (attributes & FILE_ATTRIBUTE_DIRECTORY))
-    return;
+    return true;
   const FileIdentity& recorded = state.createdFileIds[index];
-  if (IsKnownIdentity(recorded) ? !SameIdentity(found, recorded) : LinkCount(file.Get()) != 1) return;
+  if (IsKnownIdentity(recorded) ? !SameIdentity(found, recorded) : LinkCount(file.Get()) != 1) return true;
   CountRunStep();
-  DeleteOpen(file.Get());
+  return DeleteOpen(file.Get());
 }
 
 // Removes created folder `index` while it is still the run's, a real folder, and
@@ -85,9 +85,10 @@ void RemoveCreatedFolder(const InstallerState& state, int index) {
 }
 
 // Empties the run's records and removes what served them; the journal stays while a
-// kept file waits for the restart.
-void FinishRun(InstallerState& state) {
-  bool keepJournal = false;
+// kept file waits for the restart, or when `complete` is not set (something of the
+// run's could not be put right now: the next start tries again).
+void FinishRun(InstallerState& state, bool complete = true) {
+  bool keepJournal = !complete;
   for (KeepFolder& folder : state.keepFolders) {
     folder.held.Reset();
     // Gone only when empty: a kept file that could not go back stays findable.
@@ -116,9 +117,11 @@ int Bounded(int count, int capacity) { return count < 0 ? 0 : (count > capacity 
 
 void UndoRun(InstallerState& state) {
   ReleaseKeepFolders(state);
+  bool complete = true;
   {
     FolderChain chain;
-    for (int i = Bounded(state.createdFileCount, kMaxCreatedFiles) - 1; i >= 0; --i) DeleteCreatedFile(state, chain, i);
+    for (int i = Bounded(state.createdFileCount, kMaxCreatedFiles) - 1; i >= 0; --i)
+      complete = DeleteCreatedFile(state, chain, i) && complete;
     // Kept files go back only out of keep folders that are still the run's, through
     // folders that are still no links, and only where nothing took their name
     // meanwhile (the rename never replaces); otherwise they stay where they are.
@@ -129,22 +132,29 @@ void UndoRun(InstallerState& state) {
       const char* name = nullptr;
       if (!OpenKeptFile(state, held, i, &kept) || !ReachFolderOf(chain, state.keptFiles[i].path, &name)) continue;
       CountRunStep();
-      RenameInto(kept.Get(), chain.End(), name);
+      complete = RenameInto(kept.Get(), chain.End(), name) && complete;
     }
   }
   // The folders the run made go last, the deepest first, once nothing holds them.
   for (int i = Bounded(state.createdFolderCount, kMaxCreatedFolders) - 1; i >= 0; --i) RemoveCreatedFolder(state, i);
-  FinishRun(state);
+  FinishRun(state, complete);
 }
 
-void MarkRunSucceeded(InstallerState& state) {
-  if (state.runSucceeded) return;
-  MarkJournalSucceeded(state);
+bool MarkRunSucceeded(InstallerState& state) {
+  if (state.runSucceeded) return true;
+  if (!MarkJournalSucceeded(state)) return false;
   state.runSucceeded = true;
+  return true;
 }
 
 void CommitRun(InstallerState& state) {
-  MarkRunSucceeded(state);
+  // Without the mark a run killed from here on would be undone with its kept files
+  // gone: then nothing is deleted, and the journal stays for the next start.
+  if (!MarkRunSucceeded(state)) {
+    ReleaseKeepFolders(state);
+    state.journal.Reset();
+    return;
+  }
   ReleaseKeepFolders(state);
   {
     UniqueHandle held[kKeepFolderCount];

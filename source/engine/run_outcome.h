@@ -15,8 +15,9 @@
 void UndoRun(InstallerState& state);
 
 // As soon as a run has succeeded (the worker calls it before it reports its end):
-// from then on a run that is killed is finished at the next start, not undone.
-void MarkRunSucceeded(InstallerState& state);
+// from then on a run that is killed is finished at the next start, not undone. False
+// when the journal did not take the mark (the run must then count as failed).
+bool MarkRunSucceeded(InstallerState& state);
 
 // After success: marks the run as succeeded if that is not done yet, then deletes the
 // files the run moved aside, its keep folders and its journal. A kept file that cannot

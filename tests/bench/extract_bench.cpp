@@ -215,8 +215,8 @@ DWORD WINAPI ExtractBoth(LPVOID parameter) {
   destinations.folders[1] = workDir.c_str();
   destinations.count = 2;
   run->result = PrepareRun(*run->state, destinations) &&
-                ExtractArchive(*run->state, run->program, run->installDir.c_str(), 0, false, &destinations) &&
-                ExtractArchive(*run->state, run->work, workDir.c_str(), run->program.count, true, &destinations);
+                ExtractArchive(*run->state, run->program, run->installDir.c_str(), 0, false) &&
+                ExtractArchive(*run->state, run->work, workDir.c_str(), run->program.count, true);
   if (run->result) MarkRunSucceeded(*run->state);
   return 0;
 }

@@ -58,7 +58,7 @@ void RunReinstallation(const std::string& destination) {
   destinations.folders[0] = destination.c_str();
   destinations.count = 1;
   ASSERT_TRUE(PrepareRun(*state, destinations)) << state->errorText;
-  ASSERT_TRUE(ExtractArchive(*state, view, destination.c_str(), 0, false, &destinations)) << state->errorText;
+  ASSERT_TRUE(ExtractArchive(*state, view, destination.c_str(), 0, false)) << state->errorText;
   MarkRunSucceeded(*state);
   CommitRun(*state);
 }

@@ -49,7 +49,7 @@ class RunOutcome : public ::testing::Test {
     destinations.count = 1;
     return OnWorkerThread([&] {
       return (planned ? PrepareRun(*state_, destinations) : BeginJournal(*state_)) &&
-             ExtractArchive(*state_, view, dest_.Path().c_str(), 0, false, &destinations);
+             ExtractArchive(*state_, view, dest_.Path().c_str(), 0, false);
     });
   }
 
