@@ -19,6 +19,15 @@ namespace {
 constexpr char kKeepFolderPrefix[] = "~VelmorixKeep.";
 
 
+// A keep folder's path split into its volume's root and its name, which must be one
+// component right below the root and carry the keep folders' prefix (a journal's
+// record is checked before anything is opened by it).
+bool SplitKeepPath(const char* path, char* root, const char** name) {
+  *name = LastComponent(path);
+  return *name != nullptr && VolumeRootOf(path, root) && std::strlen(root) + std::strlen(*name) == std::strlen(path) &&
+         std::strncmp(*name, kKeepFolderPrefix, sizeof(kKeepFolderPrefix) - 1) == 0;
+}
+
 }  // namespace
 
 bool VolumeRootOf(const char* folder, char* out) {
@@ -46,8 +55,8 @@ bool HasTrustedOwner(HANDLE handle) { return OwnerOf(handle, SE_FILE_OBJECT) != 
 
 bool MakeKeepFolder(KeepFolder& folder, DWORD volumeSerial) {
   char root[kPathCapacity];
-  const char* name = LastComponent(folder.path);
-  if (name == nullptr || !VolumeRootOf(folder.path, root)) return false;
+  const char* name = nullptr;
+  if (!SplitKeepPath(folder.path, root, &name)) return false;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kKeepFolderSecurity, SDDL_REVISION_1, &descriptor, nullptr))
     return false;
@@ -69,8 +78,8 @@ bool MakeKeepFolder(KeepFolder& folder, DWORD volumeSerial) {
 
 bool OpenKeepFolder(const KeepFolder& folder, UniqueHandle* held) {
   char root[kPathCapacity];
-  const char* name = LastComponent(folder.path);
-  if (name == nullptr || !VolumeRootOf(folder.path, root)) return false;
+  const char* name = nullptr;
+  if (!SplitKeepPath(folder.path, root, &name)) return false;
   const UniqueHandle rootHandle = OpenVolumeRoot(root);
   if (!rootHandle || OpenChildFolder(rootHandle.Get(), name, 0, held) != ChildResult::Done) return false;
   FileIdentity identity;
@@ -84,8 +93,8 @@ bool OpenKeepFolder(const KeepFolder& folder, UniqueHandle* held) {
 
 bool RemoveKeepFolder(const KeepFolder& folder, bool filesPending) {
   char root[kPathCapacity];
-  const char* name = LastComponent(folder.path);
-  if (name == nullptr || !VolumeRootOf(folder.path, root)) return false;
+  const char* name = nullptr;
+  if (!SplitKeepPath(folder.path, root, &name)) return false;
   const UniqueHandle rootHandle = OpenVolumeRoot(root);
   UniqueHandle opened;
   if (!rootHandle) return false;

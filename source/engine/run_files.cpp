@@ -147,7 +147,7 @@ NewFile MakeRoom(InstallerState& state, const NewFileTarget& target, UniqueHandl
       break;
   }
   UniqueHandle existing;
-  switch (OpenChild(target.chain->End(), actualName, GENERIC_WRITE, &existing)) {
+  switch (OpenChild(target.chain->End(), actualName, 0, &existing)) {
     case ChildResult::Done:
       break;
     case ChildResult::Missing:
@@ -160,10 +160,16 @@ NewFile MakeRoom(InstallerState& state, const NewFileTarget& target, UniqueHandl
   const int own = CreatedWithIdentity(state, found);
   if (own >= 0) {
     if (!SameName(state.createdFiles[own], target.path) || LinkCount(existing.Get()) != 1) return NewFile::Refused;
+    UniqueHandle writable;
+    FileIdentity reopened;
+    if (OpenChild(target.chain->End(), actualName, GENERIC_WRITE, &writable) != ChildResult::Done ||
+        !ReadIdentityOnVolume(writable.Get(), target.chain->VolumeSerial(), &reopened) ||
+        !SameIdentity(reopened, found))
+      return NewFile::Refused;
     CountRunStep();
-    if (!SetEndOfFile(existing.Get())) return NewFile::Refused;
+    if (!SetEndOfFile(writable.Get())) return NewFile::Refused;
     *identity = found;
-    *file = std::move(existing);
+    *file = std::move(writable);
     return NewFile::Reused;
   }
   existing.Reset();

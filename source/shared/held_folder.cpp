@@ -102,6 +102,7 @@ NTSTATUS CreateRelative(HANDLE parent, const UNICODE_STRING* name, DWORD access,
 // fixed by a handle's first listing.
 ChildResult ListedKind(HANDLE parent, const WideName& name) {
   UniqueHandle listing;
+  if (Native().queryDirectory == nullptr) return ChildResult::Failed;
   if (!Succeeded(CreateRelative(parent, nullptr, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE |
                                 FILE_SHARE_DELETE, FILE_OPEN, FILE_DIRECTORY_FILE, nullptr, &listing)))
     return ChildResult::Failed;
