@@ -11,6 +11,7 @@
 #include "engine/run_journal.h"
 #include "engine/run_lock.h"
 #include "shared/held_folder.h"
+#include "shared/texts.h"
 
 namespace {
 
@@ -173,7 +174,10 @@ void CommitRun(InstallerState& state) {
       kept.Reset();
       char keptPath[kPathCapacity];
       if (!KeptFilePath(state, i, keptPath) || !MoveFileExA(keptPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) continue;
-      if (!state.restartPending) MarkJournalRestartPending(state);
+      // The journal stays either way (marked succeeded, the next start finishes it);
+      // the mark only tells why.
+      if (!state.restartPending && !MarkJournalRestartPending(state))
+        ProgressOf(state).StepFailed(texts::kInstallFilesFailed, keptPath, GetLastError());
       state.restartPending = true;
       ProgressOf(state).DeletedAtRestart(record.path);
     }

@@ -121,15 +121,17 @@ class RunSafetyTest : public InstallerTest {
   }
 
   // Waits until the run has replaced `count` earlier files of `folder` (each moved
-  // aside, out of the folder, and a new one in its place).
+  // aside, out of the folder, and a new one in its place). Sizes tell, read without
+  // opening a file: a reader holding one open would make the run's move fail.
   bool WaitUntilKept(const std::string& folder, std::size_t count) const {
     return driver::WaitFor(
         [&] {
           std::size_t replaced = 0;
           for (const auto& file : earlier_) {
-            std::vector<unsigned char> bytes;
+            WIN32_FILE_ATTRIBUTE_DATA now{};
             if (file.first.compare(0, folder.size() + 1, folder + "\\") == 0 &&
-                driver::ReadWholeFile(file.first, &bytes) && bytes != file.second)
+                GetFileAttributesExA(file.first.c_str(), GetFileExInfoStandard, &now) &&
+                (now.nFileSizeLow != file.second.size() || now.nFileSizeHigh != 0))
               ++replaced;
           }
           return replaced >= count;
