@@ -76,6 +76,19 @@ bool ReadRecord(HKEY key, char kind, int index, Record* record) {
          std::memchr(record->path, '\0', size - kRecordHead) != nullptr;
 }
 
+// A created file's or folder's record `kind``index` (below `limit`) while the journal
+// is open; a zero identity records the intent before the creation.
+bool WritePathRecord(InstallerState& state, char kind, int index, int limit, const FileIdentity& identity,
+                     const char* path) {
+  if (!state.journal) return true;
+  if (index < 0 || index >= limit) return false;
+  Record record{};
+  record.identity = identity;
+  record.keepFolder = -1;
+  CopyPath(record.path, path);
+  return WriteRecord(state.journal.Get(), kind, index, record);
+}
+
 bool KeepFolderIndexValid(std::int32_t index) { return index >= 0 && index < kKeepFolderCount; }
 
 void DeleteJournalKey(const InstallerState& state) {
@@ -181,41 +194,22 @@ bool JournalKeptFile(InstallerState& state, int index) {
 }
 
 bool JournalCreatedIntent(InstallerState& state, const char* path) {
-  if (!state.journal) return true;
-  if (state.createdFileCount < 0 || state.createdFileCount >= kMaxCreatedFiles) return false;
-  Record record{};
-  record.keepFolder = -1;
-  CopyPath(record.path, path);
-  return WriteRecord(state.journal.Get(), 'c', state.createdFileCount, record);
+  return WritePathRecord(state, 'c', state.createdFileCount, kMaxCreatedFiles, FileIdentity{}, path);
 }
 
 bool JournalCreatedFile(InstallerState& state, int index) {
-  if (!state.journal) return true;
-  if (index < 0 || index >= kMaxCreatedFiles) return false;
-  Record record{};
-  record.identity = state.createdFileIds[index];
-  record.keepFolder = -1;
-  CopyPath(record.path, state.createdFiles[index]);
-  return WriteRecord(state.journal.Get(), 'c', index, record);
+  return index >= 0 && index < kMaxCreatedFiles &&
+         WritePathRecord(state, 'c', index, kMaxCreatedFiles, state.createdFileIds[index], state.createdFiles[index]);
 }
 
 bool JournalFolderIntent(InstallerState& state, const char* path) {
-  if (!state.journal) return true;
-  if (state.createdFolderCount < 0 || state.createdFolderCount >= kMaxCreatedFolders) return false;
-  Record record{};
-  record.keepFolder = -1;
-  CopyPath(record.path, path);
-  return WriteRecord(state.journal.Get(), 'd', state.createdFolderCount, record);
+  return WritePathRecord(state, 'd', state.createdFolderCount, kMaxCreatedFolders, FileIdentity{}, path);
 }
 
 bool JournalCreatedFolder(InstallerState& state, int index) {
-  if (!state.journal) return true;
-  if (index < 0 || index >= kMaxCreatedFolders) return false;
-  Record record{};
-  record.identity = state.createdFolderIds[index];
-  record.keepFolder = -1;
-  CopyPath(record.path, state.createdFolders[index]);
-  return WriteRecord(state.journal.Get(), 'd', index, record);
+  return index >= 0 && index < kMaxCreatedFolders &&
+         WritePathRecord(state, 'd', index, kMaxCreatedFolders, state.createdFolderIds[index],
+                         state.createdFolders[index]);
 }
 
 bool MarkJournalSucceeded(InstallerState& state) { return MarkFlushed(state, kSucceededValue); }
