@@ -372,9 +372,9 @@ TEST_F(RunSafetyTest, AKeptFileInUseWhenTheRunEndsIsDeletedAtTheRestartAndTheRun
   EXPECT_EQ(enginetest::KeepFoldersOnC(), std::vector<std::string>{});
 }
 
-// A lock that another process holds (a user who made it first) stops both the wizard
-// and the unattended run before they touch anything, the killed run's journal
-// included. Then the killed run's folder is swapped for a link to a system folder
+// A lock that a user made first (not even held: only its owner is not Administrators)
+// stops both the wizard and the unattended run before they touch anything, the killed
+// run's journal included. Then the killed run's folder is swapped for a link to a system folder
 // before the next start: recovery goes nowhere through it, keeps what it could not
 // put back, and finishes once the folder is back.
 TEST_F(RunSafetyTest, AHeldLockEndsTheRunUntouchedAndAKilledRunsSwappedFolderLeadsRecoveryNowhere) {
@@ -385,7 +385,7 @@ TEST_F(RunSafetyTest, AHeldLockEndsTheRunUntouchedAndAKilledRunsSwappedFolderLea
   const Snapshot killed = TakeSnapshot();
 
   {
-    const UniqueHandle squatted(CreateMutexA(nullptr, TRUE, "Global\\VelmorixSetupRun"));
+    const UniqueHandle squatted(CreateMutexA(nullptr, FALSE, "Global\\VelmorixSetupRun"));
     ASSERT_TRUE(squatted);
     Start(driver::InstallerPath(), UnattendedArguments());
     EXPECT_EQ(ExitCode(), 1618u);
