@@ -117,14 +117,14 @@ WayResult FolderChain::Walk(bool create, BYTE grantAccess, ProgressReport* repor
     ChildResult opened = OpenChildFolder(parentHandle, name, volumeSerial, &entry.handle);
     bool created = false;
     if (opened == ChildResult::Missing && create) {
-      // Made by name through folders this chain holds (none of them can be renamed
-      // meanwhile), then opened and checked relative to its parent like any other.
+      // Made relative to its held parent; one that appeared meanwhile is opened and
+      // checked like any other.
       if (recorder && !recorder->WillCreate(entry.path)) return WayResult::CreateFailed;
       CountRunStep();
-      created = CreateSingleFolder(entry.path, grantAccess);
-      if (!created && GetLastError() != ERROR_ALREADY_EXISTS) return WayResult::CreateFailed;
+      opened = CreateFolderIn(parentHandle, name, entry.path, grantAccess, &entry.handle);
+      created = opened == ChildResult::Done;
       if (created && report) report->FolderCreated(entry.path);
-      opened = OpenChildFolder(parentHandle, name, volumeSerial, &entry.handle);
+      if (opened == ChildResult::Exists) opened = OpenChildFolder(parentHandle, name, volumeSerial, &entry.handle);
     }
     if (opened != ChildResult::Done) return Verdict(opened);
     if (created && recorder && !recorder->Created(entry.path, entry.handle.Get())) return WayResult::CreateFailed;

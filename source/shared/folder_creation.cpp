@@ -11,6 +11,7 @@
 namespace {
 
 std::atomic<CreateDirectoryFunction> g_createDirectory{&CreateDirectoryA};
+std::atomic<FolderObserver> g_folderObserver{nullptr};
 
 // Room for the longest path, the line feed and the longest sentence.
 constexpr std::size_t kFolderMessageCapacity = kPathCapacity + 256;
@@ -58,6 +59,22 @@ const char* FolderFailureSentence(DWORD error) {
 
 CreateDirectoryFunction ReplaceCreateDirectory(CreateDirectoryFunction function) {
   return g_createDirectory.exchange(function ? function : &CreateDirectoryA);
+}
+
+FolderObserver ObserveFolderCreation(FolderObserver observer) { return g_folderObserver.exchange(observer); }
+
+ChildResult CreateFolderIn(HANDLE parent, const char* name, const char* path, BYTE grantAccess, UniqueHandle* folder) {
+  const UniqueLocal list = grantAccess ? BuildUsersAccessList() : UniqueLocal();
+  // As for CreateDirectory: the list is given in the creation call itself, unprotected,
+  // so the system adds what the parent passes on.
+  SECURITY_DESCRIPTOR descriptor;
+  const bool withList = list && InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+                        SetSecurityDescriptorDacl(&descriptor, TRUE, static_cast<PACL>(list.Get()), FALSE);
+  const SECURITY_ATTRIBUTES attributes{sizeof(attributes), withList ? &descriptor : nullptr, FALSE};
+  if (const FolderObserver observer = g_folderObserver.load()) observer(path, withList ? &attributes : nullptr);
+  const ChildResult created = CreateChildFolder(parent, name, withList ? &descriptor : nullptr, 0, folder);
+  if (created == ChildResult::Done && withList) TraceAppliedAccessList(path, static_cast<PACL>(list.Get()));
+  return created;
 }
 
 int CreateFolderWithUsersAccess(const char* path) {

@@ -4,7 +4,9 @@
 #include <windows.h>
 #include <aclapi.h>
 
+#include "shared/held_folder.h"
 #include "shared/progress_report.h"
+#include "shared/raii.h"
 
 // Creates `path` and every missing folder on the way. Normalises the caller's buffer
 // in place (trailing separators removed, '/' turned into '\'). True when the folder
@@ -22,7 +24,19 @@ int CreateFolderWithUsersAccess(const char* path);
 // else with default security. The last error tells why on false.
 bool CreateSingleFolder(const char* path, BYTE grantAccess);
 
-// The call that creates every folder, given the security attributes it is made with
+// Creates folder `name` inside the held folder `parent`, relative to the handle (see
+// shared/held_folder.h), with the Users entry when `grantAccess`, else with default
+// security, and holds it in `folder`; `path` is its full path, for the trace. Anything
+// standing at the name makes it fail (Exists).
+ChildResult CreateFolderIn(HANDLE parent, const char* name, const char* path, BYTE grantAccess, UniqueHandle* folder);
+
+// Told of each folder CreateFolderIn is about to make, with the security attributes it
+// is made with (none for default security). Tests install one to see the access lists
+// handed over; nullptr removes it. Returns the previous one.
+using FolderObserver = void (*)(const char* path, const SECURITY_ATTRIBUTES* attributes);
+FolderObserver ObserveFolderCreation(FolderObserver observer);
+
+// The call that creates every folder by name, given the security attributes it is made with
 // (none for default security). Tests replace it to see the access list handed over
 // (Wine accepts a folder's list but does not keep it).
 using CreateDirectoryFunction = BOOL(WINAPI*)(LPCSTR, LPSECURITY_ATTRIBUTES);

@@ -24,10 +24,8 @@ using enginetest::TestEntry;
 namespace {
 
 int g_listsApplied = 0;
-BOOL WINAPI CountListsHandedOver(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
-  if (!CreateDirectoryA(path, attributes)) return FALSE;
+void CountListsHandedOver(const char*, const SECURITY_ATTRIBUTES* attributes) {
   if (attributes != nullptr && attributes->lpSecurityDescriptor != nullptr) ++g_listsApplied;
-  return TRUE;
 }
 
 class ArchiveExtraction : public ::testing::Test {
@@ -73,10 +71,10 @@ TEST_F(ArchiveExtraction, WritesEveryEntryAndReportsEachStepToThePage) {
   };
   const std::string paths[] = {dest_ / "empty.dat", dest_ / "sub\\small.bin", dest_ / "sub\\deeper\\two.bin",
                                dest_ / "sub\\bare.bin"};
-  const CreateDirectoryFunction previous = ReplaceCreateDirectory(&CountListsHandedOver);
+  const FolderObserver previous = ObserveFolderCreation(&CountListsHandedOver);
   g_listsApplied = 0;
   const bool result = Extract(BuildArchive(entries), dest_.Path(), 5, true);
-  ReplaceCreateDirectory(previous);
+  ObserveFolderCreation(previous);
   ASSERT_TRUE(result) << state_->errorText;
   EXPECT_EQ(g_listsApplied, 2);  // the two new folders, each once
 

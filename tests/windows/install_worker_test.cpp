@@ -88,10 +88,8 @@ int CountItems(const std::string& folder) {
 }
 
 std::vector<std::string> g_grantedFolders;
-BOOL WINAPI RecordGrantedFolder(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
-  if (!CreateDirectoryA(path, attributes)) return FALSE;
+void RecordGrantedFolder(const char* path, const SECURITY_ATTRIBUTES* attributes) {
   if (attributes != nullptr && attributes->lpSecurityDescriptor != nullptr) g_grantedFolders.push_back(path);
-  return TRUE;
 }
 
 const std::vector<TestEntry> kProgramEntries = {
@@ -159,9 +157,9 @@ TEST_F(InstallWorkerTest, RunModeUnpacksBothArchivesIntoOneFolder) {
   PayloadModule module(&program, &work);
   ASSERT_TRUE(module.Loaded());
   g_grantedFolders.clear();
-  const CreateDirectoryFunction previous = ReplaceCreateDirectory(&RecordGrantedFolder);
+  const FolderObserver previous = ObserveFolderCreation(&RecordGrantedFolder);
   EXPECT_TRUE(RunWorker());
-  ReplaceCreateDirectory(previous);
+  ObserveFolderCreation(previous);
 
   EXPECT_STREQ(state_->errorText, "");
   ExpectEndNotice(true);
