@@ -138,13 +138,13 @@ bool MoveAside(InstallerState& state, const NewFileTarget& target, int index, bo
 // name (a hard link planted to it elsewhere would otherwise be emptied).
 NewFile MakeRoom(InstallerState& state, const NewFileTarget& target, UniqueHandle* file, FileIdentity* identity) {
   char actualName[kPathCapacity];
-  switch (FindExisting(target.path, actualName)) {
-    case ExistingFile::Refused:
-      return NewFile::Refused;
-    case ExistingFile::Absent:
-      return NewFile::Created;
-    case ExistingFile::Found:
+  switch (FindChildFile(target.chain->End(), target.name, actualName)) {
+    case ChildResult::Done:
       break;
+    case ChildResult::Missing:
+      return NewFile::Created;
+    default:
+      return NewFile::Refused;
   }
   UniqueHandle existing;
   switch (OpenChild(target.chain->End(), actualName, 0, &existing)) {

@@ -100,7 +100,9 @@ NTSTATUS CreateRelative(HANDLE parent, const UNICODE_STRING* name, DWORD access,
 // by another system's tools (a Unix symbolic link under Wine) that an open handle
 // does not. A fresh handle of the folder is listed, since a listing's pattern is
 // fixed by a handle's first listing.
-ChildResult ListedKind(HANDLE parent, const WideName& name) {
+// The listing's entry for `name`: its attributes and, when asked, its name as spelt on
+// disk in the code page (`actualName`, kWideCapacity bytes).
+ChildResult ListedEntry(HANDLE parent, const WideName& name, ULONG* attributes, char* actualName) {
   UniqueHandle listing;
   if (Native().queryDirectory == nullptr) return ChildResult::Failed;
   if (!Succeeded(CreateRelative(parent, nullptr, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE |
@@ -115,8 +117,26 @@ ChildResult ListedKind(HANDLE parent, const WideName& name) {
       status == static_cast<NTSTATUS>(0xC000000F))
     return ChildResult::Missing;
   if (!Succeeded(status)) return ChildResult::Failed;
+  std::memcpy(attributes, buffer + offsetof(FILE_DIRECTORY_INFORMATION, FileAttributes), sizeof(*attributes));
+  if (actualName == nullptr) return ChildResult::Done;
+  ULONG nameBytes = 0;
+  std::memcpy(&nameBytes, buffer + offsetof(FILE_DIRECTORY_INFORMATION, FileNameLength), sizeof(nameBytes));
+  const std::size_t nameOffset = offsetof(FILE_DIRECTORY_INFORMATION, FileName);
+  if (nameBytes == 0 || nameBytes > sizeof(buffer) - nameOffset) return ChildResult::Failed;
+  wchar_t wide[kWideCapacity] = {};
+  std::memcpy(wide, buffer + nameOffset, nameBytes);
+  BOOL substituted = FALSE;
+  const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(nameBytes / 2),
+                                         actualName, kWideCapacity - 1, nullptr, &substituted);
+  if (length <= 0 || substituted) return ChildResult::Failed;
+  actualName[length] = '\0';
+  return ChildResult::Done;
+}
+
+ChildResult ListedKind(HANDLE parent, const WideName& name) {
   ULONG attributes = 0;
-  std::memcpy(&attributes, buffer + offsetof(FILE_DIRECTORY_INFORMATION, FileAttributes), sizeof(attributes));
+  const ChildResult listed = ListedEntry(parent, name, &attributes, nullptr);
+  if (listed != ChildResult::Done) return listed;
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return ChildResult::Link;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ChildResult::NotAFolder;
   return ChildResult::Done;
@@ -206,6 +226,17 @@ ChildResult OpenChild(HANDLE parent, const char* name, DWORD access, UniqueHandl
                                          FILE_WRITE_ATTRIBUTES, kHoldShare, FILE_OPEN, 0, nullptr, file);
   if (status == kFileIsADirectory) return ChildResult::NotAFolder;
   return FromStatus(status);
+}
+
+ChildResult FindChildFile(HANDLE parent, const char* name, char* actualName) {
+  WideName wide;
+  if (!wide.Set(name)) return ChildResult::Failed;
+  ULONG attributes = 0;
+  const ChildResult listed = ListedEntry(parent, wide, &attributes, actualName);
+  if (listed != ChildResult::Done) return listed;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return ChildResult::Link;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ChildResult::Exists;
+  return ChildResult::Done;
 }
 
 bool RenameInto(HANDLE file, HANDLE folder, const char* newName) {

@@ -48,6 +48,11 @@ ChildResult CreateChildFile(HANDLE parent, const char* name, UniqueHandle* file)
 // added). The share mode lets others go on reading and writing, not deleting.
 ChildResult OpenChild(HANDLE parent, const char* name, DWORD access, UniqueHandle* file);
 
+// What the listing of `parent` shows at `name`: a file (Done, its name as spelt on disk
+// in `actualName`, kPathCapacity bytes), nothing (Missing), a link (Link) or a folder
+// (Exists).
+ChildResult FindChildFile(HANDLE parent, const char* name, char* actualName);
+
 // Gives the open `file` the name `newName` inside `folder` (same volume), never
 // replacing anything standing there.
 bool RenameInto(HANDLE file, HANDLE folder, const char* newName);

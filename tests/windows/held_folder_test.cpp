@@ -61,6 +61,14 @@ TEST_F(HeldFolder, ALinkAFileOrNothingAtAFoldersNameIsToldApart) {
   EXPECT_EQ(OpenChildFolder(parent_.Get(), "b", identity.volumeSerial, &folder), ChildResult::Done);
   EXPECT_EQ(OpenChildFolder(parent_.Get(), "a\\..\\b", 0, &folder), ChildResult::Failed) << "one component only";
   EXPECT_EQ(CreateChildFolder(parent_.Get(), "b", nullptr, 0, &folder), ChildResult::Exists);
+  // Looked up as a file's place: the name as spelt on disk, whatever the case asked.
+  ASSERT_TRUE(WriteWholeFile(root_ / "MixedCase.TXT", "m"));
+  char actual[MAX_PATH] = {};
+  EXPECT_EQ(FindChildFile(parent_.Get(), "mixedcase.txt", actual), ChildResult::Done);
+  EXPECT_STREQ(actual, "MixedCase.TXT");
+  EXPECT_EQ(FindChildFile(parent_.Get(), "link", actual), ChildResult::Link);
+  EXPECT_EQ(FindChildFile(parent_.Get(), "b", actual), ChildResult::Exists);
+  EXPECT_EQ(FindChildFile(parent_.Get(), "none", actual), ChildResult::Missing);
   EXPECT_TRUE(enginetest::RemoveLink(root_ / "link"));
 }
 
