@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/archive_reader.h"
+#include "engine/run_files.h"
 #include "resource_ids.h"
 #include "shared/progress_report.h"
 #include "shared/raii.h"
@@ -48,6 +49,15 @@ inline ArchiveView ViewOf(const std::vector<unsigned char>& bytes) {
 }
 
 // Bytes that differ from one offset to the next, so a misplaced chunk shows.
+// A run of one archive into one folder (no workpath file).
+inline RunDestinations OneDestination(const ArchiveView* archive, const char* folder) {
+  RunDestinations destinations;
+  destinations.archives[0] = archive;
+  destinations.folders[0] = folder;
+  destinations.count = 1;
+  return destinations;
+}
+
 inline std::string Pattern(std::size_t size, unsigned seed = 1) {
   std::string data(size, '\0');
   std::uint32_t x = seed * 2654435761u + 12345u;

@@ -53,11 +53,7 @@ void RunReinstallation(const std::string& destination) {
   auto state = std::make_unique<InstallerState>();
   const auto archive = BuildArchive(kNewFiles);
   const ArchiveView view = enginetest::ViewOf(archive);
-  RunDestinations destinations;
-  destinations.archives[0] = &view;
-  destinations.folders[0] = destination.c_str();
-  destinations.count = 1;
-  ASSERT_TRUE(PrepareRun(*state, destinations)) << state->errorText;
+  ASSERT_TRUE(PrepareRun(*state, enginetest::OneDestination(&view, destination.c_str()))) << state->errorText;
   ASSERT_TRUE(ExtractArchive(*state, view, destination.c_str(), 0, false)) << state->errorText;
   MarkRunSucceeded(*state);
   CommitRun(*state);

@@ -43,10 +43,7 @@ class RunOutcome : public ::testing::Test {
   // the journal begun, so every earlier file is found during the extraction).
   bool Run(const std::vector<unsigned char>& bytes, bool planned = false) {
     const ArchiveView view = enginetest::ViewOf(bytes);
-    RunDestinations destinations;
-    destinations.archives[0] = &view;
-    destinations.folders[0] = dest_.Path().c_str();
-    destinations.count = 1;
+    const RunDestinations destinations = enginetest::OneDestination(&view, dest_.Path().c_str());
     return OnWorkerThread([&] {
       return (planned ? PrepareRun(*state_, destinations) : BeginJournal(*state_)) &&
              ExtractArchive(*state_, view, dest_.Path().c_str(), 0, false);
@@ -168,11 +165,7 @@ TEST_F(RunOutcome, EveryDestinationIsCheckedBeforeTheFirstFileIsWritten) {
   // A folder of exactly the length CreateDirectory takes is fine.
   const auto fits = BuildArchive({{"w.bin", "\\" + std::string(room, 'f') + "\\", "w"}});
   const ArchiveView fitsView = enginetest::ViewOf(fits);
-  RunDestinations destinations;
-  destinations.archives[0] = &fitsView;
-  destinations.folders[0] = second.c_str();
-  destinations.count = 1;
-  EXPECT_TRUE(PrepareRun(*state_, destinations)) << state_->errorText;
+  EXPECT_TRUE(PrepareRun(*state_, enginetest::OneDestination(&fitsView, second.c_str()))) << state_->errorText;
 }
 
 // The run's records die with the process; its journal in the registry does not.
