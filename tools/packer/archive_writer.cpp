@@ -16,6 +16,7 @@
 
 #include "engine/archive_reader.h"
 #include "engine/payload_checksum.h"
+#include "shared/code_page_case.h"
 
 namespace fs = std::filesystem;
 
@@ -93,14 +94,6 @@ void AppendUtf8(std::uint32_t cp, std::string* out) {
     out->push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
     out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
-}
-
-std::uint32_t UpperCodePoint(std::uint32_t cp) {
-  if (cp >= 'a' && cp <= 'z') return cp - 0x20;
-  if (cp >= 0x0430 && cp <= 0x044F) return cp - 0x20;  // а..я
-  if (cp >= 0x0450 && cp <= 0x045F) return cp - 0x50;  // ѐ..џ (ё, ђ, љ, ...)
-  if (cp == 0x0491) return 0x0490;                     // ґ
-  return cp;
 }
 
 std::string Shown(const fs::path& path) { return path.string(); }
@@ -260,16 +253,20 @@ class TreeWalk {
         return false;
       }
     }
+    std::vector<PayloadName> names;
     for (std::size_t i = 0; i < children->size(); ++i) {
-      for (std::size_t k = i + 1; k < children->size(); ++k) {
-        const std::string& a = (*children)[i].name;
-        const std::string& b = (*children)[k].name;
-        if (PayloadNamesAlias(a.data(), a.data() + a.size(), b.data(), b.data() + b.size())) {
-          *error_ = "a short (8.3) name beside the long name it stands for, so Windows would write both to one "
-                    "file: " + Shown((*children)[i].shown) + " and " + Shown((*children)[k].shown);
-          return false;
-        }
-      }
+      PayloadName name;
+      name.name = (*children)[i].name;
+      name.file = !(*children)[i].folder;
+      name.owner = static_cast<std::int32_t>(i);
+      names.push_back(std::move(name));
+    }
+    const NameClash clash = FindNameClash(std::move(names));
+    if (clash.kind == NameClashKind::Aliased) {
+      *error_ = "a short (8.3) name beside the long name it stands for, so Windows would write both to one "
+                "file: " + Shown((*children)[static_cast<std::size_t>(clash.first)].shown) + " and " +
+                Shown((*children)[static_cast<std::size_t>(clash.second)].shown);
+      return false;
     }
     return true;
   }
@@ -476,12 +473,7 @@ std::string Cp1251ToUtf8(const std::string& cp1251) {
 
 std::string Cp1251Upper(const std::string& cp1251) {
   std::string out = cp1251;
-  for (char& c : out) {
-    const std::uint32_t cp = Cp1251ToCodePoint(static_cast<unsigned char>(c));
-    if (cp == 0) continue;
-    const int upper = CodePointToCp1251(UpperCodePoint(cp));
-    if (upper >= 0) c = static_cast<char>(upper);
-  }
+  for (char& c : out) c = UpperCp1251(c);
   return out;
 }
 
