@@ -139,10 +139,14 @@ void InstallerTest::CleanMachine() {
   driver::DeleteTree("C:\\velmorix.exe");
 }
 
-void InstallerTest::SetUp() { CleanMachine(); }
+void InstallerTest::SetUp() {
+  CleanMachine();
+  shell_ = std::make_unique<driver::DesktopShell>();
+}
 
 void InstallerTest::TearDown() {
   installer_.reset();
+  shell_.reset();
   CleanMachine();
 }
 

@@ -68,9 +68,13 @@ class InstallerTest : public ::testing::Test {
                                const std::string& workDir = std::string(), bool shortcuts = true);
   // Clears the progress page's "start the program" box.
   void UntickRunProgram(HWND progress);
+  // Every case runs with a desktop shell (driver::DesktopShell), as on a real desktop;
+  // this ends it.
+  void EndDesktopShell() { shell_.reset(); }
 
  private:
   static void CleanMachine();
+  std::unique_ptr<driver::DesktopShell> shell_;
   std::unique_ptr<driver::InstallerProcess> installer_;
 };
 

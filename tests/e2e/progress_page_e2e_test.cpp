@@ -58,6 +58,26 @@ TEST_F(ProgressPageTest, NoShortcutsWhenBothAreUnticked) {
   EXPECT_EQ(driver::FindForeignWindow(kSampleAppClass, Installer().ProcessId()), nullptr);
 }
 
+// Without a desktop shell there is no user's token to start the program with: it is
+// not started with the installer's rights, and the page reports the failed start.
+TEST_F(ProgressPageTest, WithoutADesktopShellTheProgramIsNotStartedAndTheFailureIsShown) {
+  EndDesktopShell();
+  Start();
+  HWND progress = InstallThroughTheWizard(std::string(kScratch) + "\\noshell\\program",
+                                          std::string(kScratch) + "\\noshell\\work", false);
+  ASSERT_NE(progress, nullptr);
+  ASSERT_TRUE(driver::WaitForControlText(progress, kButton, "Готово")) << ControlText(progress, kButton);
+  ASSERT_TRUE(driver::IsControlChecked(progress, kRunProgram));
+  ASSERT_TRUE(Click(progress, kButton));
+  HWND box = Installer().WaitForMessageBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(driver::MessageBoxText(box), "The system is out of memory or resources.");
+  EXPECT_EQ(driver::WindowText(box), "Не удалось запустить Velmorix.exe");
+  ASSERT_TRUE(driver::PressMessageBoxButton(box, IDOK));
+  ExpectExitZero();
+  EXPECT_EQ(driver::FindForeignWindow(kSampleAppClass, Installer().ProcessId()), nullptr);
+}
+
 TEST_F(ProgressPageTest, RunWithoutInstallingUnpacksToTempAndStartsTheProgram) {
   const std::string folder = driver::EnvironmentValue("TEMP") + "\\Tarkweller\\Velmorix_Temp";
   Start();

@@ -25,6 +25,8 @@ int main(int argc, char** argv) {
   }
   const std::string screenshots = argv[2];
   CreateDirectoryA(screenshots.c_str(), nullptr);
+  // The program is started as the desktop's user, which needs a desktop shell.
+  const driver::DesktopShell shell;
   driver::InstallerProcess installer("demo");
   // Each shot waits until the window has painted, caption included.
   const auto shoot = [&](HWND window, const char* name) {

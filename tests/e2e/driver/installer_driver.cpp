@@ -582,4 +582,18 @@ ScopedEnvironment::~ScopedEnvironment() {
   SetEnvironmentVariableA(name_.c_str(), hadOld_ ? old_.c_str() : nullptr);
 }
 
+// Not declared by the SDK headers; user32 exports it.
+extern "C" BOOL WINAPI SetShellWindow(HWND window);
+
+DesktopShell::DesktopShell()
+    : window_(CreateWindowExA(0, "STATIC", "desktop shell", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                              nullptr)) {
+  if (window_ != nullptr) SetShellWindow(window_);
+}
+
+// The system forgets a shell window that is destroyed.
+DesktopShell::~DesktopShell() {
+  if (window_ != nullptr) DestroyWindow(window_);
+}
+
 }  // namespace driver
