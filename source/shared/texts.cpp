@@ -37,6 +37,7 @@ const char kWorkerThreadFailed[] = "Невозможно создать рабо
 const char kFolderPathUnknown[] = "Невозможно создать указанную директорию, неизвестный путь";
 const char kFolderAccessDenied[] = "Невозможно создать указанную директорию, нет прав";
 const char kFolderCreateFailed[] = "Невозможно создать указанную директорию";
+const char kFolderThroughLink[] = "Невозможно использовать указанную директорию, это ссылка или точка подключения";
 
 const char kResourceMissing[] =
     "Отстутствует файл ресурсов, загрузите установщик заного или обратитесь волком";

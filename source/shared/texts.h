@@ -43,6 +43,7 @@ extern const char kWorkerThreadFailed[];
 extern const char kFolderPathUnknown[];
 extern const char kFolderAccessDenied[];
 extern const char kFolderCreateFailed[];
+extern const char kFolderThroughLink[];   // the chosen folder is, or lies behind, a link or mount point
 
 // Failures recorded by the worker in errorText.
 extern const char kResourceMissing[];

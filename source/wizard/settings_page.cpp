@@ -104,6 +104,10 @@ void OnNext(HWND page, InstallerState& state) {
     return;
   }
   // Each call reports its own failure in a box owned by this page, which stays open.
+  // A folder behind a link is refused before either folder is created.
+  if (RefuseFolderThroughLink(page, state.installDir, &TheRunLog()) ||
+      RefuseFolderThroughLink(page, state.workDir, &TheRunLog()))
+    return;
   if (!CreateFolderPath(page, state.installDir, 0, &TheRunLog())) return;
   if (!CreateFolderPath(page, state.workDir, 1, &TheRunLog())) return;
   SavePagePlacement(page, state.pagePlacement);

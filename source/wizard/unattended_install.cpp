@@ -170,8 +170,10 @@ void RunUnattended(InstallerState& state, const CommandLineOptions& options) {
   // As at the wizard's start: a killed run's files are put back before anything else.
   RecoverInterruptedRun(state);
 
-  // A damaged installer fails before it creates anything.
-  if (!CheckPayload(state)) EndFailedRun(state);
+  // A damaged installer, or a folder behind a link, fails before anything is created.
+  if (!CheckPayload(state) || RefuseFolderThroughLink(nullptr, state.installDir, &log) ||
+      RefuseFolderThroughLink(nullptr, state.workDir, &log))
+    EndFailedRun(state);
   // As the settings page's Next: the install folder, then the work folder with Users
   // access. A failure is reported with the sentence the page would show.
   if (!CreateFolderPath(nullptr, state.installDir, 0, &log) || !CreateFolderPath(nullptr, state.workDir, 1, &log)) {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "e2e/e2e_fixture.h"
+#include "windows/engine_test_support.h"
 
 namespace e2e {
 namespace {
@@ -98,6 +99,39 @@ TEST_F(SettingsPageTest, ReinstallReadsTheWorkFolderBackAndOverwritesTheFiles) {
   std::string location;
   ASSERT_TRUE(driver::ReadUninstallValue("InstallLocation", &location));
   EXPECT_EQ(location, program);
+}
+
+// A chosen folder that is a link, or lies behind one, is named with its own sentence
+// before either folder is created; the page stays.
+TEST_F(SettingsPageTest, AFolderReachedThroughALinkIsRefusedBeforeAnyFolderIsCreated) {
+  const std::string elsewhere = std::string(kScratch) + "\\elsewhere";
+  const std::string linked = std::string(kScratch) + "\\linked";
+  ASSERT_TRUE(driver::CreateFolders(elsewhere));
+  ASSERT_TRUE(enginetest::PlantLink(elsewhere, linked));
+  const std::string plain = std::string(kScratch) + "\\plain";
+  Start();
+  HWND page = OpenSettingsPage();
+  ASSERT_NE(page, nullptr);
+  const struct {
+    int edit;
+    std::string folder;
+  } cases[] = {{kInstallEdit, linked + "\\program"}, {kWorkEdit, linked}};
+  for (const auto& c : cases) {
+    ASSERT_TRUE(driver::SetControlText(page, kInstallEdit, c.edit == kInstallEdit ? c.folder : plain + "\\program"));
+    ASSERT_TRUE(driver::SetControlText(page, kWorkEdit, c.edit == kWorkEdit ? c.folder : plain + "\\work"));
+    ASSERT_TRUE(Click(page, kNext));
+    HWND box = Installer().WaitForMessageBox();
+    ASSERT_NE(box, nullptr) << c.folder;
+    EXPECT_EQ(driver::WindowText(box), "Ошибка");
+    EXPECT_EQ(driver::MessageBoxText(box),
+              c.folder + "\nНевозможно использовать указанную директорию, это ссылка или точка подключения");
+    ASSERT_TRUE(driver::PressMessageBoxButton(box, IDOK));
+    ASSERT_TRUE(driver::WaitFor([&] { return Installer().FindMessageBox() == nullptr; }));
+    EXPECT_TRUE(IsWindowVisible(page));
+    EXPECT_FALSE(driver::FolderExists(plain)) << c.folder;
+    EXPECT_TRUE(driver::FilesUnder(elsewhere).empty()) << c.folder;
+  }
+  EXPECT_FALSE(driver::FolderExists(elsewhere + "\\program"));
 }
 
 // A workpath file too long for a path is ignored: the default work folder applies.

@@ -55,6 +55,7 @@ TEST(InstallerTexts, EveryTextIsStoredInCodePage1251) {
       {"kFolderPathUnknown", texts::kFolderPathUnknown, L"Невозможно создать указанную директорию, неизвестный путь"},
       {"kFolderAccessDenied", texts::kFolderAccessDenied, L"Невозможно создать указанную директорию, нет прав"},
       {"kFolderCreateFailed", texts::kFolderCreateFailed, L"Невозможно создать указанную директорию"},
+      {"kFolderThroughLink", texts::kFolderThroughLink, L"Невозможно использовать указанную директорию, это ссылка или точка подключения"},
       {"kResourceMissing", texts::kResourceMissing, L"Отстутствует файл ресурсов, загрузите установщик заного или обратитесь волком"},
       {"kResourceLoadFailed", texts::kResourceLoadFailed, L"Невозможно подгрузить файл ресурсов"},
       {"kInstallFoldersFailed", texts::kInstallFoldersFailed, L"Невозможно создать директори(ю/и) установки, возможно нет прав"},

@@ -537,6 +537,11 @@ void DeleteTree(const std::string& path) {
     if (search) {
       do {
         if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
+        // A link whose target went first has no attributes of its own path any more.
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+          enginetest::RemoveLink(path + "\\" + found.cFileName);
+          continue;
+        }
         DeleteTree(path + "\\" + found.cFileName);
       } while (FindNextFileA(search.Get(), &found));
     }
