@@ -6,8 +6,16 @@
 #include "engine/archive_reader.h"
 #include "engine/payload_checksum.h"
 #include "log_lines.h"
+#include "windows/engine_test_support.h"
 
 namespace e2e {
+
+const std::string kLinkTarget = std::string(kScratch) + "\\elsewhere";
+const std::string kLinkedFolder = std::string(kScratch) + "\\linked";
+
+bool PlantFolderLink() {
+  return driver::CreateFolders(kLinkTarget) && enginetest::PlantLink(kLinkTarget, kLinkedFolder);
+}
 
 std::string DefaultFolder(const char* variable) {
   return driver::EnvironmentValue(variable) + "\\Tarkweller\\Velmorix";

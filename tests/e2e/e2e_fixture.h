@@ -16,6 +16,12 @@ constexpr char kScratch[] = "C:\\velmorix-e2e";
 constexpr char kSampleAppClass[] = "VelmorixSampleApp";
 constexpr char kSampleUninstallClass[] = "VelmorixSampleUninstall";
 
+// A folder link planted from the Linux side as a user could: kLinkedFolder leads to
+// the empty folder kLinkTarget. False when it cannot be made.
+extern const std::string kLinkTarget;
+extern const std::string kLinkedFolder;
+bool PlantFolderLink();
+
 // "<PROGRAMFILES>\Tarkweller\Velmorix" and the like.
 std::string DefaultFolder(const char* variable);
 std::string DesktopShortcut();

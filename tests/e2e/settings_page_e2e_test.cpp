@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "e2e/e2e_fixture.h"
-#include "windows/engine_test_support.h"
 
 namespace e2e {
 namespace {
@@ -104,10 +103,9 @@ TEST_F(SettingsPageTest, ReinstallReadsTheWorkFolderBackAndOverwritesTheFiles) {
 // A chosen folder that is a link, or lies behind one, is named with its own sentence
 // before either folder is created; the page stays.
 TEST_F(SettingsPageTest, AFolderReachedThroughALinkIsRefusedBeforeAnyFolderIsCreated) {
-  const std::string elsewhere = std::string(kScratch) + "\\elsewhere";
-  const std::string linked = std::string(kScratch) + "\\linked";
-  ASSERT_TRUE(driver::CreateFolders(elsewhere));
-  ASSERT_TRUE(enginetest::PlantLink(elsewhere, linked));
+  ASSERT_TRUE(PlantFolderLink());
+  const std::string& elsewhere = kLinkTarget;
+  const std::string& linked = kLinkedFolder;
   const std::string plain = std::string(kScratch) + "\\plain";
   Start();
   HWND page = OpenSettingsPage();

@@ -6,7 +6,6 @@
 #include "e2e/e2e_fixture.h"
 #include "engine/archive_reader.h"
 #include "shared/texts.h"
-#include "windows/engine_test_support.h"
 
 namespace e2e {
 namespace {
@@ -156,10 +155,9 @@ TEST_F(UnattendedTest, DamagedPayloadEndsWithOneLeavesNothingAndLogsTheCause) {
 // /D or /WORKDIR behind a link: refused before anything is written, with the folder
 // and the cause in the log.
 TEST_F(UnattendedTest, AFolderReachedThroughALinkEndsWithOneBeforeAnythingIsWritten) {
-  const std::string elsewhere = std::string(kScratch) + "\\elsewhere";
-  const std::string linked = std::string(kScratch) + "\\linked";
-  ASSERT_TRUE(driver::CreateFolders(elsewhere));
-  ASSERT_TRUE(enginetest::PlantLink(elsewhere, linked));
+  ASSERT_TRUE(PlantFolderLink());
+  const std::string& elsewhere = kLinkTarget;
+  const std::string& linked = kLinkedFolder;
   const std::string plain = std::string(kScratch) + "\\plain";
   for (const std::string& folders : {"/D=" + linked + "\\program /WORKDIR=" + plain + "\\work",
                                      "/D=" + plain + "\\program /WORKDIR=" + linked}) {
