@@ -33,6 +33,7 @@ set(velmorix_suite_locks
   FileAssociationTest         "velmorix-file-association"
   ShortcutsTest               "velmorix-shortcuts"
   InstallWorkerTest           "velmorix-uninstall-entry,velmorix-file-association"  # install mode registers
+  UnattendedRun               "velmorix-uninstall-entry,velmorix-file-association"
   ArchiveExtraction           "velmorix-drive-t"
   RegistryAccessTest          "none"
   AppendWidePathTest          "none"

@@ -9,6 +9,13 @@
 #include "wizard/installer_instance.h"
 #include "wizard/mode_page.h"
 
+namespace {
+
+// Set once, before the main window exists.
+WizardEnd g_wizardEnd = nullptr;
+
+}  // namespace
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE: {
@@ -28,13 +35,16 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE:
     case WM_COMMAND:
       // Every end of the wizard arrives here; the worker, if any, ends with the process.
-      EndProcess(ProcessEnd::WizardClosed);
+      if (g_wizardEnd != nullptr) g_wizardEnd();
+      PostQuitMessage(ExitStatusOf(ProcessEnd::WizardClosed));
+      return 0;
     default:
       return DefWindowProcA(window, message, wParam, lParam);
   }
 }
 
-HWND CreateMainWindow(HINSTANCE instance) {
+HWND CreateMainWindow(HINSTANCE instance, WizardEnd end) {
+  g_wizardEnd = end;
   WNDCLASSEXA windowClass{};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.style = CS_HREDRAW | CS_VREDRAW;
