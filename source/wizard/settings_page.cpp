@@ -41,7 +41,7 @@ void OnInitDialog(HWND page, InstallerState& state) {
   }
   if (state.modeInstall) {
     SendDlgItemMessageA(page, IDC_SETTINGS_DESKTOP, BM_SETCHECK, BST_CHECKED, 0);
-    SendDlgItemMessageA(page, IDC_SETTINGS_QUICK_LAUNCH, BM_SETCHECK, BST_CHECKED, 0);
+    SendDlgItemMessageA(page, IDC_SETTINGS_START_MENU, BM_SETCHECK, BST_CHECKED, 0);
     SetDefaultInstallFolder(state.installDir);
   }
   if (state.workDir[0] == '\0') SetDefaultWorkFolder(state.workDir, state.installDir);
@@ -112,7 +112,7 @@ void OnNext(HWND page, InstallerState& state) {
   if (!CreateFolderPath(page, state.workDir, 1, &TheRunLog())) return;
   SavePagePlacement(page, state.pagePlacement);
   state.makeDesktopShortcut = IsChecked(page, IDC_SETTINGS_DESKTOP);
-  state.makeQuickLaunchShortcut = IsChecked(page, IDC_SETTINGS_QUICK_LAUNCH);
+  state.makeQuickLaunchShortcut = IsChecked(page, IDC_SETTINGS_START_MENU);
   OpenNextPage(state.instanceHandle, page, IDD_PROGRESS_PAGE, ProgressPageProc);
 }
 

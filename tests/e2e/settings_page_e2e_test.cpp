@@ -14,7 +14,7 @@ using driver::IsControlEnabled;
 using driver::Page;
 
 constexpr int kNext = 1030, kCancel = 1029, kInstallBrowse = 1014, kInstallEdit = 1015, kDesktop = 1019,
-              kQuickLaunch = 1020, kWorkEdit = 1023;
+              kStartMenu = 1020, kWorkEdit = 1023;
 
 class SettingsPageTest : public InstallerTest {};
 
@@ -25,7 +25,7 @@ TEST_F(SettingsPageTest, InstallingProposesTheDefaultFoldersAndBothShortcuts) {
   EXPECT_EQ(ControlText(page, kInstallEdit), DefaultFolder("PROGRAMFILES"));
   EXPECT_EQ(ControlText(page, kWorkEdit), DefaultFolder("ALLUSERSPROFILE"));
   EXPECT_TRUE(IsControlChecked(page, kDesktop));
-  EXPECT_TRUE(IsControlChecked(page, kQuickLaunch));
+  EXPECT_TRUE(IsControlChecked(page, kStartMenu));
   EXPECT_TRUE(IsControlEnabled(page, kInstallEdit));
   EXPECT_TRUE(IsControlEnabled(page, kInstallBrowse));
   ASSERT_TRUE(Click(page, kCancel));
@@ -82,7 +82,7 @@ TEST_F(SettingsPageTest, ReinstallReadsTheWorkFolderBackAndOverwritesTheFiles) {
   EXPECT_FALSE(IsControlEnabled(page, kInstallEdit));
   EXPECT_FALSE(IsControlEnabled(page, kInstallBrowse));
   EXPECT_FALSE(IsControlChecked(page, kDesktop));
-  EXPECT_FALSE(IsControlChecked(page, kQuickLaunch));
+  EXPECT_FALSE(IsControlChecked(page, kStartMenu));
 
   ASSERT_TRUE(Click(page, kNext));
   HWND progress = Installer().WaitForPage(Page::Progress);
