@@ -7,7 +7,7 @@
 #include "shared/texts.h"
 #include "wizard/exit_status.h"
 #include "wizard/installer_instance.h"
-#include "wizard/mode_page.h"
+#include "wizard/page_frame.h"
 
 namespace {
 
@@ -21,8 +21,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CREATE: {
       setlocale(LC_ALL, ".ACP");
       RecoverInterruptedRun(TheInstallerState());  // a killed run's files are put back first
-      HWND modePage = CreateDialogParamA(TheInstallerState().instanceHandle, MAKEINTRESOURCEA(IDD_MODE_PAGE), window,
-                                         ModePageProc, 0);
+      HWND modePage = CreatePage(TheInstallerState().instanceHandle, window, IDD_MODE_PAGE);
       if (modePage) {
         ShowWindow(modePage, SW_SHOW);
         SetFocus(modePage);

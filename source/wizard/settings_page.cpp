@@ -11,7 +11,6 @@
 #include "shared/texts.h"
 #include "wizard/installer_instance.h"
 #include "wizard/page_frame.h"
-#include "wizard/progress_page.h"
 
 namespace {
 
@@ -113,7 +112,7 @@ void OnNext(HWND page, InstallerState& state) {
   SavePagePlacement(page, state.pagePlacement);
   state.makeDesktopShortcut = IsChecked(page, IDC_SETTINGS_DESKTOP);
   state.makeQuickLaunchShortcut = IsChecked(page, IDC_SETTINGS_START_MENU);
-  OpenNextPage(state.instanceHandle, page, IDD_PROGRESS_PAGE, ProgressPageProc);
+  OpenNextPage(state.instanceHandle, page, IDD_PROGRESS_PAGE);
 }
 
 INT_PTR OnCommand(HWND page, int controlId) {
@@ -141,16 +140,6 @@ INT_PTR OnCommand(HWND page, int controlId) {
 }  // namespace
 
 INT_PTR CALLBACK SettingsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
-  switch (message) {
-    case WM_INITDIALOG:
-      OnInitDialog(page, TheInstallerState());
-      return TRUE;
-    case WM_COMMAND:
-      return OnCommand(page, LOWORD(wParam));
-    case WM_CLOSE:
-      ForwardClose(page);
-      return TRUE;
-    default:
-      return FALSE;
-  }
+  static constexpr PageHandlers kHandlers = {OnInitDialog, OnCommand, nullptr, nullptr};
+  return DispatchPageMessage(kHandlers, page, message, wParam);
 }
