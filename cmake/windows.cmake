@@ -162,6 +162,7 @@ velmorix_wine_path(WINE_INSTALLER_PATH ${CMAKE_BINARY_DIR}/dist/VelmorixSetup.ex
 velmorix_wine_path(WINE_TRACED_INSTALLER_PATH ${CMAKE_BINARY_DIR}/test-dist/VelmorixSetupTraced.exe)
 velmorix_wine_path(WINE_BUILD_DIR ${CMAKE_BINARY_DIR})
 velmorix_wine_path(WINE_PAYLOAD_DIR ${PAYLOAD_DIR})
+velmorix_wine_path(WINE_SOURCE_DIR ${CMAKE_SOURCE_DIR})
 # Links that the installer must not write through, made on the Unix side (Wine's
 # CreateSymbolicLink creates nothing): a link to a folder, a link to a missing file,
 # and a second name of a file. Made again on every configure. (Wine shows a link to a
@@ -183,6 +184,7 @@ file(WRITE ${CMAKE_BINARY_DIR}/wine-test-run.sh
   "export VELMORIX_TRACED_INSTALLER='${WINE_TRACED_INSTALLER_PATH}'\n"
   "export VELMORIX_BUILD_DIR='${WINE_BUILD_DIR}'\n"
   "export VELMORIX_PAYLOAD_DIR='${WINE_PAYLOAD_DIR}'\n"
+  "export VELMORIX_SOURCE_DIR='${WINE_SOURCE_DIR}'\n"
   "export VELMORIX_PACKED_ROOT='${WINE_PACKED_ROOT}'\n"
   "exec '${CMAKE_SOURCE_DIR}/cmake/wine-run.sh' \"$@\"\n")
 file(CHMOD ${CMAKE_BINARY_DIR}/wine-test-run.sh PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

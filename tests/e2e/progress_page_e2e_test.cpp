@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "resource_ids.h"
 #include "e2e/e2e_fixture.h"
 #include "engine/archive_reader.h"
 
@@ -14,7 +15,7 @@ using driver::Click;
 using driver::ControlText;
 using driver::Page;
 
-constexpr int kButton = 1028, kRunProgram = 1022;
+constexpr int kButton = IDC_PROGRESS_BUTTON, kRunProgram = IDC_PROGRESS_RUN_PROGRAM;
 
 using ProgressPageTest = InstallerTest;
 
@@ -83,8 +84,8 @@ TEST_F(ProgressPageTest, RunWithoutInstallingUnpacksToTempAndStartsTheProgram) {
   Start();
   HWND mode = Installer().WaitForPage(Page::Mode);
   ASSERT_NE(mode, nullptr);
-  ASSERT_TRUE(Click(mode, 1004));
-  ASSERT_TRUE(Click(mode, 1032));
+  ASSERT_TRUE(Click(mode, IDC_MODE_RUN));
+  ASSERT_TRUE(Click(mode, IDC_MODE_NEXT));
   ExpectExitZero();  // no click: the page finishes by itself
   HWND program = driver::WaitForForeignWindow(kSampleAppClass, Installer().ProcessId());
   ASSERT_NE(program, nullptr);
@@ -114,8 +115,8 @@ TEST_F(ProgressPageTest, APayloadDamagedInTransitIsRefusedBeforeAnythingIsWritte
   Start(installer);
   HWND mode = Installer().WaitForPage(Page::Mode);
   ASSERT_NE(mode, nullptr);
-  ASSERT_TRUE(Click(mode, 1004));
-  ASSERT_TRUE(Click(mode, 1032));
+  ASSERT_TRUE(Click(mode, IDC_MODE_RUN));
+  ASSERT_TRUE(Click(mode, IDC_MODE_NEXT));
   HWND box = Installer().WaitForMessageBox();
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(driver::WindowText(box), "Ошибка");

@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "resource_ids.h"
 #include "e2e/e2e_fixture.h"
 
 namespace e2e {
@@ -13,8 +14,8 @@ using driver::IsControlChecked;
 using driver::IsControlEnabled;
 using driver::Page;
 
-constexpr int kNext = 1030, kCancel = 1029, kInstallBrowse = 1014, kInstallEdit = 1015, kDesktop = 1019,
-              kStartMenu = 1020, kWorkEdit = 1023;
+constexpr int kNext = IDC_SETTINGS_NEXT, kCancel = IDC_SETTINGS_CANCEL, kInstallBrowse = IDC_SETTINGS_INSTALL_BROWSE, kInstallEdit = IDC_SETTINGS_INSTALL_EDIT, kDesktop = IDC_SETTINGS_DESKTOP,
+              kStartMenu = IDC_SETTINGS_START_MENU, kWorkEdit = IDC_SETTINGS_WORK_EDIT;
 
 class SettingsPageTest : public InstallerTest {};
 
@@ -73,8 +74,8 @@ TEST_F(SettingsPageTest, ReinstallReadsTheWorkFolderBackAndOverwritesTheFiles) {
   Start();
   HWND mode = Installer().WaitForPage(Page::Mode);
   ASSERT_NE(mode, nullptr);
-  ASSERT_TRUE(Click(mode, 1005));
-  ASSERT_TRUE(Click(mode, 1032));
+  ASSERT_TRUE(Click(mode, IDC_MODE_REPAIR));
+  ASSERT_TRUE(Click(mode, IDC_MODE_NEXT));
   HWND page = Installer().WaitForPage(Page::Settings);
   ASSERT_NE(page, nullptr);
   EXPECT_EQ(ControlText(page, kInstallEdit), program);
@@ -87,12 +88,12 @@ TEST_F(SettingsPageTest, ReinstallReadsTheWorkFolderBackAndOverwritesTheFiles) {
   ASSERT_TRUE(Click(page, kNext));
   HWND progress = Installer().WaitForPage(Page::Progress);
   ASSERT_NE(progress, nullptr);
-  ASSERT_TRUE(driver::WaitForControlText(progress, 1028, "Готово")) << ControlText(progress, 1028);
+  ASSERT_TRUE(driver::WaitForControlText(progress, IDC_PROGRESS_BUTTON, "Готово")) << ControlText(progress, IDC_PROGRESS_BUTTON);
   EXPECT_TRUE(PayloadUnpacked("program.bin", program));
   EXPECT_TRUE(PayloadUnpacked("work.bin", work));
-  ASSERT_TRUE(Click(progress, 1022));  // do not start the program
-  ASSERT_TRUE(driver::WaitFor([&] { return !IsControlChecked(progress, 1022); }));
-  ASSERT_TRUE(Click(progress, 1028));
+  ASSERT_TRUE(Click(progress, IDC_PROGRESS_RUN_PROGRAM));  // do not start the program
+  ASSERT_TRUE(driver::WaitFor([&] { return !IsControlChecked(progress, IDC_PROGRESS_RUN_PROGRAM); }));
+  ASSERT_TRUE(Click(progress, IDC_PROGRESS_BUTTON));
   ExpectExitZero();
   EXPECT_FALSE(driver::FileExists(DesktopShortcut())) << "reinstalling makes no shortcut";
   std::string location;
@@ -142,8 +143,8 @@ TEST_F(SettingsPageTest, OverlongWorkpathFileIsIgnored) {
   Start();
   HWND mode = Installer().WaitForPage(Page::Mode);
   ASSERT_NE(mode, nullptr);
-  ASSERT_TRUE(Click(mode, 1005));
-  ASSERT_TRUE(Click(mode, 1032));
+  ASSERT_TRUE(Click(mode, IDC_MODE_REPAIR));
+  ASSERT_TRUE(Click(mode, IDC_MODE_NEXT));
   HWND page = Installer().WaitForPage(Page::Settings);
   ASSERT_NE(page, nullptr);
   EXPECT_EQ(ControlText(page, kWorkEdit), DefaultFolder("ALLUSERSPROFILE"));

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "resource_ids.h"
 #include "shared/texts.h"
 #include "windows/engine_test_support.h"
 
@@ -76,9 +77,9 @@ bool IsPageOfAnyKind(HWND window) {
 
 int PageControlId(Page page) {
   switch (page) {
-    case Page::Mode: return 1032;
-    case Page::Settings: return 1030;
-    case Page::Progress: return 1028;
+    case Page::Mode: return IDC_MODE_NEXT;
+    case Page::Settings: return IDC_SETTINGS_NEXT;
+    case Page::Progress: return IDC_PROGRESS_BUTTON;
   }
   return 0;
 }
