@@ -6,17 +6,9 @@
 #include <utility>
 
 #include "shared/code_page_case.h"
+#include "shared/little_endian.h"
 
 namespace {
-
-std::uint32_t ReadLe32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-std::uint64_t ReadLe64(const unsigned char* p) {
-  return static_cast<std::uint64_t>(ReadLe32(p)) | static_cast<std::uint64_t>(ReadLe32(p + 4)) << 32;
-}
 
 bool Terminated(const char* field) { return std::memchr(field, '\0', kPayloadTextSize) != nullptr; }
 

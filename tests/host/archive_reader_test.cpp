@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "shared/little_endian.h"
+
 namespace {
 
 struct RawEntry {
@@ -16,21 +18,17 @@ struct RawEntry {
   std::uint64_t size;
 };
 
-void PutLe(std::vector<unsigned char>* out, std::size_t at, std::uint64_t value, std::size_t width) {
-  for (std::size_t i = 0; i < width; ++i) (*out)[at + i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
 // An archive with the given table (count = table size unless given) and data area.
 std::vector<unsigned char> Archive(const std::vector<RawEntry>& entries, const std::string& data,
                                    std::uint32_t count = 0xFFFFFFFF) {
   std::vector<unsigned char> bytes(4 + kPayloadEntrySize * entries.size());
-  PutLe(&bytes, 0, count == 0xFFFFFFFF ? entries.size() : count, 4);
+  WriteLe(count == 0xFFFFFFFF ? entries.size() : count, 4, bytes.data());
   for (std::size_t i = 0; i < entries.size(); ++i) {
     unsigned char* record = bytes.data() + 4 + kPayloadEntrySize * i;
     std::memcpy(record, entries[i].sourcePath.data(), std::min<std::size_t>(entries[i].sourcePath.size(), 260));
     std::memcpy(record + 260, entries[i].relativeFolder.data(),
                 std::min<std::size_t>(entries[i].relativeFolder.size(), 260));
-    PutLe(&bytes, 4 + kPayloadEntrySize * i + 520, entries[i].size, 8);
+    WriteLe(entries[i].size, 8, bytes.data() + 4 + kPayloadEntrySize * i + 520);
   }
   bytes.insert(bytes.end(), data.begin(), data.end());
   return bytes;

@@ -17,6 +17,7 @@
 #include "engine/archive_reader.h"
 #include "engine/payload_checksum.h"
 #include "shared/code_page_case.h"
+#include "shared/little_endian.h"
 
 namespace fs = std::filesystem;
 
@@ -111,10 +112,6 @@ bool InsideTree(const fs::path& root, const fs::path& path) {
     if (p == path.end() || *p != *r) return false;
   }
   return true;
-}
-
-void PutLe(std::uint64_t value, std::size_t width, char* out) {
-  for (std::size_t i = 0; i < width; ++i) out[i] = static_cast<char>(value >> (8 * i) & 0xFF);
 }
 
 // A folder as the file system knows it, whatever name or link leads to it.
@@ -352,7 +349,7 @@ class PartialFile {
 bool WriteArchiveBody(const std::vector<PayloadFile>& files, PartialFile* out, const fs::path& shown,
                       std::string* error) {
   char header[kPayloadHeaderSize];
-  PutLe(files.size(), sizeof(header), header);
+  WriteLe(files.size(), sizeof(header), reinterpret_cast<unsigned char*>(header));
   bool written = out->Write(header, sizeof(header));
   for (const PayloadFile& file : files) {
     char record[kPayloadEntrySize] = {};
@@ -361,7 +358,7 @@ bool WriteArchiveBody(const std::vector<PayloadFile>& files, PartialFile* out, c
     std::memcpy(record, file.sourcePath.data(), std::min(file.sourcePath.size(), kPayloadTextSize - 1));
     std::memcpy(record + kPayloadTextSize, file.relativeFolder.data(),
                 std::min(file.relativeFolder.size(), kPayloadTextSize - 1));
-    PutLe(file.size, 8, record + 2 * kPayloadTextSize);
+    WriteLe(file.size, 8, reinterpret_cast<unsigned char*>(record) + 2 * kPayloadTextSize);
     written = written && out->Write(record, sizeof(record));
   }
   std::vector<char> buffer(1 << 16);
