@@ -128,24 +128,24 @@ set(VELMORIX_TRACE_OFF ${CMAKE_SOURCE_DIR}/source/shared/access_trace_off.cpp
 set(VELMORIX_TRACE_FILE ${CMAKE_SOURCE_DIR}/source/shared/access_trace_file.cpp
   ${CMAKE_SOURCE_DIR}/source/engine/extraction_pace_env.cpp)
 
-# The installer.
-add_executable(VelmorixSetup WIN32 source/wizard/entry_point.cpp resources/installer.rc ${VELMORIX_TRACE_OFF})
-add_dependencies(VelmorixSetup velmorix_payload)
-target_compile_options(VelmorixSetup PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VELMORIX_WIN_OPTIONS}>)
-target_include_directories(VelmorixSetup PRIVATE source resources ${CMAKE_BINARY_DIR}/generated)
-target_link_options(VelmorixSetup PRIVATE ${VELMORIX_SHIPPED_LINK})
-target_link_libraries(VelmorixSetup PRIVATE velmorix_wizard)
+# An installer: the entry point and the resources over the wizard, with the recording
+# units SOURCES chooses, linked with LINK, written to the build's FOLDER.
+function(velmorix_installer name)
+  cmake_parse_arguments(PARSE_ARGV 1 installer "" "FOLDER" "LINK;SOURCES")
+  add_executable(${name} WIN32 source/wizard/entry_point.cpp resources/installer.rc ${installer_SOURCES})
+  add_dependencies(${name} velmorix_payload)
+  target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VELMORIX_WIN_OPTIONS}>)
+  target_include_directories(${name} PRIVATE source resources ${CMAKE_BINARY_DIR}/generated)
+  target_link_options(${name} PRIVATE ${installer_LINK})
+  target_link_libraries(${name} PRIVATE velmorix_wizard)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${installer_FOLDER})
+endfunction()
+
+# The installer that ships, stripped, and the traced one the end-to-end tests use.
+velmorix_installer(VelmorixSetup FOLDER dist LINK ${VELMORIX_SHIPPED_LINK} SOURCES ${VELMORIX_TRACE_OFF})
+velmorix_installer(VelmorixSetupTraced FOLDER test-dist LINK ${VELMORIX_STATIC_LINK} SOURCES ${VELMORIX_TRACE_FILE})
 set_source_files_properties(resources/installer.rc PROPERTIES
   OBJECT_DEPENDS "${PROGRAM_ARCHIVE};${WORK_ARCHIVE};${PAYLOAD_CHECKSUMS};${CMAKE_SOURCE_DIR}/resources/installer.ico;${CMAKE_BINARY_DIR}/generated/installer.manifest;${CMAKE_BINARY_DIR}/generated/velmorix_version.h;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
-set_target_properties(VelmorixSetup PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/dist)
-
-add_executable(VelmorixSetupTraced WIN32 source/wizard/entry_point.cpp resources/installer.rc ${VELMORIX_TRACE_FILE})
-add_dependencies(VelmorixSetupTraced velmorix_payload)
-target_compile_options(VelmorixSetupTraced PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VELMORIX_WIN_OPTIONS}>)
-target_include_directories(VelmorixSetupTraced PRIVATE source resources ${CMAKE_BINARY_DIR}/generated)
-target_link_options(VelmorixSetupTraced PRIVATE ${VELMORIX_STATIC_LINK})
-target_link_libraries(VelmorixSetupTraced PRIVATE velmorix_wizard)
-set_target_properties(VelmorixSetupTraced PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test-dist)
 
 # GoogleTest, cross-built.
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
@@ -163,6 +163,7 @@ velmorix_wine_path(WINE_INSTALLER_PATH ${CMAKE_BINARY_DIR}/dist/VelmorixSetup.ex
 velmorix_wine_path(WINE_TRACED_INSTALLER_PATH ${CMAKE_BINARY_DIR}/test-dist/VelmorixSetupTraced.exe)
 velmorix_wine_path(WINE_BUILD_DIR ${CMAKE_BINARY_DIR})
 velmorix_wine_path(WINE_PAYLOAD_DIR ${PAYLOAD_DIR})
+velmorix_wine_path(WINE_SOURCE_DIR ${CMAKE_SOURCE_DIR})
 # Links that the installer must not write through, made on the Unix side (Wine's
 # CreateSymbolicLink creates nothing): a link to a folder, a link to a missing file,
 # and a second name of a file. Made again on every configure. (Wine shows a link to a
@@ -184,6 +185,7 @@ file(WRITE ${CMAKE_BINARY_DIR}/wine-test-run.sh
   "export VELMORIX_TRACED_INSTALLER='${WINE_TRACED_INSTALLER_PATH}'\n"
   "export VELMORIX_BUILD_DIR='${WINE_BUILD_DIR}'\n"
   "export VELMORIX_PAYLOAD_DIR='${WINE_PAYLOAD_DIR}'\n"
+  "export VELMORIX_SOURCE_DIR='${WINE_SOURCE_DIR}'\n"
   "export VELMORIX_PACKED_ROOT='${WINE_PACKED_ROOT}'\n"
   "exec '${CMAKE_SOURCE_DIR}/cmake/wine-run.sh' \"$@\"\n")
 file(CHMOD ${CMAKE_BINARY_DIR}/wine-test-run.sh PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -34,7 +34,8 @@ set(velmorix_suite_locks
   UninstallRegistrationTest   "velmorix-uninstall-entry"
   FileAssociationTest         "velmorix-file-association"
   ShortcutsTest               "velmorix-shortcuts"
-  InstallWorkerTest           "velmorix-uninstall-entry,velmorix-file-association,velmorix-run-journal"
+  InstallWorkerTest           "velmorix-uninstall-entry,velmorix-file-association,velmorix-run-journal"  # install mode registers
+  UnattendedRun               "velmorix-uninstall-entry,velmorix-file-association,velmorix-run-journal"
   ArchiveExtraction           "velmorix-drive-t,velmorix-run-journal"
   RunOutcome                  "velmorix-run-journal"
   RunCrash                    "velmorix-run-journal"

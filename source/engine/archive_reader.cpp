@@ -1,34 +1,18 @@
 #include "engine/archive_reader.h"
 
+#include <algorithm>
 #include <cstring>
+#include <unordered_map>
 #include <utility>
+
+#include "shared/code_page_case.h"
+#include "shared/little_endian.h"
 
 namespace {
 
-std::uint32_t ReadLe32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-std::uint64_t ReadLe64(const unsigned char* p) {
-  return static_cast<std::uint64_t>(ReadLe32(p)) | static_cast<std::uint64_t>(ReadLe32(p + 4)) << 32;
-}
-
 bool Terminated(const char* field) { return std::memchr(field, '\0', kPayloadTextSize) != nullptr; }
 
-char FoldCase(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  if (u >= 'a' && u <= 'z') return static_cast<char>(u - 'a' + 'A');
-  if (u >= 0xE0) return static_cast<char>(u - 0x20);  // Cyrillic а..я in code page 1251
-  if (u == 0xB8) return static_cast<char>(0xA8);      // ё
-  return c;
-}
-
-bool SameText(const char* a, const char* b, std::size_t length) {
-  for (std::size_t i = 0; i < length; ++i)
-    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
-  return true;
-}
+bool SameText(const char* a, const char* b, std::size_t length) { return SameTextCp1251(a, b, length); }
 
 // A digit as Windows reads it after COM or LPT: 0 to 9, and the bytes 0xB9, 0xB2 and
 // 0xB3, which are superscript 1, 2 and 3 in code page 1252 (№, І and і in 1251);
@@ -84,7 +68,7 @@ void FormShortParts(const char* begin, const char* end, ShortParts* parts) {
       continue;
     }
     if (c == dot) continue;
-    char folded = FoldCase(*c);
+    char folded = UpperCp1251(*c);
     if (ReplacedInShortName(folded)) {
       folded = '_';
       parts->fits = false;
@@ -196,43 +180,112 @@ bool DestinationComponent(const char* folder, const char* name, std::size_t inde
   }
 }
 
-// The first entry with a generated short name (ABCDEF~1.TXT) in its destination that
-// stands for the long name of another entry's file or folder in the same place, or -1.
-// Windows would write both to one file. The text fields are known to be terminated.
-// Only names of the short form are compared with the others, so an archive without
-// any costs one pass.
-std::int32_t FindAliasedEntry(const unsigned char* base, std::int32_t count) {
-  for (std::int32_t i = 0; i < count; ++i) {
-    const char* folder = EntryText(base, i, 1);
-    const char* source = EntryText(base, i, 0);
-    const char* last = std::strrchr(source, '\\');
-    const char* name = last ? last + 1 : source;
-    const char* begin = nullptr;
-    const char* end = nullptr;
-    std::size_t parent = 0;
-    for (std::size_t j = 0; DestinationComponent(folder, name, j, &begin, &end, &parent); ++j) {
-      std::size_t prefix = 0;
-      if (!LooksLikeShortName(begin, end, &prefix)) continue;
-      for (std::int32_t k = 0; k < count; ++k) {
-        const char* otherFolder = EntryText(base, k, 1);
-        const char* otherSource = EntryText(base, k, 0);
-        const char* otherLast = std::strrchr(otherSource, '\\');
-        const char* otherBegin = nullptr;
-        const char* otherEnd = nullptr;
-        std::size_t otherParent = 0;
-        if (k == i || !DestinationComponent(otherFolder, otherLast ? otherLast + 1 : otherSource, j, &otherBegin,
-                                            &otherEnd, &otherParent))
-          continue;
-        if (otherParent == parent && SameText(folder, otherFolder, parent) &&
-            PayloadNamesAlias(begin, end, otherBegin, otherEnd))
-          return i;
-      }
-    }
+// Every name an entry's destination is made of: the folders of its relative folder,
+// each inside the text of the folders before it, then its file name.
+void AppendEntryNames(const char* folder, const char* name, std::int32_t owner, std::vector<PayloadName>* names) {
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  std::size_t parent = 0;
+  for (std::size_t j = 0; DestinationComponent(folder, name, j, &begin, &end, &parent); ++j) {
+    PayloadName entryName;
+    entryName.folder.assign(folder, parent);
+    entryName.name.assign(begin, end);
+    entryName.file = begin == name;
+    entryName.owner = owner;
+    names->push_back(std::move(entryName));
   }
-  return -1;
 }
 
+std::string Folded(const std::string& text) {
+  std::string folded(text);
+  for (char& c : folded) c = UpperCp1251(c);
+  return folded;
+}
+
+// The key under which a long name is found by the short names that may stand for it:
+// its folder, the extension and the first `length` characters of the base of its short form.
+std::string AliasKey(const std::string& folder, const ShortParts& parts, std::size_t length) {
+  std::string key(folder);
+  key.push_back('\0');
+  key.append(parts.extension, parts.extensionLength);
+  key.push_back('\0');
+  key.append(parts.base, length);
+  return key;
+}
+
+// A generated short name keeps at most 6 characters of the long name before its ~N.
+constexpr std::size_t kShortPrefixMax = 6;
+
 }  // namespace
+
+NameClash FindNameClash(std::vector<PayloadName> names) {
+  NameClash clash;
+  for (PayloadName& name : names) {
+    name.folder = Folded(name.folder);
+    name.name = Folded(name.name);
+  }
+  std::sort(names.begin(), names.end(), [](const PayloadName& a, const PayloadName& b) {
+    if (a.folder != b.folder) return a.folder < b.folder;
+    if (a.name != b.name) return a.name < b.name;
+    return a.file && !b.file;  // a name's files first
+  });
+  // One name per folder and text; two files, or a file and a folder, under one is a clash.
+  std::vector<std::size_t> distinct;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const bool same = !distinct.empty() && names[distinct.back()].folder == names[i].folder &&
+                      names[distinct.back()].name == names[i].name;
+    if (!same) {
+      distinct.push_back(i);
+    } else if (names[distinct.back()].file) {
+      clash.kind = NameClashKind::Duplicate;
+      clash.first = names[distinct.back()].owner;
+      clash.second = names[i].owner;
+      return clash;
+    }
+  }
+  // Each long name under the prefixes of its short form's base that a short name can keep.
+  struct Holders {
+    std::size_t count = 0;
+    std::size_t index[2] = {0, 0};  // the first two names under the key
+  };
+  std::unordered_map<std::string, Holders> longNames;
+  for (std::size_t i : distinct) {
+    const std::string& text = names[i].name;
+    ShortParts parts;
+    FormShortParts(text.data(), text.data() + text.size(), &parts);
+    if (parts.fits) continue;  // a plain 8.3 name has no ~N form
+    for (std::size_t length = 1; length <= kShortPrefixMax && length <= parts.baseLength; ++length) {
+      Holders& holders = longNames[AliasKey(names[i].folder, parts, length)];
+      if (holders.count < 2) holders.index[holders.count] = i;
+      ++holders.count;
+    }
+  }
+  for (std::size_t i : distinct) {
+    const std::string& text = names[i].name;
+    std::size_t prefix = 0;
+    if (!LooksLikeShortName(text.data(), text.data() + text.size(), &prefix)) continue;
+    ShortParts parts;
+    FormShortParts(text.data(), text.data() + text.size(), &parts);
+    if (prefix > parts.baseLength) continue;
+    // The long names beginning like it, and for the hashed form (AB12C4~5) every long
+    // name beginning with its first two characters; the name itself does not count.
+    std::size_t lengths[2] = {prefix, 0};
+    if (prefix == kShortPrefixMax && IsHexDigit(parts.base[2]) && IsHexDigit(parts.base[3]) &&
+        IsHexDigit(parts.base[4]) && IsHexDigit(parts.base[5]))
+      lengths[1] = 2;
+    for (std::size_t length : lengths) {
+      if (length == 0) continue;
+      const auto found = longNames.find(AliasKey(names[i].folder, parts, length));
+      if (found == longNames.end() || (found->second.count == 1 && found->second.index[0] == i)) continue;
+      const std::size_t other = found->second.index[0] != i ? found->second.index[0] : found->second.index[1];
+      clash.kind = NameClashKind::Aliased;
+      clash.first = names[i].owner;
+      clash.second = names[other].owner;
+      return clash;
+    }
+  }
+  return clash;
+}
 
 ArchiveError CheckPayloadEntryText(const PayloadEntry& entry) {
   if (!Terminated(entry.sourcePath) || !Terminated(entry.relativeFolder)) return ArchiveError::UnterminatedText;
@@ -273,10 +326,18 @@ ArchiveError ValidateArchive(const void* data, std::size_t size, ArchiveView* vi
   }
   if (failedEntry) *failedEntry = -1;
   if (remaining != 0) return ArchiveError::TrailingBytes;
-  const std::int32_t aliased = FindAliasedEntry(base, count);
-  if (aliased >= 0) {
-    if (failedEntry) *failedEntry = aliased;
-    return ArchiveError::AliasedName;
+  std::vector<PayloadName> names;
+  for (std::int32_t i = 0; i < count; ++i) {
+    const char* source = EntryText(base, i, 0);
+    const char* last = std::strrchr(source, '\\');
+    AppendEntryNames(EntryText(base, i, 1), last ? last + 1 : source, i, &names);
+  }
+  const NameClash clash = FindNameClash(std::move(names));
+  if (clash.kind != NameClashKind::None) {
+    // The short name's entry, or the later of two entries with one destination.
+    if (failedEntry)
+      *failedEntry = clash.kind == NameClashKind::Aliased ? clash.first : std::max(clash.first, clash.second);
+    return clash.kind == NameClashKind::Aliased ? ArchiveError::AliasedName : ArchiveError::DuplicateDestination;
   }
 
   if (view) {
@@ -312,6 +373,9 @@ const char* ArchiveErrorText(ArchiveError error) {
     case ArchiveError::BadFileName: return "file name is empty or one Windows cannot write inside the destination";
     case ArchiveError::AliasedName:
       return "a short (8.3) name stands for the long name of another entry in the same folder";
+    case ArchiveError::DuplicateDestination:
+      return "two entries have one destination (names that differ only in case), or a file stands where a "
+             "folder goes";
   }
   return "unknown error";
 }

@@ -8,6 +8,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 constexpr std::size_t kPayloadTextSize = 260;
 constexpr std::size_t kPayloadEntrySize = 528;
@@ -32,6 +34,7 @@ enum class ArchiveError {
   BadRelativeFolder,     // not "\...\", or a component that PayloadNameIsSafe refuses
   BadFileName,           // the last component of sourcePath is one PayloadNameIsSafe refuses
   AliasedName,           // a short name (ABCDEF~1.TXT) beside the long name it stands for
+  DuplicateDestination,  // two files at one destination, or a file where a folder goes
 };
 
 // A validated archive in memory. Cheap to copy; it does not own the bytes.
@@ -61,6 +64,31 @@ bool PayloadNameIsSafe(const char* begin, const char* end);
 // Code page 1251 names, compared without regard to case. The packing tool refuses
 // such pairs among a folder's files and folders, and ValidateArchive among entries.
 bool PayloadNamesAlias(const char* aBegin, const char* aEnd, const char* bBegin, const char* bEnd);
+
+// One name in a destination tree: a file or folder `name` directly inside the folder
+// that `folder` names (the same text, but for case, for every name of that folder),
+// belonging to entry `owner`.
+struct PayloadName {
+  std::string folder;
+  std::string name;
+  bool file = false;
+  std::int32_t owner = 0;
+};
+
+enum class NameClashKind { None, Duplicate, Aliased };
+
+// What FindNameClash found: for Aliased, `first` owns the short name and `second` the
+// long name it stands for; for Duplicate, two owners of the same destination.
+struct NameClash {
+  NameClashKind kind = NameClashKind::None;
+  std::int32_t first = -1;
+  std::int32_t second = -1;
+};
+
+// Two files (or a file and a folder) under one name of one folder, compared without
+// regard to case, or a short name beside a long name it stands for (PayloadNamesAlias).
+// Sorts and indexes the names, so it takes n log n time in their number.
+NameClash FindNameClash(std::vector<PayloadName> names);
 
 // The per-entry part of ValidateArchive: both text fields terminated, the relative
 // folder of the form "\" or "\a\b\" with safe components, a safe file name.

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "shared/little_endian.h"
+
 #if defined(__i386__) || defined(__x86_64__)
 #include <immintrin.h>
 #define VELMORIX_CRC_FOLDING 1
@@ -34,15 +36,10 @@ constexpr CrcTables MakeTables() {
 
 constexpr CrcTables kTables = MakeTables();
 
-std::uint32_t Le32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 // The table-driven sum over the running (inverted) state.
 std::uint32_t TableState(const unsigned char* p, std::size_t size, std::uint32_t crc) {
   for (; size >= 16; size -= 16, p += 16) {
-    const std::uint32_t a = Le32(p) ^ crc, b = Le32(p + 4), c = Le32(p + 8), d = Le32(p + 12);
+    const std::uint32_t a = ReadLe32(p) ^ crc, b = ReadLe32(p + 4), c = ReadLe32(p + 8), d = ReadLe32(p + 12);
     crc = kTables[15][a & 0xFFu] ^ kTables[14][a >> 8 & 0xFFu] ^ kTables[13][a >> 16 & 0xFFu] ^
           kTables[12][a >> 24] ^ kTables[11][b & 0xFFu] ^ kTables[10][b >> 8 & 0xFFu] ^
           kTables[9][b >> 16 & 0xFFu] ^ kTables[8][b >> 24] ^ kTables[7][c & 0xFFu] ^ kTables[6][c >> 8 & 0xFFu] ^
@@ -127,15 +124,13 @@ std::uint32_t Crc32(const void* data, std::size_t size, std::uint32_t crc) {
 }
 
 void EncodePayloadChecksums(std::uint32_t program, std::uint32_t work, unsigned char out[kPayloadChecksumSize]) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    out[i] = static_cast<unsigned char>(program >> (8 * i));
-    out[4 + i] = static_cast<unsigned char>(work >> (8 * i));
-  }
+  WriteLe(program, 4, out);
+  WriteLe(work, 4, out + 4);
 }
 
 bool PayloadChecksumsMatch(const void* sums, std::size_t sumsSize, const void* program, std::size_t programSize,
                            const void* work, std::size_t workSize) {
   if (sums == nullptr || sumsSize != kPayloadChecksumSize) return false;
   const auto* stored = static_cast<const unsigned char*>(sums);
-  return Le32(stored) == Crc32(program, programSize) && Le32(stored + 4) == Crc32(work, workSize);
+  return ReadLe32(stored) == Crc32(program, programSize) && ReadLe32(stored + 4) == Crc32(work, workSize);
 }

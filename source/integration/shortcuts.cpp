@@ -129,8 +129,8 @@ bool CreateProgramShortcuts(InstallerState& state, const char* programExePath) {
   if (state.makeQuickLaunchShortcut) {
     // Windows before Vista keeps the shortcut directly in the programs folder.
     const ShortcutPlace startMenu = {CSIDL_COMMON_PROGRAMS | CSIDL_FLAG_CREATE, IsVistaOrLater(),
-                                     state.quickLaunchShortcutPath, texts::kQuickLaunchPathFailed,
-                                     texts::kQuickLaunchShortcutFailed};
+                                     state.quickLaunchShortcutPath, texts::kStartMenuPathFailed,
+                                     texts::kStartMenuShortcutFailed};
     if (!CreateOneShortcut(state, startMenu, programExePath)) succeeded = false;
   }
   return succeeded;

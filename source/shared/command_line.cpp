@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "shared/code_page_case.h"
+
 namespace {
 
 enum class Switch { Unattended, InstallDir, WorkDir, NoDesktop, NoStartMenu, Log, Usage, Count };
@@ -19,20 +21,14 @@ const SwitchName kSwitches[] = {
     {"?", false, Switch::Usage},
 };
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-// [begin, end) equals `name`, ignoring the case of ASCII letters.
+// [begin, end) equals `name` (ASCII capitals), ignoring case.
 bool NameIs(const char* begin, const char* end, const char* name) {
   const std::size_t length = static_cast<std::size_t>(end - begin);
-  if (std::strlen(name) != length) return false;
-  for (std::size_t i = 0; i < length; ++i) {
-    if (Upper(begin[i]) != name[i]) return false;
-  }
-  return true;
+  return std::strlen(name) == length && SameTextCp1251(begin, name, length);
 }
 
 const SwitchName* FindSwitch(const char* begin, const char* end) {

@@ -55,7 +55,53 @@ const char* FolderFailureSentence(DWORD error) {
   }
 }
 
+// The folder, then the sentence, in a box owned by `owner`.
+void ShowFolderFailure(HWND owner, const char* path, const char* sentence) {
+  char message[kFolderMessageCapacity];
+  CopyText(message, sizeof(message), path);
+  AppendText(message, sizeof(message), "\n");
+  AppendText(message, sizeof(message), sentence);
+  MessageBoxA(owner, message, texts::kErrorCaption, MB_OK);
+}
+
+bool IsLinked(const char* folder) {
+  const DWORD attributes = GetFileAttributesA(folder);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 }  // namespace
+
+bool PassesThroughLink(const char* path) {
+  char prefix[kPathCapacity];
+  if (CopyPath(prefix, path) != PathResult::Ok) return true;
+  const std::size_t length = BoundedLength(prefix, kPathCapacity);
+  // The root ("C:\", "\\server\share\") begins every path and is no link.
+  std::size_t i = 0;
+  if ((prefix[0] == '\\' || prefix[0] == '/') && (prefix[1] == '\\' || prefix[1] == '/')) {
+    int separators = 0;
+    for (i = 2; i < length && separators < 2; ++i) {
+      if (prefix[i] == '\\' || prefix[i] == '/') ++separators;
+    }
+  } else {
+    i = length < 3 ? length : 3;
+  }
+  for (; i < length; ++i) {
+    if (prefix[i] != '\\' && prefix[i] != '/') continue;
+    const char separator = prefix[i];
+    prefix[i] = '\0';
+    const bool linked = IsLinked(prefix);
+    prefix[i] = separator;
+    if (linked) return true;
+  }
+  return IsLinked(prefix);
+}
+
+bool RefuseFolderThroughLink(HWND owner, const char* path, ProgressReport* report) {
+  if (!PassesThroughLink(path)) return false;
+  if (report) report->StepFailed(texts::kFolderThroughLink, path, ERROR_REPARSE_ATTRIBUTE_CONFLICT);
+  if (owner != nullptr) ShowFolderFailure(owner, path, texts::kFolderThroughLink);
+  return true;
+}
 
 CreateDirectoryFunction ReplaceCreateDirectory(CreateDirectoryFunction function) {
   return g_createDirectory.exchange(function ? function : &CreateDirectoryA);
@@ -124,12 +170,6 @@ bool CreateFolderPath(HWND owner, char* path, BYTE grantAccess, ProgressReport* 
   const DWORD error = GetLastError();
   if (error == ERROR_ALREADY_EXISTS) return true;
   if (report) report->StepFailed(FolderFailureSentence(error), path, error);
-  if (owner != nullptr) {
-    char message[kFolderMessageCapacity];
-    CopyText(message, sizeof(message), path);
-    AppendText(message, sizeof(message), "\n");
-    AppendText(message, sizeof(message), FolderFailureSentence(error));
-    MessageBoxA(owner, message, texts::kErrorCaption, MB_OK);
-  }
+  if (owner != nullptr) ShowFolderFailure(owner, path, FolderFailureSentence(error));
   return false;
 }

@@ -15,6 +15,16 @@
 // path and the system's error code).
 bool CreateFolderPath(HWND owner, char* path, BYTE grantAccess, ProgressReport* report = nullptr);
 
+// Whether a folder on the way to `path` (below its root, `path` itself included) is a
+// link, a junction or a mount point: a folder reached through one lies elsewhere than
+// its path says. Looked at by name, folder by folder, as far as they exist ('\' and
+// '/' both separate). An unreadable path counts as linked.
+bool PassesThroughLink(const char* path);
+
+// When PassesThroughLink(path): the folder and the sentence kFolderThroughLink in a box
+// owned by `owner` (when given) and as a failure to `report` (when given); true then.
+bool RefuseFolderThroughLink(HWND owner, const char* path, ProgressReport* report);
+
 // Creates one folder with an access list holding the inheritable GENERIC_ALL entry for
 // S-1-5-32-545, given in the creation call (the system adds the parent's inheritable
 // entries). 1 when the folder was created, else 0 (last error set).

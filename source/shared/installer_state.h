@@ -59,6 +59,8 @@ struct InstallerState {
   BYTE modeRepair = 0;
   BYTE modeRemove = 0;
   BYTE makeDesktopShortcut = 1;
+  // The Start-menu shortcut (the check box calls it the quick-launch shortcut); the
+  // field keeps the name the record has always had, as does quickLaunchShortcutPath.
   BYTE makeQuickLaunchShortcut = 1;
   char installDir[kPathCapacity] = {};
   char workDir[kPathCapacity] = {};

@@ -8,7 +8,7 @@
 namespace {
 
 // Set by the user-interface thread only (the pages start programs, tests replace them).
-UserLaunchCalls g_userLaunch{&GetShellWindow, &CreateProcessWithTokenW, &WinExec};
+UserLaunchCalls g_userLaunch{&GetShellWindow, &CreateProcessWithTokenW};
 
 // Any result above 31 means started, as WinExec reports it.
 constexpr UINT kStarted = 32;
@@ -46,8 +46,9 @@ UINT LaunchProgramAsUser(const char* folder, const char* tail) {
   const HWND shell = calls.getShellWindow();
   DWORD shellProcessId = 0;
   if (shell != nullptr) GetWindowThreadProcessId(shell, &shellProcessId);
-  // No desktop shell (a service desktop, a minimal session): nobody else to start it as.
-  if (shellProcessId == 0) return calls.winExec(commandLine, SW_SHOW);
+  // No desktop shell (a service desktop, a minimal session): nobody to start it as, and
+  // never as the installer itself.
+  if (shellProcessId == 0) return LaunchResultOfError(ERROR_NO_TOKEN);
 
   const UniqueHandle shellProcess(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcessId));
   UniqueHandle shellToken;
@@ -89,6 +90,5 @@ UserLaunchCalls ReplaceUserLaunchCalls(const UserLaunchCalls& calls) {
   g_userLaunch.getShellWindow = calls.getShellWindow ? calls.getShellWindow : &GetShellWindow;
   g_userLaunch.createProcessWithToken =
       calls.createProcessWithToken ? calls.createProcessWithToken : &CreateProcessWithTokenW;
-  g_userLaunch.winExec = calls.winExec ? calls.winExec : &WinExec;
   return previous;
 }

@@ -17,9 +17,10 @@ UINT LaunchProgram(const char* folder, const char* tail);
 
 // The same command line, started as the user signed in at the desktop: with the token
 // of the process behind the shell's window, duplicated as a primary token, so the
-// program does not inherit the elevated installer's rights. Only where no shell
-// process exists is it started as LaunchProgram does. Above 31 on success, else a
-// WinExec-style result (LaunchResultOfError).
+// program does not inherit the elevated installer's rights. Without a shell process
+// there is no such token, and nothing is started: the program would otherwise run
+// with the installer's rights and load libraries from folders users can write. Above
+// 31 on success, else a WinExec-style result (LaunchResultOfError; 0 without a shell).
 UINT LaunchProgramAsUser(const char* folder, const char* tail);
 
 // LaunchProgram, and on failure the failure text in a box owned by `owner` under `caption`.
@@ -28,13 +29,12 @@ void LaunchProgramOrReport(HWND owner, const char* folder, const char* tail, con
 void LaunchProgramAsUserOrReport(HWND owner, const char* folder, const char* tail, const char* caption);
 
 // The calls LaunchProgramAsUser makes at the system's edge. Tests replace them to see
-// which way a start took and what it handed over (under Wine every process has the
-// same token, so the token's effect itself cannot be observed).
+// what a start handed over (under Wine every process has the same token, so the
+// token's effect itself cannot be observed).
 struct UserLaunchCalls {
   HWND(WINAPI* getShellWindow)();
   BOOL(WINAPI* createProcessWithToken)(HANDLE, DWORD, LPCWSTR, LPWSTR, DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW,
                                        LPPROCESS_INFORMATION);
-  UINT(WINAPI* winExec)(LPCSTR, UINT);
 };
 // Installs `calls` (a null member restores the system's function); returns the previous set.
 UserLaunchCalls ReplaceUserLaunchCalls(const UserLaunchCalls& calls);

@@ -1,5 +1,7 @@
 #include "shared/run_log.h"
 
+#include <winternl.h>
+
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -102,41 +104,157 @@ bool IsRefusedKind(DWORD attributes) {
          (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0;
 }
 
-// Whether a folder on the way to `path` (below its root) is a link: a log written
-// there lands wherever the link points.
-bool HasLinkedFolder(const char* path) {
-  char prefix[kPathCapacity];
-  if (CopyPath(prefix, path) != PathResult::Ok) return true;
-  // The root ("C:\", "\\server\share\") is the start of every path and no link.
-  std::size_t i = 0;
-  if (prefix[0] == '\\' && prefix[1] == '\\') {
-    int separators = 0;
-    for (i = 2; prefix[i] != '\0' && separators < 2; ++i) {
-      if (prefix[i] == '\\') ++separators;
-    }
-  } else {
-    i = BoundedLength(prefix, 3);
-  }
-  for (; i < kPathCapacity && prefix[i] != '\0'; ++i) {
-    if (prefix[i] != '\\') continue;
-    prefix[i] = '\0';
-    const DWORD attributes = GetFileAttributesA(prefix);
-    prefix[i] = '\\';
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
-  }
-  return false;
+using CreateFileNative = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER,
+                                          ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+using QueryDirectoryNative = NTSTATUS(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                              FILE_INFORMATION_CLASS, BOOLEAN, PUNICODE_STRING, BOOLEAN);
+using StatusToError = ULONG(NTAPI*)(NTSTATUS);
+
+// The native calls that open a name inside a folder handle and read one entry of a
+// folder handle (ntdll is part of every process; nothing is loaded for it).
+struct NativeCalls {
+  CreateFileNative createFile = nullptr;
+  QueryDirectoryNative queryDirectory = nullptr;
+  StatusToError toError = nullptr;
+};
+
+template <typename Function>
+Function NativeFunction(HMODULE ntdll, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(ntdll, name)));
 }
 
-// Opens without following a link at the path itself (Windows opens the link, which is
-// then refused). A new file is made with CREATE_NEW, which also fails on a link to a
-// missing file rather than create the file it names; an existing one is opened as it is.
-HANDLE OpenForAppending(const char* path) {
-  const DWORD access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-  HANDLE file = CreateFileA(path, access, share, nullptr, CREATE_NEW, flags, nullptr);
-  if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
-  return CreateFileA(path, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+const NativeCalls& Native() {
+  static const NativeCalls calls = [] {
+    NativeCalls found;
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    if (ntdll == nullptr) return found;
+    found.createFile = NativeFunction<CreateFileNative>(ntdll, "NtCreateFile");
+    found.queryDirectory = NativeFunction<QueryDirectoryNative>(ntdll, "NtQueryDirectoryFile");
+    found.toError = NativeFunction<StatusToError>(ntdll, "RtlNtStatusToDosError");
+    return found;
+  }();
+  return calls;
+}
+
+// One component of a path: [text, text + length).
+struct Name {
+  const wchar_t* text;
+  std::size_t length;
+};
+
+UNICODE_STRING Counted(const Name& name) {
+  UNICODE_STRING counted;
+  counted.Length = static_cast<USHORT>(name.length * sizeof(wchar_t));
+  counted.MaximumLength = counted.Length;
+  counted.Buffer = const_cast<PWSTR>(name.text);
+  return counted;
+}
+
+// Opens `name` inside the folder handle, never by a path: nothing done to the folders
+// above can lead the open elsewhere. A link at the name itself is opened, not followed
+// (Wine follows it; see EntryIsOpened). *error receives the system's code on failure.
+HANDLE OpenInFolder(HANDLE folder, const Name& name, ACCESS_MASK access, ULONG disposition, ULONG options,
+                    DWORD* error) {
+  const NativeCalls& calls = Native();
+  if (calls.createFile == nullptr || calls.queryDirectory == nullptr || calls.toError == nullptr) {
+    *error = ERROR_PROC_NOT_FOUND;
+    return INVALID_HANDLE_VALUE;
+  }
+  UNICODE_STRING objectName = Counted(name);
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, folder, nullptr);
+  IO_STATUS_BLOCK status{};
+  HANDLE opened = INVALID_HANDLE_VALUE;
+  // Without FILE_SHARE_DELETE: nobody renames or replaces what is held open.
+  const NTSTATUS result = calls.createFile(&opened, access | SYNCHRONIZE, &attributes, &status, nullptr,
+                                           FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
+                                           options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
+  if (result < 0) {
+    *error = calls.toError(result);
+    return INVALID_HANDLE_VALUE;
+  }
+  return opened;
+}
+
+// Whether the entry `name` of the held folder is, at this moment, the very file or
+// folder `opened` (opened by that name inside it) and no link. Wine opens a link's
+// target without a trace in the handle, so the handle alone cannot tell; the entry read
+// afterwards shows a link as one, and anything swapped in since as another file.
+bool EntryIsOpened(HANDLE folder, const Name& name, HANDLE opened) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(opened, &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    return false;
+  // One entry: its fixed part and a name of at most a path's length.
+  alignas(8) unsigned char buffer[sizeof(FILE_ID_BOTH_DIR_INFO) + kPathCapacity * sizeof(wchar_t)];
+  UNICODE_STRING mask = Counted(name);
+  IO_STATUS_BLOCK status{};
+  if (Native().queryDirectory(folder, nullptr, nullptr, nullptr, &status, buffer, sizeof(buffer),
+                              FileIdBothDirectoryInformation, TRUE, &mask, TRUE) < 0)
+    return false;
+  FILE_ID_BOTH_DIR_INFO entry;
+  std::memcpy(&entry, buffer, sizeof(entry));
+  const ULONGLONG index = static_cast<ULONGLONG>(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
+  return (entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+         static_cast<ULONGLONG>(entry.FileId.QuadPart) == index;
+}
+
+// The length of the root a full path begins with: "C:\" or "\\server\share\"; 0 for
+// any other path.
+std::size_t RootLength(const wchar_t* path) {
+  if (path[0] != L'\0' && path[1] == L':' && path[2] == L'\\') return 3;
+  if (path[0] != L'\\' || path[1] != L'\\') return 0;
+  int separators = 0;
+  for (std::size_t i = 2; path[i] != L'\0'; ++i) {
+    if (path[i] == L'\\' && ++separators == 2) return i + 1;
+  }
+  return 0;
+}
+
+// Holds the folder `folder` (a full path, no trailing separator but a root's), reached
+// from its root folder by folder: each opened inside the one before it and checked to
+// be that one's entry of its name, no link. Held, a folder cannot be renamed or
+// replaced, and what is opened inside it lands in it. *refused tells a link on the way
+// from a folder that is missing or cannot be opened (*error).
+UniqueHandle HoldFolderChain(const wchar_t* folder, bool* refused, DWORD* error) {
+  *refused = false;
+  const std::size_t rootLength = RootLength(folder);
+  if (rootLength == 0) {
+    *error = ERROR_BAD_PATHNAME;
+    return UniqueHandle();
+  }
+  wchar_t root[kPathCapacity];
+  std::wmemcpy(root, folder, rootLength);
+  root[rootLength] = L'\0';
+  UniqueHandle held(CreateFileW(root, FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!held) {
+    *error = GetLastError();
+    return UniqueHandle();
+  }
+  const wchar_t* component = folder + rootLength;
+  while (*component != L'\0') {
+    const wchar_t* separator = std::wcschr(component, L'\\');
+    const Name name{component, separator ? static_cast<std::size_t>(separator - component) : std::wcslen(component)};
+    if (name.length > 0) {
+      UniqueHandle next(OpenInFolder(held.Get(), name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                                     FILE_OPEN, FILE_DIRECTORY_FILE, error));
+      if (!next) {
+        if (*error == ERROR_FILE_NOT_FOUND) *error = ERROR_PATH_NOT_FOUND;  // a folder is what is missing
+        return UniqueHandle();
+      }
+      if (!EntryIsOpened(held.Get(), name, next.Get())) {
+        *refused = true;
+        *error = ERROR_REPARSE_ATTRIBUTE_CONFLICT;
+        return UniqueHandle();
+      }
+      held = std::move(next);
+    }
+    if (separator == nullptr) break;
+    component = separator + 1;
+  }
+  return held;
 }
 
 }  // namespace
@@ -144,21 +262,53 @@ HANDLE OpenForAppending(const char* path) {
 RunLog::OpenResult RunLog::Open(const char* path, unsigned long* error) {
   file_.Reset();
   *error = ERROR_SUCCESS;
-  // Wine shows a link to a folder only in the attributes of its path, not in those of a
-  // handle opened on it; Windows shows it in both. So both are looked at.
-  if (HasLinkedFolder(path) || IsRefusedKind(GetFileAttributesA(path))) {
-    *error = ERROR_REPARSE_ATTRIBUTE_CONFLICT;
-    return OpenResult::Refused;
-  }
-  // Append only: every write lands at the end of the file, whoever else writes to it.
-  UniqueHandle file(OpenForAppending(path));
-  if (!file) {
+  wchar_t widePath[kPathCapacity];
+  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, widePath, kPathCapacity) == 0) {
     *error = GetLastError();
     return OpenResult::Failed;
   }
+  wchar_t* lastSeparator = std::wcsrchr(widePath, L'\\');
+  if (lastSeparator == nullptr || lastSeparator[1] == L'\0') {
+    *error = ERROR_INVALID_NAME;
+    return OpenResult::Failed;
+  }
+  // A folder, a device or a link at the path itself is refused whatever the folder.
+  if (IsRefusedKind(GetFileAttributesW(widePath))) {
+    *error = ERROR_REPARSE_ATTRIBUTE_CONFLICT;
+    return OpenResult::Refused;
+  }
+  // The folder as a path of its own ("C:\" keeps its separator).
+  wchar_t folderPath[kPathCapacity];
+  const std::size_t folderLength = static_cast<std::size_t>(lastSeparator - widePath);
+  std::wmemcpy(folderPath, widePath, folderLength);
+  folderPath[folderLength] = L'\0';
+  if (RootLength(widePath) == folderLength + 1) {
+    folderPath[folderLength] = L'\\';
+    folderPath[folderLength + 1] = L'\0';
+  }
+  bool linked = false;
+  DWORD openError = ERROR_SUCCESS;
+  const UniqueHandle folder = HoldFolderChain(folderPath, &linked, &openError);
+  if (!folder) {
+    *error = openError;
+    return linked ? OpenResult::Refused : OpenResult::Failed;
+  }
+  // A new file is made with FILE_CREATE, which also fails on a link to a missing file
+  // rather than create the file it names; an existing one is opened as it is.
+  const Name name{lastSeparator + 1, std::wcslen(lastSeparator + 1)};
+  const ACCESS_MASK access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
+  UniqueHandle file(OpenInFolder(folder.Get(), name, access, FILE_CREATE, FILE_NON_DIRECTORY_FILE, &openError));
+  if (!file && (openError == ERROR_ALREADY_EXISTS || openError == ERROR_FILE_EXISTS))
+    file = UniqueHandle(OpenInFolder(folder.Get(), name, access, FILE_OPEN, FILE_NON_DIRECTORY_FILE, &openError));
+  if (!file) {
+    *error = openError;
+    return OpenResult::Failed;
+  }
+  // Append only: every write lands at the end of the file, whoever else writes to it.
   BY_HANDLE_FILE_INFORMATION information{};
   if (GetFileType(file.Get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.Get(), &information) ||
-      IsRefusedKind(information.dwFileAttributes) || information.nNumberOfLinks > 1) {
+      IsRefusedKind(information.dwFileAttributes) || information.nNumberOfLinks > 1 ||
+      !EntryIsOpened(folder.Get(), name, file.Get())) {
     *error = ERROR_REPARSE_ATTRIBUTE_CONFLICT;
     return OpenResult::Refused;
   }

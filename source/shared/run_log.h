@@ -49,10 +49,12 @@ class RunLog : public ProgressReport {
 
   // Opens the file at `path` (a full ANSI path) for appending, creating it when it is
   // missing. The installer runs with administrator rights: a link planted at the log's
-  // path would make it write into whatever file the link names. So a path that is a
-  // link (a reparse point) or passes through a linked folder, a file with a second name
-  // (a hard link) and anything but a file on a disk are refused, and the file is
-  // opened without following a link. *error receives the system's code.
+  // path would make it write into whatever file the link names. So the folder is
+  // reached from its root folder by folder, each opened inside the one before it and
+  // held, and checked to be that folder's entry and no link; the file is opened inside
+  // the last one without following a link. A link on the way (even one swapped in
+  // while the log is opened), a file with a second name (a hard link) and anything but
+  // a file on a disk are refused. *error receives the system's code.
   OpenResult Open(const char* path, unsigned long* error);
   bool IsOpen() const { return file_.Valid(); }
 

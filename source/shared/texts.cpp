@@ -37,6 +37,7 @@ const char kWorkerThreadFailed[] = "Невозможно создать рабо
 const char kFolderPathUnknown[] = "Невозможно создать указанную директорию, неизвестный путь";
 const char kFolderAccessDenied[] = "Невозможно создать указанную директорию, нет прав";
 const char kFolderCreateFailed[] = "Невозможно создать указанную директорию";
+const char kFolderThroughLink[] = "Невозможно использовать указанную директорию, это ссылка или точка подключения";
 
 const char kResourceMissing[] =
     "Отстутствует файл ресурсов, загрузите установщик заного или обратитесь волком";
@@ -49,8 +50,8 @@ const char kCancelledByUser[] = "Установка отменена польз�
 const char kComInitFailed[] = "Невозможно инициализировать com объект";
 const char kDesktopPathFailed[] = "Невозможно определить путь до рабочего стола";
 const char kDesktopShortcutFailed[] = "Невозможно создать ярлык на рабочем столе";
-const char kQuickLaunchPathFailed[] = "Невозможно определить путь до панели быстрого запуска";
-const char kQuickLaunchShortcutFailed[] = "Невозможно создать ярлык на панели быстрого запуска";
+const char kStartMenuPathFailed[] = "Невозможно определить путь до панели быстрого запуска";
+const char kStartMenuShortcutFailed[] = "Невозможно создать ярлык на панели быстрого запуска";
 const char kRegistryKeyFailed[] = "Невозможно создать(открыть) ветвь в реестре";
 const char kUninstallValuesFailed[] =
     "Невозможно создать записи  в реестре для корректной работы деинсталлятора";

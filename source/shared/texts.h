@@ -43,6 +43,7 @@ extern const char kWorkerThreadFailed[];
 extern const char kFolderPathUnknown[];
 extern const char kFolderAccessDenied[];
 extern const char kFolderCreateFailed[];
+extern const char kFolderThroughLink[];   // the chosen folder is, or lies behind, a link or mount point
 
 // Failures recorded by the worker in errorText.
 extern const char kResourceMissing[];
@@ -54,8 +55,10 @@ extern const char kCancelledByUser[];
 extern const char kComInitFailed[];
 extern const char kDesktopPathFailed[];
 extern const char kDesktopShortcutFailed[];
-extern const char kQuickLaunchPathFailed[];
-extern const char kQuickLaunchShortcutFailed[];
+// The Start-menu shortcut's failures; they speak of the quick-launch panel, as the
+// settings page's check box does.
+extern const char kStartMenuPathFailed[];
+extern const char kStartMenuShortcutFailed[];
 extern const char kRegistryKeyFailed[];
 extern const char kUninstallValuesFailed[];
 extern const char kAssociationValuesFailed[];

@@ -3,6 +3,8 @@
 // opens the mode page) and run the message loop.
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "shared/platform.h"
 #include "shared/system_libraries.h"
 #include "wizard/exit_status.h"
@@ -10,19 +12,28 @@
 #include "wizard/main_window.h"
 #include "wizard/unattended_install.h"
 
+namespace {
+
+// A close of the wizard ends the process at once, through the runtime's normal end
+// (exit handlers and static destructors run), without waiting for the worker thread.
+void EndWizard(ProcessEnd end) { std::exit(FinishProcess(end)); }
+
+}  // namespace
+
+// The one place the process ends: WinMain returns the status of every other end.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // Before anything can load a library: only the system folder is searched.
   RestrictDllSearchToSystemFolder();
   InstallerState& state = TheInstallerState();
   state.is64BitWindows = Detect64BitWindows() ? 1 : 0;
   state.instanceHandle = instance;
-  // Returns only when the wizard is to run.
-  StartFromCommandLine(state);
+  ProcessEnd end = ProcessEnd::WizardClosed;
+  if (!StartFromCommandLine(state, &end)) return FinishProcess(end);
 
   // The progress page's bars are common controls; register their class up front
   // (comctl32 is loaded from the system folder by its full path).
   InitProgressBarControls();
 
-  if (!CreateMainWindow(instance)) return ExitStatusOf(ProcessEnd::WizardNotStarted);
+  if (!CreateMainWindow(instance, &EndWizard)) return ExitStatusOf(ProcessEnd::WizardNotStarted);
   return RunMessageLoop();
 }

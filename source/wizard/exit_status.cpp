@@ -1,7 +1,5 @@
 #include "wizard/exit_status.h"
 
-#include <cstdlib>
-
 #include "shared/run_log.h"
 #include "wizard/installer_instance.h"
 
@@ -42,7 +40,7 @@ int ExitStatusOf(ProcessEnd end) {
   return 1;
 }
 
-void EndProcess(ProcessEnd end) {
+int FinishProcess(ProcessEnd end) {
   const int status = ExitStatusOf(end);
   RunLog& log = TheRunLog();
   if (log.IsOpen()) {
@@ -50,5 +48,5 @@ void EndProcess(ProcessEnd end) {
     line.Text("exit status ").Number(static_cast<unsigned long long>(status)).Text(" (").Text(Meaning(end)).Text(")");
     log.Write(line);
   }
-  std::exit(status);
+  return status;
 }

@@ -17,7 +17,6 @@ enum class ProcessEnd {
 
 int ExitStatusOf(ProcessEnd end);
 
-// Writes the log's last line, if a log is open, and ends the process through exit
-// (exit handlers and static destructors run) with the end's status. A worker thread
-// that is still running ends with the process.
-[[noreturn]] void EndProcess(ProcessEnd end);
+// Writes the log's last line for the end, if a log is open, and returns the end's
+// status. Only the entry point ends the process, with this status.
+int FinishProcess(ProcessEnd end);

@@ -7,7 +7,14 @@
 #include "shared/texts.h"
 #include "wizard/exit_status.h"
 #include "wizard/installer_instance.h"
-#include "wizard/mode_page.h"
+#include "wizard/page_frame.h"
+
+namespace {
+
+// Set once, before the main window exists.
+WizardEnd g_wizardEnd = nullptr;
+
+}  // namespace
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -19,10 +26,11 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       if (start == RunStart::Busy || start == RunStart::Unrecoverable) {
         MessageBoxA(nullptr, start == RunStart::Busy ? texts::kAnotherRunActive : texts::kInstallFilesFailed,
                     texts::kWindowTitle, MB_OK);
-        EndProcess(start == RunStart::Busy ? ProcessEnd::AnotherRunActive : ProcessEnd::WizardNotStarted);
+        if (g_wizardEnd != nullptr)
+          g_wizardEnd(start == RunStart::Busy ? ProcessEnd::AnotherRunActive : ProcessEnd::WizardNotStarted);
+        return -1;  // no main window: the entry point ends as for one not created
       }
-      HWND modePage = CreateDialogParamA(TheInstallerState().instanceHandle, MAKEINTRESOURCEA(IDD_MODE_PAGE), window,
-                                         ModePageProc, 0);
+      HWND modePage = CreatePage(TheInstallerState().instanceHandle, window, IDD_MODE_PAGE);
       if (modePage) {
         ShowWindow(modePage, SW_SHOW);
         SetFocus(modePage);
@@ -35,13 +43,16 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE:
     case WM_COMMAND:
       // Every end of the wizard arrives here; the worker, if any, ends with the process.
-      EndProcess(ProcessEnd::WizardClosed);
+      if (g_wizardEnd != nullptr) g_wizardEnd(ProcessEnd::WizardClosed);
+      PostQuitMessage(ExitStatusOf(ProcessEnd::WizardClosed));
+      return 0;
     default:
       return DefWindowProcA(window, message, wParam, lParam);
   }
 }
 
-HWND CreateMainWindow(HINSTANCE instance) {
+HWND CreateMainWindow(HINSTANCE instance, WizardEnd end) {
+  g_wizardEnd = end;
   WNDCLASSEXA windowClass{};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.style = CS_HREDRAW | CS_VREDRAW;

@@ -9,8 +9,6 @@
 #include "shared/texts.h"
 #include "wizard/installer_instance.h"
 #include "wizard/page_frame.h"
-#include "wizard/progress_page.h"
-#include "wizard/settings_page.h"
 
 namespace {
 
@@ -77,7 +75,7 @@ void RunWithoutInstalling(HWND page, InstallerState& state) {
   }
   CopyPath(state.installDir, folder);
   CopyPath(state.workDir, state.installDir);
-  OpenNextPage(state.instanceHandle, page, IDD_PROGRESS_PAGE, ProgressPageProc);
+  OpenNextPage(state.instanceHandle, page, IDD_PROGRESS_PAGE);
 }
 
 void OnNext(HWND page, InstallerState& state) {
@@ -86,7 +84,7 @@ void OnNext(HWND page, InstallerState& state) {
     RemoveInstallation(page, state);
   } else if (state.modeInstall || state.modeRepair) {
     SavePagePlacement(page, state.pagePlacement);
-    OpenNextPage(state.instanceHandle, page, IDD_SETTINGS_PAGE, SettingsPageProc);
+    OpenNextPage(state.instanceHandle, page, IDD_SETTINGS_PAGE);
   } else if (state.modeRun) {
     RunWithoutInstalling(page, state);
   }
@@ -115,16 +113,6 @@ INT_PTR OnCommand(HWND page, int controlId) {
 }  // namespace
 
 INT_PTR CALLBACK ModePageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
-  switch (message) {
-    case WM_INITDIALOG:
-      OnInitDialog(page, TheInstallerState());
-      return TRUE;
-    case WM_COMMAND:
-      return OnCommand(page, LOWORD(wParam));
-    case WM_CLOSE:
-      ForwardClose(page);
-      return TRUE;
-    default:
-      return FALSE;
-  }
+  static constexpr PageHandlers kHandlers = {OnInitDialog, OnCommand, nullptr, nullptr};
+  return DispatchPageMessage(kHandlers, page, message, wParam);
 }

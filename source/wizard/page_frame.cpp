@@ -1,5 +1,26 @@
 #include "wizard/page_frame.h"
 
+#include "resource_ids.h"
+#include "wizard/installer_instance.h"
+#include "wizard/mode_page.h"
+#include "wizard/progress_page.h"
+#include "wizard/settings_page.h"
+
+namespace {
+
+// Each dialog template of the wizard with the procedure that serves it.
+struct PageTemplate {
+  int templateId;
+  DLGPROC procedure;
+};
+constexpr PageTemplate kPages[] = {
+    {IDD_MODE_PAGE, ModePageProc},
+    {IDD_SETTINGS_PAGE, SettingsPageProc},
+    {IDD_PROGRESS_PAGE, ProgressPageProc},
+};
+
+}  // namespace
+
 void RestorePagePlacement(HWND page, const CWndPos& saved) {
   if (!saved.placementSaved) return;
   // The normal-position rectangle is taken as a screen position as it stands.
@@ -13,8 +34,16 @@ void SavePagePlacement(HWND page, CWndPos& saved) {
   GetWindowPlacement(page, &saved.placement);
 }
 
-HWND OpenNextPage(HINSTANCE instance, HWND current, int templateId, DLGPROC procedure) {
-  HWND next = CreateDialogParamA(instance, MAKEINTRESOURCEA(templateId), current, procedure, 0);
+HWND CreatePage(HINSTANCE instance, HWND owner, int templateId) {
+  for (const PageTemplate& page : kPages) {
+    if (page.templateId == templateId)
+      return CreateDialogParamA(instance, MAKEINTRESOURCEA(templateId), owner, page.procedure, 0);
+  }
+  return nullptr;
+}
+
+HWND OpenNextPage(HINSTANCE instance, HWND current, int templateId) {
+  HWND next = CreatePage(instance, current, templateId);
   if (!next) return nullptr;
   ShowWindow(current, SW_HIDE);
   ShowWindow(next, SW_SHOW);
@@ -23,4 +52,23 @@ HWND OpenNextPage(HINSTANCE instance, HWND current, int templateId, DLGPROC proc
 
 void ForwardClose(HWND page) {
   SendMessageA(GetParent(page), WM_CLOSE, reinterpret_cast<WPARAM>(page), 0);
+}
+
+INT_PTR DispatchPageMessage(const PageHandlers& handlers, HWND page, UINT message, WPARAM wParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      handlers.initDialog(page, TheInstallerState());
+      return TRUE;
+    case WM_COMMAND:
+      return handlers.command(page, LOWORD(wParam));
+    case WM_CLOSE:
+      if (handlers.close != nullptr) {
+        handlers.close(page, TheInstallerState());
+      } else {
+        ForwardClose(page);
+      }
+      return TRUE;
+    default:
+      return handlers.other != nullptr ? handlers.other(page, message, wParam) : FALSE;
+  }
 }

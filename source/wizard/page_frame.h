@@ -1,5 +1,7 @@
 // What every page does to open the next page where the user left the last one,
-// and to pass a close request up the chain of owners to the main window.
+// and to pass a close request up the chain of owners to the main window; the one
+// shape of the pages' dialog procedures; and the one table of which procedure serves
+// which dialog template.
 #pragma once
 #include <windows.h>
 
@@ -11,10 +13,30 @@ void RestorePagePlacement(HWND page, const CWndPos& saved);
 // Before leaving a page forward: remembers where it stands.
 void SavePagePlacement(HWND page, CWndPos& saved);
 
+// Creates the modeless page of template `templateId` (IDD_MODE_PAGE, IDD_SETTINGS_PAGE
+// or IDD_PROGRESS_PAGE) owned by `owner`, with the procedure the table gives it.
+// nullptr for another template or when it cannot be created.
+HWND CreatePage(HINSTANCE instance, HWND owner, int templateId);
+
 // Creates the page of template `templateId` owned by `current`, hides `current`
 // and shows the new page. Returns the new page, or nullptr when it could not be created
 // (`current` then stays shown).
-HWND OpenNextPage(HINSTANCE instance, HWND current, int templateId, DLGPROC procedure);
+HWND OpenNextPage(HINSTANCE instance, HWND current, int templateId);
 
 // On WM_CLOSE: hands the close to the page's owner.
 void ForwardClose(HWND page);
+
+// What one page does with the messages of its dialog procedure.
+struct PageHandlers {
+  // WM_INITDIALOG (the procedure then returns TRUE).
+  void (*initDialog)(HWND page, InstallerState& state);
+  // WM_COMMAND with the control's id: the procedure's result.
+  INT_PTR (*command)(HWND page, int controlId);
+  // WM_CLOSE (the procedure then returns TRUE); null: ForwardClose.
+  void (*close)(HWND page, InstallerState& state);
+  // Any other message: the procedure's result; null: FALSE, not handled.
+  INT_PTR (*other)(HWND page, UINT message, WPARAM wParam);
+};
+
+// The body of every page's dialog procedure.
+INT_PTR DispatchPageMessage(const PageHandlers& handlers, HWND page, UINT message, WPARAM wParam);

@@ -163,18 +163,8 @@ void OnEndSession(InstallerState& state) {
   if (!WorkerActive(state) && state.installSucceeded) CommitRun(state);
 }
 
-}  // namespace
-
-INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR OnOtherMessage(HWND, UINT message, WPARAM wParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      OnInitDialog(page, TheInstallerState());
-      return TRUE;
-    case WM_COMMAND:
-      return OnCommand(page, LOWORD(wParam));
-    case WM_CLOSE:
-      OnClose(page, TheInstallerState());
-      return TRUE;
     case WM_ENDSESSION:
       if (wParam) OnEndSession(TheInstallerState());
       return FALSE;
@@ -185,4 +175,11 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
     default:
       return FALSE;
   }
+}
+
+}  // namespace
+
+INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
+  static constexpr PageHandlers kHandlers = {OnInitDialog, OnCommand, OnClose, OnOtherMessage};
+  return DispatchPageMessage(kHandlers, page, message, wParam);
 }

@@ -11,7 +11,6 @@
 #include "shared/texts.h"
 #include "wizard/installer_instance.h"
 #include "wizard/page_frame.h"
-#include "wizard/progress_page.h"
 
 namespace {
 
@@ -41,7 +40,7 @@ void OnInitDialog(HWND page, InstallerState& state) {
   }
   if (state.modeInstall) {
     SendDlgItemMessageA(page, IDC_SETTINGS_DESKTOP, BM_SETCHECK, BST_CHECKED, 0);
-    SendDlgItemMessageA(page, IDC_SETTINGS_QUICK_LAUNCH, BM_SETCHECK, BST_CHECKED, 0);
+    SendDlgItemMessageA(page, IDC_SETTINGS_START_MENU, BM_SETCHECK, BST_CHECKED, 0);
     SetDefaultInstallFolder(state.installDir);
   }
   if (state.workDir[0] == '\0') SetDefaultWorkFolder(state.workDir, state.installDir);
@@ -104,12 +103,16 @@ void OnNext(HWND page, InstallerState& state) {
     return;
   }
   // Each call reports its own failure in a box owned by this page, which stays open.
+  // A folder behind a link is refused before either folder is created.
+  if (RefuseFolderThroughLink(page, state.installDir, &TheRunLog()) ||
+      RefuseFolderThroughLink(page, state.workDir, &TheRunLog()))
+    return;
   if (!CreateFolderPath(page, state.installDir, 0, &TheRunLog())) return;
   if (!CreateFolderPath(page, state.workDir, 1, &TheRunLog())) return;
   SavePagePlacement(page, state.pagePlacement);
   state.makeDesktopShortcut = IsChecked(page, IDC_SETTINGS_DESKTOP);
-  state.makeQuickLaunchShortcut = IsChecked(page, IDC_SETTINGS_QUICK_LAUNCH);
-  OpenNextPage(state.instanceHandle, page, IDD_PROGRESS_PAGE, ProgressPageProc);
+  state.makeQuickLaunchShortcut = IsChecked(page, IDC_SETTINGS_START_MENU);
+  OpenNextPage(state.instanceHandle, page, IDD_PROGRESS_PAGE);
 }
 
 INT_PTR OnCommand(HWND page, int controlId) {
@@ -137,16 +140,6 @@ INT_PTR OnCommand(HWND page, int controlId) {
 }  // namespace
 
 INT_PTR CALLBACK SettingsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
-  switch (message) {
-    case WM_INITDIALOG:
-      OnInitDialog(page, TheInstallerState());
-      return TRUE;
-    case WM_COMMAND:
-      return OnCommand(page, LOWORD(wParam));
-    case WM_CLOSE:
-      ForwardClose(page);
-      return TRUE;
-    default:
-      return FALSE;
-  }
+  static constexpr PageHandlers kHandlers = {OnInitDialog, OnCommand, nullptr, nullptr};
+  return DispatchPageMessage(kHandlers, page, message, wParam);
 }

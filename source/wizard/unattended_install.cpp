@@ -55,7 +55,7 @@ void ShowBox(const char* fault, const char* detail, bool withUsage) {
 }
 
 // Refuses the command line: a box unless /S promised that no window appears.
-[[noreturn]] void Refuse(const CommandLineOptions& options, const wchar_t* argument) {
+ProcessEnd Refuse(const CommandLineOptions& options, const wchar_t* argument) {
   if (!options.unattended) {
     char shown[kArgumentCapacity] = {};
     // For the eye only: characters the code page lacks may show as substitutes.
@@ -64,18 +64,20 @@ void ShowBox(const char* fault, const char* detail, bool withUsage) {
       shown[0] = '\0';
     ShowBox(texts::kInvalidCommandLine, shown, true);
   }
-  EndProcess(ProcessEnd::InvalidCommandLine);
+  return ProcessEnd::InvalidCommandLine;
 }
 
-// Opens the log named on the command line; refuses the command line when it cannot.
-void OpenLog(const CommandLineOptions& options) {
+// Opens the log named on the command line; false (the command line is refused) when
+// it cannot.
+bool OpenLog(const CommandLineOptions& options) {
   char path[kPathCapacity] = {};
   const DWORD length = GetFullPathNameA(options.logPath, sizeof(path), path, nullptr);
   unsigned long error = ERROR_FILENAME_EXCED_RANGE;
-  if (length > 0 && length < sizeof(path) && TheRunLog().Open(path, &error) == RunLog::OpenResult::Opened) return;
+  if (length > 0 && length < sizeof(path) && TheRunLog().Open(path, &error) == RunLog::OpenResult::Opened)
+    return true;
   if (!options.unattended) ShowBox(texts::kLogOpenFailed, length > 0 && length < sizeof(path) ? path : options.logPath,
                                    false);
-  EndProcess(ProcessEnd::InvalidCommandLine);
+  return false;
 }
 
 void LogStart(const wchar_t* commandLine, const char* mode) {
@@ -89,15 +91,15 @@ void LogStart(const wchar_t* commandLine, const char* mode) {
 }
 
 // Ends a run that failed before the worker started.
-[[noreturn]] void EndFailedRun(InstallerState& state) {
+ProcessEnd EndFailedRun(InstallerState& state) {
   TheRunLog().Finished(false);
   UndoRun(state);
-  EndProcess(ProcessEnd::InstallFailed);
+  return ProcessEnd::InstallFailed;
 }
 
 }  // namespace
 
-void StartFromCommandLine(InstallerState& state) {
+bool StartFromCommandLine(InstallerState& state, ProcessEnd* end) {
   const wchar_t* commandLine = GetCommandLineW();
   int count = 0;
   LPWSTR* argv = CommandLineToArgvW(commandLine, &count);
@@ -106,7 +108,8 @@ void StartFromCommandLine(InstallerState& state) {
     // Whether /S was given is unknown, so no window either.
     CommandLineOptions unknown;
     unknown.unattended = true;
-    Refuse(unknown, nullptr);
+    *end = Refuse(unknown, nullptr);
+    return false;
   }
 
   AnsiArguments arguments;
@@ -132,24 +135,31 @@ void StartFromCommandLine(InstallerState& state) {
   switch (options.mode) {
     case StartMode::Usage:
       ShowBox(nullptr, nullptr, true);
-      EndProcess(ProcessEnd::UsageShown);
+      *end = ProcessEnd::UsageShown;
+      return false;
     case StartMode::Invalid:
-      Refuse(options, options.errorArgument >= 0 && options.errorArgument + 1 < count ? argv[options.errorArgument + 1]
-                                                                                      : nullptr);
+      *end = Refuse(options, options.errorArgument >= 0 && options.errorArgument + 1 < count
+                                 ? argv[options.errorArgument + 1]
+                                 : nullptr);
+      return false;
     case StartMode::Wizard:
     case StartMode::Unattended:
       break;
   }
-  if (options.logPath[0] != '\0') OpenLog(options);
+  if (options.logPath[0] != '\0' && !OpenLog(options)) {
+    *end = ProcessEnd::InvalidCommandLine;
+    return false;
+  }
   if (options.mode == StartMode::Wizard) {
     LogStart(commandLine, "wizard");
-    return;
+    return true;
   }
   LogStart(commandLine, "unattended");
-  RunUnattended(state, options);
+  *end = RunUnattended(state, options);
+  return false;
 }
 
-void RunUnattended(InstallerState& state, const CommandLineOptions& options) {
+ProcessEnd RunUnattended(InstallerState& state, const CommandLineOptions& options) {
   RunLog& log = TheRunLog();
   state.modeInstall = 1;
   state.modeRun = state.modeRepair = state.modeRemove = 0;
@@ -171,28 +181,30 @@ void RunUnattended(InstallerState& state, const CommandLineOptions& options) {
   // and a run beside another installer's touches nothing.
   switch (RecoverInterruptedRun(state)) {
     case RunStart::Busy:
-      EndProcess(ProcessEnd::AnotherRunActive);
+      return ProcessEnd::AnotherRunActive;
     case RunStart::Unrecoverable:
       log.StepFailed(texts::kInstallFilesFailed, "HKLM\\Software\\VelmorixSetup\\Run", ERROR_ACCESS_DENIED);
-      EndProcess(ProcessEnd::InstallFailed);
+      return ProcessEnd::InstallFailed;
     case RunStart::Free:
     case RunStart::Recovered:
       break;
   }
 
-  // A damaged installer fails before it creates anything.
-  if (!CheckPayload(state)) EndFailedRun(state);
+  // A damaged installer, or a folder behind a link, fails before anything is created.
+  if (!CheckPayload(state) || RefuseFolderThroughLink(nullptr, state.installDir, &log) ||
+      RefuseFolderThroughLink(nullptr, state.workDir, &log))
+    return EndFailedRun(state);
   // As the settings page's Next: the install folder, then the work folder with Users
   // access. A failure is reported with the sentence the page would show.
   if (!CreateFolderPath(nullptr, state.installDir, 0, &log) || !CreateFolderPath(nullptr, state.workDir, 1, &log)) {
-    EndFailedRun(state);
+    return EndFailedRun(state);
   }
 
   InstallWorker(&state);
   if (state.installSucceeded.load()) {
     CommitRun(state);
-    EndProcess(state.restartPending ? ProcessEnd::InstalledRestartPending : ProcessEnd::Installed);
+    return state.restartPending ? ProcessEnd::InstalledRestartPending : ProcessEnd::Installed;
   }
   UndoRun(state);
-  EndProcess(ProcessEnd::InstallFailed);
+  return ProcessEnd::InstallFailed;
 }

@@ -6,8 +6,17 @@
 #include "engine/archive_reader.h"
 #include "engine/payload_checksum.h"
 #include "log_lines.h"
+#include "resource_ids.h"
+#include "windows/engine_test_support.h"
 
 namespace e2e {
+
+const std::string kLinkTarget = std::string(kScratch) + "\\elsewhere";
+const std::string kLinkedFolder = std::string(kScratch) + "\\linked";
+
+bool PlantFolderLink() {
+  return driver::CreateFolders(kLinkTarget) && enginetest::PlantLink(kLinkTarget, kLinkedFolder);
+}
 
 std::string DefaultFolder(const char* variable) {
   return driver::EnvironmentValue(variable) + "\\Tarkweller\\Velmorix";
@@ -139,10 +148,14 @@ void InstallerTest::CleanMachine() {
   driver::DeleteTree("C:\\velmorix.exe");
 }
 
-void InstallerTest::SetUp() { CleanMachine(); }
+void InstallerTest::SetUp() {
+  CleanMachine();
+  shell_ = std::make_unique<driver::DesktopShell>();
+}
 
 void InstallerTest::TearDown() {
   installer_.reset();
+  shell_.reset();
   CleanMachine();
 }
 
@@ -162,7 +175,7 @@ void InstallerTest::ExpectExitZero() {
 HWND InstallerTest::OpenSettingsPage(HWND* modePage) {
   HWND mode = installer_->WaitForPage(driver::Page::Mode);
   if (modePage) *modePage = mode;
-  if (!mode || !driver::Click(mode, 1032)) return nullptr;
+  if (!mode || !driver::Click(mode, IDC_MODE_NEXT)) return nullptr;
   return installer_->WaitForPage(driver::Page::Settings);
 }
 
@@ -170,22 +183,22 @@ HWND InstallerTest::InstallThroughTheWizard(const std::string& installDir, const
                                             bool shortcuts) {
   HWND settings = OpenSettingsPage();
   if (!settings) return nullptr;
-  if (!installDir.empty()) driver::SetControlText(settings, 1015, installDir);
-  if (!workDir.empty()) driver::SetControlText(settings, 1023, workDir);
+  if (!installDir.empty()) driver::SetControlText(settings, IDC_SETTINGS_INSTALL_EDIT, installDir);
+  if (!workDir.empty()) driver::SetControlText(settings, IDC_SETTINGS_WORK_EDIT, workDir);
   if (!shortcuts) {
-    driver::Click(settings, 1019);
-    driver::Click(settings, 1020);
+    driver::Click(settings, IDC_SETTINGS_DESKTOP);
+    driver::Click(settings, IDC_SETTINGS_START_MENU);
     driver::WaitFor([&] {
-      return !driver::IsControlChecked(settings, 1019) && !driver::IsControlChecked(settings, 1020);
+      return !driver::IsControlChecked(settings, IDC_SETTINGS_DESKTOP) && !driver::IsControlChecked(settings, IDC_SETTINGS_START_MENU);
     });
   }
-  driver::Click(settings, 1030);
+  driver::Click(settings, IDC_SETTINGS_NEXT);
   return installer_->WaitForPage(driver::Page::Progress);
 }
 
 void InstallerTest::UntickRunProgram(HWND progress) {
-  ASSERT_TRUE(driver::Click(progress, 1022));
-  ASSERT_TRUE(driver::WaitFor([&] { return !driver::IsControlChecked(progress, 1022); }));
+  ASSERT_TRUE(driver::Click(progress, IDC_PROGRESS_RUN_PROGRAM));
+  ASSERT_TRUE(driver::WaitFor([&] { return !driver::IsControlChecked(progress, IDC_PROGRESS_RUN_PROGRAM); }));
 }
 
 }  // namespace e2e

@@ -16,6 +16,12 @@ constexpr char kScratch[] = "C:\\velmorix-e2e";
 constexpr char kSampleAppClass[] = "VelmorixSampleApp";
 constexpr char kSampleUninstallClass[] = "VelmorixSampleUninstall";
 
+// A folder link planted from the Linux side as a user could: kLinkedFolder leads to
+// the empty folder kLinkTarget. False when it cannot be made.
+extern const std::string kLinkTarget;
+extern const std::string kLinkedFolder;
+bool PlantFolderLink();
+
 // "<PROGRAMFILES>\Tarkweller\Velmorix" and the like.
 std::string DefaultFolder(const char* variable);
 std::string DesktopShortcut();
@@ -68,9 +74,13 @@ class InstallerTest : public ::testing::Test {
                                const std::string& workDir = std::string(), bool shortcuts = true);
   // Clears the progress page's "start the program" box.
   void UntickRunProgram(HWND progress);
+  // Every case runs with a desktop shell (driver::DesktopShell), as on a real desktop;
+  // this ends it.
+  void EndDesktopShell() { shell_.reset(); }
 
  private:
   static void CleanMachine();
+  std::unique_ptr<driver::DesktopShell> shell_;
   std::unique_ptr<driver::InstallerProcess> installer_;
 };
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "resource_ids.h"
 #include "e2e/e2e_fixture.h"
 
 namespace e2e {
@@ -16,7 +17,7 @@ using driver::IsControlChecked;
 using driver::IsControlEnabled;
 using driver::Page;
 
-constexpr int kNext = 1032, kCancel = 1031, kInstall = 1003, kRun = 1004, kRepair = 1005, kRemove = 1007;
+constexpr int kNext = IDC_MODE_NEXT, kCancel = IDC_MODE_CANCEL, kInstall = IDC_MODE_INSTALL, kRun = IDC_MODE_RUN, kRepair = IDC_MODE_REPAIR, kRemove = IDC_MODE_REMOVE;
 
 class ModePageTest : public InstallerTest {
  protected:
@@ -45,7 +46,7 @@ TEST_F(ModePageTest, FreshMachineOffersInstallAndRunOnACentredPage) {
   EXPECT_EQ(ControlText(page, kRun), "Запустить");
   EXPECT_EQ(ControlText(page, kRepair), "Восстановить");
   EXPECT_EQ(ControlText(page, kRemove), "Удалить");
-  EXPECT_EQ(ControlText(page, 1006), "Вас приветствует установщик программы Velmorix");
+  EXPECT_EQ(ControlText(page, IDC_MODE_GREETING), "Вас приветствует установщик программы Velmorix");
 
   EXPECT_TRUE(IsControlChecked(page, kInstall));
   EXPECT_FALSE(IsControlChecked(page, kRun));
@@ -93,7 +94,7 @@ TEST_F(ModePageTest, PaintsItsCaptionBarAndItsTexts) {
   const RECT caption{0, 0, shot.width, client.y - window.top};
   ASSERT_GT(caption.bottom, 8) << "no caption bar above the client area";
   EXPECT_GE(ColoursIn(shot, caption), 2) << "the caption bar is blank";
-  RECT greeting = driver::WindowRect(driver::Control(page, 1006));
+  RECT greeting = driver::WindowRect(driver::Control(page, IDC_MODE_GREETING));
   OffsetRect(&greeting, -window.left, -window.top);
   EXPECT_GE(ColoursIn(shot, greeting), 2) << "the greeting is not drawn";
 }
@@ -215,7 +216,7 @@ class AfterAnInstallVisit : public ModePageTest {
   HWND ChooseAfterBack(int mode) {
     HWND modePage = nullptr;
     HWND settings = OpenSettingsPage(&modePage);
-    if (!settings || ControlText(settings, 1015) == Earlier()) return nullptr;
+    if (!settings || ControlText(settings, IDC_SETTINGS_INSTALL_EDIT) == Earlier()) return nullptr;
     Click(settings, 3);  // "< Назад"
     if (!driver::WaitUntilHidden(settings)) return nullptr;
     Click(modePage, mode);
@@ -234,9 +235,9 @@ TEST_F(AfterAnInstallVisit, ReinstallUsesTheRecordedFolder) {
   ASSERT_TRUE(driver::WaitUntilHidden(modePage));
   HWND settings = Installer().WaitForPage(Page::Settings);
   ASSERT_NE(settings, nullptr);
-  EXPECT_EQ(ControlText(settings, 1015), Earlier());
-  EXPECT_FALSE(IsControlEnabled(settings, 1015));
-  ASSERT_TRUE(Click(settings, 1029));
+  EXPECT_EQ(ControlText(settings, IDC_SETTINGS_INSTALL_EDIT), Earlier());
+  EXPECT_FALSE(IsControlEnabled(settings, IDC_SETTINGS_INSTALL_EDIT));
+  ASSERT_TRUE(Click(settings, IDC_SETTINGS_CANCEL));
   ExpectExitZero();
 }
 

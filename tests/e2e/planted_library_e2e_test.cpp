@@ -6,6 +6,7 @@
 // registry per program name (a WINEDLLOVERRIDES set here would not reach the child).
 #include <string>
 
+#include "resource_ids.h"
 #include "e2e/e2e_fixture.h"
 
 namespace e2e {
@@ -76,7 +77,7 @@ TEST_F(PlantedLibraryTest, AComctl32BesideTheInstallerIsNeverLoaded) {
   HWND mode = Installer().WaitForPage(driver::Page::Mode);
   ASSERT_NE(mode, nullptr);
   EXPECT_FALSE(driver::FileExists(installerMark)) << "the installer loaded the planted comctl32.dll";
-  ASSERT_TRUE(driver::Click(mode, 1031));  // Cancel
+  ASSERT_TRUE(driver::Click(mode, IDC_MODE_CANCEL));  // Cancel
   ExpectExitZero();
   EXPECT_FALSE(driver::FileExists(installerMark));
 }

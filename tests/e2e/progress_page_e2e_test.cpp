@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "resource_ids.h"
 #include "e2e/e2e_fixture.h"
 #include "engine/archive_reader.h"
 
@@ -14,7 +15,7 @@ using driver::Click;
 using driver::ControlText;
 using driver::Page;
 
-constexpr int kButton = 1028, kRunProgram = 1022;
+constexpr int kButton = IDC_PROGRESS_BUTTON, kRunProgram = IDC_PROGRESS_RUN_PROGRAM;
 
 using ProgressPageTest = InstallerTest;
 
@@ -58,13 +59,33 @@ TEST_F(ProgressPageTest, NoShortcutsWhenBothAreUnticked) {
   EXPECT_EQ(driver::FindForeignWindow(kSampleAppClass, Installer().ProcessId()), nullptr);
 }
 
+// Without a desktop shell there is no user's token to start the program with: it is
+// not started with the installer's rights, and the page reports the failed start.
+TEST_F(ProgressPageTest, WithoutADesktopShellTheProgramIsNotStartedAndTheFailureIsShown) {
+  EndDesktopShell();
+  Start();
+  HWND progress = InstallThroughTheWizard(std::string(kScratch) + "\\noshell\\program",
+                                          std::string(kScratch) + "\\noshell\\work", false);
+  ASSERT_NE(progress, nullptr);
+  ASSERT_TRUE(driver::WaitForControlText(progress, kButton, "Готово")) << ControlText(progress, kButton);
+  ASSERT_TRUE(driver::IsControlChecked(progress, kRunProgram));
+  ASSERT_TRUE(Click(progress, kButton));
+  HWND box = Installer().WaitForMessageBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(driver::MessageBoxText(box), "The system is out of memory or resources.");
+  EXPECT_EQ(driver::WindowText(box), "Не удалось запустить Velmorix.exe");
+  ASSERT_TRUE(driver::PressMessageBoxButton(box, IDOK));
+  ExpectExitZero();
+  EXPECT_EQ(driver::FindForeignWindow(kSampleAppClass, Installer().ProcessId()), nullptr);
+}
+
 TEST_F(ProgressPageTest, RunWithoutInstallingUnpacksToTempAndStartsTheProgram) {
   const std::string folder = driver::EnvironmentValue("TEMP") + "\\Tarkweller\\Velmorix_Temp";
   Start();
   HWND mode = Installer().WaitForPage(Page::Mode);
   ASSERT_NE(mode, nullptr);
-  ASSERT_TRUE(Click(mode, 1004));
-  ASSERT_TRUE(Click(mode, 1032));
+  ASSERT_TRUE(Click(mode, IDC_MODE_RUN));
+  ASSERT_TRUE(Click(mode, IDC_MODE_NEXT));
   ExpectExitZero();  // no click: the page finishes by itself
   HWND program = driver::WaitForForeignWindow(kSampleAppClass, Installer().ProcessId());
   ASSERT_NE(program, nullptr);
@@ -94,8 +115,8 @@ TEST_F(ProgressPageTest, APayloadDamagedInTransitIsRefusedBeforeAnythingIsWritte
   Start(installer);
   HWND mode = Installer().WaitForPage(Page::Mode);
   ASSERT_NE(mode, nullptr);
-  ASSERT_TRUE(Click(mode, 1004));
-  ASSERT_TRUE(Click(mode, 1032));
+  ASSERT_TRUE(Click(mode, IDC_MODE_RUN));
+  ASSERT_TRUE(Click(mode, IDC_MODE_NEXT));
   HWND box = Installer().WaitForMessageBox();
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(driver::WindowText(box), "Ошибка");

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "resource_ids.h"
 #include "e2e/e2e_fixture.h"
 #include "engine/archive_reader.h"
 #include "windows/engine_test_support.h"
@@ -21,8 +22,8 @@ using driver::Click;
 using driver::Page;
 using Snapshot = std::map<std::string, std::vector<unsigned char>>;
 
-constexpr int kButton = 1028;
-constexpr int kModeRepair = 1005, kModeNext = 1032, kSettingsNext = 1030;
+constexpr int kButton = IDC_PROGRESS_BUTTON;
+constexpr int kModeRepair = IDC_MODE_REPAIR, kModeNext = IDC_MODE_NEXT, kSettingsNext = IDC_SETTINGS_NEXT;
 // A system folder a standard user could not write, for links planted to lead to.
 const std::string kVictim = "C:\\windows\\vxvictim";
 
@@ -159,7 +160,7 @@ class RunSafetyTest : public InstallerTest {
     Start();
     HWND mode = Installer().WaitForPage(Page::Mode);
     ASSERT_NE(mode, nullptr);
-    ASSERT_TRUE(Click(mode, 1031));
+    ASSERT_TRUE(Click(mode, IDC_MODE_CANCEL));
     ExpectExitZero();
   }
 
@@ -229,7 +230,7 @@ TEST_F(RunSafetyTest, AKilledReinstallationIsPutBackBeforeTheModePageShows) {
   HWND mode = Installer().WaitForPage(Page::Mode);
   ASSERT_NE(mode, nullptr);
   EXPECT_TRUE(EarlierInstallationIntact());
-  ASSERT_TRUE(Click(mode, 1031));
+  ASSERT_TRUE(Click(mode, IDC_MODE_CANCEL));
   ExpectExitZero();
 }
 

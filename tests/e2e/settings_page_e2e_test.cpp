@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "resource_ids.h"
 #include "e2e/e2e_fixture.h"
 
 namespace e2e {
@@ -13,8 +14,8 @@ using driver::IsControlChecked;
 using driver::IsControlEnabled;
 using driver::Page;
 
-constexpr int kNext = 1030, kCancel = 1029, kInstallBrowse = 1014, kInstallEdit = 1015, kDesktop = 1019,
-              kQuickLaunch = 1020, kWorkEdit = 1023;
+constexpr int kNext = IDC_SETTINGS_NEXT, kCancel = IDC_SETTINGS_CANCEL, kInstallBrowse = IDC_SETTINGS_INSTALL_BROWSE, kInstallEdit = IDC_SETTINGS_INSTALL_EDIT, kDesktop = IDC_SETTINGS_DESKTOP,
+              kStartMenu = IDC_SETTINGS_START_MENU, kWorkEdit = IDC_SETTINGS_WORK_EDIT;
 
 class SettingsPageTest : public InstallerTest {};
 
@@ -25,7 +26,7 @@ TEST_F(SettingsPageTest, InstallingProposesTheDefaultFoldersAndBothShortcuts) {
   EXPECT_EQ(ControlText(page, kInstallEdit), DefaultFolder("PROGRAMFILES"));
   EXPECT_EQ(ControlText(page, kWorkEdit), DefaultFolder("ALLUSERSPROFILE"));
   EXPECT_TRUE(IsControlChecked(page, kDesktop));
-  EXPECT_TRUE(IsControlChecked(page, kQuickLaunch));
+  EXPECT_TRUE(IsControlChecked(page, kStartMenu));
   EXPECT_TRUE(IsControlEnabled(page, kInstallEdit));
   EXPECT_TRUE(IsControlEnabled(page, kInstallBrowse));
   ASSERT_TRUE(Click(page, kCancel));
@@ -73,8 +74,8 @@ TEST_F(SettingsPageTest, ReinstallReadsTheWorkFolderBackAndOverwritesTheFiles) {
   Start();
   HWND mode = Installer().WaitForPage(Page::Mode);
   ASSERT_NE(mode, nullptr);
-  ASSERT_TRUE(Click(mode, 1005));
-  ASSERT_TRUE(Click(mode, 1032));
+  ASSERT_TRUE(Click(mode, IDC_MODE_REPAIR));
+  ASSERT_TRUE(Click(mode, IDC_MODE_NEXT));
   HWND page = Installer().WaitForPage(Page::Settings);
   ASSERT_NE(page, nullptr);
   EXPECT_EQ(ControlText(page, kInstallEdit), program);
@@ -82,22 +83,54 @@ TEST_F(SettingsPageTest, ReinstallReadsTheWorkFolderBackAndOverwritesTheFiles) {
   EXPECT_FALSE(IsControlEnabled(page, kInstallEdit));
   EXPECT_FALSE(IsControlEnabled(page, kInstallBrowse));
   EXPECT_FALSE(IsControlChecked(page, kDesktop));
-  EXPECT_FALSE(IsControlChecked(page, kQuickLaunch));
+  EXPECT_FALSE(IsControlChecked(page, kStartMenu));
 
   ASSERT_TRUE(Click(page, kNext));
   HWND progress = Installer().WaitForPage(Page::Progress);
   ASSERT_NE(progress, nullptr);
-  ASSERT_TRUE(driver::WaitForControlText(progress, 1028, "Готово")) << ControlText(progress, 1028);
+  ASSERT_TRUE(driver::WaitForControlText(progress, IDC_PROGRESS_BUTTON, "Готово")) << ControlText(progress, IDC_PROGRESS_BUTTON);
   EXPECT_TRUE(PayloadUnpacked("program.bin", program));
   EXPECT_TRUE(PayloadUnpacked("work.bin", work));
-  ASSERT_TRUE(Click(progress, 1022));  // do not start the program
-  ASSERT_TRUE(driver::WaitFor([&] { return !IsControlChecked(progress, 1022); }));
-  ASSERT_TRUE(Click(progress, 1028));
+  ASSERT_TRUE(Click(progress, IDC_PROGRESS_RUN_PROGRAM));  // do not start the program
+  ASSERT_TRUE(driver::WaitFor([&] { return !IsControlChecked(progress, IDC_PROGRESS_RUN_PROGRAM); }));
+  ASSERT_TRUE(Click(progress, IDC_PROGRESS_BUTTON));
   ExpectExitZero();
   EXPECT_FALSE(driver::FileExists(DesktopShortcut())) << "reinstalling makes no shortcut";
   std::string location;
   ASSERT_TRUE(driver::ReadUninstallValue("InstallLocation", &location));
   EXPECT_EQ(location, program);
+}
+
+// A chosen folder that is a link, or lies behind one, is named with its own sentence
+// before either folder is created; the page stays.
+TEST_F(SettingsPageTest, AFolderReachedThroughALinkIsRefusedBeforeAnyFolderIsCreated) {
+  ASSERT_TRUE(PlantFolderLink());
+  const std::string& elsewhere = kLinkTarget;
+  const std::string& linked = kLinkedFolder;
+  const std::string plain = std::string(kScratch) + "\\plain";
+  Start();
+  HWND page = OpenSettingsPage();
+  ASSERT_NE(page, nullptr);
+  const struct {
+    int edit;
+    std::string folder;
+  } cases[] = {{kInstallEdit, linked + "\\program"}, {kWorkEdit, linked}};
+  for (const auto& c : cases) {
+    ASSERT_TRUE(driver::SetControlText(page, kInstallEdit, c.edit == kInstallEdit ? c.folder : plain + "\\program"));
+    ASSERT_TRUE(driver::SetControlText(page, kWorkEdit, c.edit == kWorkEdit ? c.folder : plain + "\\work"));
+    ASSERT_TRUE(Click(page, kNext));
+    HWND box = Installer().WaitForMessageBox();
+    ASSERT_NE(box, nullptr) << c.folder;
+    EXPECT_EQ(driver::WindowText(box), "Ошибка");
+    EXPECT_EQ(driver::MessageBoxText(box),
+              c.folder + "\nНевозможно использовать указанную директорию, это ссылка или точка подключения");
+    ASSERT_TRUE(driver::PressMessageBoxButton(box, IDOK));
+    ASSERT_TRUE(driver::WaitFor([&] { return Installer().FindMessageBox() == nullptr; }));
+    EXPECT_TRUE(IsWindowVisible(page));
+    EXPECT_FALSE(driver::FolderExists(plain)) << c.folder;
+    EXPECT_TRUE(driver::FilesUnder(elsewhere).empty()) << c.folder;
+  }
+  EXPECT_FALSE(driver::FolderExists(elsewhere + "\\program"));
 }
 
 // A workpath file too long for a path is ignored: the default work folder applies.
@@ -110,8 +143,8 @@ TEST_F(SettingsPageTest, OverlongWorkpathFileIsIgnored) {
   Start();
   HWND mode = Installer().WaitForPage(Page::Mode);
   ASSERT_NE(mode, nullptr);
-  ASSERT_TRUE(Click(mode, 1005));
-  ASSERT_TRUE(Click(mode, 1032));
+  ASSERT_TRUE(Click(mode, IDC_MODE_REPAIR));
+  ASSERT_TRUE(Click(mode, IDC_MODE_NEXT));
   HWND page = Installer().WaitForPage(Page::Settings);
   ASSERT_NE(page, nullptr);
   EXPECT_EQ(ControlText(page, kWorkEdit), DefaultFolder("ALLUSERSPROFILE"));

@@ -152,6 +152,32 @@ TEST_F(UnattendedTest, DamagedPayloadEndsWithOneLeavesNothingAndLogsTheCause) {
   EXPECT_EQ(lines.back(), "exit status 1 (installation failed)");
 }
 
+// /D or /WORKDIR behind a link: refused before anything is written, with the folder
+// and the cause in the log.
+TEST_F(UnattendedTest, AFolderReachedThroughALinkEndsWithOneBeforeAnythingIsWritten) {
+  ASSERT_TRUE(PlantFolderLink());
+  const std::string& elsewhere = kLinkTarget;
+  const std::string& linked = kLinkedFolder;
+  const std::string plain = std::string(kScratch) + "\\plain";
+  for (const std::string& folders : {"/D=" + linked + "\\program /WORKDIR=" + plain + "\\work",
+                                     "/D=" + plain + "\\program /WORKDIR=" + linked}) {
+    driver::DeleteTree(log_);
+    EXPECT_EQ(RunToEnd("/S " + folders + " /LOG=" + log_), 1u) << folders;
+    EXPECT_FALSE(driver::FolderExists(plain)) << folders;
+    EXPECT_TRUE(driver::FilesUnder(elsewhere).empty()) << folders;
+    EXPECT_FALSE(driver::FileExists(DesktopShortcut())) << folders;
+    std::string location;
+    EXPECT_FALSE(driver::ReadUninstallValue("InstallLocation", &location)) << folders;
+    const std::vector<std::string> lines = LogLines(log_);
+    ASSERT_FALSE(lines.empty()) << folders;
+    const std::string refused = folders.find("/WORKDIR=" + linked) != std::string::npos ? linked : linked + "\\program";
+    EXPECT_TRUE(HasLine(lines, u8"failed: Невозможно использовать указанную директорию, это ссылка или точка "
+                               u8"подключения; path: " + refused + "; system error 4391"))
+        << folders;
+    EXPECT_EQ(lines.back(), "exit status 1 (installation failed)");
+  }
+}
+
 // Without /S a window may answer: the usage on /?, the fault with the usage for a
 // switch that needs /S or is unknown, and a log that cannot be opened.
 TEST_F(UnattendedTest, UsageBoxEndsWithZeroAndASwitchWithoutUnattendedWithTwo) {

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "shared/little_endian.h"
 
 namespace {
 
@@ -14,21 +18,17 @@ struct RawEntry {
   std::uint64_t size;
 };
 
-void PutLe(std::vector<unsigned char>* out, std::size_t at, std::uint64_t value, std::size_t width) {
-  for (std::size_t i = 0; i < width; ++i) (*out)[at + i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
 // An archive with the given table (count = table size unless given) and data area.
 std::vector<unsigned char> Archive(const std::vector<RawEntry>& entries, const std::string& data,
                                    std::uint32_t count = 0xFFFFFFFF) {
   std::vector<unsigned char> bytes(4 + kPayloadEntrySize * entries.size());
-  PutLe(&bytes, 0, count == 0xFFFFFFFF ? entries.size() : count, 4);
+  WriteLe(count == 0xFFFFFFFF ? entries.size() : count, 4, bytes.data());
   for (std::size_t i = 0; i < entries.size(); ++i) {
     unsigned char* record = bytes.data() + 4 + kPayloadEntrySize * i;
     std::memcpy(record, entries[i].sourcePath.data(), std::min<std::size_t>(entries[i].sourcePath.size(), 260));
     std::memcpy(record + 260, entries[i].relativeFolder.data(),
                 std::min<std::size_t>(entries[i].relativeFolder.size(), 260));
-    PutLe(&bytes, 4 + kPayloadEntrySize * i + 520, entries[i].size, 8);
+    WriteLe(entries[i].size, 8, bytes.data() + 4 + kPayloadEntrySize * i + 520);
   }
   bytes.insert(bytes.end(), data.begin(), data.end());
   return bytes;
@@ -170,6 +170,51 @@ TEST(ArchiveReader, ShortNamesBesideTheLongNameTheyStandForAreRefused) {
                               {"f", "\\Program Files\\", 0}, {"g", "\\x\\PROGRA~1\\", 0}},
                              "")),
             ArchiveError::None);
+}
+
+TEST(ArchiveReader, TwoEntriesWithOneDestinationAreRefused) {
+  std::int32_t failed = -1;
+  // The same file twice, its names apart only in case (Latin and Cyrillic, ђ and Ђ too).
+  EXPECT_EQ(Validate(Archive({{"a", "\\", 0}, {"Readme.TXT", "\\Docs\\", 0}, {"README.txt", "\\docs\\", 0}}, ""),
+                     &failed),
+            ArchiveError::DuplicateDestination);
+  EXPECT_EQ(failed, 2);
+  EXPECT_EQ(Validate(Archive({{"\xE4\xE0\xED\xED\xFB\x90", "\\", 0}, {"\xC4\xC0\xCD\xCD\xDB\x80", "\\", 0}}, "")),
+            ArchiveError::DuplicateDestination);
+  // A file where another entry's folder goes.
+  EXPECT_EQ(Validate(Archive({{"x", "\\lib\\sub\\", 0}, {"SUB", "\\Lib\\", 0}}, ""), &failed),
+            ArchiveError::DuplicateDestination);
+  EXPECT_EQ(failed, 1);
+  // One folder reached by many entries under any case, and one name in two folders, are fine.
+  EXPECT_EQ(Validate(Archive({{"a", "\\lib\\", 0}, {"b", "\\LIB\\", 0}, {"a", "\\lib\\sub\\", 0}}, "")),
+            ArchiveError::None);
+}
+
+// Validation once compared every short name with every entry: 1,000 entries took
+// seconds. Names of the short form beside long names that nearly match them (other
+// extension, other prefix) are the worst case for any index.
+TEST(ArchiveReader, ThousandsOfEntriesAreCheckedInNLogNTime) {
+  constexpr int kPairs = 2500;
+  std::vector<RawEntry> entries;
+  for (int i = 0; i < kPairs; ++i) {
+    char number[8];
+    std::snprintf(number, sizeof(number), "%04d", i);
+    entries.push_back({std::string("Q") + number + "~1.TXT", "\\AB12C4~1\\", 0});
+    entries.push_back({std::string("q") + number + "longname.dat", "\\AB12C4~1\\", 0});
+    entries.push_back({std::string("r") + number + "longname.txt", "\\abxdefghij.d\\", 0});
+  }
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(Validate(Archive(entries, "")), ArchiveError::None);
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1500);
+
+  std::int32_t failed = -1;
+  entries.push_back({"Q1234 longer.txt", "\\ab12c4~1\\", 0});
+  EXPECT_EQ(Validate(Archive(entries, ""), &failed), ArchiveError::AliasedName);
+  EXPECT_EQ(failed, 3 * 1234) << "the short name the long one stands beside";
+  entries.back() = {"Q0007LONGNAME.DAT", "\\ab12c4~1\\", 0};
+  EXPECT_EQ(Validate(Archive(entries, ""), &failed), ArchiveError::DuplicateDestination);
+  EXPECT_EQ(failed, 3 * kPairs);
 }
 
 }  // namespace

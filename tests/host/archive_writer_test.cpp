@@ -14,6 +14,7 @@
 
 #include "engine/archive_reader.h"
 #include "engine/payload_checksum.h"
+#include "shared/little_endian.h"
 
 namespace fs = std::filesystem;
 
@@ -355,7 +356,7 @@ TEST_F(ArchiveWriter, CommandLineExitCodes) {
 }
 
 void PutLe(std::vector<unsigned char>* out, std::size_t at, std::uint32_t value, std::size_t width) {
-  for (std::size_t i = 0; i < width; ++i) (*out)[at + i] = static_cast<unsigned char>(value >> (8 * i));
+  WriteLe(value, width, out->data() + at);
 }
 
 // The smallest PE file a resource reader can take: headers, one section (.rsrc at RVA

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "engine/payload_checksum.h"
+#include "shared/command_line.h"
+#include "wizard/unattended_install.h"
 #include "shared/folder_creation.h"
 #include "engine_test_support.h"
 #include "shared/platform.h"
@@ -100,6 +102,22 @@ const std::vector<TestEntry> kWorkEntries = {
     {"D:\\Build\\work\\workdir\\settings", "\\workdir\\", "key=value"},
     {"D:\\Build\\work\\workdir\\packages\\p1\\data.qzp", "\\workdir\\packages\\p1\\", Pattern(1500, 3)},
 };
+
+// Removes the uninstall entry and the association an installation wrote (the test
+// prefix holds no installation of its own).
+void RemoveRegistration(REGSAM view) {
+  {
+    UniqueKey parent;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", 0,
+                      KEY_ALL_ACCESS | view, parent.Receive()) == ERROR_SUCCESS)
+      RegDeleteTreeA(parent.Get(), "Velmorix");
+  }
+  for (const char* name : {".qzp", "Applications\\Velmorix.exe", "qzl"}) {
+    UniqueKey classes;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "", 0, KEY_ALL_ACCESS | view, classes.Receive()) == ERROR_SUCCESS)
+      RegDeleteTreeA(classes.Get(), name);
+  }
+}
 
 class InstallWorkerTest : public ::testing::Test {
  protected:
@@ -295,23 +313,53 @@ TEST_F(InstallWorkerTest, InstallModeTiesTheProgramIntoWindowsAfterUnpacking) {
                        &size);
     }
   }
-  // Remove the keys this run wrote (the test prefix holds no installation of its own).
-  {
-    UniqueKey parent;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", 0,
-                      KEY_ALL_ACCESS | view, parent.Receive()) == ERROR_SUCCESS)
-      RegDeleteTreeA(parent.Get(), "Velmorix");
-  }
-  for (const char* name : {".qzp", "Applications\\Velmorix.exe", "qzl"}) {
-    UniqueKey classes;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "", 0, KEY_ALL_ACCESS | view, classes.Receive()) == ERROR_SUCCESS)
-      RegDeleteTreeA(classes.Get(), name);
-  }
+  RemoveRegistration(view);
 
   EXPECT_STREQ(state_->errorText, "");
   ExpectEndNotice(true);
   EXPECT_EQ(std::string(location), installDir_.Path());
   EXPECT_TRUE(FileExists(workDir_ / "workdir\\settings"));
+}
+
+// The unattended run inside this process, as the entry point runs it for /S: it
+// returns how the process is to end instead of ending it.
+TEST(UnattendedRun, InstallsAndReturnsItsEndOrUndoesAFailureAndSaysSo) {
+  TempFolder scratch;
+  CommandLineOptions options;
+  options.mode = StartMode::Unattended;
+  options.unattended = true;
+  options.noDesktopShortcut = options.noStartMenuShortcut = true;
+  CopyPath(options.installDir, (scratch / "program").c_str());
+  CopyPath(options.workDir, (scratch / "work").c_str());
+  const auto program = BuildArchive(kProgramEntries);
+  const auto work = BuildArchive(kWorkEntries);
+  const REGSAM view = Detect64BitWindows() ? KEY_WOW64_64KEY : 0;
+  {
+    PayloadModule module(&program, &work);
+    ASSERT_TRUE(module.Loaded());
+    auto state = std::make_unique<InstallerState>();
+    state->is64BitWindows = view != 0 ? 1 : 0;
+    EXPECT_EQ(RunUnattended(*state, options), ProcessEnd::Installed);
+    RemoveRegistration(view);
+    EXPECT_EQ(ReadWholeFile(scratch / "program\\workpath"), scratch / "work");
+    EXPECT_TRUE(FileExists(scratch / "work\\workdir\\settings"));
+    EXPECT_TRUE(FileExists(scratch / "program\\platforms\\display.dll"));
+  }
+  // A damaged payload and a folder behind a link both fail before anything is created.
+  CopyPath(options.installDir, (scratch / "again\\program").c_str());
+  CopyPath(options.workDir, (scratch / "again\\work").c_str());
+  ASSERT_TRUE(CreateDirectoryA((scratch / "elsewhere").c_str(), nullptr));
+  ASSERT_TRUE(enginetest::PlantLink(scratch / "elsewhere", scratch / "linked"));
+  for (const Sums sums : {Sums::Wrong, Sums::Matching}) {
+    if (sums == Sums::Matching) CopyPath(options.workDir, (scratch / "linked\\work").c_str());
+    PayloadModule module(&program, &work, sums);
+    ASSERT_TRUE(module.Loaded());
+    auto state = std::make_unique<InstallerState>();
+    EXPECT_EQ(RunUnattended(*state, options), ProcessEnd::InstallFailed);
+    EXPECT_EQ(CountItems(scratch / "again"), 0) << (sums == Sums::Wrong ? "damaged" : "linked");
+    EXPECT_EQ(CountItems(scratch / "elsewhere"), 0);
+  }
+  enginetest::RemoveLink(scratch / "linked");
 }
 
 }  // namespace

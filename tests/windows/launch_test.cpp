@@ -18,22 +18,12 @@ struct Calls {
   HWND shell = nullptr;
   DWORD failWith = 0;  // makes the start with a token fail with this error
   int tokenStarts = 0;
-  int plainStarts = 0;
   std::wstring tokenCommand;
-  std::string plainCommand;
-  UINT plainShow = 0;
   WORD tokenShow = 0;
   bool primaryToken = false;
 } g_calls;
 
 HWND WINAPI FakeShellWindow() { return g_calls.shell; }
-
-UINT WINAPI RecordPlainStart(LPCSTR commandLine, UINT show) {
-  ++g_calls.plainStarts;
-  g_calls.plainCommand = commandLine;
-  g_calls.plainShow = show;
-  return 33;
-}
 
 BOOL WINAPI RecordTokenStart(HANDLE token, DWORD, LPCWSTR, LPWSTR commandLine, DWORD, LPVOID, LPCWSTR,
                              LPSTARTUPINFOW startup, LPPROCESS_INFORMATION started) {
@@ -55,7 +45,7 @@ class LaunchAsUser : public ::testing::Test {
  protected:
   void SetUp() override {
     g_calls = Calls{};
-    previous_ = ReplaceUserLaunchCalls({&FakeShellWindow, &RecordTokenStart, &RecordPlainStart});
+    previous_ = ReplaceUserLaunchCalls({&FakeShellWindow, &RecordTokenStart});
     shellStandIn_ = CreateWindowExA(0, "STATIC", "shell", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(shellStandIn_, nullptr);
   }
@@ -74,24 +64,24 @@ TEST_F(LaunchAsUser, TakesThePrimaryTokenOfTheShellsProcessAndTheQuotedCommandLi
   g_calls.shell = shellStandIn_;
   EXPECT_GT(LaunchProgramAsUser(kFolder, texts::kProgramExeTail), 31u);
   EXPECT_EQ(g_calls.tokenStarts, 1);
-  EXPECT_EQ(g_calls.plainStarts, 0) << "never the installer's own rights while a shell runs";
   EXPECT_EQ(g_calls.tokenCommand, L"\"C:\\Program Files (x86)\\Tarkweller\\Velmorix\\Velmorix.exe\"");
   EXPECT_EQ(g_calls.tokenShow, SW_SHOW);
   EXPECT_TRUE(g_calls.primaryToken);
 }
 
-TEST_F(LaunchAsUser, WithoutAShellItStartsAsBefore) {
-  EXPECT_EQ(LaunchProgramAsUser(kFolder, texts::kProgramExeTail), 33u);
+// Without a shell there is no user's token: nothing starts (a start with the
+// installer's own rights would find no program at kFolder and report 2 or 3).
+TEST_F(LaunchAsUser, WithoutAShellNothingStartsAndTheFailureIsShown) {
+  const UINT result = LaunchProgramAsUser(kFolder, texts::kProgramExeTail);
+  EXPECT_EQ(result, 0u);
+  EXPECT_STREQ(LaunchFailureText(result), texts::kLaunchOutOfResources);
   EXPECT_EQ(g_calls.tokenStarts, 0);
-  EXPECT_EQ(g_calls.plainStarts, 1);
-  EXPECT_EQ(g_calls.plainCommand, "\"C:\\Program Files (x86)\\Tarkweller\\Velmorix\\Velmorix.exe\"");
-  EXPECT_EQ(g_calls.plainShow, static_cast<UINT>(SW_SHOW));
 
-  // A command line that would not fit whole starts nothing, either way.
+  // A command line that would not fit whole starts nothing either.
   g_calls.shell = shellStandIn_;
   EXPECT_EQ(LaunchProgramAsUser(("C:\\" + std::string(250, 'x')).c_str(), texts::kProgramExeTail),
             static_cast<UINT>(ERROR_PATH_NOT_FOUND));
-  EXPECT_EQ(g_calls.tokenStarts + g_calls.plainStarts, 1);
+  EXPECT_EQ(g_calls.tokenStarts, 0);
 }
 
 TEST_F(LaunchAsUser, FailuresShowTheLaunchTextOfTheirCause) {
@@ -111,7 +101,6 @@ TEST_F(LaunchAsUser, FailuresShowTheLaunchTextOfTheirCause) {
     EXPECT_LE(result, 31u) << c.error;
     EXPECT_STREQ(LaunchFailureText(result), c.text) << c.error;
   }
-  EXPECT_EQ(g_calls.plainStarts, 0) << "a failed start as the user never falls back to the installer's rights";
 }
 
 }  // namespace

@@ -74,6 +74,45 @@ TEST(RunLog, NeverWritesThroughALinkASecondNameOrIntoAFolder) {
   EXPECT_EQ(error, static_cast<unsigned long>(ERROR_PATH_NOT_FOUND));
 }
 
+// A folder on the log's way flipped between a real folder and a link to another one by
+// a Unix process, as fast as it can, while the log is opened again and again (the
+// check by name and the open by path once lost this race 15 times in 5,000). Each
+// open is refused, fails, or lands in the real folder; nothing is written behind the
+// link.
+TEST(RunLog, AFolderFlippedToALinkWhileOpeningNeverRedirectsTheLog) {
+  TempFolder folder("C:");  // few folders on the way: more opens in the time
+  const std::string victim = folder / "victim";
+  ASSERT_TRUE(CreateDirectoryA(victim.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((folder / "d").c_str(), nullptr));
+  ASSERT_TRUE(enginetest::PlantLink(victim, folder / "l"));
+  // f is in turn the real folder d, missing, and the link l.
+  ASSERT_TRUE(enginetest::RunUnixProgram(
+      "/usr/bin/perl", {"-e",
+                        "chdir shift; until (-e 'stop') { rename 'd','f'; rename 'f','d'; rename 'l','f'; "
+                        "rename 'f','l'; }",
+                        enginetest::UnixPathOf(folder.Path())}));
+  const std::string path = folder / "f\\setup.log";
+  int opened = 0;
+  int refused = 0;
+  for (int i = 0; i < 2000; ++i) {
+    RunLog log;
+    unsigned long error = 0;
+    const RunLog::OpenResult result = log.Open(path.c_str(), &error);
+    if (result == RunLog::OpenResult::Opened) ++opened;
+    if (result == RunLog::OpenResult::Refused) ++refused;
+    log.Finished(true);
+  }
+  ASSERT_TRUE(WriteWholeFile(folder / "stop", ""));
+  // The flipper ends with d and l back in place.
+  ASSERT_TRUE(enginetest::WaitForPath(folder / "f", false));
+  EXPECT_GT(opened, 0) << "the real folder was never reached: no race was run";
+  EXPECT_GT(refused, 0) << "the link was never met: no race was run";
+  EXPECT_TRUE(enginetest::ListFiles(victim).empty())
+      << "written behind the link: " << ReadWholeFile(victim + "\\setup.log").size() << " bytes; " << opened
+      << " opened, " << refused << " refused";
+  EXPECT_EQ(SplitLogLines(ReadWholeFile(folder / "d\\setup.log")).size(), static_cast<std::size_t>(opened));
+}
+
 TEST(RunLog, AnOverlongLineIsCutNotOverrun) {
   const std::string path(250, 'p');
   LogLine line;

@@ -182,7 +182,7 @@ TEST_F(ShortcutsTest, FailedShortcutsKeepTheirPathsAndTheLastMessageRemains) {
   ASSERT_TRUE(CreateDirectoryW(startMenuLink_.c_str(), nullptr));
   CopyPath(state_.quickLaunchShortcutPath, "earlier start menu");
   EXPECT_FALSE(CreateProgramShortcuts(state_, programExe_.c_str()));
-  EXPECT_STREQ(state_.errorText, texts::kQuickLaunchShortcutFailed);
+  EXPECT_STREQ(state_.errorText, texts::kStartMenuShortcutFailed);
   EXPECT_STREQ(state_.desktopShortcutPath, "earlier desktop");
   EXPECT_STREQ(state_.quickLaunchShortcutPath, "earlier start menu");
 }
@@ -202,7 +202,7 @@ TEST_F(ShortcutsTest, NothingChosenTouchesNothing) {
 
 TEST_F(ShortcutsTest, AProgramPathThatDidNotFitFailsEveryChosenShortcut) {
   EXPECT_FALSE(CreateProgramShortcuts(state_, nullptr));
-  EXPECT_STREQ(state_.errorText, texts::kQuickLaunchShortcutFailed);
+  EXPECT_STREQ(state_.errorText, texts::kStartMenuShortcutFailed);
   EXPECT_FALSE(IsFile(desktopLink_));
   EXPECT_FALSE(IsFile(startMenuLink_));
   EXPECT_STREQ(state_.desktopShortcutPath, "");

@@ -6,83 +6,108 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdlib>
+#include <map>
+#include <regex>
 #include <string>
+
+#include "engine_test_support.h"
 
 namespace {
 
-struct TextCase {
-  const char* name;
-  const char* ansi;
-  const wchar_t* expected;  // wide literals are UTF-16 whatever the narrow charset
-};
-
-std::string InCodePage1251(const wchar_t* text) {
-  const int size = WideCharToMultiByte(1251, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
-  WideCharToMultiByte(1251, 0, text, -1, &bytes[0], size, nullptr, nullptr);
-  bytes.resize(bytes.size() - 1);
-  return bytes;
+std::string ReadSource(const char* relativePath) {
+  char root[MAX_PATH] = {};
+  const DWORD length = GetEnvironmentVariableA("VELMORIX_SOURCE_DIR", root, sizeof(root));
+  if (length == 0 || length >= sizeof(root)) return std::string();
+  return enginetest::ReadWholeFile(std::string(root) + "\\" + relativePath);
 }
 
-TEST(InstallerTexts, EveryTextIsStoredInCodePage1251) {
-  const TextCase cases[] = {
-      {"kProductTitle", texts::kProductTitle, L"Тривеллон"},
-      {"kPublisher", texts::kPublisher, L"Tarkweller"},
-      {"kVersion", texts::kVersion, L"1.0.0.1"},
-      {"kMainWindowClass", texts::kMainWindowClass, L"Installer for Velmorix"},
-      {"kWindowTitle", texts::kWindowTitle, L"Установка приложения Velmorix"},
-      {"kFolderSuffix", texts::kFolderSuffix, L"\\Tarkweller\\Velmorix"},
-      {"kTempFolderSuffix", texts::kTempFolderSuffix, L"\\Tarkweller\\Velmorix_Temp"},
-      {"kWorkpathTail", texts::kWorkpathTail, L"\\workpath"},
-      {"kProgramExeTail", texts::kProgramExeTail, L"\\Velmorix.exe"},
-      {"kUninstallExeTail", texts::kUninstallExeTail, L"\\Uninstall.exe"},
-      {"kUninstallKeyPath", texts::kUninstallKeyPath, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velmorix"},
-      {"kInstallLocationValue", texts::kInstallLocationValue, L"InstallLocation"},
-      {"kErrorCaption", texts::kErrorCaption, L"Ошибка"},
-      {"kUninstallLaunchCaption", texts::kUninstallLaunchCaption, L"Не удалось запустить Uninstall.exe"},
-      {"kProgramLaunchCaption", texts::kProgramLaunchCaption, L"Не удалось запустить Velmorix.exe"},
-      {"kCancelQuestion", texts::kCancelQuestion, L"Вы действительно хотите отменить распаковку?"},
-      {"kCancelQuestionCaption", texts::kCancelQuestionCaption, L"Установка Velmorix"},
-      {"kFinishButton", texts::kFinishButton, L"Готово"},
-      {"kCloseButton", texts::kCloseButton, L"Закрыть"},
-      {"kBrowseTitle", texts::kBrowseTitle, L"Укажите директорию для установки"},
-      {"kLaunchFileNotFound", texts::kLaunchFileNotFound, L"The specified file was not found."},
-      {"kLaunchPathNotFound", texts::kLaunchPathNotFound, L"The specified path was not found."},
-      {"kLaunchBadExe", texts::kLaunchBadExe, L"The .exe file is invalid."},
-      {"kLaunchOutOfResources", texts::kLaunchOutOfResources, L"The system is out of memory or resources."},
-      {"kBrowseFailed", texts::kBrowseFailed, L"Error opening browse window"},
-      {"kWorkerThreadFailed", texts::kWorkerThreadFailed, L"Невозможно создать рабочий поток"},
-      {"kFolderPathUnknown", texts::kFolderPathUnknown, L"Невозможно создать указанную директорию, неизвестный путь"},
-      {"kFolderAccessDenied", texts::kFolderAccessDenied, L"Невозможно создать указанную директорию, нет прав"},
-      {"kFolderCreateFailed", texts::kFolderCreateFailed, L"Невозможно создать указанную директорию"},
-      {"kResourceMissing", texts::kResourceMissing, L"Отстутствует файл ресурсов, загрузите установщик заного или обратитесь волком"},
-      {"kResourceLoadFailed", texts::kResourceLoadFailed, L"Невозможно подгрузить файл ресурсов"},
-      {"kInstallFoldersFailed", texts::kInstallFoldersFailed, L"Невозможно создать директори(ю/и) установки, возможно нет прав"},
-      {"kInstallFilesFailed", texts::kInstallFilesFailed, L"Невозможно создать файл(ы) установки, возможно нет прав"},
-      {"kInstallFilesWriteFailed", texts::kInstallFilesWriteFailed, L"Невозможно записать файл(ы) установки, возможно недостаточно места на диске"},
-      {"kCancelledByUser", texts::kCancelledByUser, L"Установка отменена пользователем"},
-      {"kComInitFailed", texts::kComInitFailed, L"Невозможно инициализировать com объект"},
-      {"kDesktopPathFailed", texts::kDesktopPathFailed, L"Невозможно определить путь до рабочего стола"},
-      {"kDesktopShortcutFailed", texts::kDesktopShortcutFailed, L"Невозможно создать ярлык на рабочем столе"},
-      {"kQuickLaunchPathFailed", texts::kQuickLaunchPathFailed, L"Невозможно определить путь до панели быстрого запуска"},
-      {"kQuickLaunchShortcutFailed", texts::kQuickLaunchShortcutFailed, L"Невозможно создать ярлык на панели быстрого запуска"},
-      {"kRegistryKeyFailed", texts::kRegistryKeyFailed, L"Невозможно создать(открыть) ветвь в реестре"},
-      {"kUninstallValuesFailed", texts::kUninstallValuesFailed, L"Невозможно создать записи  в реестре для корректной работы деинсталлятора"},
-      {"kAssociationValuesFailed", texts::kAssociationValuesFailed, L"Невозможно создать записи файлов ассоциаций в реестре"},
-      {"kPackageContentType", texts::kPackageContentType, L"пакет/velmorix package"},
-      {"kInvalidCommandLine", texts::kInvalidCommandLine, L"Неверная командная строка"},
-      {"kLogOpenFailed", texts::kLogOpenFailed, L"Невозможно открыть файл журнала"},
-      {"kAnotherRunActive", texts::kAnotherRunActive, L"Уже идет другая установка, повторите попытку позже"},
-      {"kUsage", texts::kUsage,
-       L"Использование:\nVelmorixSetup.exe [/LOG=<файл>]\n    мастер установки\n"
-       L"VelmorixSetup.exe /S [/D=<папка установки>] [/WORKDIR=<рабочая папка>] [/NODESKTOP] [/NOSTARTMENU] "
-       L"[/LOG=<файл>]\n    установка без окон и вопросов\n\n"
-       L"/D, /WORKDIR - полный путь к папке; без них - папки по умолчанию\n"
-       L"/NODESKTOP - без ярлыка на рабочем столе\n/NOSTARTMENU - без ярлыка в меню \"Пуск\"\n"
-       L"/LOG - журнал установки в UTF-8, дописывается в конец файла\n/? - эта справка\n\n"
-       L"Код завершения: 0 - установлено, 1 - ошибка установки, 2 - неверная командная строка"},
-  };
-  for (const TextCase& text : cases) EXPECT_EQ(text.ansi, InCodePage1251(text.expected)) << text.name;
+// The texts as texts.cpp spells them, in UTF-8: each `const char kName[] = "..." "...";`
+// with its literals joined and their escapes read. *others counts the definitions
+// that are no literal (a macro of the build).
+std::map<std::string, std::string> SourceTexts(const std::string& source, int* others) {
+  std::map<std::string, std::string> found;
+  *others = 0;
+  const std::regex head(R"(const char (k\w+)\[\] =)");
+  for (std::sregex_iterator it(source.begin(), source.end(), head), end; it != end; ++it) {
+    std::size_t i = static_cast<std::size_t>(it->position() + it->length());
+    std::string text;
+    bool literal = false;
+    for (; i < source.size() && source[i] != ';'; ++i) {
+      if (std::isspace(static_cast<unsigned char>(source[i]))) continue;
+      if (source[i] != '"') {
+        literal = false;  // a macro, not a plain literal
+        break;
+      }
+      literal = true;
+      for (++i; i < source.size() && source[i] != '"'; ++i) {
+        if (source[i] != '\\' || i + 1 == source.size()) {
+          text += source[i];
+          continue;
+        }
+        const char escaped = source[++i];
+        if (escaped != 'n' && escaped != '"' && escaped != '\\') ADD_FAILURE() << "escape not read: \\" << escaped;
+        text += escaped == 'n' ? '\n' : escaped;
+      }
+    }
+    if (literal) {
+      found[(*it)[1]] = text;
+    } else {
+      ++*others;
+    }
+  }
+  return found;
+}
+
+// The initialised data of the installer that ships, as its sections lie in the image.
+std::string InstallerData() {
+  const HMODULE image = LoadLibraryExA(std::getenv("VELMORIX_INSTALLER"), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+  if (image == nullptr) return std::string();
+  const auto* base = reinterpret_cast<const BYTE*>(image);
+  const auto* headers =
+      reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(headers);
+  std::string data;
+  for (WORD i = 0; i < headers->FileHeader.NumberOfSections; ++i, ++section) {
+    if (!(section->Characteristics & IMAGE_SCN_CNT_INITIALIZED_DATA)) continue;
+    data.append(reinterpret_cast<const char*>(base + section->VirtualAddress), section->Misc.VirtualSize);
+    data.push_back('\0');
+  }
+  FreeLibrary(image);
+  return data;
+}
+
+// Every text of texts.cpp is in the installer as its code page 1251 bytes, whole and
+// terminated: a build that stored another code page, a text left in UTF-8 or a text
+// cut short is not found. The sources are read, not typed again here.
+TEST(InstallerTexts, EveryTextOfTheSourcesIsInTheInstallerInCodePage1251) {
+  int others = 0;
+  const std::map<std::string, std::string> texts = SourceTexts(ReadSource("source\\shared\\texts.cpp"), &others);
+  const std::string declarations = ReadSource("source\\shared\\texts.h");
+  std::size_t declared = 0;
+  for (std::size_t at = declarations.find("extern const char k"); at != std::string::npos;
+       at = declarations.find("extern const char k", at + 1))
+    ++declared;
+  ASSERT_GT(texts.size(), 40u);
+  EXPECT_EQ(texts.size() + static_cast<std::size_t>(others), declared) << "a definition the reading missed";
+  EXPECT_EQ(others, 1) << "only the version comes from the build";
+
+  const std::string data = InstallerData();
+  ASSERT_FALSE(data.empty());
+  for (const auto& [name, utf8] : texts) {
+    wchar_t wide[4096];
+    const int count = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.c_str(), -1, wide, 4096);
+    ASSERT_GT(count, 0) << name;
+    char bytes[4096];
+    BOOL substituted = FALSE;
+    const int size = WideCharToMultiByte(1251, WC_NO_BEST_FIT_CHARS, wide, -1, bytes, sizeof(bytes), nullptr,
+                                         &substituted);
+    ASSERT_GT(size, 0) << name;
+    EXPECT_FALSE(substituted) << name << ": a character code page 1251 lacks";
+    // With its terminator, so that a text cut short is not taken for it.
+    EXPECT_NE(data.find(std::string(bytes, static_cast<std::size_t>(size))), std::string::npos) << name;
+  }
 }
 
 // The sources are UTF-8; the build must turn the texts into code page 1251 bytes,

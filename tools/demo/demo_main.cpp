@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "resource_ids.h"
 #include "e2e/driver/installer_driver.h"
 
 namespace {
@@ -25,6 +26,8 @@ int main(int argc, char** argv) {
   }
   const std::string screenshots = argv[2];
   CreateDirectoryA(screenshots.c_str(), nullptr);
+  // The program is started as the desktop's user, which needs a desktop shell.
+  const driver::DesktopShell shell;
   driver::InstallerProcess installer("demo");
   // Each shot waits until the window has painted, caption included.
   const auto shoot = [&](HWND window, const char* name) {
@@ -41,7 +44,7 @@ int main(int argc, char** argv) {
   HWND settings = installer.WaitForPage(driver::Page::Settings);
   if (!settings) return Fail("the settings page did not appear");
   shoot(settings, "2-settings");
-  const std::string installDir = driver::ControlText(settings, 1015);
+  const std::string installDir = driver::ControlText(settings, IDC_SETTINGS_INSTALL_EDIT);
   driver::Click(settings, driver::PageControlId(driver::Page::Settings));
 
   HWND progress = installer.WaitForPage(driver::Page::Progress, 60000);
@@ -53,7 +56,7 @@ int main(int argc, char** argv) {
   const bool finished = driver::WaitFor(
       [&] {
         box = installer.FindMessageBox();
-        return box != nullptr || driver::ControlText(progress, 1028) == "Готово";
+        return box != nullptr || driver::ControlText(progress, IDC_PROGRESS_BUTTON) == "Готово";
       },
       120000);
   shoot(progress, "3-progress");
@@ -64,7 +67,7 @@ int main(int argc, char** argv) {
     return Fail("the installation failed");
   }
   if (!finished) return Fail("the installation did not finish");
-  driver::Click(progress, 1028);
+  driver::Click(progress, IDC_PROGRESS_BUTTON);
 
   DWORD exitCode = 1;
   if (!installer.WaitForExit(driver::kTimeoutMs, &exitCode) || exitCode != 0) return Fail("the installer did not end");

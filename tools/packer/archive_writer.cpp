@@ -16,6 +16,8 @@
 
 #include "engine/archive_reader.h"
 #include "engine/payload_checksum.h"
+#include "shared/code_page_case.h"
+#include "shared/little_endian.h"
 
 namespace fs = std::filesystem;
 
@@ -95,14 +97,6 @@ void AppendUtf8(std::uint32_t cp, std::string* out) {
   }
 }
 
-std::uint32_t UpperCodePoint(std::uint32_t cp) {
-  if (cp >= 'a' && cp <= 'z') return cp - 0x20;
-  if (cp >= 0x0430 && cp <= 0x044F) return cp - 0x20;  // а..я
-  if (cp >= 0x0450 && cp <= 0x045F) return cp - 0x50;  // ѐ..џ (ё, ђ, љ, ...)
-  if (cp == 0x0491) return 0x0490;                     // ґ
-  return cp;
-}
-
 std::string Shown(const fs::path& path) { return path.string(); }
 
 bool Fail(std::string* error, const std::string& what, const fs::path& path) {
@@ -118,10 +112,6 @@ bool InsideTree(const fs::path& root, const fs::path& path) {
     if (p == path.end() || *p != *r) return false;
   }
   return true;
-}
-
-void PutLe(std::uint64_t value, std::size_t width, char* out) {
-  for (std::size_t i = 0; i < width; ++i) out[i] = static_cast<char>(value >> (8 * i) & 0xFF);
 }
 
 // A folder as the file system knows it, whatever name or link leads to it.
@@ -260,16 +250,20 @@ class TreeWalk {
         return false;
       }
     }
+    std::vector<PayloadName> names;
     for (std::size_t i = 0; i < children->size(); ++i) {
-      for (std::size_t k = i + 1; k < children->size(); ++k) {
-        const std::string& a = (*children)[i].name;
-        const std::string& b = (*children)[k].name;
-        if (PayloadNamesAlias(a.data(), a.data() + a.size(), b.data(), b.data() + b.size())) {
-          *error_ = "a short (8.3) name beside the long name it stands for, so Windows would write both to one "
-                    "file: " + Shown((*children)[i].shown) + " and " + Shown((*children)[k].shown);
-          return false;
-        }
-      }
+      PayloadName name;
+      name.name = (*children)[i].name;
+      name.file = !(*children)[i].folder;
+      name.owner = static_cast<std::int32_t>(i);
+      names.push_back(std::move(name));
+    }
+    const NameClash clash = FindNameClash(std::move(names));
+    if (clash.kind == NameClashKind::Aliased) {
+      *error_ = "a short (8.3) name beside the long name it stands for, so Windows would write both to one "
+                "file: " + Shown((*children)[static_cast<std::size_t>(clash.first)].shown) + " and " +
+                Shown((*children)[static_cast<std::size_t>(clash.second)].shown);
+      return false;
     }
     return true;
   }
@@ -355,7 +349,7 @@ class PartialFile {
 bool WriteArchiveBody(const std::vector<PayloadFile>& files, PartialFile* out, const fs::path& shown,
                       std::string* error) {
   char header[kPayloadHeaderSize];
-  PutLe(files.size(), sizeof(header), header);
+  WriteLe(files.size(), sizeof(header), reinterpret_cast<unsigned char*>(header));
   bool written = out->Write(header, sizeof(header));
   for (const PayloadFile& file : files) {
     char record[kPayloadEntrySize] = {};
@@ -364,7 +358,7 @@ bool WriteArchiveBody(const std::vector<PayloadFile>& files, PartialFile* out, c
     std::memcpy(record, file.sourcePath.data(), std::min(file.sourcePath.size(), kPayloadTextSize - 1));
     std::memcpy(record + kPayloadTextSize, file.relativeFolder.data(),
                 std::min(file.relativeFolder.size(), kPayloadTextSize - 1));
-    PutLe(file.size, 8, record + 2 * kPayloadTextSize);
+    WriteLe(file.size, 8, reinterpret_cast<unsigned char*>(record) + 2 * kPayloadTextSize);
     written = written && out->Write(record, sizeof(record));
   }
   std::vector<char> buffer(1 << 16);
@@ -476,12 +470,7 @@ std::string Cp1251ToUtf8(const std::string& cp1251) {
 
 std::string Cp1251Upper(const std::string& cp1251) {
   std::string out = cp1251;
-  for (char& c : out) {
-    const std::uint32_t cp = Cp1251ToCodePoint(static_cast<unsigned char>(c));
-    if (cp == 0) continue;
-    const int upper = CodePointToCp1251(UpperCodePoint(cp));
-    if (upper >= 0) c = static_cast<char>(upper);
-  }
+  for (char& c : out) c = UpperCp1251(c);
   return out;
 }
 

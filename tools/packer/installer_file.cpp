@@ -1,5 +1,7 @@
 #include "packer/installer_file.h"
 
+#include "shared/little_endian.h"
+
 namespace {
 
 constexpr std::uint32_t kLanguageRussian = 1049;
@@ -22,9 +24,7 @@ class Reader {
       ok_ = false;
       return 0;
     }
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < width; ++i) value |= static_cast<std::uint32_t>(file_[at + i]) << (8 * i);
-    return value;
+    return width == 2 ? ReadLe16(file_.data() + at) : ReadLe32(file_.data() + at);
   }
   const std::vector<unsigned char>& file_;
   bool ok_ = true;

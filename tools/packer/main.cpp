@@ -19,6 +19,7 @@
 #include "engine/payload_checksum.h"
 #include "packer/archive_writer.h"
 #include "packer/installer_file.h"
+#include "shared/little_endian.h"
 
 namespace {
 
@@ -80,11 +81,6 @@ void PrintEntries(const ArchiveView& view) {
   }
 }
 
-std::uint32_t Le32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 // list and verify of a built installer: both archives and the checksums of resource 111.
 int InstallerCommand(const char* path, const std::vector<unsigned char>& file, bool list) {
   InstallerPayload payload;
@@ -120,8 +116,8 @@ int InstallerCommand(const char* path, const std::vector<unsigned char>& file, b
   if (!PayloadChecksumsMatch(sums, payload.checksums.size, file.data() + payload.program.offset,
                              payload.program.size, file.data() + payload.work.offset, payload.work.size)) {
     if (payload.checksums.size == kPayloadChecksumSize)
-      std::printf("%s: invalid: checksums (resource 111) %08x %08x do not match the archives\n", path, Le32(sums),
-                  Le32(sums + 4));
+      std::printf("%s: invalid: checksums (resource 111) %08x %08x do not match the archives\n", path, ReadLe32(sums),
+                  ReadLe32(sums + 4));
     else
       std::printf("%s: invalid: checksums (resource 111) of %zu bytes, not 8\n", path, payload.checksums.size);
     return 1;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "resource_ids.h"
 #include "shared/texts.h"
 #include "windows/engine_test_support.h"
 
@@ -76,9 +77,9 @@ bool IsPageOfAnyKind(HWND window) {
 
 int PageControlId(Page page) {
   switch (page) {
-    case Page::Mode: return 1032;
-    case Page::Settings: return 1030;
-    case Page::Progress: return 1028;
+    case Page::Mode: return IDC_MODE_NEXT;
+    case Page::Settings: return IDC_SETTINGS_NEXT;
+    case Page::Progress: return IDC_PROGRESS_BUTTON;
   }
   return 0;
 }
@@ -544,6 +545,11 @@ void DeleteTree(const std::string& path) {
     if (search) {
       do {
         if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
+        // A link whose target went first has no attributes of its own path any more.
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+          enginetest::RemoveLink(path + "\\" + found.cFileName);
+          continue;
+        }
         DeleteTree(path + "\\" + found.cFileName);
       } while (FindNextFileA(search.Get(), &found));
     }
@@ -587,6 +593,20 @@ ScopedEnvironment::ScopedEnvironment(const char* name, const std::string& value)
 
 ScopedEnvironment::~ScopedEnvironment() {
   SetEnvironmentVariableA(name_.c_str(), hadOld_ ? old_.c_str() : nullptr);
+}
+
+// Not declared by the SDK headers; user32 exports it.
+extern "C" BOOL WINAPI SetShellWindow(HWND window);
+
+DesktopShell::DesktopShell()
+    : window_(CreateWindowExA(0, "STATIC", "desktop shell", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                              nullptr)) {
+  if (window_ != nullptr) SetShellWindow(window_);
+}
+
+// The system forgets a shell window that is destroyed.
+DesktopShell::~DesktopShell() {
+  if (window_ != nullptr) DestroyWindow(window_);
 }
 
 }  // namespace driver

@@ -159,4 +159,19 @@ class ScopedEnvironment {
   bool hadOld_ = false;
 };
 
+// A window of this process made the desktop's shell window for a scope, as Explorer's
+// is on Windows (Wine's desktop has none): the installer starts the program with the
+// token of the shell window's process, and starts nothing without one. Where another
+// shell window exists already, that one stays and this changes nothing.
+class DesktopShell {
+ public:
+  DesktopShell();
+  ~DesktopShell();
+  DesktopShell(const DesktopShell&) = delete;
+  DesktopShell& operator=(const DesktopShell&) = delete;
+
+ private:
+  HWND window_ = nullptr;
+};
+
 }  // namespace driver
