@@ -482,72 +482,12 @@ void RemoveFileAssociation() {
 
 // ---- files ----
 
-bool FileExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FolderExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes) {
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  LARGE_INTEGER size{};
-  if (!file || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x40000000) return false;
-  bytes->assign(static_cast<std::size_t>(size.QuadPart), 0);
-  DWORD read = 0;
-  return bytes->empty() ||
-         (ReadFile(file.Get(), bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
-          read == bytes->size());
-}
-
-bool WriteWholeFile(const std::string& path, const void* data, std::size_t size) {
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
-  DWORD written = 0;
-  return file && WriteFile(file.Get(), data, static_cast<DWORD>(size), &written, nullptr) && written == size;
-}
-
 bool CreateFolders(const std::string& path) {
   for (std::size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1)) {
     CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
   }
   CreateDirectoryA(path.c_str(), nullptr);
   return FolderExists(path);
-}
-
-void DeleteTree(const std::string& path) {
-  // A planted link goes itself; what it points to is never touched.
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    enginetest::RemoveLink(path);
-    return;
-  }
-  if (FileExists(path)) {
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(path.c_str());
-    return;
-  }
-  if (!FolderExists(path)) return;
-  WIN32_FIND_DATAA found{};
-  {
-    UniqueFind search(FindFirstFileA((path + "\\*").c_str(), &found));
-    if (search) {
-      do {
-        if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
-        // A link whose target went first has no attributes of its own path any more.
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-          enginetest::RemoveLink(path + "\\" + found.cFileName);
-          continue;
-        }
-        DeleteTree(path + "\\" + found.cFileName);
-      } while (FindNextFileA(search.Get(), &found));
-    }
-  }
-  RemoveDirectoryA(path.c_str());
 }
 
 std::vector<std::string> FilesUnder(const std::string& folder) {
