@@ -8,6 +8,7 @@
 
 #include "resource_ids.h"
 #include "shared/texts.h"
+#include "support/registry.h"
 #include "windows/engine_test_support.h"
 
 namespace driver {
@@ -436,21 +437,13 @@ bool WriteUninstallLocation(const std::string& location) {
 }
 
 bool ReadUninstallValue(const char* name, std::string* value) {
-  UniqueKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | KEY_WOW64_64KEY, key.Receive()) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  char data[1024] = {};
-  DWORD size = sizeof(data) - 1;
-  if (RegQueryValueExA(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS) {
-    return false;
-  }
-  value->assign(data, strnlen(data, size));
+  const StoredValue stored = ReadStoredValue(HKEY_LOCAL_MACHINE, kUninstallKey, name, KEY_WOW64_64KEY);
+  if (!stored.present) return false;
+  value->assign(stored.bytes.c_str());  // up to the terminator
   return true;
 }
 
-void RemoveUninstallEntry() { RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_64KEY, 0); }
+void RemoveUninstallEntry() { RemoveUninstallEntryKey(KEY_WOW64_64KEY); }
 
 void RemoveDefaultInstallation() {
   RemoveUninstallEntry();
@@ -463,22 +456,11 @@ void RemoveDefaultInstallation() {
 }
 
 void RemoveRunJournal() {
-  for (REGSAM view : {REGSAM{KEY_WOW64_64KEY}, REGSAM{KEY_WOW64_32KEY}}) {
-    UniqueKey software;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | view, software.Receive()) == ERROR_SUCCESS)
-      RegDeleteTreeA(software.Get(), "VelmorixSetup");
-  }
+  for (REGSAM view : {REGSAM{KEY_WOW64_64KEY}, REGSAM{KEY_WOW64_32KEY}})
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software", "VelmorixSetup", view);
 }
 
-void RemoveFileAssociation() {
-  const char* keys[] = {
-      ".qzp\\OpenWithList\\Velmorix.exe", ".qzp\\OpenWithList", ".qzp",
-      "Applications\\Velmorix.exe\\shell\\open\\command", "Applications\\Velmorix.exe\\shell\\open",
-      "Applications\\Velmorix.exe\\shell", "Applications\\Velmorix.exe",
-      "qzl\\shell\\open\\command", "qzl\\shell\\open", "qzl\\shell", "qzl\\DefaultIcon", "qzl",
-  };
-  for (const char* key : keys) RegDeleteKeyExA(HKEY_CLASSES_ROOT, key, KEY_WOW64_64KEY, 0);
-}
+void RemoveFileAssociation() { RemoveAssociationKeys(KEY_WOW64_64KEY); }
 
 // ---- files ----
 
