@@ -91,17 +91,13 @@ std::vector<BenchEntry> WorkLayout() {
 std::vector<unsigned char> BuildArchive(const std::vector<BenchEntry>& entries) {
   std::size_t dataSize = 0;
   for (const BenchEntry& e : entries) dataSize += e.size;
-  std::vector<unsigned char> bytes(kPayloadHeaderSize + entries.size() * kPayloadEntrySize + dataSize);
-  const auto count = static_cast<std::int32_t>(entries.size());
-  std::memcpy(bytes.data(), &count, sizeof(count));
-  std::size_t data = kPayloadHeaderSize + entries.size() * kPayloadEntrySize;
+  std::vector<testsupport::ArchiveEntry> table;
+  for (const BenchEntry& e : entries)
+    table.push_back({"D:\\Work\\Tarkweller\\Velmorix\\pack" + e.relativeFolder + e.name, e.relativeFolder, e.size});
+  std::vector<unsigned char> bytes = testsupport::PayloadTable(table);
+  std::size_t data = bytes.size();
+  bytes.resize(bytes.size() + dataSize);
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    PayloadEntry entry = {};
-    const std::string source = "D:\\Work\\Tarkweller\\Velmorix\\pack" + entries[i].relativeFolder + entries[i].name;
-    std::strncpy(entry.sourcePath, source.c_str(), kPayloadTextSize - 1);
-    std::strncpy(entry.relativeFolder, entries[i].relativeFolder.c_str(), kPayloadTextSize - 1);
-    entry.size = entries[i].size;
-    std::memcpy(bytes.data() + kPayloadHeaderSize + i * kPayloadEntrySize, &entry, sizeof(entry));
     for (std::size_t b = 0; b < entries[i].size; ++b) bytes[data + b] = static_cast<unsigned char>((b * 131 + i) >> 3);
     data += entries[i].size;
   }

@@ -7,6 +7,7 @@
 #include "engine/payload_checksum.h"
 #include "log_lines.h"
 #include "resource_ids.h"
+#include "support/payload_archive.h"
 #include "windows/engine_test_support.h"
 
 namespace e2e {
@@ -100,17 +101,14 @@ void ExpectInstalled(const std::string& installDir, const std::string& workDir) 
 
 std::string MakeInstallerWithBigPayload(const std::string& folder, int fileCount, std::size_t fileSize,
                                         const std::string& installer) {
-  const std::size_t count = static_cast<std::size_t>(fileCount);
-  std::vector<unsigned char> archive(kPayloadHeaderSize + count * (kPayloadEntrySize + fileSize), 0x5A);
-  const std::int32_t entryCount = fileCount;
-  std::memcpy(archive.data(), &entryCount, sizeof(entryCount));
-  for (std::size_t i = 0; i < count; ++i) {
-    PayloadEntry entry{};
-    std::snprintf(entry.sourcePath, sizeof(entry.sourcePath), "Z:\\big\\file%03u.bin", static_cast<unsigned>(i));
-    std::strcpy(entry.relativeFolder, "\\");
-    entry.size = fileSize;
-    std::memcpy(archive.data() + kPayloadHeaderSize + i * kPayloadEntrySize, &entry, sizeof(entry));
+  std::vector<testsupport::ArchiveEntry> entries;
+  for (int i = 0; i < fileCount; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof(name), "Z:\\big\\file%03u.bin", static_cast<unsigned>(i));
+    entries.push_back({name, "\\", fileSize});
   }
+  std::vector<unsigned char> archive = testsupport::PayloadTable(entries);
+  archive.resize(archive.size() + static_cast<std::size_t>(fileCount) * fileSize, 0x5A);
   return CopyInstallerWithProgramArchive(folder, archive, true, installer);
 }
 

@@ -8,28 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "shared/little_endian.h"
+#include "support/payload_archive.h"
 
 namespace {
 
-struct RawEntry {
-  std::string sourcePath;
-  std::string relativeFolder;
-  std::uint64_t size;
-};
+using RawEntry = testsupport::ArchiveEntry;
 
 // An archive with the given table (count = table size unless given) and data area.
 std::vector<unsigned char> Archive(const std::vector<RawEntry>& entries, const std::string& data,
                                    std::uint32_t count = 0xFFFFFFFF) {
-  std::vector<unsigned char> bytes(4 + kPayloadEntrySize * entries.size());
-  WriteLe(count == 0xFFFFFFFF ? entries.size() : count, 4, bytes.data());
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    unsigned char* record = bytes.data() + 4 + kPayloadEntrySize * i;
-    std::memcpy(record, entries[i].sourcePath.data(), std::min<std::size_t>(entries[i].sourcePath.size(), 260));
-    std::memcpy(record + 260, entries[i].relativeFolder.data(),
-                std::min<std::size_t>(entries[i].relativeFolder.size(), 260));
-    WriteLe(entries[i].size, 8, bytes.data() + 4 + kPayloadEntrySize * i + 520);
-  }
+  std::vector<unsigned char> bytes = testsupport::PayloadTable(entries, count);
   bytes.insert(bytes.end(), data.begin(), data.end());
   return bytes;
 }

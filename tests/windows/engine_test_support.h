@@ -16,30 +16,17 @@
 #include "engine/run_files.h"
 #include "resource_ids.h"
 #include "shared/progress_report.h"
+#include "support/payload_archive.h"
+#include "support/test_files.h"
 #include "shared/raii.h"
 
 namespace enginetest {
 
-struct TestEntry {
-  std::string sourcePath;
-  std::string relativeFolder;
-  std::string data;
-};
+using TestEntry = testsupport::ArchiveFile;
 
-// count, 528-byte entries, then the data back to back (little-endian, as i686 is).
+// count, 528-byte entries, then the data back to back.
 inline std::vector<unsigned char> BuildArchive(const std::vector<TestEntry>& entries) {
-  std::vector<unsigned char> bytes(kPayloadHeaderSize + entries.size() * kPayloadEntrySize);
-  const auto count = static_cast<std::int32_t>(entries.size());
-  std::memcpy(bytes.data(), &count, sizeof(count));
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    PayloadEntry entry = {};
-    std::strncpy(entry.sourcePath, entries[i].sourcePath.c_str(), kPayloadTextSize - 1);
-    std::strncpy(entry.relativeFolder, entries[i].relativeFolder.c_str(), kPayloadTextSize - 1);
-    entry.size = entries[i].data.size();
-    std::memcpy(bytes.data() + kPayloadHeaderSize + i * kPayloadEntrySize, &entry, sizeof(entry));
-  }
-  for (const TestEntry& entry : entries) bytes.insert(bytes.end(), entry.data.begin(), entry.data.end());
-  return bytes;
+  return testsupport::PayloadArchive(entries);
 }
 
 inline ArchiveView ViewOf(const std::vector<unsigned char>& bytes) {
@@ -68,138 +55,18 @@ inline std::string Pattern(std::size_t size, unsigned seed = 1) {
   return data;
 }
 
-inline bool FileExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-inline bool FolderExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-inline std::string ReadWholeFile(const std::string& path) {
-  std::string content;
-  const UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, 0, nullptr));
-  if (!file) return content;
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(file.Get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) content.append(buffer, got);
-  return content;
-}
-
-inline bool WriteWholeFile(const std::string& path, const std::string& content) {
-  const UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  if (!file) return false;
-  DWORD written = 0;
-  return WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
-         written == content.size();
-}
-
-// Starts a Linux program by its Unix path (Wine starts such a file as a Unix process);
-// Wine only. `arguments` are quoted as Windows quotes them. Wine's handle to a Unix
-// process cannot be waited for: callers wait for the program's effect.
-inline bool RunUnixProgram(const std::string& program, const std::vector<std::string>& arguments) {
-  std::string commandLine = "\"Z:" + program + "\"";
-  for (const std::string& argument : arguments) commandLine += " \"" + argument + "\"";
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-    return false;
-  WaitForSingleObject(process.hProcess, 10000);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return true;
-}
-
-// The Unix path Wine maps a Windows path to (the last component need not exist).
-inline std::string UnixPathOf(const std::string& windowsPath) {
-  using UnixName = char*(CDECL*)(LPCWSTR);
-  const FARPROC found = GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
-  if (found == nullptr) return std::string();
-  std::wstring wide(windowsPath.size() + 1, L'\0');
-  wide.resize(static_cast<std::size_t>(
-      MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, &wide[0], static_cast<int>(wide.size()))));
-  char* unix = reinterpret_cast<UnixName>(reinterpret_cast<void*>(found))(wide.c_str());
-  if (unix == nullptr) return std::string();
-  const std::string result = unix;
-  HeapFree(GetProcessHeap(), 0, unix);
-  return result;
-}
-
-// Waits until `path` exists (or, with `exists` false, is gone) as Wine sees it.
-inline bool WaitForPath(const std::string& path, bool exists) {
-  for (int i = 0; i < 500; ++i) {
-    // A link to a folder shows its own attributes; one to nothing shows none.
-    const bool there = GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-    if (there == exists) return true;
-    Sleep(10);
-  }
-  return false;
-}
-
-// A symbolic link at `linkPath` to `targetPath`, made from the Linux side as anyone
-// who can write the folder could: Wine shows a link to a folder as a reparse point
-// (attributes 0x410) and follows one to a file. Wine's own CreateSymbolicLink makes
-// nothing.
-inline bool PlantLink(const std::string& targetPath, const std::string& linkPath) {
-  const std::string target = UnixPathOf(targetPath);
-  const std::string link = UnixPathOf(linkPath);
-  // Only where nothing stands yet (ln would put the link inside a folder standing there).
-  return GetFileAttributesA(linkPath.c_str()) == INVALID_FILE_ATTRIBUTES && !target.empty() && !link.empty() &&
-         RunUnixProgram("/bin/ln", {"-s", "-T", target, link}) && WaitForPath(linkPath, true);
-}
-
-// Removes a link planted by PlantLink, never what it points to (Wine's
-// RemoveDirectory on a link to a folder removes the folder it points to).
-inline bool RemoveLink(const std::string& linkPath) {
-  const std::string link = UnixPathOf(linkPath);
-  return !link.empty() && RunUnixProgram("/bin/rm", {"-f", link}) && WaitForPath(linkPath, false);
-}
-
-inline void DeleteTree(const std::string& path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string child = path + "\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        RemoveLink(child);  // never followed
-      } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        DeleteTree(child);
-      } else {
-        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(child.c_str());
-      }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryA(path.c_str());
-}
-
-// Every file below `folder`, hidden ones included, as paths relative to it, sorted.
-inline std::vector<std::string> ListFiles(const std::string& folder, const std::string& prefix = std::string()) {
-  std::vector<std::string> files;
-  WIN32_FIND_DATAA found;
-  const UniqueFind search(FindFirstFileA((folder + "\\*").c_str(), &found));
-  if (!search) return files;
-  do {
-    const std::string name = found.cFileName;
-    if (name == "." || name == "..") continue;
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      const std::vector<std::string> inner = ListFiles(folder + "\\" + name, prefix + name + "\\");
-      files.insert(files.end(), inner.begin(), inner.end());
-    } else {
-      files.push_back(prefix + name);
-    }
-  } while (FindNextFileA(search.Get(), &found));
-  std::sort(files.begin(), files.end());
-  return files;
-}
+// The file helpers every test level shares.
+using testsupport::DeleteTree;
+using testsupport::FileExists;
+using testsupport::FolderExists;
+using testsupport::ListFiles;
+using testsupport::PlantLink;
+using testsupport::ReadWholeFile;
+using testsupport::RemoveLink;
+using testsupport::RunUnixProgram;
+using testsupport::UnixPathOf;
+using testsupport::WaitForPath;
+using testsupport::WriteWholeFile;
 
 // The keep folders of runs at the root of drive C: (where the temporary folders lie),
 // as full paths.

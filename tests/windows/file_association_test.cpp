@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "registry_test_support.h"
+#include "support/registry.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
 

@@ -12,6 +12,7 @@
 #include "wizard/unattended_install.h"
 #include "shared/folder_creation.h"
 #include "engine_test_support.h"
+#include "support/registry.h"
 #include "shared/platform.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
@@ -106,17 +107,8 @@ const std::vector<TestEntry> kWorkEntries = {
 // Removes the uninstall entry and the association an installation wrote (the test
 // prefix holds no installation of its own).
 void RemoveRegistration(REGSAM view) {
-  {
-    UniqueKey parent;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", 0,
-                      KEY_ALL_ACCESS | view, parent.Receive()) == ERROR_SUCCESS)
-      RegDeleteTreeA(parent.Get(), "Velmorix");
-  }
-  for (const char* name : {".qzp", "Applications\\Velmorix.exe", "qzl"}) {
-    UniqueKey classes;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "", 0, KEY_ALL_ACCESS | view, classes.Receive()) == ERROR_SUCCESS)
-      RegDeleteTreeA(classes.Get(), name);
-  }
+  RemoveUninstallEntryKey(view);
+  RemoveAssociationKeys(view);
 }
 
 class InstallWorkerTest : public ::testing::Test {

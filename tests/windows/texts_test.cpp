@@ -13,6 +13,7 @@
 #include <string>
 
 #include "engine_test_support.h"
+#include "shared/raii.h"
 
 namespace {
 
@@ -62,9 +63,9 @@ std::map<std::string, std::string> SourceTexts(const std::string& source, int* o
 
 // The initialised data of the installer that ships, as its sections lie in the image.
 std::string InstallerData() {
-  const HMODULE image = LoadLibraryExA(std::getenv("VELMORIX_INSTALLER"), nullptr, DONT_RESOLVE_DLL_REFERENCES);
-  if (image == nullptr) return std::string();
-  const auto* base = reinterpret_cast<const BYTE*>(image);
+  const UniqueModule image(LoadLibraryExA(std::getenv("VELMORIX_INSTALLER"), nullptr, DONT_RESOLVE_DLL_REFERENCES));
+  if (!image) return std::string();
+  const auto* base = reinterpret_cast<const BYTE*>(image.Get());
   const auto* headers =
       reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
   const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(headers);
@@ -74,7 +75,6 @@ std::string InstallerData() {
     data.append(reinterpret_cast<const char*>(base + section->VirtualAddress), section->Misc.VirtualSize);
     data.push_back('\0');
   }
-  FreeLibrary(image);
   return data;
 }
 

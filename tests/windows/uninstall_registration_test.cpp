@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "registry_test_support.h"
+#include "support/registry.h"
 #include "shared/platform.h"
 #include "shared/raii.h"
 #include "shared/texts.h"

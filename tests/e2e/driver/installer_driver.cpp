@@ -8,6 +8,7 @@
 
 #include "resource_ids.h"
 #include "shared/texts.h"
+#include "support/registry.h"
 #include "windows/engine_test_support.h"
 
 namespace driver {
@@ -436,21 +437,13 @@ bool WriteUninstallLocation(const std::string& location) {
 }
 
 bool ReadUninstallValue(const char* name, std::string* value) {
-  UniqueKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | KEY_WOW64_64KEY, key.Receive()) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  char data[1024] = {};
-  DWORD size = sizeof(data) - 1;
-  if (RegQueryValueExA(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS) {
-    return false;
-  }
-  value->assign(data, strnlen(data, size));
+  const StoredValue stored = ReadStoredValue(HKEY_LOCAL_MACHINE, kUninstallKey, name, KEY_WOW64_64KEY);
+  if (!stored.present) return false;
+  value->assign(stored.bytes.c_str());  // up to the terminator
   return true;
 }
 
-void RemoveUninstallEntry() { RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_64KEY, 0); }
+void RemoveUninstallEntry() { RemoveUninstallEntryKey(KEY_WOW64_64KEY); }
 
 void RemoveDefaultInstallation() {
   RemoveUninstallEntry();
@@ -463,11 +456,8 @@ void RemoveDefaultInstallation() {
 }
 
 void RemoveRunJournal() {
-  for (REGSAM view : {REGSAM{KEY_WOW64_64KEY}, REGSAM{KEY_WOW64_32KEY}}) {
-    UniqueKey software;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | view, software.Receive()) == ERROR_SUCCESS)
-      RegDeleteTreeA(software.Get(), "VelmorixSetup");
-  }
+  for (REGSAM view : {REGSAM{KEY_WOW64_64KEY}, REGSAM{KEY_WOW64_32KEY}})
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software", "VelmorixSetup", view);
   // And the keep folders it named, at the root of C: (where every test installs).
   WIN32_FIND_DATAA found;
   const UniqueFind search(FindFirstFileA("C:\\~VelmorixKeep.*", &found));
@@ -477,46 +467,9 @@ void RemoveRunJournal() {
   } while (FindNextFileA(search.Get(), &found));
 }
 
-void RemoveFileAssociation() {
-  const char* keys[] = {
-      ".qzp\\OpenWithList\\Velmorix.exe", ".qzp\\OpenWithList", ".qzp",
-      "Applications\\Velmorix.exe\\shell\\open\\command", "Applications\\Velmorix.exe\\shell\\open",
-      "Applications\\Velmorix.exe\\shell", "Applications\\Velmorix.exe",
-      "qzl\\shell\\open\\command", "qzl\\shell\\open", "qzl\\shell", "qzl\\DefaultIcon", "qzl",
-  };
-  for (const char* key : keys) RegDeleteKeyExA(HKEY_CLASSES_ROOT, key, KEY_WOW64_64KEY, 0);
-}
+void RemoveFileAssociation() { RemoveAssociationKeys(KEY_WOW64_64KEY); }
 
 // ---- files ----
-
-bool FileExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FolderExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes) {
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  LARGE_INTEGER size{};
-  if (!file || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x40000000) return false;
-  bytes->assign(static_cast<std::size_t>(size.QuadPart), 0);
-  DWORD read = 0;
-  return bytes->empty() ||
-         (ReadFile(file.Get(), bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
-          read == bytes->size());
-}
-
-bool WriteWholeFile(const std::string& path, const void* data, std::size_t size) {
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
-  DWORD written = 0;
-  return file && WriteFile(file.Get(), data, static_cast<DWORD>(size), &written, nullptr) && written == size;
-}
 
 bool CreateFolders(const std::string& path) {
   for (std::size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1)) {
@@ -524,37 +477,6 @@ bool CreateFolders(const std::string& path) {
   }
   CreateDirectoryA(path.c_str(), nullptr);
   return FolderExists(path);
-}
-
-void DeleteTree(const std::string& path) {
-  // A planted link goes itself; what it points to is never touched.
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    enginetest::RemoveLink(path);
-    return;
-  }
-  if (FileExists(path)) {
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(path.c_str());
-    return;
-  }
-  if (!FolderExists(path)) return;
-  WIN32_FIND_DATAA found{};
-  {
-    UniqueFind search(FindFirstFileA((path + "\\*").c_str(), &found));
-    if (search) {
-      do {
-        if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
-        // A link whose target went first has no attributes of its own path any more.
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-          enginetest::RemoveLink(path + "\\" + found.cFileName);
-          continue;
-        }
-        DeleteTree(path + "\\" + found.cFileName);
-      } while (FindNextFileA(search.Get(), &found));
-    }
-  }
-  RemoveDirectoryA(path.c_str());
 }
 
 std::vector<std::string> FilesUnder(const std::string& folder) {

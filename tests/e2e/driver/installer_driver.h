@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "shared/raii.h"
+#include "support/test_files.h"
 
 namespace driver {
 
@@ -135,13 +136,13 @@ void RemoveDefaultInstallation();
 // keep folders of runs at the root of C:.
 void RemoveRunJournal();
 
-// Files.
-bool FileExists(const std::string& path);
-bool FolderExists(const std::string& path);
-bool ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes);
-bool WriteWholeFile(const std::string& path, const void* data, std::size_t size);
+// Files: the helpers every test level shares, and the driver's own.
+using testsupport::DeleteTree;
+using testsupport::FileExists;
+using testsupport::FolderExists;
+using testsupport::ReadWholeFile;
+using testsupport::WriteWholeFile;
 bool CreateFolders(const std::string& path);
-void DeleteTree(const std::string& path);      // a folder and everything in it, or a file
 std::vector<std::string> FilesUnder(const std::string& folder);  // recursive, full paths; links listed, not entered
 std::string CommonFolder(int csidl);           // SHGetFolderPathA
 

@@ -1,5 +1,6 @@
 // Reading back and removing registry keys in a chosen view (KEY_WOW64_64KEY or
-// KEY_WOW64_32KEY) for the tests of the registry steps.
+// KEY_WOW64_32KEY), for the tests of every level that look at what an installation
+// registered.
 #pragma once
 #include <windows.h>
 
@@ -45,4 +46,14 @@ inline void DeleteKeyTree(HKEY root, const char* parent, const char* name, REGSA
   UniqueKey key;
   if (RegOpenKeyExA(root, parent, 0, KEY_ALL_ACCESS | view, key.Receive()) != ERROR_SUCCESS) return;
   RegDeleteTreeA(key.Get(), name);
+}
+
+// What an installation registers, removed: the uninstall entry, and the class keys
+// of the file-type association.
+inline void RemoveUninstallEntryKey(REGSAM view) {
+  DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", "Velmorix", view);
+}
+
+inline void RemoveAssociationKeys(REGSAM view) {
+  for (const char* name : {".qzp", "Applications\\Velmorix.exe", "qzl"}) DeleteKeyTree(HKEY_CLASSES_ROOT, "", name, view);
 }
