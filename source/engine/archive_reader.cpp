@@ -3,16 +3,18 @@
 #include <cstring>
 #include <utility>
 
-namespace {
+#include "engine/compressed_archive.h"
 
-std::uint32_t ReadLe32(const unsigned char* p) {
+std::uint32_t ReadPayloadLe32(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
          static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-std::uint64_t ReadLe64(const unsigned char* p) {
-  return static_cast<std::uint64_t>(ReadLe32(p)) | static_cast<std::uint64_t>(ReadLe32(p + 4)) << 32;
+std::uint64_t ReadPayloadLe64(const unsigned char* p) {
+  return static_cast<std::uint64_t>(ReadPayloadLe32(p)) | static_cast<std::uint64_t>(ReadPayloadLe32(p + 4)) << 32;
 }
+
+namespace {
 
 bool Terminated(const char* field) { return std::memchr(field, '\0', kPayloadTextSize) != nullptr; }
 
@@ -172,8 +174,8 @@ bool SafeRelativeFolder(const char* folder) {
   return true;
 }
 
-const char* EntryText(const unsigned char* base, std::int32_t index, std::size_t field) {
-  return reinterpret_cast<const char*>(base + kPayloadHeaderSize + static_cast<std::size_t>(index) * kPayloadEntrySize +
+const char* EntryText(const unsigned char* table, std::int32_t index, std::size_t field) {
+  return reinterpret_cast<const char*>(table + static_cast<std::size_t>(index) * kPayloadEntrySize +
                                        field * kPayloadTextSize);
 }
 
@@ -201,10 +203,10 @@ bool DestinationComponent(const char* folder, const char* name, std::size_t inde
 // Windows would write both to one file. The text fields are known to be terminated.
 // Only names of the short form are compared with the others, so an archive without
 // any costs one pass.
-std::int32_t FindAliasedEntry(const unsigned char* base, std::int32_t count) {
+std::int32_t FindAliasedEntry(const unsigned char* table, std::int32_t count) {
   for (std::int32_t i = 0; i < count; ++i) {
-    const char* folder = EntryText(base, i, 1);
-    const char* source = EntryText(base, i, 0);
+    const char* folder = EntryText(table, i, 1);
+    const char* source = EntryText(table, i, 0);
     const char* last = std::strrchr(source, '\\');
     const char* name = last ? last + 1 : source;
     const char* begin = nullptr;
@@ -214,8 +216,8 @@ std::int32_t FindAliasedEntry(const unsigned char* base, std::int32_t count) {
       std::size_t prefix = 0;
       if (!LooksLikeShortName(begin, end, &prefix)) continue;
       for (std::int32_t k = 0; k < count; ++k) {
-        const char* otherFolder = EntryText(base, k, 1);
-        const char* otherSource = EntryText(base, k, 0);
+        const char* otherFolder = EntryText(table, k, 1);
+        const char* otherSource = EntryText(table, k, 0);
         const char* otherLast = std::strrchr(otherSource, '\\');
         const char* otherBegin = nullptr;
         const char* otherEnd = nullptr;
@@ -247,11 +249,38 @@ const char* PayloadFileName(const PayloadEntry& entry) {
   return last ? last + 1 : entry.sourcePath;
 }
 
+ArchiveError ValidatePayloadTable(const unsigned char* table, std::int32_t count, std::uint64_t dataLimit,
+                                  std::uint64_t* dataBytes, std::int32_t* failedEntry) {
+  std::uint64_t remaining = dataLimit;
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (failedEntry) *failedEntry = i;
+    const unsigned char* record = table + static_cast<std::size_t>(i) * kPayloadEntrySize;
+    PayloadEntry entry;
+    std::memcpy(&entry, record, sizeof(entry));
+    const ArchiveError textError = CheckPayloadEntryText(entry);
+    if (textError != ArchiveError::None) return textError;
+    const std::uint64_t entrySize = ReadPayloadLe64(record + 2 * kPayloadTextSize);
+    if (entrySize > remaining) return ArchiveError::DataOverrun;
+    remaining -= entrySize;
+  }
+  if (failedEntry) *failedEntry = -1;
+  *dataBytes = dataLimit - remaining;
+  const std::int32_t aliased = FindAliasedEntry(table, count);
+  if (aliased >= 0) {
+    if (failedEntry) *failedEntry = aliased;
+    return ArchiveError::AliasedName;
+  }
+  return ArchiveError::None;
+}
+
 ArchiveError ValidateArchive(const void* data, std::size_t size, ArchiveView* view, std::int32_t* failedEntry) {
   if (failedEntry) *failedEntry = -1;
   const auto* base = static_cast<const unsigned char*>(data);
   if (base == nullptr || size < kPayloadHeaderSize) return ArchiveError::TooSmall;
-  const std::uint32_t rawCount = ReadLe32(base);
+  // The compressed format's tag reads as a negative count, so no stored archive has it.
+  if (std::memcmp(base, kCompressedArchiveTag, kPayloadHeaderSize) == 0)
+    return ValidateCompressedArchive(base, size, view, failedEntry);
+  const std::uint32_t rawCount = ReadPayloadLe32(base);
   // Tested on the raw bits: converting a value above INT32_MAX is not portable C++17.
   if (rawCount > 0x7FFFFFFFu) return ArchiveError::NegativeCount;
   const auto count = static_cast<std::int32_t>(rawCount);
@@ -259,42 +288,29 @@ ArchiveError ValidateArchive(const void* data, std::size_t size, ArchiveView* vi
   if (static_cast<std::uint64_t>(count) * kPayloadEntrySize > available) return ArchiveError::TableOverrun;
   const std::size_t dataOffset = kPayloadHeaderSize + static_cast<std::size_t>(count) * kPayloadEntrySize;
 
-  std::uint64_t remaining = size - dataOffset;
-  for (std::int32_t i = 0; i < count; ++i) {
-    if (failedEntry) *failedEntry = i;
-    PayloadEntry entry;
-    std::memcpy(&entry, base + kPayloadHeaderSize + static_cast<std::size_t>(i) * kPayloadEntrySize, sizeof(entry));
-    const ArchiveError textError = CheckPayloadEntryText(entry);
-    if (textError != ArchiveError::None) return textError;
-    const std::uint64_t entrySize = ReadLe64(base + kPayloadHeaderSize + static_cast<std::size_t>(i) * kPayloadEntrySize +
-                                             2 * kPayloadTextSize);
-    if (entrySize > remaining) return ArchiveError::DataOverrun;
-    remaining -= entrySize;
-  }
-  if (failedEntry) *failedEntry = -1;
-  if (remaining != 0) return ArchiveError::TrailingBytes;
-  const std::int32_t aliased = FindAliasedEntry(base, count);
-  if (aliased >= 0) {
-    if (failedEntry) *failedEntry = aliased;
-    return ArchiveError::AliasedName;
-  }
+  std::uint64_t dataBytes = 0;
+  const ArchiveError tableError =
+      ValidatePayloadTable(base + kPayloadHeaderSize, count, size - dataOffset, &dataBytes, failedEntry);
+  if (tableError == ArchiveError::None && dataBytes != size - dataOffset) return ArchiveError::TrailingBytes;
+  if (tableError != ArchiveError::None) return tableError;
 
   if (view) {
+    *view = ArchiveView{};
     view->base = base;
     view->size = size;
     view->count = count;
     view->dataOffset = dataOffset;
+    view->dataBytes = dataBytes;
   }
   return ArchiveError::None;
 }
 
 PayloadEntry ReadPayloadEntry(const ArchiveView& view, std::int32_t index) {
   PayloadEntry entry;
-  std::memcpy(&entry, view.base + kPayloadHeaderSize + static_cast<std::size_t>(index) * kPayloadEntrySize,
-              sizeof(entry));
+  const unsigned char* record = view.base + view.tableOffset + static_cast<std::size_t>(index) * kPayloadEntrySize;
+  std::memcpy(&entry, record, sizeof(entry));
   // The table is little-endian like both targets; normalise in case of a big-endian host.
-  entry.size = ReadLe64(view.base + kPayloadHeaderSize + static_cast<std::size_t>(index) * kPayloadEntrySize +
-                        2 * kPayloadTextSize);
+  entry.size = ReadPayloadLe64(record + 2 * kPayloadTextSize);
   return entry;
 }
 
@@ -312,6 +328,9 @@ const char* ArchiveErrorText(ArchiveError error) {
     case ArchiveError::BadFileName: return "file name is empty or one Windows cannot write inside the destination";
     case ArchiveError::AliasedName:
       return "a short (8.3) name stands for the long name of another entry in the same folder";
+    case ArchiveError::UnknownVersion: return "compressed archive of an unknown format version";
+    case ArchiveError::BadFrameLayout:
+      return "compressed archive's frame size, frame count or a frame's length does not fit its entries";
   }
   return "unknown error";
 }

@@ -1,5 +1,7 @@
 // Reader of the payload archive format: a signed 32-bit entry count, a table of
 // 528-byte entries, then every entry's bytes back to back. Portable: no <windows.h>.
+// The same entry table also travels in a compressed archive (engine/compressed_archive.h),
+// which ValidateArchive recognises by its tag and checks as such.
 //
 // ValidateArchive checks the whole archive before anything uses it. It never reads
 // outside [data, data + size), and an archive it accepts can be walked without
@@ -32,6 +34,8 @@ enum class ArchiveError {
   BadRelativeFolder,     // not "\...\", or a component that PayloadNameIsSafe refuses
   BadFileName,           // the last component of sourcePath is one PayloadNameIsSafe refuses
   AliasedName,           // a short name (ABCDEF~1.TXT) beside the long name it stands for
+  UnknownVersion,        // a compressed archive of a format version this reader does not know
+  BadFrameLayout,        // a compressed archive's frame size, frame count or a frame's length is impossible
 };
 
 // A validated archive in memory. Cheap to copy; it does not own the bytes.
@@ -39,7 +43,16 @@ struct ArchiveView {
   const unsigned char* base = nullptr;
   std::size_t size = 0;
   std::int32_t count = 0;
-  std::size_t dataOffset = 0;  // 4 + 528 * count
+  std::size_t tableOffset = kPayloadHeaderSize;  // where the entry table begins
+  std::size_t dataOffset = 0;  // stored: 4 + 528 * count; compressed: the first frame
+  std::uint64_t dataBytes = 0;  // the sum of every entry's size
+  // Compressed archives only: each entry's data cut into frames of frameSize bytes
+  // (the last one of an entry shorter), frameCount in all, their compressed lengths
+  // in a table of 4-byte values at frameTableOffset.
+  bool compressed = false;
+  std::uint32_t frameSize = 0;
+  std::uint32_t frameCount = 0;
+  std::size_t frameTableOffset = 0;
 };
 
 // Checks the archive and fills *view when it is valid (view may be null).
@@ -65,6 +78,16 @@ bool PayloadNamesAlias(const char* aBegin, const char* aEnd, const char* bBegin,
 // The per-entry part of ValidateArchive: both text fields terminated, the relative
 // folder of the form "\" or "\a\b\" with safe components, a safe file name.
 ArchiveError CheckPayloadEntryText(const PayloadEntry& entry);
+
+// The table part of ValidateArchive, for both formats: `count` entries at `table`,
+// each with terminated, safe texts, no two aliased, and sizes that add up to at most
+// `dataLimit` (DataOverrun otherwise); *dataBytes receives the sum.
+ArchiveError ValidatePayloadTable(const unsigned char* table, std::int32_t count, std::uint64_t dataLimit,
+                                  std::uint64_t* dataBytes, std::int32_t* failedEntry);
+
+// Little-endian fields, as both formats store them.
+std::uint32_t ReadPayloadLe32(const unsigned char* p);
+std::uint64_t ReadPayloadLe64(const unsigned char* p);
 
 // An English description of an error, for tools and logs.
 const char* ArchiveErrorText(ArchiveError error);
