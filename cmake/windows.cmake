@@ -144,6 +144,7 @@ velmorix_payload_rc(stored ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE} ${PAYLOAD_CHECKSUM
 velmorix_payload_rc(zstd ${COMPRESSED_PROGRAM_ARCHIVE} ${COMPRESSED_WORK_ARCHIVE} ${COMPRESSED_CHECKSUMS})
 if(VELMORIX_PAYLOAD_COMPRESSION STREQUAL "zstd")
   set(VELMORIX_DIST_FORM zstd)
+  set(VELMORIX_DIST_COMPRESSED_LINE "export VELMORIX_DIST_COMPRESSED=1\n")
 else()
   set(VELMORIX_DIST_FORM stored)
 endif()
@@ -215,6 +216,7 @@ file(WRITE ${CMAKE_BINARY_DIR}/wine-test-run.sh
   "export VELMORIX_INSTALLER='${WINE_INSTALLER_PATH}'\n"
   "export VELMORIX_TRACED_INSTALLER='${WINE_TRACED_INSTALLER_PATH}'\n"
   "export VELMORIX_COMPRESSED_INSTALLER='${WINE_COMPRESSED_INSTALLER_PATH}'\n"
+  "${VELMORIX_DIST_COMPRESSED_LINE}"
   "export VELMORIX_BUILD_DIR='${WINE_BUILD_DIR}'\n"
   "export VELMORIX_PAYLOAD_DIR='${WINE_PAYLOAD_DIR}'\n"
   "export VELMORIX_PACKED_ROOT='${WINE_PACKED_ROOT}'\n"
@@ -250,6 +252,19 @@ endfunction()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/windows)
   velmorix_windows_test(velmorix_windows_tests tests/windows "${VELMORIX_TRACE_FILE}" gtest_main)
+  # The payload once more in frames of 64 KiB: several frames per file, more frames
+  # than the decoding pool has slots.
+  set(SMALL_FRAMES ${PAYLOAD_DIR}/small-frames)
+  add_custom_command(
+    OUTPUT ${SMALL_FRAMES}/program.vxz ${SMALL_FRAMES}/work.vxz ${SMALL_FRAMES}/checksums.bin
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${SMALL_FRAMES}
+    COMMAND ${VELMORIX_PACKER} compress-pair --frame-size=65536 ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE}
+            ${SMALL_FRAMES}/program.vxz ${SMALL_FRAMES}/work.vxz ${SMALL_FRAMES}/checksums.bin
+    DEPENDS ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE} ${VELMORIX_PACKER}
+    COMMENT "Compressing the payload in small frames for the tests"
+    VERBATIM)
+  add_custom_target(velmorix_small_frames DEPENDS ${SMALL_FRAMES}/program.vxz velmorix_payload)
+  add_dependencies(velmorix_windows_tests velmorix_small_frames)
 endif()
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e)
   velmorix_windows_test(velmorix_e2e_tests tests/e2e "${VELMORIX_TRACE_OFF}" gtest_main version)

@@ -69,10 +69,8 @@ ArchiveError ValidateCompressedArchive(const unsigned char* base, std::size_t si
   return ArchiveError::None;
 }
 
-std::vector<CompressedFrame> ListCompressedFrames(const ArchiveView& view) {
-  std::vector<CompressedFrame> frames;
-  if (!view.compressed) return frames;
-  frames.reserve(view.frameCount);
+void ListCompressedFrames(const ArchiveView& view, CompressedFrame* frames) {
+  if (!view.compressed) return;
   std::size_t offset = view.dataOffset;
   std::size_t f = 0;
   for (std::int32_t i = 0; i < view.count; ++i) {
@@ -82,11 +80,10 @@ std::vector<CompressedFrame> ListCompressedFrames(const ArchiveView& view) {
       frame.offset = offset;
       frame.compressedSize = ReadPayloadLe32(view.base + view.frameTableOffset + f * 4);
       frame.contentSize = static_cast<std::uint32_t>(left < view.frameSize ? left : view.frameSize);
-      frames.push_back(frame);
+      frames[f] = frame;
       offset += frame.compressedSize;
       left -= frame.contentSize;
       ++f;
     }
   }
-  return frames;
 }

@@ -19,7 +19,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "engine/archive_reader.h"
 
@@ -45,8 +44,9 @@ struct CompressedFrame {
   std::uint32_t contentSize = 0;    // bytes it decodes to
 };
 
-// Every frame of a validated compressed archive, in the order of the entries' data.
-std::vector<CompressedFrame> ListCompressedFrames(const ArchiveView& view);
+// Every frame of a validated compressed archive, in the order of the entries' data,
+// into frames[0 .. view.frameCount).
+void ListCompressedFrames(const ArchiveView& view, CompressedFrame* frames);
 
 // The number of frames an entry of `size` bytes takes.
 std::uint64_t FramesForEntry(std::uint64_t size, std::uint32_t frameSize);

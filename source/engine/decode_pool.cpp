@@ -1,12 +1,8 @@
 #include "engine/decode_pool.h"
 
-#include <new>
-
 #include "engine/frame_decoder.h"
 
 namespace {
-
-constexpr unsigned kMaxThreads = 4;
 
 // Holds an SRW lock for one scope.
 class Locked {
@@ -22,8 +18,6 @@ class Locked {
 
 }  // namespace
 
-DecodePool::DecodePool(const ArchiveView& archive) : archive_(archive), frames_(ListCompressedFrames(archive)) {}
-
 DecodePool::~DecodePool() {
   {
     Locked held(&lock_);
@@ -31,7 +25,7 @@ DecodePool::~DecodePool() {
   }
   WakeAllConditionVariable(&slotFreed_);
   WakeAllConditionVariable(&frameDone_);
-  for (UniqueHandle& thread : threads_) WaitForSingleObject(thread.Get(), INFINITE);
+  for (unsigned t = 0; t < threadCount_; ++t) WaitForSingleObject(threads_[t].Get(), INFINITE);
 }
 
 unsigned DecodePool::DefaultThreads() {
@@ -42,24 +36,29 @@ unsigned DecodePool::DefaultThreads() {
 }
 
 bool DecodePool::Start(unsigned threads) {
-  if (frames_.empty()) return true;
+  const std::size_t frameCount = archive_.frameCount;
+  if (frameCount == 0) return true;
+  frames_.Reset(LocalAlloc(LMEM_FIXED, frameCount * sizeof(CompressedFrame)));
+  if (!frames_) return false;
+  ListCompressedFrames(archive_, static_cast<CompressedFrame*>(frames_.Get()));
+
   if (threads == 0) threads = 1;
-  if (threads > frames_.size()) threads = static_cast<unsigned>(frames_.size());
+  if (threads > kMaxThreads) threads = kMaxThreads;
+  if (threads > frameCount) threads = static_cast<unsigned>(frameCount);
   std::size_t largest = 0;
-  for (const CompressedFrame& frame : frames_)
-    if (frame.contentSize > largest) largest = frame.contentSize;
-  std::size_t slotCount = 2 * static_cast<std::size_t>(threads);
-  if (slotCount > frames_.size()) slotCount = frames_.size();
-  slots_.resize(slotCount);
-  for (std::size_t s = 0; s < slotCount; ++s) {
-    slots_[s].buffer.reset(new (std::nothrow) unsigned char[largest]);
+  for (std::size_t f = 0; f < frameCount; ++f)
+    if (Frame(f).contentSize > largest) largest = Frame(f).contentSize;
+  slotCount_ = 2 * static_cast<std::size_t>(threads);
+  if (slotCount_ > frameCount) slotCount_ = frameCount;
+  for (std::size_t s = 0; s < slotCount_; ++s) {
+    slots_[s].buffer.Reset(LocalAlloc(LMEM_FIXED, largest));
     if (!slots_[s].buffer) return false;
     slots_[s].frame = s;
   }
   for (unsigned t = 0; t < threads; ++t) {
-    UniqueHandle thread(CreateThread(nullptr, 0, &DecodePool::ThreadMain, this, 0, nullptr));
-    if (!thread) return false;
-    threads_.push_back(std::move(thread));
+    threads_[t].Reset(CreateThread(nullptr, 0, &DecodePool::ThreadMain, this, 0, nullptr));
+    if (!threads_[t]) return false;
+    threadCount_ = t + 1;
   }
   return true;
 }
@@ -76,17 +75,17 @@ void DecodePool::Run() {
     Slot* slot = nullptr;
     {
       Locked held(&lock_);
-      if (stopping_ || next_ >= frames_.size()) return;
+      if (stopping_ || next_ >= archive_.frameCount) return;
       index = next_++;
-      slot = &slots_[index % slots_.size()];
-      // The slot is still in use for the frame slots_.size() before this one.
+      slot = &slots_[index % slotCount_];
+      // The slot may still hold the frame slotCount_ before this one.
       while (!stopping_ && slot->frame != index) SleepConditionVariableSRW(&slotFreed_, &lock_, INFINITE, 0);
       if (stopping_) return;
       slot->state = SlotState::Decoding;
     }
-    const CompressedFrame& frame = frames_[index];
+    const CompressedFrame& frame = Frame(index);
     const bool decoded = decoder.Ready() && decoder.Decode(archive_.base + frame.offset, frame.compressedSize,
-                                                           slot->buffer.get(), frame.contentSize);
+                                                           slot->buffer.Get(), frame.contentSize);
     {
       Locked held(&lock_);
       slot->state = decoded ? SlotState::Ready : SlotState::Failed;
@@ -96,23 +95,23 @@ void DecodePool::Run() {
 }
 
 bool DecodePool::Acquire(std::size_t index, const unsigned char** data, std::size_t* length) {
-  if (index >= frames_.size() || slots_.empty()) return false;
-  Slot& slot = slots_[index % slots_.size()];
+  if (index >= archive_.frameCount || slotCount_ == 0) return false;
+  Slot& slot = slots_[index % slotCount_];
   Locked held(&lock_);
   while (!stopping_ && !(slot.frame == index && (slot.state == SlotState::Ready || slot.state == SlotState::Failed)))
     SleepConditionVariableSRW(&frameDone_, &lock_, INFINITE, 0);
   if (stopping_ || slot.state != SlotState::Ready) return false;
-  *data = slot.buffer.get();
-  *length = frames_[index].contentSize;
+  *data = static_cast<const unsigned char*>(slot.buffer.Get());
+  *length = Frame(index).contentSize;
   return true;
 }
 
 void DecodePool::Release(std::size_t index) {
-  if (slots_.empty()) return;
+  if (slotCount_ == 0) return;
   {
     Locked held(&lock_);
-    Slot& slot = slots_[index % slots_.size()];
-    slot.frame = index + slots_.size();
+    Slot& slot = slots_[index % slotCount_];
+    slot.frame = index + slotCount_;
     slot.state = SlotState::Free;
   }
   WakeAllConditionVariable(&slotFreed_);

@@ -1,21 +1,18 @@
 #include "engine/entry_data.h"
 
-#include <new>
-
 bool EntryData::Start() {
   if (!archive_.compressed) {
     span_ = archive_.base + archive_.dataOffset;
     left_ = archive_.size - archive_.dataOffset;
     return true;
   }
-  pool_.reset(new (std::nothrow) DecodePool(archive_));
-  return pool_ && pool_->Start(DecodePool::DefaultThreads());
+  return pool_.Start(DecodePool::DefaultThreads());
 }
 
 bool EntryData::Next(const unsigned char** data, std::size_t* length) {
-  if (left_ == 0 && pool_) {
-    if (holding_) pool_->Release(frame_++);
-    holding_ = pool_->Acquire(frame_, &span_, &left_);
+  if (left_ == 0 && archive_.compressed) {
+    if (holding_) pool_.Release(frame_++);
+    holding_ = pool_.Acquire(frame_, &span_, &left_);
     if (!holding_) left_ = 0;
   }
   *data = span_;

@@ -3,14 +3,13 @@
 // compressed one the frames as the decoding pool hands them over.
 #pragma once
 #include <cstddef>
-#include <memory>
 
 #include "engine/archive_reader.h"
 #include "engine/decode_pool.h"
 
 class EntryData {
  public:
-  explicit EntryData(const ArchiveView& archive) : archive_(archive) {}
+  explicit EntryData(const ArchiveView& archive) : archive_(archive), pool_(archive) {}
 
   // Makes the first bytes available (for a compressed archive: starts decoding).
   // False when decoding cannot start.
@@ -25,7 +24,7 @@ class EntryData {
 
  private:
   const ArchiveView archive_;
-  std::unique_ptr<DecodePool> pool_;
+  DecodePool pool_;  // started for a compressed archive only
   const unsigned char* span_ = nullptr;
   std::size_t left_ = 0;
   std::size_t frame_ = 0;   // the next frame to take, or the one held

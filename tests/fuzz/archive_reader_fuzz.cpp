@@ -27,7 +27,8 @@ constexpr std::uint32_t kLargestDecodedFrame = 1 << 20;
 void WalkFrames(const ArchiveView& view, const std::uint8_t* data, std::size_t size) {
   Require(view.compressed && view.frameSize >= kMinFrameSize && view.frameSize <= kMaxFrameSize);
   Require(view.dataOffset == view.frameTableOffset + std::size_t{4} * view.frameCount);
-  const std::vector<CompressedFrame> frames = ListCompressedFrames(view);
+  std::vector<CompressedFrame> frames(view.frameCount);
+  ListCompressedFrames(view, frames.data());
   Require(frames.size() == view.frameCount);
   std::uint64_t offset = view.dataOffset;
   std::uint64_t content = 0;

@@ -53,7 +53,9 @@ std::vector<unsigned char> Compressed(const std::vector<unsigned char>& stored, 
 bool DecodeAll(const ArchiveView& view, std::string* content) {
   FrameDecoder decoder;
   content->clear();
-  for (const CompressedFrame& frame : ListCompressedFrames(view)) {
+  std::vector<CompressedFrame> frames(view.frameCount);
+  ListCompressedFrames(view, frames.data());
+  for (const CompressedFrame& frame : frames) {
     std::string piece(frame.contentSize, '\0');
     if (!decoder.Decode(view.base + frame.offset, frame.compressedSize, &piece[0], piece.size())) return false;
     *content += piece;
@@ -74,7 +76,8 @@ TEST(CompressedArchive, CarriesTheStoredEntriesAndDecodesToTheirBytes) {
   EXPECT_LT(compressed.size(), stored.size());
   EXPECT_STREQ(ReadPayloadEntry(view, 2).relativeFolder, "\\sub\\");
   EXPECT_EQ(ReadPayloadEntry(view, 2).size, 100u);
-  const std::vector<CompressedFrame> frames = ListCompressedFrames(view);
+  std::vector<CompressedFrame> frames(view.frameCount);
+  ListCompressedFrames(view, frames.data());
   ASSERT_EQ(frames.size(), 5u);
   EXPECT_EQ(frames[3].contentSize, kSmallFrames / 2);
   EXPECT_EQ(frames[4].contentSize, 100u);

@@ -3,7 +3,7 @@
 //   velmorix-pack [--prefix-map=OLD=NEW]... pack <folder> <archive>
 //   velmorix-pack [--prefix-map=OLD=NEW]... pack-pair <program-folder> <work-folder>
 //                 <program-archive> <work-archive> <checksum-file>
-//   velmorix-pack compress-pair <program-archive> <work-archive>
+//   velmorix-pack compress-pair [--frame-size=BYTES] <program-archive> <work-archive>
 //                 <compressed-program> <compressed-work> <checksum-file>
 //   velmorix-pack list <archive-or-installer>
 //   velmorix-pack verify <archive-or-installer>
@@ -11,6 +11,7 @@
 //
 // Exit status: 0 done (warnings go to stderr), 1 refused or invalid, 2 wrong usage.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -33,7 +34,7 @@ const char kUsage[] =
     "usage: velmorix-pack [--prefix-map=OLD=NEW]... pack <folder> <archive>\n"
     "       velmorix-pack [--prefix-map=OLD=NEW]... pack-pair <program-folder> <work-folder>\n"
     "                     <program-archive> <work-archive> <checksum-file>\n"
-    "       velmorix-pack compress-pair <program-archive> <work-archive>\n"
+    "       velmorix-pack compress-pair [--frame-size=BYTES] <program-archive> <work-archive>\n"
     "                     <compressed-program> <compressed-work> <checksum-file>\n"
     "       velmorix-pack list <archive-or-installer>\n"
     "       velmorix-pack verify <archive-or-installer>\n"
@@ -42,7 +43,8 @@ const char kUsage[] =
     "pack-pair writes the program archive (resource 109), the work archive (110) and the\n"
     "8-byte checksum file (111: the CRC-32 of each archive, little-endian).\n"
     "compress-pair writes the compressed form of two such archives (zstd frames of\n"
-    "8 MiB at most, level 19) and the checksum file of the compressed pair.\n"
+    "8 MiB at most, level 19) and the checksum file of the compressed pair;\n"
+    "--frame-size cuts the files' data into smaller frames (65536 to 8388608 bytes).\n"
     "--prefix-map=OLD=NEW writes a packed folder found under the absolute folder OLD\n"
     "as if it lay under NEW (also absolute) in each entry's source path.\n"
     "list and verify take an archive or a built installer (its resources 109, 110, 111),\n"
@@ -88,7 +90,8 @@ bool CheckFrames(const std::string& name, const ArchiveView& view) {
   if (!view.compressed) return true;
   FrameDecoder decoder;
   std::vector<unsigned char> content(view.frameSize);
-  const std::vector<CompressedFrame> frames = ListCompressedFrames(view);
+  std::vector<CompressedFrame> frames(view.frameCount);
+  ListCompressedFrames(view, frames.data());
   for (std::size_t f = 0; f < frames.size(); ++f) {
     if (!decoder.Decode(view.base + frames[f].offset, frames[f].compressedSize, content.data(),
                         frames[f].contentSize)) {
@@ -218,8 +221,20 @@ int main(int argc, char** argv) {
     return Report(PackFolderPair(args[1], args[2], args[3], args[4], args[5], &warnings, &error, map), warnings,
                   error);
   if (!map.empty()) return Usage();  // maps only shape what pack and pack-pair write
-  if (command == "compress-pair" && args.size() == 6)
-    return Report(CompressArchivePair(args[1], args[2], args[3], args[4], args[5], &error), warnings, error);
+  if (command == "compress-pair" && (args.size() == 6 || args.size() == 7)) {
+    CompressionSettings settings;
+    if (args.size() == 7) {
+      const std::string option = "--frame-size=";
+      if (args[1].rfind(option, 0) != 0) return Usage();
+      char* end = nullptr;
+      const unsigned long size = std::strtoul(args[1].c_str() + option.size(), &end, 10);
+      if (*end != '\0' || size < kMinFrameSize || size > kMaxFrameSize) return Usage();
+      settings.frameSize = static_cast<std::uint32_t>(size);
+      args.erase(args.begin() + 1);
+    }
+    return Report(CompressArchivePair(args[1], args[2], args[3], args[4], args[5], &error, settings), warnings,
+                  error);
+  }
   if (command == "list" && args.size() == 2) return ArchiveCommand(args[1].c_str(), true);
   if (command == "verify" && args.size() == 2) return ArchiveCommand(args[1].c_str(), false);
   return Usage();
