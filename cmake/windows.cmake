@@ -133,12 +133,18 @@ add_custom_command(
 add_custom_target(velmorix_compressed_payload DEPENDS ${COMPRESSED_PROGRAM_ARCHIVE} ${COMPRESSED_WORK_ARCHIVE}
   ${COMPRESSED_CHECKSUMS} velmorix_payload)
 
-# The resource script includes payload_archives.rc from a folder of each form.
+# One resource script per payload form: it includes resources/installer.rc, which
+# includes the form's payload_archives.rc, and is rebuilt when that form's archives
+# change.
 function(velmorix_payload_rc form program work sums)
-  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/generated/${form})
-  file(WRITE ${CMAKE_BINARY_DIR}/generated/${form}/payload_archives.rc
-    "IDR_PROGRAM_ARCHIVE Binary \"${program}\"\nIDR_WORK_ARCHIVE Binary \"${work}\"\n"
-    "IDR_PAYLOAD_CHECKSUMS Binary \"${sums}\"\n")
+  set(dir ${CMAKE_BINARY_DIR}/generated/${form})
+  file(MAKE_DIRECTORY ${dir})
+  # Written only when changed, so that a new configure rebuilds nothing.
+  file(CONFIGURE OUTPUT ${dir}/payload_archives.rc CONTENT
+    "IDR_PROGRAM_ARCHIVE Binary \"${program}\"\nIDR_WORK_ARCHIVE Binary \"${work}\"\nIDR_PAYLOAD_CHECKSUMS Binary \"${sums}\"\n")
+  file(CONFIGURE OUTPUT ${dir}/installer_${form}.rc CONTENT "#include \"installer.rc\"\n")
+  set_source_files_properties(${dir}/installer_${form}.rc PROPERTIES OBJECT_DEPENDS
+    "${program};${work};${sums};${CMAKE_SOURCE_DIR}/resources/installer.rc;${CMAKE_SOURCE_DIR}/resources/installer.ico;${CMAKE_BINARY_DIR}/generated/installer.manifest;${CMAKE_BINARY_DIR}/generated/velmorix_version.h;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
 endfunction()
 velmorix_payload_rc(stored ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE} ${PAYLOAD_CHECKSUMS})
 velmorix_payload_rc(zstd ${COMPRESSED_PROGRAM_ARCHIVE} ${COMPRESSED_WORK_ARCHIVE} ${COMPRESSED_CHECKSUMS})
@@ -163,8 +169,13 @@ set(VELMORIX_TRACE_FILE ${CMAKE_SOURCE_DIR}/source/shared/access_trace_file.cpp
 # The installers: the one that ships, a traced one for the end-to-end tests (stored
 # payload), and one with the compressed payload that the tests run as well.
 function(velmorix_installer name folder form link trace)
-  add_executable(${name} WIN32 source/wizard/entry_point.cpp resources/installer.rc ${trace})
-  add_dependencies(${name} velmorix_payload velmorix_compressed_payload)
+  add_executable(${name} WIN32 source/wizard/entry_point.cpp ${CMAKE_BINARY_DIR}/generated/${form}/installer_${form}.rc
+    ${trace})
+  if(form STREQUAL "zstd")
+    add_dependencies(${name} velmorix_compressed_payload)
+  else()
+    add_dependencies(${name} velmorix_payload)
+  endif()
   target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VELMORIX_WIN_OPTIONS}>)
   target_include_directories(${name} PRIVATE source resources ${CMAKE_BINARY_DIR}/generated/${form}
     ${CMAKE_BINARY_DIR}/generated)
@@ -175,9 +186,6 @@ endfunction()
 velmorix_installer(VelmorixSetup dist ${VELMORIX_DIST_FORM} "${VELMORIX_SHIPPED_LINK}" "${VELMORIX_TRACE_OFF}")
 velmorix_installer(VelmorixSetupTraced test-dist stored "${VELMORIX_STATIC_LINK}" "${VELMORIX_TRACE_FILE}")
 velmorix_installer(VelmorixSetupCompressed test-dist zstd "${VELMORIX_SHIPPED_LINK}" "${VELMORIX_TRACE_OFF}")
-# One resource object per installer: each includes the payload of its form.
-set_source_files_properties(resources/installer.rc PROPERTIES
-  OBJECT_DEPENDS "${PROGRAM_ARCHIVE};${WORK_ARCHIVE};${PAYLOAD_CHECKSUMS};${COMPRESSED_PROGRAM_ARCHIVE};${COMPRESSED_WORK_ARCHIVE};${COMPRESSED_CHECKSUMS};${CMAKE_SOURCE_DIR}/resources/installer.ico;${CMAKE_BINARY_DIR}/generated/installer.manifest;${CMAKE_BINARY_DIR}/generated/velmorix_version.h;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
 
 # GoogleTest, cross-built.
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
