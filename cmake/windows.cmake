@@ -167,7 +167,7 @@ set(VELMORIX_TRACE_FILE ${CMAKE_SOURCE_DIR}/source/shared/access_trace_file.cpp
   ${CMAKE_SOURCE_DIR}/source/engine/extraction_pace_env.cpp)
 
 # The installers: the one that ships, a traced one for the end-to-end tests (stored
-# payload), and one with the compressed payload that the tests run as well.
+# payload), and both again with the compressed payload, for the tests' second run.
 function(velmorix_installer name folder form link trace)
   add_executable(${name} WIN32 source/wizard/entry_point.cpp ${CMAKE_BINARY_DIR}/generated/${form}/installer_${form}.rc
     ${trace})
@@ -186,6 +186,7 @@ endfunction()
 velmorix_installer(VelmorixSetup dist ${VELMORIX_DIST_FORM} "${VELMORIX_SHIPPED_LINK}" "${VELMORIX_TRACE_OFF}")
 velmorix_installer(VelmorixSetupTraced test-dist stored "${VELMORIX_STATIC_LINK}" "${VELMORIX_TRACE_FILE}")
 velmorix_installer(VelmorixSetupCompressed test-dist zstd "${VELMORIX_SHIPPED_LINK}" "${VELMORIX_TRACE_OFF}")
+velmorix_installer(VelmorixSetupTracedCompressed test-dist zstd "${VELMORIX_STATIC_LINK}" "${VELMORIX_TRACE_FILE}")
 
 # GoogleTest, cross-built.
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
@@ -202,6 +203,7 @@ endfunction()
 velmorix_wine_path(WINE_INSTALLER_PATH ${CMAKE_BINARY_DIR}/dist/VelmorixSetup.exe)
 velmorix_wine_path(WINE_TRACED_INSTALLER_PATH ${CMAKE_BINARY_DIR}/test-dist/VelmorixSetupTraced.exe)
 velmorix_wine_path(WINE_COMPRESSED_INSTALLER_PATH ${CMAKE_BINARY_DIR}/test-dist/VelmorixSetupCompressed.exe)
+velmorix_wine_path(WINE_TRACED_COMPRESSED_INSTALLER_PATH ${CMAKE_BINARY_DIR}/test-dist/VelmorixSetupTracedCompressed.exe)
 velmorix_wine_path(WINE_BUILD_DIR ${CMAKE_BINARY_DIR})
 velmorix_wine_path(WINE_PAYLOAD_DIR ${PAYLOAD_DIR})
 # Links that the installer must not write through, made on the Unix side (Wine's
@@ -230,7 +232,10 @@ file(WRITE ${CMAKE_BINARY_DIR}/wine-test-run.sh
   "export VELMORIX_PACKED_ROOT='${WINE_PACKED_ROOT}'\n"
   "# The second run of the end-to-end suites (VELMORIX_PAYLOAD_FORM=compressed) drives\n"
   "# the installer with the compressed payload.\n"
-  "if [ \"\${VELMORIX_PAYLOAD_FORM:-}\" = compressed ]; then export VELMORIX_INSTALLER=\"\$VELMORIX_COMPRESSED_INSTALLER\"; fi\n"
+  "if [ \"\${VELMORIX_PAYLOAD_FORM:-}\" = compressed ]; then\n"
+  "  export VELMORIX_INSTALLER=\"\$VELMORIX_COMPRESSED_INSTALLER\"\n"
+  "  export VELMORIX_TRACED_INSTALLER='${WINE_TRACED_COMPRESSED_INSTALLER_PATH}'\n"
+  "fi\n"
   "exec '${CMAKE_SOURCE_DIR}/cmake/wine-run.sh' \"$@\"\n")
 file(CHMOD ${CMAKE_BINARY_DIR}/wine-test-run.sh PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-test-run.sh)
@@ -246,7 +251,7 @@ function(velmorix_windows_test name folder trace)
   target_compile_options(${name} PRIVATE ${VELMORIX_WIN_OPTIONS})
   target_link_options(${name} PRIVATE ${VELMORIX_STATIC_LINK})
   target_link_libraries(${name} PRIVATE velmorix_wizard gtest gmock ${ARGN})
-  add_dependencies(${name} VelmorixSetup VelmorixSetupTraced VelmorixSetupCompressed)
+  add_dependencies(${name} VelmorixSetup VelmorixSetupTraced VelmorixSetupCompressed VelmorixSetupTracedCompressed)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
     PROPERTIES TIMEOUT 300)
 endfunction()

@@ -77,6 +77,14 @@ struct LocalTraits {
 };
 using UniqueLocal = UniqueResource<HLOCAL, LocalTraits>;
 
+// A module loaded with LoadLibrary(Ex), also as a data file.
+struct ModuleTraits {
+  static HMODULE Empty() { return nullptr; }
+  static bool IsEmpty(HMODULE m) { return m == nullptr; }
+  static void Free(HMODULE m) { FreeLibrary(m); }
+};
+using UniqueModule = UniqueResource<HMODULE, ModuleTraits>;
+
 // A COM interface pointer, released once.
 template <typename I>
 class ComPtr {

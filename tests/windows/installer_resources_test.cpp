@@ -23,13 +23,6 @@
 
 namespace {
 
-struct ModuleTraits {
-  static HMODULE Empty() { return nullptr; }
-  static bool IsEmpty(HMODULE m) { return m == nullptr; }
-  static void Free(HMODULE m) { FreeLibrary(m); }
-};
-using UniqueModule = UniqueResource<HMODULE, ModuleTraits>;
-
 const WORD kRussian = MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT);
 
 // Both installers the build makes: the one that ships and the one with the
