@@ -294,15 +294,20 @@ ArchiveError ValidateArchive(const void* data, std::size_t size, ArchiveView* vi
   if (tableError == ArchiveError::None && dataBytes != size - dataOffset) return ArchiveError::TrailingBytes;
   if (tableError != ArchiveError::None) return tableError;
 
-  if (view) {
-    *view = ArchiveView{};
-    view->base = base;
-    view->size = size;
-    view->count = count;
-    view->dataOffset = dataOffset;
-    view->dataBytes = dataBytes;
-  }
+  if (view) *view = MakeArchiveView(base, size, count, kPayloadHeaderSize, dataOffset, dataBytes);
   return ArchiveError::None;
+}
+
+ArchiveView MakeArchiveView(const unsigned char* base, std::size_t size, std::int32_t count, std::size_t tableOffset,
+                            std::size_t dataOffset, std::uint64_t dataBytes) {
+  ArchiveView view;
+  view.base = base;
+  view.size = size;
+  view.count = count;
+  view.tableOffset = tableOffset;
+  view.dataOffset = dataOffset;
+  view.dataBytes = dataBytes;
+  return view;
 }
 
 PayloadEntry ReadPayloadEntry(const ArchiveView& view, std::int32_t index) {

@@ -85,6 +85,10 @@ ArchiveError CheckPayloadEntryText(const PayloadEntry& entry);
 ArchiveError ValidatePayloadTable(const unsigned char* table, std::int32_t count, std::uint64_t dataLimit,
                                   std::uint64_t* dataBytes, std::int32_t* failedEntry);
 
+// The view both forms share, as their validation fills it in.
+ArchiveView MakeArchiveView(const unsigned char* base, std::size_t size, std::int32_t count, std::size_t tableOffset,
+                            std::size_t dataOffset, std::uint64_t dataBytes);
+
 // Little-endian fields, as both formats store them.
 std::uint32_t ReadPayloadLe32(const unsigned char* p);
 std::uint64_t ReadPayloadLe64(const unsigned char* p);

@@ -54,13 +54,7 @@ ArchiveError ValidateCompressedArchive(const unsigned char* base, std::size_t si
   if (remaining != 0) return ArchiveError::TrailingBytes;
 
   if (view) {
-    *view = ArchiveView{};
-    view->base = base;
-    view->size = size;
-    view->count = count;
-    view->tableOffset = kCompressedHeaderSize;
-    view->dataOffset = dataOffset;
-    view->dataBytes = dataBytes;
+    *view = MakeArchiveView(base, size, count, kCompressedHeaderSize, dataOffset, dataBytes);
     view->compressed = true;
     view->frameSize = frameSize;
     view->frameCount = frameCount;
