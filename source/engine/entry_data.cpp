@@ -1,10 +1,18 @@
 #include "engine/entry_data.h"
 
+#include <windows.h>
+
 bool EntryData::Start() {
   if (!archive_.compressed) {
     span_ = archive_.base + archive_.dataOffset;
     left_ = archive_.size - archive_.dataOffset;
     return true;
+  }
+  // The decoder is built for processors with SSE2 (every x86 processor since 2003);
+  // on an older one the payload counts as one that cannot be loaded.
+  if (!IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE)) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
   }
   return pool_.Start(DecodePool::DefaultThreads());
 }
