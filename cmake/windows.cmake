@@ -50,14 +50,15 @@ target_link_libraries(velmorix_shared PUBLIC velmorix_portable advapi32 user32 k
 # integration steps. Libraries link one way:
 # shared <- folders <- integration <- engine <- wizard.
 file(GLOB VELMORIX_ENGINE_SOURCES CONFIGURE_DEPENDS source/engine/*.cpp)
-list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "(archive_reader|payload_checksum|extraction_pace_[a-z]+)\\.cpp$")
+list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "(archive_reader|compressed_archive|frame_decoder|payload_checksum|extraction_pace_[a-z]+)\\.cpp$")
 velmorix_windows_library(velmorix_folders source/shared/folder_creation.cpp)
 target_link_libraries(velmorix_folders PUBLIC velmorix_shared advapi32 user32)
 file(GLOB VELMORIX_INTEGRATION_SOURCES CONFIGURE_DEPENDS source/integration/*.cpp)
 velmorix_windows_library(velmorix_integration ${VELMORIX_INTEGRATION_SOURCES})
 target_link_libraries(velmorix_integration PUBLIC velmorix_folders velmorix_shared ole32 oleaut32 uuid shell32 advapi32)
 velmorix_windows_library(velmorix_engine ${VELMORIX_ENGINE_SOURCES})
-target_link_libraries(velmorix_engine PUBLIC velmorix_integration velmorix_folders velmorix_shared shlwapi advapi32 ole32)
+target_link_libraries(velmorix_engine PUBLIC velmorix_integration velmorix_folders velmorix_shared velmorix_frame_decoder
+  shlwapi advapi32 ole32)
 
 # Wizard: everything but the entry point, so tests can drive the pages in-process.
 file(GLOB VELMORIX_WIZARD_SOURCES CONFIGURE_DEPENDS source/wizard/*.cpp)
@@ -112,10 +113,48 @@ add_custom_command(
 # running the same packing command at once, one removes the staged folder under the
 # other.
 add_custom_target(velmorix_payload DEPENDS ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE} ${PAYLOAD_CHECKSUMS})
-file(WRITE ${CMAKE_BINARY_DIR}/generated/payload_archives.rc.in
-  "IDR_PROGRAM_ARCHIVE Binary \"@PROGRAM_ARCHIVE@\"\nIDR_WORK_ARCHIVE Binary \"@WORK_ARCHIVE@\"\n"
-  "IDR_PAYLOAD_CHECKSUMS Binary \"@PAYLOAD_CHECKSUMS@\"\n")
-configure_file(${CMAKE_BINARY_DIR}/generated/payload_archives.rc.in ${CMAKE_BINARY_DIR}/generated/payload_archives.rc @ONLY)
+# The compressed form of the same pair (zstd frames, engine/compressed_archive.h) with
+# checksums of its own: always made, for the second installer that the tests run, and
+# carried by the installer in dist/ when VELMORIX_PAYLOAD_COMPRESSION is zstd.
+set(VELMORIX_PAYLOAD_COMPRESSION "" CACHE STRING "The payload form of dist/VelmorixSetup.exe: empty (stored) or zstd")
+set_property(CACHE VELMORIX_PAYLOAD_COMPRESSION PROPERTY STRINGS "" zstd)
+if(NOT VELMORIX_PAYLOAD_COMPRESSION STREQUAL "" AND NOT VELMORIX_PAYLOAD_COMPRESSION STREQUAL "zstd")
+  message(FATAL_ERROR "VELMORIX_PAYLOAD_COMPRESSION is empty or zstd, not '${VELMORIX_PAYLOAD_COMPRESSION}'")
+endif()
+set(COMPRESSED_PROGRAM_ARCHIVE ${PAYLOAD_DIR}/program.vxz)
+set(COMPRESSED_WORK_ARCHIVE ${PAYLOAD_DIR}/work.vxz)
+set(COMPRESSED_CHECKSUMS ${PAYLOAD_DIR}/checksums-vxz.bin)
+add_custom_command(
+  OUTPUT ${COMPRESSED_PROGRAM_ARCHIVE} ${COMPRESSED_WORK_ARCHIVE} ${COMPRESSED_CHECKSUMS}
+  COMMAND ${VELMORIX_PACKER} compress-pair ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE}
+          ${COMPRESSED_PROGRAM_ARCHIVE} ${COMPRESSED_WORK_ARCHIVE} ${COMPRESSED_CHECKSUMS}
+  DEPENDS ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE} ${VELMORIX_PACKER}
+  COMMENT "Compressing the payload archives"
+  VERBATIM)
+add_custom_target(velmorix_compressed_payload DEPENDS ${COMPRESSED_PROGRAM_ARCHIVE} ${COMPRESSED_WORK_ARCHIVE}
+  ${COMPRESSED_CHECKSUMS} velmorix_payload)
+
+# One resource script per payload form: it includes resources/installer.rc, which
+# includes the form's payload_archives.rc, and is rebuilt when that form's archives
+# change.
+function(velmorix_payload_rc form program work sums)
+  set(dir ${CMAKE_BINARY_DIR}/generated/${form})
+  file(MAKE_DIRECTORY ${dir})
+  # Written only when changed, so that a new configure rebuilds nothing.
+  file(CONFIGURE OUTPUT ${dir}/payload_archives.rc CONTENT
+    "IDR_PROGRAM_ARCHIVE Binary \"${program}\"\nIDR_WORK_ARCHIVE Binary \"${work}\"\nIDR_PAYLOAD_CHECKSUMS Binary \"${sums}\"\n")
+  file(CONFIGURE OUTPUT ${dir}/installer_${form}.rc CONTENT "#include \"installer.rc\"\n")
+  set_source_files_properties(${dir}/installer_${form}.rc PROPERTIES OBJECT_DEPENDS
+    "${program};${work};${sums};${CMAKE_SOURCE_DIR}/resources/installer.rc;${CMAKE_SOURCE_DIR}/resources/installer.ico;${CMAKE_BINARY_DIR}/generated/installer.manifest;${CMAKE_BINARY_DIR}/generated/velmorix_version.h;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
+endfunction()
+velmorix_payload_rc(stored ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE} ${PAYLOAD_CHECKSUMS})
+velmorix_payload_rc(zstd ${COMPRESSED_PROGRAM_ARCHIVE} ${COMPRESSED_WORK_ARCHIVE} ${COMPRESSED_CHECKSUMS})
+if(VELMORIX_PAYLOAD_COMPRESSION STREQUAL "zstd")
+  set(VELMORIX_DIST_FORM zstd)
+  set(VELMORIX_DIST_COMPRESSED_LINE "export VELMORIX_DIST_COMPRESSED=1\n")
+else()
+  set(VELMORIX_DIST_FORM stored)
+endif()
 
 # Every executable that links folder creation chooses how applied access lists are
 # recorded: not at all (the installer that ships) or into the file named by
@@ -128,24 +167,27 @@ set(VELMORIX_TRACE_OFF ${CMAKE_SOURCE_DIR}/source/shared/access_trace_off.cpp
 set(VELMORIX_TRACE_FILE ${CMAKE_SOURCE_DIR}/source/shared/access_trace_file.cpp
   ${CMAKE_SOURCE_DIR}/source/engine/extraction_pace_env.cpp)
 
-# An installer: the entry point and the resources over the wizard, with the recording
-# units SOURCES chooses, linked with LINK, written to the build's FOLDER.
-function(velmorix_installer name)
-  cmake_parse_arguments(PARSE_ARGV 1 installer "" "FOLDER" "LINK;SOURCES")
-  add_executable(${name} WIN32 source/wizard/entry_point.cpp resources/installer.rc ${installer_SOURCES})
-  add_dependencies(${name} velmorix_payload)
+# The installers: the one that ships, a traced one for the end-to-end tests (stored
+# payload), and both again with the compressed payload, for the tests' second run.
+function(velmorix_installer name folder form link trace)
+  add_executable(${name} WIN32 source/wizard/entry_point.cpp ${CMAKE_BINARY_DIR}/generated/${form}/installer_${form}.rc
+    ${trace})
+  if(form STREQUAL "zstd")
+    add_dependencies(${name} velmorix_compressed_payload)
+  else()
+    add_dependencies(${name} velmorix_payload)
+  endif()
   target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VELMORIX_WIN_OPTIONS}>)
-  target_include_directories(${name} PRIVATE source resources ${CMAKE_BINARY_DIR}/generated)
-  target_link_options(${name} PRIVATE ${installer_LINK})
+  target_include_directories(${name} PRIVATE source resources ${CMAKE_BINARY_DIR}/generated/${form}
+    ${CMAKE_BINARY_DIR}/generated)
+  target_link_options(${name} PRIVATE ${link})
   target_link_libraries(${name} PRIVATE velmorix_wizard)
-  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${installer_FOLDER})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${folder})
 endfunction()
-
-# The installer that ships, stripped, and the traced one the end-to-end tests use.
-velmorix_installer(VelmorixSetup FOLDER dist LINK ${VELMORIX_SHIPPED_LINK} SOURCES ${VELMORIX_TRACE_OFF})
-velmorix_installer(VelmorixSetupTraced FOLDER test-dist LINK ${VELMORIX_STATIC_LINK} SOURCES ${VELMORIX_TRACE_FILE})
-set_source_files_properties(resources/installer.rc PROPERTIES
-  OBJECT_DEPENDS "${PROGRAM_ARCHIVE};${WORK_ARCHIVE};${PAYLOAD_CHECKSUMS};${CMAKE_SOURCE_DIR}/resources/installer.ico;${CMAKE_BINARY_DIR}/generated/installer.manifest;${CMAKE_BINARY_DIR}/generated/velmorix_version.h;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
+velmorix_installer(VelmorixSetup dist ${VELMORIX_DIST_FORM} "${VELMORIX_SHIPPED_LINK}" "${VELMORIX_TRACE_OFF}")
+velmorix_installer(VelmorixSetupTraced test-dist stored "${VELMORIX_STATIC_LINK}" "${VELMORIX_TRACE_FILE}")
+velmorix_installer(VelmorixSetupCompressed test-dist zstd "${VELMORIX_SHIPPED_LINK}" "${VELMORIX_TRACE_OFF}")
+velmorix_installer(VelmorixSetupTracedCompressed test-dist zstd "${VELMORIX_STATIC_LINK}" "${VELMORIX_TRACE_FILE}")
 
 # GoogleTest, cross-built.
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
@@ -161,6 +203,8 @@ function(velmorix_wine_path out unix_path)
 endfunction()
 velmorix_wine_path(WINE_INSTALLER_PATH ${CMAKE_BINARY_DIR}/dist/VelmorixSetup.exe)
 velmorix_wine_path(WINE_TRACED_INSTALLER_PATH ${CMAKE_BINARY_DIR}/test-dist/VelmorixSetupTraced.exe)
+velmorix_wine_path(WINE_COMPRESSED_INSTALLER_PATH ${CMAKE_BINARY_DIR}/test-dist/VelmorixSetupCompressed.exe)
+velmorix_wine_path(WINE_TRACED_COMPRESSED_INSTALLER_PATH ${CMAKE_BINARY_DIR}/test-dist/VelmorixSetupTracedCompressed.exe)
 velmorix_wine_path(WINE_BUILD_DIR ${CMAKE_BINARY_DIR})
 velmorix_wine_path(WINE_PAYLOAD_DIR ${PAYLOAD_DIR})
 velmorix_wine_path(WINE_SOURCE_DIR ${CMAKE_SOURCE_DIR})
@@ -183,10 +227,18 @@ file(WRITE ${CMAKE_BINARY_DIR}/wine-test-run.sh
   "#!/usr/bin/env bash\n"
   "export VELMORIX_INSTALLER='${WINE_INSTALLER_PATH}'\n"
   "export VELMORIX_TRACED_INSTALLER='${WINE_TRACED_INSTALLER_PATH}'\n"
+  "export VELMORIX_COMPRESSED_INSTALLER='${WINE_COMPRESSED_INSTALLER_PATH}'\n"
+  "${VELMORIX_DIST_COMPRESSED_LINE}"
   "export VELMORIX_BUILD_DIR='${WINE_BUILD_DIR}'\n"
   "export VELMORIX_PAYLOAD_DIR='${WINE_PAYLOAD_DIR}'\n"
   "export VELMORIX_SOURCE_DIR='${WINE_SOURCE_DIR}'\n"
   "export VELMORIX_PACKED_ROOT='${WINE_PACKED_ROOT}'\n"
+  "# The second run of the end-to-end suites (VELMORIX_PAYLOAD_FORM=compressed) drives\n"
+  "# the installer with the compressed payload.\n"
+  "if [ \"\${VELMORIX_PAYLOAD_FORM:-}\" = compressed ]; then\n"
+  "  export VELMORIX_INSTALLER=\"\$VELMORIX_COMPRESSED_INSTALLER\"\n"
+  "  export VELMORIX_TRACED_INSTALLER='${WINE_TRACED_COMPRESSED_INSTALLER_PATH}'\n"
+  "fi\n"
   "exec '${CMAKE_SOURCE_DIR}/cmake/wine-run.sh' \"$@\"\n")
 file(CHMOD ${CMAKE_BINARY_DIR}/wine-test-run.sh PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-test-run.sh)
@@ -202,16 +254,37 @@ function(velmorix_windows_test name folder trace)
   target_compile_options(${name} PRIVATE ${VELMORIX_WIN_OPTIONS})
   target_link_options(${name} PRIVATE ${VELMORIX_STATIC_LINK})
   target_link_libraries(${name} PRIVATE velmorix_wizard gtest gmock ${ARGN})
-  add_dependencies(${name} VelmorixSetup VelmorixSetupTraced)
+  add_dependencies(${name} VelmorixSetup VelmorixSetupTraced VelmorixSetupCompressed VelmorixSetupTracedCompressed)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
     PROPERTIES TIMEOUT 300)
 endfunction()
 
+# The end-to-end cases once more against the installer with the compressed payload,
+# as Compressed.<suite>.<case>.
+function(velmorix_compressed_run name)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 TEST_PREFIX "Compressed."
+    TEST_LIST ${name}_compressed_TESTS PROPERTIES TIMEOUT 300 ENVIRONMENT "VELMORIX_PAYLOAD_FORM=compressed")
+endfunction()
+
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/windows)
   velmorix_windows_test(velmorix_windows_tests tests/windows "${VELMORIX_TRACE_FILE}" gtest_main)
+  # The payload once more in frames of 64 KiB: several frames per file, more frames
+  # than the decoding pool has slots.
+  set(SMALL_FRAMES ${PAYLOAD_DIR}/small-frames)
+  add_custom_command(
+    OUTPUT ${SMALL_FRAMES}/program.vxz ${SMALL_FRAMES}/work.vxz ${SMALL_FRAMES}/checksums.bin
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${SMALL_FRAMES}
+    COMMAND ${VELMORIX_PACKER} compress-pair --frame-size=65536 ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE}
+            ${SMALL_FRAMES}/program.vxz ${SMALL_FRAMES}/work.vxz ${SMALL_FRAMES}/checksums.bin
+    DEPENDS ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE} ${VELMORIX_PACKER}
+    COMMENT "Compressing the payload in small frames for the tests"
+    VERBATIM)
+  add_custom_target(velmorix_small_frames DEPENDS ${SMALL_FRAMES}/program.vxz velmorix_payload)
+  add_dependencies(velmorix_windows_tests velmorix_small_frames)
 endif()
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e)
   velmorix_windows_test(velmorix_e2e_tests tests/e2e "${VELMORIX_TRACE_OFF}" gtest_main version)
+  velmorix_compressed_run(velmorix_e2e_tests)
 endif()
 # For the planted-library case of the end-to-end tests: a comctl32.dll that marks
 # when it is loaded, and a program importing comctl32 the ordinary way (the control).

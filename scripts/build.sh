@@ -3,7 +3,8 @@
 # and the installer and its Windows tests (mingw). Output: dist/VelmorixSetup.exe,
 # signed when VELMORIX_SIGN_CERT and VELMORIX_SIGN_KEY name the publisher's
 # certificate and key (see scripts/sign.sh). VELMORIX_INSTALLER_ONLY=1 builds only
-# the packing tool and the installer.
+# the packing tool and the installer. VELMORIX_PAYLOAD_COMPRESSION=zstd gives the
+# installer the compressed payload (empty: stored, the default).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELMORIX_BUILD:-$root/build}
@@ -23,7 +24,8 @@ cmake --build "$build/host" -j "$jobs" "${only_host[@]}"
 
 cmake -S "$root" -B "$build/win" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-  -DVELMORIX_PACKER="$build/host/tools/packer/velmorix-pack" >/dev/null
+  -DVELMORIX_PACKER="$build/host/tools/packer/velmorix-pack" \
+  -DVELMORIX_PAYLOAD_COMPRESSION="${VELMORIX_PAYLOAD_COMPRESSION:-}" >/dev/null
 cmake --build "$build/win" -j "$jobs" "${only_win[@]}"
 
 mkdir -p "$root/dist"

@@ -12,7 +12,8 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 for p in g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64 xvfb x11-utils locales imagemagick \
-         cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev python3 osslsigncode openssl nsis; do
+         cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev python3 osslsigncode openssl nsis \
+         libzstd-dev pkg-config dpkg-dev xz-utils; do
   have "$p" || need+=("$p")
 done
 
@@ -30,4 +31,6 @@ if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'; then
   grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' >> /etc/locale.gen
   locale-gen >/dev/null
 fi
+# The installer's zstd decoder, built from Debian's source package (once per release).
+bash "$(dirname "$0")/build-zstd-decoder.sh"
 echo "setup: toolchain ready"

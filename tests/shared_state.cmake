@@ -29,6 +29,7 @@ set(velmorix_suite_locks
   ProgressPageTest            "all"
   AfterAnInstallVisit         "all"
   UnattendedTest              "all"
+  Compressed                  "all"   # every end-to-end case again, compressed payload
   # Windows unit tests.
   FolderCreation              "velmorix-desktop"  # finds its message box by title
   UninstallRegistrationTest   "velmorix-uninstall-entry"
@@ -49,7 +50,8 @@ set(velmorix_suite_locks
   Pages/DialogTemplate        "none"
 )
 
-foreach(velmorix_test IN LISTS velmorix_windows_tests_TESTS velmorix_e2e_tests_TESTS)
+foreach(velmorix_test IN LISTS velmorix_windows_tests_TESTS velmorix_e2e_tests_TESTS
+    velmorix_e2e_tests_compressed_TESTS)
   string(REGEX MATCH "^[^.]+" velmorix_suite "${velmorix_test}")
   list(FIND velmorix_suite_locks "${velmorix_suite}" velmorix_at)
   set(velmorix_locks ${velmorix_all_locks})

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/entry_data.h"
 #include "engine/extraction_pace.h"
 #include "engine/folder_chain.h"
 #include "shared/path_buffer.h"
@@ -21,37 +22,57 @@ bool Fail(InstallerState& state, const char* message, const char* path) {
   return false;
 }
 
-enum class WriteOutcome { Complete, Cancelled, WriteFailed };
+enum class WriteOutcome { Complete, Cancelled, WriteFailed, SourceFailed };
 
-// The buffering of a file's output. An entry's chunks lie one after another in the
-// read-only archive, so they are gathered in place, as a growing range of the archive,
-// and handed to the file in writes of up to 1 MiB: no chunk is copied, and no 128-byte
-// write becomes a system call of its own.
+// The buffering of a file's output. The entry's chunks lie one after another in the
+// spans its data source hands out (the read-only archive itself, or a decoded frame),
+// so they are gathered in place, as a growing range of the span, and handed to the
+// file in writes of up to 1 MiB: no chunk is copied, and no 128-byte write becomes a
+// system call of its own.
 class GatheredOutput {
  public:
-  GatheredOutput(HANDLE file, const unsigned char* data) : file_(file), data_(data) {}
+  GatheredOutput(HANDLE file, EntryData& source) : file_(file), source_(source) {}
 
   // The next `length` bytes of the entry are taken for the file.
   bool Add(std::size_t length) {
-    pending_ += length;
-    return pending_ < kGatherSize || Flush();
+    while (length > 0) {
+      if (pending_ == available_) {
+        if (!Flush()) return false;
+        if (!source_.Next(&start_, &available_)) {
+          sourceFailed_ = true;
+          return false;
+        }
+      }
+      const std::size_t room = available_ - pending_;
+      const std::size_t taken = length < room ? length : room;
+      pending_ += taken;
+      length -= taken;
+      if (pending_ >= kGatherSize && !Flush()) return false;
+    }
+    return true;
   }
   // Writes every gathered byte; false when the file did not take them all.
   bool Flush() {
     if (pending_ == 0) return true;
     DWORD written = 0;
     const auto length = static_cast<DWORD>(pending_);
-    const bool complete = WriteFile(file_, data_ + flushed_, length, &written, nullptr) && written == length;
-    flushed_ += pending_;
+    const bool complete = WriteFile(file_, start_, length, &written, nullptr) && written == length;
+    source_.Consume(pending_);
+    start_ += pending_;
+    available_ -= pending_;
     pending_ = 0;
     return complete;
   }
+  // Whether the data source, not the file, failed.
+  bool SourceFailed() const { return sourceFailed_; }
 
  private:
   HANDLE file_;
-  const unsigned char* data_;
-  std::size_t flushed_ = 0;
+  EntryData& source_;
+  const unsigned char* start_ = nullptr;
+  std::size_t available_ = 0;
   std::size_t pending_ = 0;
+  bool sourceFailed_ = false;
 };
 
 // Writes one entry's bytes in 128-byte chunks, honouring pause and cancel before
@@ -71,7 +92,7 @@ WriteOutcome WriteEntryData(InstallerState& state, GatheredOutput& output, std::
     if (state.cancelRequested.load()) return WriteOutcome::Cancelled;
     const std::uint64_t left = size - written;
     const std::size_t chunkLength = left < kChunkSize ? static_cast<std::size_t>(left) : kChunkSize;
-    if (!output.Add(chunkLength)) return WriteOutcome::WriteFailed;
+    if (!output.Add(chunkLength)) return output.SourceFailed() ? WriteOutcome::SourceFailed : WriteOutcome::WriteFailed;
     written += chunkLength;
 
     const bool complete = written >= size;
@@ -95,7 +116,10 @@ bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const cha
   char root[kPathCapacity];
   if (!NormaliseFolder(root, destinationFolder)) return Fail(state, texts::kInstallFoldersFailed, destinationFolder);
 
-  const unsigned char* cursor = archive.base + archive.dataOffset;
+  // The entries' bytes in archive order; a compressed archive starts decoding here,
+  // ahead of the first file.
+  EntryData source(archive);
+  if (!source.Start()) return Fail(state, texts::kResourceLoadFailed, destinationFolder);
   FolderChain chain;
   RunFolderRecorder recorder(state);
   char folder[kPathCapacity];
@@ -135,17 +159,20 @@ bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const cha
     if (placed != NewFile::Reused && !RecordCreatedFile(state, path, identity))
       return Fail(state, texts::kInstallFilesFailed, path);
 
-    GatheredOutput output(file.Get(), cursor);
+    GatheredOutput output(file.Get(), source);
     WriteOutcome outcome = WriteEntryData(state, output, entry.size);
-    cursor += static_cast<std::size_t>(entry.size);
     // What was written before a cancel stays in the file, as the chunks it had taken.
-    if (!output.Flush() && outcome != WriteOutcome::Cancelled) outcome = WriteOutcome::WriteFailed;
+    if (!output.Flush() && outcome == WriteOutcome::Complete) outcome = WriteOutcome::WriteFailed;
     file.Reset();
     if (outcome == WriteOutcome::Cancelled) {
       SetLastError(ERROR_CANCELLED);
       return Fail(state, texts::kCancelledByUser, path);
     }
     if (outcome == WriteOutcome::WriteFailed) return Fail(state, texts::kInstallFilesWriteFailed, path);
+    if (outcome == WriteOutcome::SourceFailed) {
+      SetLastError(ERROR_INVALID_DATA);
+      return Fail(state, texts::kResourceLoadFailed, path);
+    }
 
     ProgressOf(state).FilesDone(progressBase + static_cast<int>(i) + 1);
     PaceExtractedFile();

@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "engine/compressed_archive.h"
 #include "shared/code_page_case.h"
 #include "shared/little_endian.h"
 
@@ -156,8 +157,8 @@ bool SafeRelativeFolder(const char* folder) {
   return true;
 }
 
-const char* EntryText(const unsigned char* base, std::int32_t index, std::size_t field) {
-  return reinterpret_cast<const char*>(base + kPayloadHeaderSize + static_cast<std::size_t>(index) * kPayloadEntrySize +
+const char* EntryText(const unsigned char* table, std::int32_t index, std::size_t field) {
+  return reinterpret_cast<const char*>(table + static_cast<std::size_t>(index) * kPayloadEntrySize +
                                        field * kPayloadTextSize);
 }
 
@@ -300,37 +301,27 @@ const char* PayloadFileName(const PayloadEntry& entry) {
   return last ? last + 1 : entry.sourcePath;
 }
 
-ArchiveError ValidateArchive(const void* data, std::size_t size, ArchiveView* view, std::int32_t* failedEntry) {
-  if (failedEntry) *failedEntry = -1;
-  const auto* base = static_cast<const unsigned char*>(data);
-  if (base == nullptr || size < kPayloadHeaderSize) return ArchiveError::TooSmall;
-  const std::uint32_t rawCount = ReadLe32(base);
-  // Tested on the raw bits: converting a value above INT32_MAX is not portable C++17.
-  if (rawCount > 0x7FFFFFFFu) return ArchiveError::NegativeCount;
-  const auto count = static_cast<std::int32_t>(rawCount);
-  const std::size_t available = size - kPayloadHeaderSize;
-  if (static_cast<std::uint64_t>(count) * kPayloadEntrySize > available) return ArchiveError::TableOverrun;
-  const std::size_t dataOffset = kPayloadHeaderSize + static_cast<std::size_t>(count) * kPayloadEntrySize;
-
-  std::uint64_t remaining = size - dataOffset;
+ArchiveError ValidatePayloadTable(const unsigned char* table, std::int32_t count, std::uint64_t dataLimit,
+                                  std::uint64_t* dataBytes, std::int32_t* failedEntry) {
+  std::uint64_t remaining = dataLimit;
   for (std::int32_t i = 0; i < count; ++i) {
     if (failedEntry) *failedEntry = i;
+    const unsigned char* record = table + static_cast<std::size_t>(i) * kPayloadEntrySize;
     PayloadEntry entry;
-    std::memcpy(&entry, base + kPayloadHeaderSize + static_cast<std::size_t>(i) * kPayloadEntrySize, sizeof(entry));
+    std::memcpy(&entry, record, sizeof(entry));
     const ArchiveError textError = CheckPayloadEntryText(entry);
     if (textError != ArchiveError::None) return textError;
-    const std::uint64_t entrySize = ReadLe64(base + kPayloadHeaderSize + static_cast<std::size_t>(i) * kPayloadEntrySize +
-                                             2 * kPayloadTextSize);
+    const std::uint64_t entrySize = ReadLe64(record + 2 * kPayloadTextSize);
     if (entrySize > remaining) return ArchiveError::DataOverrun;
     remaining -= entrySize;
   }
   if (failedEntry) *failedEntry = -1;
-  if (remaining != 0) return ArchiveError::TrailingBytes;
+  *dataBytes = dataLimit - remaining;
   std::vector<PayloadName> names;
   for (std::int32_t i = 0; i < count; ++i) {
-    const char* source = EntryText(base, i, 0);
+    const char* source = EntryText(table, i, 0);
     const char* last = std::strrchr(source, '\\');
-    AppendEntryNames(EntryText(base, i, 1), last ? last + 1 : source, i, &names);
+    AppendEntryNames(EntryText(table, i, 1), last ? last + 1 : source, i, &names);
   }
   const NameClash clash = FindNameClash(std::move(names));
   if (clash.kind != NameClashKind::None) {
@@ -339,23 +330,52 @@ ArchiveError ValidateArchive(const void* data, std::size_t size, ArchiveView* vi
       *failedEntry = clash.kind == NameClashKind::Aliased ? clash.first : std::max(clash.first, clash.second);
     return clash.kind == NameClashKind::Aliased ? ArchiveError::AliasedName : ArchiveError::DuplicateDestination;
   }
-
-  if (view) {
-    view->base = base;
-    view->size = size;
-    view->count = count;
-    view->dataOffset = dataOffset;
-  }
   return ArchiveError::None;
+}
+
+ArchiveError ValidateArchive(const void* data, std::size_t size, ArchiveView* view, std::int32_t* failedEntry) {
+  if (failedEntry) *failedEntry = -1;
+  const auto* base = static_cast<const unsigned char*>(data);
+  if (base == nullptr || size < kPayloadHeaderSize) return ArchiveError::TooSmall;
+  // The compressed format's tag reads as a negative count, so no stored archive has it.
+  if (std::memcmp(base, kCompressedArchiveTag, kPayloadHeaderSize) == 0)
+    return ValidateCompressedArchive(base, size, view, failedEntry);
+  const std::uint32_t rawCount = ReadLe32(base);
+  // Tested on the raw bits: converting a value above INT32_MAX is not portable C++17.
+  if (rawCount > 0x7FFFFFFFu) return ArchiveError::NegativeCount;
+  const auto count = static_cast<std::int32_t>(rawCount);
+  const std::size_t available = size - kPayloadHeaderSize;
+  if (static_cast<std::uint64_t>(count) * kPayloadEntrySize > available) return ArchiveError::TableOverrun;
+  const std::size_t dataOffset = kPayloadHeaderSize + static_cast<std::size_t>(count) * kPayloadEntrySize;
+
+  std::uint64_t dataBytes = 0;
+  const ArchiveError tableError =
+      ValidatePayloadTable(base + kPayloadHeaderSize, count, size - dataOffset, &dataBytes, failedEntry);
+  if (tableError == ArchiveError::None && dataBytes != size - dataOffset) return ArchiveError::TrailingBytes;
+  if (tableError != ArchiveError::None) return tableError;
+
+  if (view) *view = MakeArchiveView(base, size, count, kPayloadHeaderSize, dataOffset, dataBytes);
+  return ArchiveError::None;
+}
+
+ArchiveView MakeArchiveView(const unsigned char* base, std::size_t size, std::int32_t count, std::size_t tableOffset,
+                            std::size_t dataOffset, std::uint64_t dataBytes) {
+  ArchiveView view;
+  view.base = base;
+  view.size = size;
+  view.count = count;
+  view.tableOffset = tableOffset;
+  view.dataOffset = dataOffset;
+  view.dataBytes = dataBytes;
+  return view;
 }
 
 PayloadEntry ReadPayloadEntry(const ArchiveView& view, std::int32_t index) {
   PayloadEntry entry;
-  std::memcpy(&entry, view.base + kPayloadHeaderSize + static_cast<std::size_t>(index) * kPayloadEntrySize,
-              sizeof(entry));
+  const unsigned char* record = view.base + view.tableOffset + static_cast<std::size_t>(index) * kPayloadEntrySize;
+  std::memcpy(&entry, record, sizeof(entry));
   // The table is little-endian like both targets; normalise in case of a big-endian host.
-  entry.size = ReadLe64(view.base + kPayloadHeaderSize + static_cast<std::size_t>(index) * kPayloadEntrySize +
-                        2 * kPayloadTextSize);
+  entry.size = ReadLe64(record + 2 * kPayloadTextSize);
   return entry;
 }
 
@@ -376,6 +396,9 @@ const char* ArchiveErrorText(ArchiveError error) {
     case ArchiveError::DuplicateDestination:
       return "two entries have one destination (names that differ only in case), or a file stands where a "
              "folder goes";
+    case ArchiveError::UnknownVersion: return "compressed archive of an unknown format version";
+    case ArchiveError::BadFrameLayout:
+      return "compressed archive's frame size, frame count or a frame's length does not fit its entries";
   }
   return "unknown error";
 }

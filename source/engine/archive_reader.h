@@ -1,5 +1,7 @@
 // Reader of the payload archive format: a signed 32-bit entry count, a table of
 // 528-byte entries, then every entry's bytes back to back. Portable: no <windows.h>.
+// The same entry table also travels in a compressed archive (engine/compressed_archive.h),
+// which ValidateArchive recognises by its tag and checks as such.
 //
 // ValidateArchive checks the whole archive before anything uses it. It never reads
 // outside [data, data + size), and an archive it accepts can be walked without
@@ -35,6 +37,8 @@ enum class ArchiveError {
   BadFileName,           // the last component of sourcePath is one PayloadNameIsSafe refuses
   AliasedName,           // a short name (ABCDEF~1.TXT) beside the long name it stands for
   DuplicateDestination,  // two files at one destination, or a file where a folder goes
+  UnknownVersion,        // a compressed archive of a format version this reader does not know
+  BadFrameLayout,        // a compressed archive's frame size, frame count or a frame's length is impossible
 };
 
 // A validated archive in memory. Cheap to copy; it does not own the bytes.
@@ -42,7 +46,16 @@ struct ArchiveView {
   const unsigned char* base = nullptr;
   std::size_t size = 0;
   std::int32_t count = 0;
-  std::size_t dataOffset = 0;  // 4 + 528 * count
+  std::size_t tableOffset = kPayloadHeaderSize;  // where the entry table begins
+  std::size_t dataOffset = 0;  // stored: 4 + 528 * count; compressed: the first frame
+  std::uint64_t dataBytes = 0;  // the sum of every entry's size
+  // Compressed archives only: each entry's data cut into frames of frameSize bytes
+  // (the last one of an entry shorter), frameCount in all, their compressed lengths
+  // in a table of 4-byte values at frameTableOffset.
+  bool compressed = false;
+  std::uint32_t frameSize = 0;
+  std::uint32_t frameCount = 0;
+  std::size_t frameTableOffset = 0;
 };
 
 // Checks the archive and fills *view when it is valid (view may be null).
@@ -93,6 +106,16 @@ NameClash FindNameClash(std::vector<PayloadName> names);
 // The per-entry part of ValidateArchive: both text fields terminated, the relative
 // folder of the form "\" or "\a\b\" with safe components, a safe file name.
 ArchiveError CheckPayloadEntryText(const PayloadEntry& entry);
+
+// The table part of ValidateArchive, for both formats: `count` entries at `table`,
+// each with terminated, safe texts, no two aliased, and sizes that add up to at most
+// `dataLimit` (DataOverrun otherwise); *dataBytes receives the sum.
+ArchiveError ValidatePayloadTable(const unsigned char* table, std::int32_t count, std::uint64_t dataLimit,
+                                  std::uint64_t* dataBytes, std::int32_t* failedEntry);
+
+// The view both forms share, as their validation fills it in.
+ArchiveView MakeArchiveView(const unsigned char* base, std::size_t size, std::int32_t count, std::size_t tableOffset,
+                            std::size_t dataOffset, std::uint64_t dataBytes);
 
 // An English description of an error, for tools and logs.
 const char* ArchiveErrorText(ArchiveError error);

@@ -81,7 +81,7 @@ bool ExtractAndReport(InstallerState& state, const ArchiveView& archive, const c
   const ULONGLONG start = GetTickCount64();
   if (!ExtractArchive(state, archive, folder, progressBase, grantAccess)) return false;
   const auto milliseconds = static_cast<unsigned long>(GetTickCount64() - start);
-  ProgressOf(state).ArchiveUnpacked(folder, archive.count, archive.size - archive.dataOffset, milliseconds);
+  ProgressOf(state).ArchiveUnpacked(folder, archive.count, archive.dataBytes, milliseconds);
   return true;
 }
 

@@ -127,7 +127,7 @@ bool PlanFile(InstallerState& state, FolderListing& listing, const char* root, c
 
 // The relative folder of entry `index`, read in place in the archive's table.
 const char* RelativeFolderOf(const ArchiveView& archive, std::int32_t index) {
-  return reinterpret_cast<const char*>(archive.base + kPayloadHeaderSize +
+  return reinterpret_cast<const char*>(archive.base + archive.tableOffset +
                                        static_cast<std::size_t>(index) * kPayloadEntrySize + kPayloadTextSize);
 }
 

@@ -77,7 +77,7 @@ struct LocalTraits {
 };
 using UniqueLocal = UniqueResource<HLOCAL, LocalTraits>;
 
-// A module loaded with LoadLibrary(Ex).
+// A module loaded with LoadLibrary(Ex), also as a data file.
 struct ModuleTraits {
   static HMODULE Empty() { return nullptr; }
   static bool IsEmpty(HMODULE m) { return m == nullptr; }

@@ -7,8 +7,11 @@
 // reinstallation over it, where every earlier file is moved aside while the run
 // writes; the times run to the end notice (the page shows "Готово" then), and the
 // deletion of the files moved aside, done when the page closes, is shown apart.
+// Given a build's payload folder (program.bin, work.bin and their compressed forms
+// program.vxz, work.vxz), it also extracts that payload both ways, and times the
+// decoding of the compressed pair alone on the decoding pool.
 //
-//   velmorix_extract_bench.exe [rounds]
+//   velmorix_extract_bench.exe [rounds [payload folder]]
 #include <windows.h>
 #include <commctrl.h>
 
@@ -21,6 +24,7 @@
 
 #include "engine/archive_extraction.h"
 #include "engine/archive_reader.h"
+#include "engine/entry_data.h"
 #include "engine/payload_checksum.h"
 #include "engine/run_outcome.h"
 #include "engine/run_plan.h"
@@ -271,6 +275,79 @@ double ExtractWithPage(const std::vector<unsigned char>& program, const std::vec
   return Seconds(start, end);
 }
 
+std::vector<unsigned char> ReadPayloadFile(const std::string& folder, const char* name) {
+  const std::string bytes = enginetest::ReadWholeFile(folder + "\\" + name);
+  if (bytes.empty()) {
+    std::fprintf(stderr, "cannot read %s\\%s\n", folder.c_str(), name);
+    std::exit(1);
+  }
+  return std::vector<unsigned char>(bytes.begin(), bytes.end());
+}
+
+// The processor time this process has used, in seconds: what decoding costs whatever
+// else the machine runs.
+double ProcessorSeconds() {
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  const auto ticks = [](const FILETIME& t) {
+    return static_cast<double>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+  };
+  return (ticks(kernel) + ticks(user)) / 1e7;
+}
+
+// Every byte of a compressed archive decoded in order by the pool, nothing written;
+// *processor receives the processor time it took.
+double DecodeOnly(const std::vector<unsigned char>& archive, double* processor) {
+  ArchiveView view;
+  ValidateArchive(archive.data(), archive.size(), &view);
+  const double processorBefore = ProcessorSeconds();
+  LARGE_INTEGER start, end;
+  QueryPerformanceCounter(&start);
+  EntryData source(view);
+  std::uint64_t left = view.dataBytes;
+  const unsigned char* data = nullptr;
+  std::size_t length = 0;
+  if (!source.Start()) std::exit(1);
+  while (left > 0 && source.Next(&data, &length)) {
+    source.Consume(length);
+    left -= length;
+  }
+  QueryPerformanceCounter(&end);
+  if (left != 0) {
+    std::fprintf(stderr, "a frame did not decode\n");
+    std::exit(1);
+  }
+  *processor += ProcessorSeconds() - processorBefore;
+  return Seconds(start, end);
+}
+
+// The build's payload stored and compressed, each into a fresh folder with the page
+// visible (and without a page), and the decoding alone.
+void ComparePayloadForms(const std::string& payload) {
+  const std::vector<unsigned char> forms[2][2] = {
+      {ReadPayloadFile(payload, "program.bin"), ReadPayloadFile(payload, "work.bin")},
+      {ReadPayloadFile(payload, "program.vxz"), ReadPayloadFile(payload, "work.vxz")}};
+  const double megabytes = static_cast<double>(forms[0][0].size() + forms[0][1].size()) / 1e6;
+  double times[2][2] = {};
+  for (int form = 0; form < 2; ++form) {
+    for (Page page : {Page::None, Page::Visible}) {
+      const std::string folder = ScratchFolder(form == 0 ? "stored" : "compressed");
+      long messages = 0;
+      times[form][page == Page::Visible] = ExtractWithPage(forms[form][0], forms[form][1], folder, page, &messages);
+      DeleteTree(folder);
+    }
+  }
+  double processor = 0;
+  const double decode = DecodeOnly(forms[1][0], &processor) + DecodeOnly(forms[1][1], &processor);
+  std::printf("payload %s: %.1f MB, compressed %zu + %zu bytes\n", payload.c_str(), megabytes, forms[1][0].size(),
+              forms[1][1].size());
+  std::printf("  stored:     no window %7.3f s, visible %7.3f s\n", times[0][0], times[0][1]);
+  std::printf("  compressed: no window %7.3f s, visible %7.3f s  (%.2fx the stored, visible)\n", times[1][0],
+              times[1][1], times[1][1] / times[0][1]);
+  std::printf("  decoding alone on %u threads: %7.3f s  %7.1f MB/s; processor time %.3f s, %.1f MB/s a core\n",
+              DecodePool::DefaultThreads(), decode, megabytes / decode, processor, megabytes / processor);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -327,6 +404,7 @@ int main(int argc, char** argv) {
     std::printf("fresh installation: %7.3f s, reinstallation over it: %7.3f s  (%.2fx); then deleting the "
                 "replaced files: %.3f s\n",
                 fresh, again, again / fresh, againCommit);
+    if (argc > 2) ComparePayloadForms(argv[2]);
   }
   return 0;
 }

@@ -9,6 +9,7 @@
 #include "resource_ids.h"
 #include "support/payload_archive.h"
 #include "windows/engine_test_support.h"
+#include "shared/raii.h"
 
 namespace e2e {
 
@@ -117,10 +118,17 @@ std::string CopyInstallerWithProgramArchive(const std::string& folder, const std
   driver::CreateFolders(folder);
   const std::string copy = folder + "\\VelmorixSetup.exe";
   if (!CopyFileA(installer.c_str(), copy.c_str(), FALSE)) return std::string();
-  std::vector<unsigned char> work;
-  if (!driver::ReadWholeFile(driver::PayloadDir() + "\\work.bin", &work)) return std::string();
+  // The sums cover the copy's own work archive, stored or compressed.
   unsigned char sums[kPayloadChecksumSize];
-  EncodePayloadChecksums(Crc32(program.data(), program.size()), Crc32(work.data(), work.size()), sums);
+  {
+    const UniqueModule module(LoadLibraryExA(installer.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    const HRSRC resource = module ? FindResourceA(module.Get(), MAKEINTRESOURCEA(110), "Binary") : nullptr;
+    const HGLOBAL loaded = resource ? LoadResource(module.Get(), resource) : nullptr;
+    const void* work = loaded ? LockResource(loaded) : nullptr;
+    if (work == nullptr) return std::string();
+    EncodePayloadChecksums(Crc32(program.data(), program.size()),
+                           Crc32(work, SizeofResource(module.Get(), resource)), sums);
+  }
 
   const WORD russian = MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT);
   HANDLE update = BeginUpdateResourceA(copy.c_str(), FALSE);

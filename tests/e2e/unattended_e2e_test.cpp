@@ -1,5 +1,6 @@
 // The installer started with switches: an unattended installation with its log and
 // exit status, and the command lines it refuses or answers with its usage.
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,7 @@ std::string ArchiveFigures(const char* archiveName) {
       ValidateArchive(archive.data(), archive.size(), &view) != ArchiveError::None) {
     return "unreadable archive";
   }
-  return std::to_string(view.count) + " files, " + std::to_string(view.size - view.dataOffset) + " bytes, ";
+  return std::to_string(view.count) + " files, " + std::to_string(view.dataBytes) + " bytes, ";
 }
 
 // The file version of the installer's version resource, else the uninstall entry's.
@@ -176,6 +177,35 @@ TEST_F(UnattendedTest, AFolderReachedThroughALinkEndsWithOneBeforeAnythingIsWrit
         << folders;
     EXPECT_EQ(lines.back(), "exit status 1 (installation failed)");
   }
+}
+
+// The installer with the compressed payload, its program archive damaged inside the
+// last frame and resource 111 made to match: the layout and the sums pass, the frame's
+// own checksum does not. The files written before it are taken back, the damaged
+// file is named in the log.
+TEST_F(UnattendedTest, DamagedCompressedFrameEndsWithOneAndLeavesNoFile) {
+  std::vector<unsigned char> archive;
+  ASSERT_TRUE(driver::ReadWholeFile(driver::PayloadDir() + "\\program.vxz", &archive));
+  ArchiveView view;
+  ASSERT_EQ(ValidateArchive(archive.data(), archive.size(), &view), ArchiveError::None);
+  ASSERT_TRUE(view.compressed);
+  archive[archive.size() - 3] ^= 0x10;
+  const char* compressed = std::getenv("VELMORIX_COMPRESSED_INSTALLER");
+  ASSERT_NE(compressed, nullptr);
+  const std::string installer =
+      CopyInstallerWithProgramArchive(std::string(kScratch) + "\\damaged-frame", archive, true, compressed);
+  ASSERT_FALSE(installer.empty());
+  const std::string out = std::string(kScratch) + "\\out";
+
+  EXPECT_EQ(RunToEnd("/S /D=" + out + "\\program /WORKDIR=" + out + "\\work /LOG=" + log_, installer), 1u);
+
+  EXPECT_TRUE(driver::FilesUnder(out).empty()) << driver::FilesUnder(out).size() << " files left";
+  const std::vector<std::string> lines = LogLines(log_);
+  const PayloadEntry last = ReadPayloadEntry(view, view.count - 1);
+  EXPECT_TRUE(HasLineContaining(lines, u8"failed: Невозможно подгрузить файл ресурсов; path: " + out + "\\program" +
+                                           last.relativeFolder + PayloadFileName(last)))
+      << ::testing::PrintToString(lines);
+  EXPECT_TRUE(HasLine(lines, "exit status 1 (installation failed)"));
 }
 
 // Without /S a window may answer: the usage on /?, the fault with the usage for a

@@ -1,11 +1,17 @@
-// libFuzzer target for the payload archive reader: whatever the bytes, validation
-// stays inside the buffer, and an archive it accepts can be walked entry by entry
-// with every entry's data inside the archive and the data ending exactly at its end.
+// libFuzzer target for the payload archive reader, both forms: whatever the bytes,
+// validation stays inside the buffer, and an archive it accepts can be walked entry
+// by entry with every entry's data inside the archive and the data ending exactly at
+// its end. For a compressed archive the frames take the place of the data: each lies
+// inside the archive, they end exactly at its end, and decoding one never writes
+// past its content size nor accepts other bytes than the frame's.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "engine/archive_reader.h"
+#include "engine/compressed_archive.h"
+#include "engine/frame_decoder.h"
 
 namespace {
 
@@ -13,6 +19,32 @@ volatile unsigned char g_sink;
 
 void Require(bool condition) {
   if (!condition) __builtin_trap();
+}
+
+// Frames claiming more than this are placed but not decoded: the inputs are small.
+constexpr std::uint32_t kLargestDecodedFrame = 1 << 20;
+
+void WalkFrames(const ArchiveView& view, const std::uint8_t* data, std::size_t size) {
+  Require(view.compressed && view.frameSize >= kMinFrameSize && view.frameSize <= kMaxFrameSize);
+  Require(view.dataOffset == view.frameTableOffset + std::size_t{4} * view.frameCount);
+  std::vector<CompressedFrame> frames(view.frameCount);
+  ListCompressedFrames(view, frames.data());
+  Require(frames.size() == view.frameCount);
+  std::uint64_t offset = view.dataOffset;
+  std::uint64_t content = 0;
+  static FrameDecoder decoder;
+  for (const CompressedFrame& frame : frames) {
+    Require(frame.offset == offset && frame.compressedSize > 0 && frame.compressedSize <= size - offset);
+    Require(frame.contentSize > 0 && frame.contentSize <= view.frameSize);
+    if (frame.contentSize <= kLargestDecodedFrame) {
+      std::vector<unsigned char> target(frame.contentSize);
+      if (decoder.Decode(data + frame.offset, frame.compressedSize, target.data(), target.size()))
+        g_sink = static_cast<unsigned char>(g_sink + target.back());
+    }
+    offset += frame.compressedSize;
+    content += frame.contentSize;
+  }
+  Require(offset == size && content == view.dataBytes);
 }
 
 }  // namespace
@@ -28,6 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   Require(failedEntry == -1);
   Require(view.base == data && view.size == size && view.count >= 0);
+  if (view.compressed) {
+    WalkFrames(view, data, size);
+    return 0;
+  }
   Require(view.dataOffset == kPayloadHeaderSize + static_cast<std::size_t>(view.count) * kPayloadEntrySize);
 
   std::uint64_t offset = view.dataOffset;

@@ -8,19 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "support/payload_archive.h"
+#include "host/stored_archive_builder.h"
 
 namespace {
 
-using RawEntry = testsupport::ArchiveEntry;
-
-// An archive with the given table (count = table size unless given) and data area.
-std::vector<unsigned char> Archive(const std::vector<RawEntry>& entries, const std::string& data,
-                                   std::uint32_t count = 0xFFFFFFFF) {
-  std::vector<unsigned char> bytes = testsupport::PayloadTable(entries, count);
-  bytes.insert(bytes.end(), data.begin(), data.end());
-  return bytes;
-}
+using hosttest::Archive;
+using hosttest::PutLe;
+using hosttest::RawEntry;
 
 ArchiveError Validate(const std::vector<unsigned char>& bytes, std::int32_t* failedEntry = nullptr) {
   return ValidateArchive(bytes.data(), bytes.size(), nullptr, failedEntry);

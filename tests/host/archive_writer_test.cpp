@@ -447,4 +447,61 @@ TEST_F(ArchiveWriter, ListAndVerifyCheckTheThreeResourcesOfAnInstaller) {
   EXPECT_NE(out.find("outside the file"), std::string::npos) << out;
 }
 
+TEST_F(ArchiveWriter, CompressedInstallersAreListedVerifiedFrameByFrameAndRefusedWhenAByteFlips) {
+  File("sub/x.txt", 70000, 'x');
+  fs::create_directories(Output("work"));
+  std::ofstream(Output("work") / "w.txt") << "work";
+  std::string error;
+  ASSERT_TRUE(PackPair(Tree(), Output("work"), &error)) << error;
+  std::string out;
+  const auto path = [&](const char* name) { return "'" + Output(name).string() + "' "; };
+  ASSERT_EQ(RunTool("compress-pair --frame-size=65536 " + path("p.bin") + path("w.bin") + path("p.vxz") +
+                        path("w.vxz") + path("vsums.bin"),
+                    &out),
+            0);
+  const auto program = ReadBytes(Output("p.vxz"));
+  const auto work = ReadBytes(Output("w.vxz"));
+  const auto write = [&](const std::vector<unsigned char>& p, const std::vector<unsigned char>& w, bool matching) {
+    unsigned char sums[kPayloadChecksumSize];
+    EncodePayloadChecksums(Crc32(p.data(), p.size()), Crc32(w.data(), w.size()), sums);
+    const auto built = matching ? std::vector<unsigned char>(sums, sums + sizeof(sums)) : ReadBytes(Output("vsums.bin"));
+    const auto bytes = Executable({{109, p}, {110, w}, {111, built}});
+    std::ofstream(Output("setup.exe"), std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  };
+  const std::string installer = path("setup.exe");
+
+  write(program, work, false);
+  EXPECT_EQ(RunTool("verify " + installer, &out), 0) << out;
+  EXPECT_NE(out.find("compressed: 2 frames, 70000 bytes decoded"), std::string::npos) << out;
+  EXPECT_EQ(RunTool("list " + installer, &out), 0) << out;
+  EXPECT_NE(out.find("program archive (resource 109): 1 entries\n\\sub\\x.txt\t70000\n"), std::string::npos) << out;
+  EXPECT_EQ(RunTool("verify " + path("p.vxz"), &out), 0) << out;
+
+  // The sums as built cover the compressed bytes: those of the other form do not match.
+  write(program, work, true);
+  EXPECT_EQ(RunTool("verify " + installer, &out), 0) << out;
+  const auto storedSums = ReadBytes(Output("sums.bin"));
+  std::ofstream(Output("vsums.bin"), std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(storedSums.data()), static_cast<std::streamsize>(storedSums.size()));
+  write(program, work, false);
+  EXPECT_EQ(RunTool("verify " + installer, &out), 1);
+  EXPECT_NE(out.find("do not match"), std::string::npos) << out;
+  // A flipped byte inside the last frame, with sums made to match: the frame's own
+  // checksum refuses it.
+  auto flipped = program;
+  flipped[flipped.size() - 2] ^= 0x20;
+  write(flipped, work, true);
+  EXPECT_EQ(RunTool("verify " + installer, &out), 1);
+  EXPECT_NE(out.find("frame 1 does not decode"), std::string::npos) << out;
+
+  EXPECT_EQ(RunTool("compress-pair --frame-size=100 " + path("p.bin") + path("w.bin") + path("a") + path("b") +
+                        path("c"),
+                    &out),
+            2);
+  EXPECT_EQ(RunTool("compress-pair " + path("p.vxz") + path("w.bin") + path("a") + path("b") + path("c"), &out), 1);
+  EXPECT_FALSE(fs::exists(Output("a")));
+}
+
+
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -254,6 +255,74 @@ TEST_F(ArchiveExtraction, ReportsAFullDiskAndRecordsThePartFile) {
   EXPECT_STREQ(state_->errorText, texts::kInstallFilesWriteFailed);
   EXPECT_EQ(Recorded(), std::vector<std::string>{onSmallDisk / "big.bin"});
   EXPECT_TRUE(progress_.Values(ProgressEvent::FilesDone).empty());
+}
+
+// The build's payload, stored and compressed. In frames of 64 KiB the program
+// archive has files of several frames; the work archive has more frames (17) than the
+// decoding pool has slots.
+std::vector<unsigned char> BuiltArchive(const char* name) {
+  const char* folder = std::getenv("VELMORIX_PAYLOAD_DIR");
+  const std::string bytes = ReadWholeFile(std::string(folder ? folder : "") + "\\" + name);
+  return std::vector<unsigned char>(bytes.begin(), bytes.end());
+}
+
+// What the page was told, with the destination folder taken out of the paths.
+std::vector<std::string> Reports(const enginetest::RecordingProgress& progress, const std::string& folder) {
+  std::vector<std::string> lines;
+  for (const ProgressEvent& e : progress.Events())
+    lines.push_back(std::to_string(e.kind) + " " + std::to_string(e.value) + " " +
+                    (e.text.rfind(folder, 0) == 0 ? e.text.substr(folder.size()) : e.text));
+  return lines;
+}
+
+TEST_F(ArchiveExtraction, CompressedArchiveWritesAndReportsExactlyAsTheStoredOne) {
+  const auto stored = BuiltArchive("program.bin");
+  const auto compressed = BuiltArchive("small-frames\\program.vxz");
+  const ArchiveView view = enginetest::ViewOf(compressed);
+  ASSERT_TRUE(view.compressed);
+  ASSERT_GT(view.frameCount, static_cast<std::uint32_t>(view.count)) << "files of several frames";
+  ASSERT_TRUE(Extract(stored, dest_.Path())) << state_->errorText;
+  const std::vector<std::string> storedReports = Reports(progress_, dest_.Path());
+
+  TempFolder other;
+  progress_.Clear();
+  CommitRun(*state_);
+  state_ = std::make_unique<InstallerState>();
+  state_->progress = &progress_;
+  ASSERT_TRUE(Extract(compressed, other.Path())) << state_->errorText;
+  EXPECT_EQ(Reports(progress_, other.Path()), storedReports);
+  const std::vector<std::string> files = enginetest::ListFiles(dest_.Path());
+  EXPECT_EQ(enginetest::ListFiles(other.Path()), files);
+  for (const std::string& file : files) EXPECT_EQ(ReadWholeFile(other / file), ReadWholeFile(dest_ / file)) << file;
+}
+
+TEST_F(ArchiveExtraction, DamagedCompressedFrameFailsAsAnUnloadablePayloadAfterTheFilesBeforeIt) {
+  auto compressed = BuiltArchive("work.vxz");
+  const ArchiveView view = enginetest::ViewOf(compressed);
+  ASSERT_TRUE(view.compressed);
+  ASSERT_GT(view.count, 2);
+  compressed[compressed.size() - 3] ^= 0x10;  // inside the last frame: the layout still holds
+  ASSERT_TRUE(enginetest::ViewOf(compressed).compressed);
+  EXPECT_FALSE(Extract(compressed, dest_.Path()));
+  EXPECT_STREQ(state_->errorText, texts::kResourceLoadFailed);
+  // Every file before the damaged one is whole; the last was created and is recorded.
+  EXPECT_EQ(state_->createdFileCount, view.count);
+  std::vector<int> done;
+  for (int i = 1; i < view.count; ++i) done.push_back(i);
+  EXPECT_EQ(progress_.Values(ProgressEvent::FilesDone), done);
+}
+
+TEST_F(ArchiveExtraction, CancelWhileFramesAreDecodedAheadEndsAtOnce) {
+  const auto compressed = BuiltArchive("small-frames\\program.vxz");
+  progress_.onEvent = [&](const ProgressEvent& e) {
+    if (e.kind == ProgressEvent::FilesDone) state_->cancelRequested.store(true);
+  };
+  const DWORD start = GetTickCount();
+  EXPECT_FALSE(Extract(compressed, dest_.Path()));
+  EXPECT_LT(GetTickCount() - start, 5000u) << "the decoding threads stop with the extraction";
+  EXPECT_STREQ(state_->errorText, texts::kCancelledByUser);
+  EXPECT_EQ(state_->createdFileCount, 2);
+  EXPECT_EQ(progress_.Values(ProgressEvent::FilesDone), std::vector<int>{1});
 }
 
 }  // namespace

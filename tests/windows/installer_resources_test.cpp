@@ -25,11 +25,16 @@ namespace {
 
 const WORD kRussian = MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT);
 
-// The built installer, mapped as a resource file only (nothing of it runs).
-UniqueModule LoadInstaller() {
-  const char* path = std::getenv("VELMORIX_INSTALLER");
+// Both installers the build makes: the one that ships and the one with the
+// compressed payload.
+constexpr const char* kInstallers[] = {"VELMORIX_INSTALLER", "VELMORIX_COMPRESSED_INSTALLER"};
+
+// The built installer named by `variable`, mapped as a resource file only (nothing of
+// it runs).
+UniqueModule LoadInstaller(const char* variable = "VELMORIX_INSTALLER") {
+  const char* path = std::getenv(variable);
   if (path == nullptr) {
-    ADD_FAILURE() << "VELMORIX_INSTALLER is not set";
+    ADD_FAILURE() << variable << " is not set";
     return UniqueModule();
   }
   UniqueModule module(LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
@@ -49,7 +54,9 @@ std::vector<unsigned char> RussianResource(HMODULE module, LPCSTR type, WORD id)
 }
 
 TEST(InstallerResources, PayloadArchivesAreValidAndCarryTheProgramAtTheRoot) {
-  UniqueModule module = LoadInstaller();
+  for (const char* installer : kInstallers) {
+  SCOPED_TRACE(installer);
+  UniqueModule module = LoadInstaller(installer);
   ASSERT_TRUE(module);
   std::int32_t total = 0;
   const std::vector<unsigned char> programArchive = RussianResource(module.Get(), "Binary", 109);
@@ -65,6 +72,8 @@ TEST(InstallerResources, PayloadArchivesAreValidAndCarryTheProgramAtTheRoot) {
     std::int32_t failed = -1;
     ASSERT_EQ(ValidateArchive(archive.data(), archive.size(), &view, &failed), ArchiveError::None)
         << "resource " << id << ", entry " << failed;
+    EXPECT_EQ(view.compressed, installer == kInstallers[1] || std::getenv("VELMORIX_DIST_COMPRESSED") != nullptr)
+        << "resource " << id;
     total += view.count;
     if (id != 109) continue;
     bool program = false;
@@ -79,6 +88,7 @@ TEST(InstallerResources, PayloadArchivesAreValidAndCarryTheProgramAtTheRoot) {
     EXPECT_TRUE(uninstaller) << "Uninstall.exe at the root of the program archive";
   }
   EXPECT_LE(total, 1000) << "the installer records at most 1000 created files";
+  }
 }
 
 // Reads a DLGTEMPLATEEX with a bound check on every field.
@@ -325,7 +335,9 @@ TEST(InstallerResources, ImportsOnlyKnownSystemDlls) {
 // also keeps the shared record's 260 KB list of created files out of the file's
 // initialised data.
 TEST(InstallerResources, ExecutableAroundThePayloadStaysUnder400KB) {
-  UniqueModule module = LoadInstaller();
+  for (const char* installer : kInstallers) {
+  SCOPED_TRACE(installer);
+  UniqueModule module = LoadInstaller(installer);
   ASSERT_TRUE(module);
   std::size_t payload = 0;
   for (WORD id : {WORD{109}, WORD{110}, WORD{111}}) {
@@ -334,10 +346,11 @@ TEST(InstallerResources, ExecutableAroundThePayloadStaysUnder400KB) {
     payload += size;
   }
   WIN32_FILE_ATTRIBUTE_DATA file{};
-  ASSERT_TRUE(GetFileAttributesExA(std::getenv("VELMORIX_INSTALLER"), GetFileExInfoStandard, &file));
+  ASSERT_TRUE(GetFileAttributesExA(std::getenv(installer), GetFileExInfoStandard, &file));
   ASSERT_EQ(file.nFileSizeHigh, 0u);
   ASSERT_GT(file.nFileSizeLow, payload);
   EXPECT_LE(file.nFileSizeLow - payload, 400u * 1024u) << file.nFileSizeLow << " bytes around " << payload;
+  }
 }
 
 TEST(InstallerResources, VersionInformationReadsBackInRussianWithCodePage1251) {

@@ -1,17 +1,19 @@
-// velmorix_bench <installer> <nsis installer> <tree folder> <rounds>
+// velmorix_bench <tree folder> <rounds> <candidate>...
 //
 // Whole-installer benchmark, run by scripts/bench.sh. After one warm-up round
-// (round 0), times in alternating rounds:
-//   - the installer driven through its pages as a user would, visible, with the
-//     default choices: launch to the first page, the settings page's Next to the
-//     finish button, and launch to the finish button;
-//   - an NSIS installer of the same tree (it closes itself when done): launch to exit;
-//   - xcopy of the tree: launch to exit.
+// (round 0), times the candidates in alternating rounds, each given as
+//   wizard:<label>=<installer>  this installer, driven through its pages as a user
+//                               would, visible, with the default choices: launch to
+//                               the first page, the settings page's Next to the finish
+//                               button, and launch to the finish button;
+//   nsis:<label>=<installer>    an NSIS installer of the same tree (it closes itself
+//                               when done, installing into C:\velmorix-bench\nsis):
+//                               launch to exit;
+//   xcopy                       xcopy of the tree: launch to exit.
 // Everything installed or copied is removed before each run. One tab-separated line
 // per run, times in seconds:
-//   installer <round> <launch to first page> <Next to finish> <launch to finish>
-//   nsis <round> <launch to exit>
-//   xcopy <round> <launch to exit>
+//   <label> <round> <launch to first page> <Next to finish> <launch to finish>   (wizard)
+//   <label> <round> <launch to exit>                                            (others)
 // Exit 0 when every run completed and left the whole tree on disk.
 #include <windows.h>
 
@@ -19,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "e2e/driver/installer_driver.h"
 #include "resource_ids.h"
@@ -175,17 +178,58 @@ bool RunXcopy(const std::string& tree, double* seconds) {
          SameFileCount(tree, target);
 }
 
+struct Candidate {
+  std::string kind;  // wizard, nsis or xcopy
+  std::string label;
+  std::string path;
+};
+
+bool ParseCandidate(const std::string& argument, Candidate* candidate) {
+  if (argument == "xcopy") {
+    *candidate = {"xcopy", "xcopy", std::string()};
+    return true;
+  }
+  const std::size_t colon = argument.find(':');
+  const std::size_t equals = argument.find('=');
+  if (colon == std::string::npos || equals == std::string::npos || equals < colon) return false;
+  *candidate = {argument.substr(0, colon), argument.substr(colon + 1, equals - colon - 1), argument.substr(equals + 1)};
+  return (candidate->kind == "wizard" || candidate->kind == "nsis") && !candidate->label.empty();
+}
+
+// One run of one candidate; prints its line.
+bool RunCandidate(const Candidate& candidate, const std::string& tree, int round) {
+  if (candidate.kind == "wizard") {
+    InstallerTimes times;
+    if (!RunInstaller(candidate.path, tree, &times)) return false;
+    std::printf("%s\t%d\t%.4f\t%.4f\t%.4f\n", candidate.label.c_str(), round, times.firstPage, times.nextToFinish,
+                times.launchToFinish);
+    return true;
+  }
+  double seconds = 0;
+  if (!(candidate.kind == "nsis" ? RunNsis(candidate.path, tree, &seconds) : RunXcopy(tree, &seconds))) return false;
+  std::printf("%s\t%d\t%.4f\n", candidate.label.c_str(), round, seconds);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: velmorix_bench <installer> <nsis installer> <tree folder> <rounds>\n");
+  const char kUsage[] = "usage: velmorix_bench <tree folder> <rounds> <wizard:L=EXE | nsis:L=EXE | xcopy>...\n";
+  if (argc < 4) {
+    std::fputs(kUsage, stderr);
     return 2;
   }
-  const std::string installer = argv[1];
-  const std::string nsis = argv[2];
-  const std::string tree = argv[3];
-  const int rounds = std::atoi(argv[4]);
+  const std::string tree = argv[1];
+  const int rounds = std::atoi(argv[2]);
+  std::vector<Candidate> candidates;
+  for (int i = 3; i < argc; ++i) {
+    Candidate candidate;
+    if (!ParseCandidate(argv[i], &candidate)) {
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
+    candidates.push_back(candidate);
+  }
   if (rounds < 1) {
     Fail("rounds must be 1 or more");
     return 2;
@@ -196,18 +240,10 @@ int main(int argc, char** argv) {
 
   bool ok = true;
   for (int round = 0; ok && round <= rounds; ++round) {
-    InstallerTimes times;
-    ok = RunInstaller(installer, tree, &times);
-    if (ok) {
-      std::printf("installer\t%d\t%.4f\t%.4f\t%.4f\n", round, times.firstPage, times.nextToFinish,
-                  times.launchToFinish);
+    for (const Candidate& candidate : candidates) {
+      ok = ok && RunCandidate(candidate, tree, round);
+      std::fflush(stdout);
     }
-    double seconds = 0;
-    ok = ok && RunNsis(nsis, tree, &seconds);
-    if (ok) std::printf("nsis\t%d\t%.4f\n", round, seconds);
-    ok = ok && RunXcopy(tree, &seconds);
-    if (ok) std::printf("xcopy\t%d\t%.4f\n", round, seconds);
-    std::fflush(stdout);
   }
   CleanUp();
   return ok ? 0 : 1;

@@ -539,3 +539,20 @@ bool PackFolderPair(const fs::path& programFolder, const fs::path& workFolder, c
   warnings->insert(warnings->end(), work.warnings.begin(), work.warnings.end());
   return WriteArchives({&program.files, &work.files}, {programArchive, workArchive}, checksumFile, error);
 }
+
+bool WriteOutputFiles(const std::vector<std::pair<fs::path, const std::vector<unsigned char>*>>& outputs,
+                      std::string* error) {
+  std::vector<fs::path> paths;
+  for (const auto& output : outputs) paths.push_back(output.first);
+  if (!CheckOutputs({}, paths, error)) return false;
+  std::vector<PartialFile> partial(outputs.size());
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const std::vector<unsigned char>& bytes = *outputs[i].second;
+    if (!partial[i].Create(outputs[i].first, error)) return false;
+    if (!partial[i].Write(bytes.data(), bytes.size()) || !partial[i].Close())
+      return Fail(error, "cannot write (disk full?)", outputs[i].first);
+  }
+  for (std::size_t i = 0; i < outputs.size(); ++i)
+    if (!partial[i].Commit(outputs[i].first, error)) return false;
+  return true;
+}

@@ -77,3 +77,8 @@ bool PackFolderPair(const std::filesystem::path& programFolder, const std::files
                     const std::filesystem::path& programArchive, const std::filesystem::path& workArchive,
                     const std::filesystem::path& checksumFile, std::vector<std::string>* warnings,
                     std::string* error, const PrefixMap& map = {});
+
+// Writes each buffer to its path the way archives are written: all to partial files
+// first, then renamed into place; nothing is left behind when a write fails.
+bool WriteOutputFiles(const std::vector<std::pair<std::filesystem::path, const std::vector<unsigned char>*>>& outputs,
+                      std::string* error);

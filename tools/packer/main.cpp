@@ -3,12 +3,15 @@
 //   velmorix-pack [--prefix-map=OLD=NEW]... pack <folder> <archive>
 //   velmorix-pack [--prefix-map=OLD=NEW]... pack-pair <program-folder> <work-folder>
 //                 <program-archive> <work-archive> <checksum-file>
+//   velmorix-pack compress-pair [--frame-size=BYTES] <program-archive> <work-archive>
+//                 <compressed-program> <compressed-work> <checksum-file>
 //   velmorix-pack list <archive-or-installer>
 //   velmorix-pack verify <archive-or-installer>
 //   velmorix-pack --help
 //
 // Exit status: 0 done (warnings go to stderr), 1 refused or invalid, 2 wrong usage.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -16,7 +19,10 @@
 #include <vector>
 
 #include "engine/archive_reader.h"
+#include "engine/compressed_archive.h"
+#include "engine/frame_decoder.h"
 #include "engine/payload_checksum.h"
+#include "packer/archive_compressor.h"
 #include "packer/archive_writer.h"
 #include "packer/installer_file.h"
 #include "shared/little_endian.h"
@@ -29,15 +35,21 @@ const char kUsage[] =
     "usage: velmorix-pack [--prefix-map=OLD=NEW]... pack <folder> <archive>\n"
     "       velmorix-pack [--prefix-map=OLD=NEW]... pack-pair <program-folder> <work-folder>\n"
     "                     <program-archive> <work-archive> <checksum-file>\n"
+    "       velmorix-pack compress-pair [--frame-size=BYTES] <program-archive> <work-archive>\n"
+    "                     <compressed-program> <compressed-work> <checksum-file>\n"
     "       velmorix-pack list <archive-or-installer>\n"
     "       velmorix-pack verify <archive-or-installer>\n"
     "       velmorix-pack --help\n"
     "\n"
     "pack-pair writes the program archive (resource 109), the work archive (110) and the\n"
     "8-byte checksum file (111: the CRC-32 of each archive, little-endian).\n"
+    "compress-pair writes the compressed form of two such archives (zstd frames of\n"
+    "8 MiB at most, level 19) and the checksum file of the compressed pair;\n"
+    "--frame-size cuts the files' data into smaller frames (65536 to 8388608 bytes).\n"
     "--prefix-map=OLD=NEW writes a packed folder found under the absolute folder OLD\n"
     "as if it lay under NEW (also absolute) in each entry's source path.\n"
-    "list and verify take an archive or a built installer (its resources 109, 110, 111).\n";
+    "list and verify take an archive or a built installer (its resources 109, 110, 111),\n"
+    "stored or compressed; verify decodes every frame of a compressed archive.\n";
 
 int Usage() {
   std::fputs(kUsage, stderr);
@@ -73,6 +85,32 @@ bool CheckArchive(const std::string& name, const unsigned char* data, std::size_
   return false;
 }
 
+// Decodes every frame of a compressed archive (each checked against its content
+// checksum); prints the first that fails. True for a stored archive.
+bool CheckFrames(const std::string& name, const ArchiveView& view) {
+  if (!view.compressed) return true;
+  FrameDecoder decoder;
+  std::vector<unsigned char> content(view.frameSize);
+  std::vector<CompressedFrame> frames(view.frameCount);
+  ListCompressedFrames(view, frames.data());
+  for (std::size_t f = 0; f < frames.size(); ++f) {
+    if (!decoder.Decode(view.base + frames[f].offset, frames[f].compressedSize, content.data(),
+                        frames[f].contentSize)) {
+      std::printf("%s: invalid: frame %zu does not decode to its %u bytes and checksum\n", name.c_str(), f,
+                  frames[f].contentSize);
+      return false;
+    }
+  }
+  return true;
+}
+
+// How an archive of `size` bytes holds its data, for verify.
+std::string FormOf(const ArchiveView& view) {
+  if (!view.compressed) return std::to_string(view.size) + " bytes";
+  return std::to_string(view.size) + " bytes, compressed: " + std::to_string(view.frameCount) + " frames, " +
+         std::to_string(view.dataBytes) + " bytes decoded";
+}
+
 void PrintEntries(const ArchiveView& view) {
   for (std::int32_t i = 0; i < view.count; ++i) {
     const PayloadEntry entry = ReadPayloadEntry(view, i);
@@ -98,7 +136,8 @@ int InstallerCommand(const char* path, const std::vector<unsigned char>& file, b
   bool valid = true;
   for (Part& part : parts) {
     const std::string name = std::string(path) + ": " + part.name;
-    if (!CheckArchive(name, file.data() + part.span.offset, part.span.size, &part.view)) {
+    if (!CheckArchive(name, file.data() + part.span.offset, part.span.size, &part.view) ||
+        (!list && !CheckFrames(name, part.view))) {
       valid = false;
       continue;
     }
@@ -107,8 +146,8 @@ int InstallerCommand(const char* path, const std::vector<unsigned char>& file, b
       std::printf("%s: %d entries\n", part.name, static_cast<int>(part.view.count));
       PrintEntries(part.view);
     } else {
-      std::printf("%s: OK, %d entries, %zu bytes, CRC-32 %08x\n", name.c_str(), static_cast<int>(part.view.count),
-                  part.span.size, crc);
+      std::printf("%s: OK, %d entries, %s, CRC-32 %08x\n", name.c_str(), static_cast<int>(part.view.count),
+                  FormOf(part.view).c_str(), crc);
     }
   }
   if (!valid) return 1;
@@ -131,12 +170,12 @@ int ArchiveCommand(const char* path, bool list) {
   if (!ReadFile(path, &bytes)) return 1;
   if (LooksLikeExecutable(bytes)) return InstallerCommand(path, bytes, list);
   ArchiveView view;
-  if (!CheckArchive(path, bytes.data(), bytes.size(), &view)) return 1;
+  if (!CheckArchive(path, bytes.data(), bytes.size(), &view) || (!list && !CheckFrames(path, view))) return 1;
   if (list) {
     std::printf("%d entries\n", static_cast<int>(view.count));
     PrintEntries(view);
   } else {
-    std::printf("%s: OK, %d entries\n", path, static_cast<int>(view.count));
+    std::printf("%s: OK, %d entries, %s\n", path, static_cast<int>(view.count), FormOf(view).c_str());
   }
   return 0;
 }
@@ -178,6 +217,20 @@ int main(int argc, char** argv) {
     return Report(PackFolderPair(args[1], args[2], args[3], args[4], args[5], &warnings, &error, map), warnings,
                   error);
   if (!map.empty()) return Usage();  // maps only shape what pack and pack-pair write
+  if (command == "compress-pair" && (args.size() == 6 || args.size() == 7)) {
+    CompressionSettings settings;
+    if (args.size() == 7) {
+      const std::string option = "--frame-size=";
+      if (args[1].rfind(option, 0) != 0) return Usage();
+      char* end = nullptr;
+      const unsigned long size = std::strtoul(args[1].c_str() + option.size(), &end, 10);
+      if (*end != '\0' || size < kMinFrameSize || size > kMaxFrameSize) return Usage();
+      settings.frameSize = static_cast<std::uint32_t>(size);
+      args.erase(args.begin() + 1);
+    }
+    return Report(CompressArchivePair(args[1], args[2], args[3], args[4], args[5], &error, settings), warnings,
+                  error);
+  }
   if (command == "list" && args.size() == 2) return ArchiveCommand(args[1].c_str(), true);
   if (command == "verify" && args.size() == 2) return ArchiveCommand(args[1].c_str(), false);
   return Usage();
