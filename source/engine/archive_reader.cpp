@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_map>
+#include <memory>
+#include <new>
 #include <utility>
 
 #include "engine/compressed_archive.h"
@@ -183,35 +184,58 @@ bool DestinationComponent(const char* folder, const char* name, std::size_t inde
 
 // Every name an entry's destination is made of: the folders of its relative folder,
 // each inside the text of the folders before it, then its file name.
-void AppendEntryNames(const char* folder, const char* name, std::int32_t owner, std::vector<PayloadName>* names) {
+// With `names` null, only counts them. Returns the number of names.
+std::size_t AppendEntryNames(const char* folder, const char* name, std::int32_t owner, PayloadName* names) {
+  std::size_t added = 0;
   const char* begin = nullptr;
   const char* end = nullptr;
   std::size_t parent = 0;
   for (std::size_t j = 0; DestinationComponent(folder, name, j, &begin, &end, &parent); ++j) {
     PayloadName entryName;
-    entryName.folder.assign(folder, parent);
-    entryName.name.assign(begin, end);
+    entryName.folder = folder;
+    entryName.folderLength = parent;
+    entryName.name = begin;
+    entryName.nameLength = static_cast<std::size_t>(end - begin);
     entryName.file = begin == name;
     entryName.owner = owner;
-    names->push_back(std::move(entryName));
+    if (names != nullptr) names[added] = entryName;
+    ++added;
   }
+  return added;
 }
 
-std::string Folded(const std::string& text) {
-  std::string folded(text);
-  for (char& c : folded) c = UpperCp1251(c);
-  return folded;
+// Texts compared as the file system compares names: upper-cased in the code page.
+int CompareFolded(const char* a, std::size_t aLength, const char* b, std::size_t bLength) {
+  const std::size_t common = std::min(aLength, bLength);
+  for (std::size_t k = 0; k < common; ++k) {
+    const auto x = static_cast<unsigned char>(UpperCp1251(a[k]));
+    const auto y = static_cast<unsigned char>(UpperCp1251(b[k]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return aLength == bLength ? 0 : (aLength < bLength ? -1 : 1);
 }
 
-// The key under which a long name is found by the short names that may stand for it:
-// its folder, the extension and the first `length` characters of the base of its short form.
-std::string AliasKey(const std::string& folder, const ShortParts& parts, std::size_t length) {
-  std::string key(folder);
-  key.push_back('\0');
-  key.append(parts.extension, parts.extensionLength);
-  key.push_back('\0');
-  key.append(parts.base, length);
-  return key;
+int CompareBytes(const char* a, std::size_t aLength, const char* b, std::size_t bLength) {
+  const int order = std::memcmp(a, b, std::min(aLength, bLength));
+  if (order != 0) return order;
+  return aLength == bLength ? 0 : (aLength < bLength ? -1 : 1);
+}
+
+// A long name filed under one prefix of its short form's base that a short name can
+// keep: its folder, the extension and the first `length` characters of that base
+// (the short form's texts are upper-cased already).
+struct AliasKey {
+  const PayloadName* name;
+  const ShortParts* parts;
+  std::size_t length;
+};
+
+int CompareAliasKeys(const AliasKey& a, const AliasKey& b) {
+  int order = CompareFolded(a.name->folder, a.name->folderLength, b.name->folder, b.name->folderLength);
+  if (order == 0)
+    order = CompareBytes(a.parts->extension, a.parts->extensionLength, b.parts->extension, b.parts->extensionLength);
+  if (order == 0) order = CompareBytes(a.parts->base, a.length, b.parts->base, b.length);
+  return order;
 }
 
 // A generated short name keeps at most 6 characters of the long name before its ~N.
@@ -219,54 +243,62 @@ constexpr std::size_t kShortPrefixMax = 6;
 
 }  // namespace
 
-NameClash FindNameClash(std::vector<PayloadName> names) {
+NameClash FindNameClash(PayloadName* names, std::size_t count) {
   NameClash clash;
-  for (PayloadName& name : names) {
-    name.folder = Folded(name.folder);
-    name.name = Folded(name.name);
+  // Working storage in plain arrays: the installer links no standard container.
+  const std::unique_ptr<std::size_t[]> distinct(new (std::nothrow) std::size_t[count + 1]);
+  const std::unique_ptr<ShortParts[]> longForms(new (std::nothrow) ShortParts[count + 1]);
+  const std::unique_ptr<AliasKey[]> keys(new (std::nothrow) AliasKey[count * kShortPrefixMax + 1]);
+  if (!distinct || !longForms || !keys) {
+    clash.kind = NameClashKind::OutOfMemory;
+    return clash;
   }
-  std::sort(names.begin(), names.end(), [](const PayloadName& a, const PayloadName& b) {
-    if (a.folder != b.folder) return a.folder < b.folder;
-    if (a.name != b.name) return a.name < b.name;
+  std::sort(names, names + count, [](const PayloadName& a, const PayloadName& b) {
+    const int folder = CompareFolded(a.folder, a.folderLength, b.folder, b.folderLength);
+    if (folder != 0) return folder < 0;
+    const int name = CompareFolded(a.name, a.nameLength, b.name, b.nameLength);
+    if (name != 0) return name < 0;
     return a.file && !b.file;  // a name's files first
   });
   // One name per folder and text; two files, or a file and a folder, under one is a clash.
-  std::vector<std::size_t> distinct;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    const bool same = !distinct.empty() && names[distinct.back()].folder == names[i].folder &&
-                      names[distinct.back()].name == names[i].name;
+  std::size_t distinctCount = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const PayloadName* kept = distinctCount == 0 ? nullptr : &names[distinct[distinctCount - 1]];
+    const bool same = kept != nullptr &&
+                      CompareFolded(kept->folder, kept->folderLength, names[i].folder, names[i].folderLength) == 0 &&
+                      CompareFolded(kept->name, kept->nameLength, names[i].name, names[i].nameLength) == 0;
     if (!same) {
-      distinct.push_back(i);
-    } else if (names[distinct.back()].file) {
+      distinct[distinctCount++] = i;
+    } else if (kept->file) {
       clash.kind = NameClashKind::Duplicate;
-      clash.first = names[distinct.back()].owner;
+      clash.first = kept->owner;
       clash.second = names[i].owner;
       return clash;
     }
   }
-  // Each long name under the prefixes of its short form's base that a short name can keep.
-  struct Holders {
-    std::size_t count = 0;
-    std::size_t index[2] = {0, 0};  // the first two names under the key
-  };
-  std::unordered_map<std::string, Holders> longNames;
-  for (std::size_t i : distinct) {
-    const std::string& text = names[i].name;
-    ShortParts parts;
-    FormShortParts(text.data(), text.data() + text.size(), &parts);
+  // The short forms of the long names, each filed under every prefix of its base that
+  // a short name can keep, sorted for lookups.
+  std::size_t formCount = 0;
+  std::size_t keyCount = 0;
+  for (std::size_t d = 0; d < distinctCount; ++d) {
+    const PayloadName& name = names[distinct[d]];
+    ShortParts& parts = longForms[formCount];
+    parts = ShortParts();
+    FormShortParts(name.name, name.name + name.nameLength, &parts);
     if (parts.fits) continue;  // a plain 8.3 name has no ~N form
-    for (std::size_t length = 1; length <= kShortPrefixMax && length <= parts.baseLength; ++length) {
-      Holders& holders = longNames[AliasKey(names[i].folder, parts, length)];
-      if (holders.count < 2) holders.index[holders.count] = i;
-      ++holders.count;
-    }
+    ++formCount;
+    for (std::size_t length = 1; length <= kShortPrefixMax && length <= parts.baseLength; ++length)
+      keys[keyCount++] = AliasKey{&name, &parts, length};
   }
-  for (std::size_t i : distinct) {
-    const std::string& text = names[i].name;
+  const auto keyLess = [](const AliasKey& a, const AliasKey& b) { return CompareAliasKeys(a, b) < 0; };
+  AliasKey* const keysEnd = keys.get() + keyCount;
+  std::sort(keys.get(), keysEnd, keyLess);
+  for (std::size_t d = 0; d < distinctCount; ++d) {
+    const PayloadName& name = names[distinct[d]];
     std::size_t prefix = 0;
-    if (!LooksLikeShortName(text.data(), text.data() + text.size(), &prefix)) continue;
+    if (!LooksLikeShortName(name.name, name.name + name.nameLength, &prefix)) continue;
     ShortParts parts;
-    FormShortParts(text.data(), text.data() + text.size(), &parts);
+    FormShortParts(name.name, name.name + name.nameLength, &parts);
     if (prefix > parts.baseLength) continue;
     // The long names beginning like it, and for the hashed form (AB12C4~5) every long
     // name beginning with its first two characters; the name itself does not count.
@@ -276,13 +308,15 @@ NameClash FindNameClash(std::vector<PayloadName> names) {
       lengths[1] = 2;
     for (std::size_t length : lengths) {
       if (length == 0) continue;
-      const auto found = longNames.find(AliasKey(names[i].folder, parts, length));
-      if (found == longNames.end() || (found->second.count == 1 && found->second.index[0] == i)) continue;
-      const std::size_t other = found->second.index[0] != i ? found->second.index[0] : found->second.index[1];
-      clash.kind = NameClashKind::Aliased;
-      clash.first = names[i].owner;
-      clash.second = names[other].owner;
-      return clash;
+      const AliasKey probe{&name, &parts, length};
+      for (const AliasKey* found = std::lower_bound(keys.get(), keysEnd, probe, keyLess);
+           found != keysEnd && CompareAliasKeys(*found, probe) == 0; ++found) {
+        if (found->name == &name) continue;
+        clash.kind = NameClashKind::Aliased;
+        clash.first = name.owner;
+        clash.second = found->name->owner;
+        return clash;
+      }
     }
   }
   return clash;
@@ -317,13 +351,22 @@ ArchiveError ValidatePayloadTable(const unsigned char* table, std::int32_t count
   }
   if (failedEntry) *failedEntry = -1;
   *dataBytes = dataLimit - remaining;
-  std::vector<PayloadName> names;
+  std::size_t nameCount = 0;
   for (std::int32_t i = 0; i < count; ++i) {
     const char* source = EntryText(table, i, 0);
     const char* last = std::strrchr(source, '\\');
-    AppendEntryNames(EntryText(table, i, 1), last ? last + 1 : source, i, &names);
+    nameCount += AppendEntryNames(EntryText(table, i, 1), last ? last + 1 : source, i, nullptr);
   }
-  const NameClash clash = FindNameClash(std::move(names));
+  const std::unique_ptr<PayloadName[]> names(new (std::nothrow) PayloadName[nameCount + 1]);
+  if (!names) return ArchiveError::OutOfMemory;
+  std::size_t filled = 0;
+  for (std::int32_t i = 0; i < count; ++i) {
+    const char* source = EntryText(table, i, 0);
+    const char* last = std::strrchr(source, '\\');
+    filled += AppendEntryNames(EntryText(table, i, 1), last ? last + 1 : source, i, names.get() + filled);
+  }
+  const NameClash clash = FindNameClash(names.get(), filled);
+  if (clash.kind == NameClashKind::OutOfMemory) return ArchiveError::OutOfMemory;
   if (clash.kind != NameClashKind::None) {
     // The short name's entry, or the later of two entries with one destination.
     if (failedEntry)
@@ -399,6 +442,7 @@ const char* ArchiveErrorText(ArchiveError error) {
     case ArchiveError::UnknownVersion: return "compressed archive of an unknown format version";
     case ArchiveError::BadFrameLayout:
       return "compressed archive's frame size, frame count or a frame's length does not fit its entries";
+    case ArchiveError::OutOfMemory: return "not enough memory to check the entries' names";
   }
   return "unknown error";
 }

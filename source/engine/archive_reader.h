@@ -10,8 +10,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <vector>
 
 constexpr std::size_t kPayloadTextSize = 260;
 constexpr std::size_t kPayloadEntrySize = 528;
@@ -39,6 +37,7 @@ enum class ArchiveError {
   DuplicateDestination,  // two files at one destination, or a file where a folder goes
   UnknownVersion,        // a compressed archive of a format version this reader does not know
   BadFrameLayout,        // a compressed archive's frame size, frame count or a frame's length is impossible
+  OutOfMemory,           // no memory to check the names against each other
 };
 
 // A validated archive in memory. Cheap to copy; it does not own the bytes.
@@ -80,15 +79,17 @@ bool PayloadNamesAlias(const char* aBegin, const char* aEnd, const char* bBegin,
 
 // One name in a destination tree: a file or folder `name` directly inside the folder
 // that `folder` names (the same text, but for case, for every name of that folder),
-// belonging to entry `owner`.
+// belonging to entry `owner`. Both texts are views into the caller's storage.
 struct PayloadName {
-  std::string folder;
-  std::string name;
+  const char* folder = "";
+  std::size_t folderLength = 0;
+  const char* name = "";
+  std::size_t nameLength = 0;
   bool file = false;
   std::int32_t owner = 0;
 };
 
-enum class NameClashKind { None, Duplicate, Aliased };
+enum class NameClashKind { None, Duplicate, Aliased, OutOfMemory };
 
 // What FindNameClash found: for Aliased, `first` owns the short name and `second` the
 // long name it stands for; for Duplicate, two owners of the same destination.
@@ -101,7 +102,8 @@ struct NameClash {
 // Two files (or a file and a folder) under one name of one folder, compared without
 // regard to case, or a short name beside a long name it stands for (PayloadNamesAlias).
 // Sorts and indexes the names, so it takes n log n time in their number.
-NameClash FindNameClash(std::vector<PayloadName> names);
+// Reorders `names`; OutOfMemory when its working storage cannot be had.
+NameClash FindNameClash(PayloadName* names, std::size_t count);
 
 // The per-entry part of ValidateArchive: both text fields terminated, the relative
 // folder of the form "\" or "\a\b\" with safe components, a safe file name.

@@ -253,12 +253,17 @@ class TreeWalk {
     std::vector<PayloadName> names;
     for (std::size_t i = 0; i < children->size(); ++i) {
       PayloadName name;
-      name.name = (*children)[i].name;
+      name.name = (*children)[i].name.data();
+      name.nameLength = (*children)[i].name.size();
       name.file = !(*children)[i].folder;
       name.owner = static_cast<std::int32_t>(i);
-      names.push_back(std::move(name));
+      names.push_back(name);
     }
-    const NameClash clash = FindNameClash(std::move(names));
+    const NameClash clash = FindNameClash(names.data(), names.size());
+    if (clash.kind == NameClashKind::OutOfMemory) {
+      *error_ = "not enough memory to check the names of a folder";
+      return false;
+    }
     if (clash.kind == NameClashKind::Aliased) {
       *error_ = "a short (8.3) name beside the long name it stands for, so Windows would write both to one "
                 "file: " + Shown((*children)[static_cast<std::size_t>(clash.first)].shown) + " and " +
