@@ -14,7 +14,7 @@
 
 #include "engine/archive_reader.h"
 #include "engine/payload_checksum.h"
-#include "shared/little_endian.h"
+#include "support/payload_archive.h"
 
 namespace fs = std::filesystem;
 
@@ -43,6 +43,17 @@ class ArchiveWriter : public ::testing::Test {
   void File(const fs::path& relative, std::size_t size, char fill = 'x') {
     fs::create_directories((Tree() / relative).parent_path());
     std::ofstream(Tree() / relative, std::ios::binary) << std::string(size, fill);
+  }
+
+  // p.bin, w.bin and sums.bin of a tree with one file of `size` bytes (sub\x.txt) and a
+  // work tree with one (w.txt, "work").
+  ::testing::AssertionResult PackOneFilePair(std::size_t size) {
+    File("sub/x.txt", size, 'x');
+    fs::create_directories(Output("work"));
+    std::ofstream(Output("work") / "w.txt") << "work";
+    std::string error;
+    if (PackPair(Tree(), Output("work"), &error)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << error;
   }
 
   // Packing fails naming the file, and leaves neither an archive nor a partial file.
@@ -355,12 +366,9 @@ TEST_F(ArchiveWriter, CommandLineExitCodes) {
   EXPECT_NE(out.find("usage: velmorix-pack"), std::string::npos) << out;
 }
 
-void PutLe(std::vector<unsigned char>* out, std::size_t at, std::uint32_t value, std::size_t width) {
-  WriteLe(value, width, out->data() + at);
-}
-
 // The smallest PE file a resource reader can take: headers, one section (.rsrc at RVA
 // 0x1000, file offset 0x200) holding type "BINARY" with the given ids, language 1049.
+using testsupport::PutLe;
 using Resources = std::vector<std::pair<std::uint32_t, std::vector<unsigned char>>>;
 
 std::vector<unsigned char> Executable(const Resources& resources) {
@@ -407,11 +415,7 @@ std::vector<unsigned char> Executable(const Resources& resources) {
 }
 
 TEST_F(ArchiveWriter, ListAndVerifyCheckTheThreeResourcesOfAnInstaller) {
-  File("sub/x.txt", 3, 'x');
-  fs::create_directories(Output("work"));
-  std::ofstream(Output("work") / "w.txt") << "work";
-  std::string error;
-  ASSERT_TRUE(PackPair(Tree(), Output("work"), &error)) << error;
+  ASSERT_TRUE(PackOneFilePair(3));
   const auto program = ReadBytes(Output("p.bin"));
   const auto work = ReadBytes(Output("w.bin"));
   const auto sums = ReadBytes(Output("sums.bin"));
@@ -448,11 +452,7 @@ TEST_F(ArchiveWriter, ListAndVerifyCheckTheThreeResourcesOfAnInstaller) {
 }
 
 TEST_F(ArchiveWriter, CompressedInstallersAreListedVerifiedFrameByFrameAndRefusedWhenAByteFlips) {
-  File("sub/x.txt", 70000, 'x');
-  fs::create_directories(Output("work"));
-  std::ofstream(Output("work") / "w.txt") << "work";
-  std::string error;
-  ASSERT_TRUE(PackPair(Tree(), Output("work"), &error)) << error;
+  ASSERT_TRUE(PackOneFilePair(70000));
   std::string out;
   const auto path = [&](const char* name) { return "'" + Output(name).string() + "' "; };
   ASSERT_EQ(RunTool("compress-pair --frame-size=65536 " + path("p.bin") + path("w.bin") + path("p.vxz") +

@@ -8,13 +8,13 @@
 
 #include "engine/frame_decoder.h"
 #include "shared/little_endian.h"
-#include "host/stored_archive_builder.h"
+#include "support/payload_archive.h"
 #include "packer/archive_compressor.h"
 
 namespace {
 
-using hosttest::Archive;
-using hosttest::PutLe;
+using testsupport::StoredArchive;
+using testsupport::PutLe;
 
 constexpr std::uint32_t kSmallFrames = kMinFrameSize;
 
@@ -35,7 +35,7 @@ std::vector<unsigned char> Stored(std::string* data) {
   const std::string big = Content(3 * kSmallFrames + kSmallFrames / 2, 1);
   const std::string small = Content(100, 2);
   *data = big + small;
-  return Archive({{"Z:\\b\\big.dll", "\\", big.size()}, {"Z:\\b\\sub\\empty.txt", "\\sub\\", 0},
+  return StoredArchive({{"Z:\\b\\big.dll", "\\", big.size()}, {"Z:\\b\\sub\\empty.txt", "\\sub\\", 0},
                   {"Z:\\b\\small.txt", "\\sub\\", small.size()}},
                  *data);
 }

@@ -35,6 +35,19 @@ inline std::vector<unsigned char> PayloadTable(const std::vector<ArchiveEntry>& 
   return bytes;
 }
 
+// The table followed by `data` as the data area, whether or not it matches the sizes.
+inline std::vector<unsigned char> StoredArchive(const std::vector<ArchiveEntry>& entries, const std::string& data,
+                                                std::uint32_t count = 0xFFFFFFFFu) {
+  std::vector<unsigned char> bytes = PayloadTable(entries, count);
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  return bytes;
+}
+
+// Overwrites `width` bytes at `at` with `value`, lowest byte first.
+inline void PutLe(std::vector<unsigned char>* out, std::size_t at, std::uint64_t value, std::size_t width) {
+  WriteLe(value, width, out->data() + at);
+}
+
 // A whole archive of files given with their bytes.
 struct ArchiveFile {
   std::string sourcePath;
