@@ -42,3 +42,120 @@ KeyWriteResult WriteKeyWithValues(HKEY root, const char* subKey, REGSAM access,
   return WriteTextValues(key.Get(), values, count, error) ? KeyWriteResult::Ok
                                                           : KeyWriteResult::ValuesFailed;
 }
+
+namespace {
+
+// The length of path without its last `levels` parts ("a\b\c", 1 -> 3); 0 when
+// nothing is left.
+std::size_t ParentLength(const char* path, unsigned levels) {
+  std::size_t length = std::strlen(path);
+  for (unsigned i = 0; i < levels && length > 0; ++i) {
+    while (length > 0 && path[length - 1] != '\\') --length;
+    if (length > 0) --length;  // the separator
+  }
+  return length;
+}
+
+bool CopyPrefix(char* out, const char* path, std::size_t length) {
+  if (length >= sizeof(ReplacedKey::path)) return false;
+  std::memcpy(out, path, length);
+  out[length] = '\0';
+  return true;
+}
+
+unsigned PartCount(const char* path) {
+  if (path[0] == '\0') return 0;
+  unsigned parts = 1;
+  for (const char* c = path; *c; ++c) parts += *c == '\\';
+  return parts;
+}
+
+}  // namespace
+
+LONG RecordReplacedKey(HKEY root, const char* path, REGSAM view, const char* const* names,
+                       std::size_t count, ReplacedKey& out) {
+  std::memset(&out, 0, sizeof(out));
+  if (std::strlen(path) >= sizeof(out.path) || count > kReplacedValuesPerKey) return ERROR_INSUFFICIENT_BUFFER;
+  std::memcpy(out.path, path, std::strlen(path) + 1);
+  out.valueCount = static_cast<unsigned>(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (std::strlen(names[i]) >= kReplacedNameCapacity) return ERROR_INSUFFICIENT_BUFFER;
+    std::memcpy(out.values[i].name, names[i], std::strlen(names[i]) + 1);
+  }
+  UniqueKey key;
+  LONG opened = RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE | view, key.Receive());
+  if (opened == ERROR_FILE_NOT_FOUND) {
+    // Count the parts the write will create: up to the deepest ancestor that exists.
+    const unsigned parts = PartCount(path);
+    out.createdLevels = 1;
+    char ancestor[sizeof(out.path)];
+    while (out.createdLevels < parts) {
+      if (!CopyPrefix(ancestor, path, ParentLength(path, out.createdLevels))) return ERROR_INSUFFICIENT_BUFFER;
+      UniqueKey probe;
+      const LONG found = RegOpenKeyExA(root, ancestor, 0, KEY_QUERY_VALUE | view, probe.Receive());
+      if (found == ERROR_SUCCESS) break;
+      if (found != ERROR_FILE_NOT_FOUND) return found;
+      ++out.createdLevels;
+    }
+    return ERROR_SUCCESS;  // no value can exist in a missing key
+  }
+  if (opened != ERROR_SUCCESS) return opened;
+  for (std::size_t i = 0; i < count; ++i) {
+    ReplacedValue& value = out.values[i];
+    DWORD size = sizeof(value.data);
+    const LONG read = RegQueryValueExA(key.Get(), value.name, nullptr, &value.type, value.data, &size);
+    if (read == ERROR_FILE_NOT_FOUND) continue;
+    if (read == ERROR_MORE_DATA) {
+      value.existed = true;  // too long to keep: recorded as there but not restorable
+      continue;
+    }
+    if (read != ERROR_SUCCESS) return read;
+    value.existed = true;
+    value.whole = true;
+    value.size = size;
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG PutBackValue(HKEY key, const ReplacedValue& before) {
+  if (!before.existed) {
+    const LONG deleted = RegDeleteValueA(key, before.name);
+    return deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted;
+  }
+  if (!before.whole) return ERROR_MORE_DATA;
+  return RegSetValueExA(key, before.name, 0, before.type, before.data, before.size);
+}
+
+LONG CheckTextValue(HKEY key, const char* name, const char* text) {
+  unsigned char data[kReplacedDataCapacity];
+  DWORD size = sizeof(data);
+  DWORD type = REG_NONE;
+  const LONG read = RegQueryValueExA(key, name, nullptr, &type, data, &size);
+  if (read == ERROR_MORE_DATA) return ERROR_INVALID_DATA;  // longer than anything written here
+  if (read != ERROR_SUCCESS) return read;
+  const std::size_t length = std::strlen(text) + 1;
+  return type == REG_SZ && size == length && std::memcmp(data, text, length) == 0 ? ERROR_SUCCESS
+                                                                                   : ERROR_INVALID_DATA;
+}
+
+LONG DeleteEmptyLevels(HKEY root, const char* path, REGSAM view, unsigned levels) {
+  char part[sizeof(ReplacedKey::path)];
+  for (unsigned level = 0; level < levels; ++level) {
+    const std::size_t length = ParentLength(path, level);
+    if (length == 0 || !CopyPrefix(part, path, length)) return ERROR_SUCCESS;
+    UniqueKey key;
+    const LONG opened = RegOpenKeyExA(root, part, 0, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | view, key.Receive());
+    if (opened == ERROR_FILE_NOT_FOUND) continue;
+    if (opened != ERROR_SUCCESS) return opened;
+    DWORD subKeys = 0;
+    DWORD values = 0;
+    const LONG queried = RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
+                                          &values, nullptr, nullptr, nullptr, nullptr);
+    if (queried != ERROR_SUCCESS) return queried;
+    if (subKeys != 0 || values != 0) return ERROR_SUCCESS;  // something else lives here now
+    key.Reset();
+    const LONG deleted = RegDeleteKeyExA(root, part, view, 0);
+    if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) return deleted;
+  }
+  return ERROR_SUCCESS;
+}

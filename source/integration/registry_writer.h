@@ -34,3 +34,49 @@ enum class KeyWriteResult { Ok, KeyFailed, ValuesFailed };
 // closes it again. *error (when given) receives the result of the call that failed.
 KeyWriteResult WriteKeyWithValues(HKEY root, const char* subKey, REGSAM access,
                                   const RegistryText* values, std::size_t count, LONG* error = nullptr);
+
+// ---- What a write replaced, and putting it back ----
+
+constexpr std::size_t kReplacedNameCapacity = 64;
+constexpr std::size_t kReplacedDataCapacity = 1024;
+constexpr std::size_t kReplacedValuesPerKey = 12;
+
+// One value as it stood before the installation wrote it.
+struct ReplacedValue {
+  char name[kReplacedNameCapacity];  // "" for the key's unnamed value
+  bool existed;                      // the value was there
+  bool whole;                        // its data fit into `data` (only then can it be put back)
+  DWORD type;
+  DWORD size;  // bytes in data
+  unsigned char data[kReplacedDataCapacity];
+};
+
+// One key as it stood before the installation wrote it: how many trailing parts of
+// its path the write was about to create (0: the key was there), and each value it
+// was about to write.
+struct ReplacedKey {
+  char path[260];  // under its root, as the writing unit names it
+  unsigned createdLevels;
+  unsigned valueCount;
+  ReplacedValue values[kReplacedValuesPerKey];
+};
+
+// Reads root\path in `view` (KEY_WOW64_64KEY or 0) and the named values before a
+// write. ERROR_SUCCESS also when the key or values are missing (that is recorded);
+// otherwise the error of the read that failed (the record is then not to be used).
+LONG RecordReplacedKey(HKEY root, const char* path, REGSAM view, const char* const* names,
+                       std::size_t count, ReplacedKey& out);
+
+// Puts one value of an open key (KEY_SET_VALUE) back as `before` records it: its old
+// data, or no value when there was none.
+LONG PutBackValue(HKEY key, const ReplacedValue& before);
+
+// Whether the value `name` of an open key (KEY_QUERY_VALUE) is absent (ERROR_FILE_NOT_FOUND),
+// holds exactly the REG_SZ `text` with its terminator (ERROR_SUCCESS) or something
+// else (ERROR_INVALID_DATA); another code when the read failed.
+LONG CheckTextValue(HKEY key, const char* name, const char* text);
+
+// Deletes the trailing `levels` parts of root\path that are empty (no values, no
+// subkeys), deepest first, stopping at the first that is not. A missing part counts
+// as deleted.
+LONG DeleteEmptyLevels(HKEY root, const char* path, REGSAM view, unsigned levels);

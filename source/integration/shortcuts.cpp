@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 
+#include "shared/code_page_case.h"
 #include "shared/folder_creation.h"
 #include "shared/platform.h"
 #include "shared/raii.h"
@@ -134,4 +135,39 @@ bool CreateProgramShortcuts(InstallerState& state, const char* programExePath) {
     if (!CreateOneShortcut(state, startMenu, programExePath)) succeeded = false;
   }
   return succeeded;
+}
+
+RemovalResult RemoveProgramShortcut(const char* linkPath, const char* programExePath) {
+  const DWORD attributes = GetFileAttributesA(linkPath);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {Removal::Absent, 0};
+    return {Removal::Failed, error};
+  }
+  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return {Removal::NotOurs, 0};
+  wchar_t widePath[kLinkPathCapacity];
+  if (MultiByteToWideChar(CP_ACP, 0, linkPath, -1, widePath, static_cast<int>(kLinkPathCapacity)) == 0) {
+    return {Removal::Failed, GetLastError()};
+  }
+  ComPtr<IShellLinkA> link;
+  HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                    link.ReceiveVoid());
+  if (FAILED(result)) return {Removal::Failed, static_cast<unsigned long>(result)};
+  ComPtr<IPersistFile> file;
+  result = link->QueryInterface(IID_IPersistFile, file.ReceiveVoid());
+  if (FAILED(result)) return {Removal::Failed, static_cast<unsigned long>(result)};
+  if (FAILED(file->Load(widePath, STGM_READ))) return {Removal::NotOurs, 0};  // not a shortcut at all
+  char target[kPathCapacity] = {};
+  if (FAILED(link->GetPath(target, static_cast<int>(sizeof(target)), nullptr, SLGP_RAWPATH))) {
+    return {Removal::NotOurs, 0};
+  }
+  const std::size_t length = std::strlen(programExePath);
+  if (std::strlen(target) != length || !SameTextCp1251(target, programExePath, length)) {
+    return {Removal::NotOurs, 0};
+  }
+  // Released before the delete: the loaded link holds no handle, but say so plainly.
+  file.Reset();
+  link.Reset();
+  if (!DeleteFileA(linkPath)) return {Removal::Failed, GetLastError()};
+  return {Removal::Removed, 0};
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include "integration/removal.h"
 #include "shared/installer_state.h"
 
 constexpr std::size_t kLinkPathCapacity = MAX_PATH;  // wide characters
@@ -29,3 +30,9 @@ HRESULT AppendWidePath(wchar_t* destination, const wchar_t* source);
 // their paths in the state; false after any failure (errorText then set). A null
 // programExePath (the path did not fit whole) fails every chosen shortcut.
 bool CreateProgramShortcuts(InstallerState& state, const char* programExePath);
+
+// Deletes the shortcut file at linkPath (ANSI) only while it still points at
+// programExePath (compared as Windows compares file names); a shortcut the user
+// re-pointed, or any other file standing there, is NotOurs. COM must be initialised
+// on this thread.
+RemovalResult RemoveProgramShortcut(const char* linkPath, const char* programExePath);

@@ -10,6 +10,21 @@
 #include "shared/platform.h"
 #include "shared/texts.h"
 
+namespace {
+
+// Every value the entry may hold, in the order they are written.
+const char* const kEntryValueNames[] = {
+    "Publisher",   "InstallDate",     "InstallLocation", "Version",  "DisplayName",   "UninstallString",
+    "DisplayIcon", "DisplayVersion",  "NoRepair",        "NoModify", "TableShortcut", "PanelShortcut",
+};
+static_assert(std::size(kEntryValueNames) <= kReplacedValuesPerKey, "the record holds every value");
+
+REGSAM ViewOf(bool is64BitWindows) { return is64BitWindows ? KEY_WOW64_64KEY : 0; }
+
+RemovalResult Failure(LONG code) { return {Removal::Failed, static_cast<unsigned long>(code)}; }
+
+}  // namespace
+
 bool RegisterUninstallEntry(InstallerState& state) {
   // Each text is built whole or not at all: a cut path would name another file.
   char programExePath[kPathCapacity];
@@ -66,4 +81,43 @@ bool RegisterUninstallEntry(InstallerState& state) {
   }
   ProgressOf(state).UninstallEntryWritten(keyName);
   return true;
+}
+
+LONG RecordUninstallEntryReplaced(bool is64BitWindows, ReplacedKey& replaced) {
+  return RecordReplacedKey(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, ViewOf(is64BitWindows), kEntryValueNames,
+                           std::size(kEntryValueNames), replaced);
+}
+
+RemovalResult RemoveUninstallEntry(bool is64BitWindows, const char* installDir, const ReplacedKey* replaced) {
+  const REGSAM view = ViewOf(is64BitWindows);
+  UniqueKey key;
+  const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, 0,
+                                    KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_ENUMERATE_SUB_KEYS | DELETE | view,
+                                    key.Receive());
+  if (opened == ERROR_FILE_NOT_FOUND) return {Removal::Absent, 0};
+  if (opened != ERROR_SUCCESS) return Failure(opened);
+  char uninstallCommand[kPathCapacity];
+  if (!BuildProgramCommand(uninstallCommand, sizeof(uninstallCommand), installDir, texts::kUninstallExeTail)) {
+    return {Removal::NotOurs, 0};  // no entry this installation wrote can name it
+  }
+  for (const auto& [name, text] : {RegistryText{texts::kInstallLocationValue, installDir},
+                                   RegistryText{"UninstallString", uninstallCommand}}) {
+    const LONG held = CheckTextValue(key.Get(), name, text);
+    if (held == ERROR_FILE_NOT_FOUND || held == ERROR_INVALID_DATA) return {Removal::NotOurs, 0};
+    if (held != ERROR_SUCCESS) return Failure(held);
+  }
+  if (replaced == nullptr || replaced->createdLevels > 0) {
+    const LONG cleared = RegDeleteTreeA(key.Get(), nullptr);  // values and any subkeys
+    if (cleared != ERROR_SUCCESS) return Failure(cleared);
+    key.Reset();
+    const LONG deleted = DeleteEmptyLevels(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, view,
+                                           replaced ? replaced->createdLevels : 1);
+    return deleted == ERROR_SUCCESS ? RemovalResult{Removal::Removed, 0} : Failure(deleted);
+  }
+  RemovalResult result = {Removal::Removed, 0};
+  for (unsigned i = 0; i < replaced->valueCount && i < kReplacedValuesPerKey; ++i) {
+    const LONG putBack = PutBackValue(key.Get(), replaced->values[i]);
+    if (putBack != ERROR_SUCCESS) result = CombineRemovals(result, Failure(putBack));
+  }
+  return result;
 }

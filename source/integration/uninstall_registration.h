@@ -1,7 +1,21 @@
 // The installed program's entry in the Windows list of installed programs.
 #pragma once
+#include <windows.h>
+
+#include "integration/registry_writer.h"
+#include "integration/removal.h"
 #include "shared/installer_state.h"
 
 // Writes HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Velmorix.
 // False after any failure (errorText then set).
 bool RegisterUninstallEntry(InstallerState& state);
+
+// Records, before the entry is written, the key and each of its values as they stand.
+// ERROR_SUCCESS, or the first failed read.
+LONG RecordUninstallEntryReplaced(bool is64BitWindows, ReplacedKey& replaced);
+
+// Takes back the entry written for installDir, only while it is still this
+// installation's ("InstallLocation" is installDir and "UninstallString" starts its
+// Uninstall.exe): without a record (or when the write created the key) the whole key
+// goes; with a record of a key that was there, each value gets back what it replaced.
+RemovalResult RemoveUninstallEntry(bool is64BitWindows, const char* installDir, const ReplacedKey* replaced);

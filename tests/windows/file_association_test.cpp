@@ -112,4 +112,57 @@ TEST_F(FileAssociationTest, TheLastFailureMessageRemains) {
   EXPECT_FALSE(Read(kProgramCommandKey, "").present);
 }
 
+TEST_F(FileAssociationTest, RemovalPutsBackWhatTheWriteReplaced) {
+  // Before: another program's .qzp class and a key of its own under Applications.
+  UniqueKey earlier;
+  ASSERT_EQ(CreateKeyForWriting(HKEY_CLASSES_ROOT, ".qzp", KEY_WRITE | KEY_WOW64_64KEY, earlier), ERROR_SUCCESS);
+  ASSERT_EQ(WriteTextValue(earlier.Get(), "", "Other.qzp"), ERROR_SUCCESS);
+  earlier.Reset();
+  ASSERT_EQ(CreateKeyForWriting(HKEY_CLASSES_ROOT, "Applications\\VelmorixTestOther.exe", KEY_WRITE | KEY_WOW64_64KEY,
+                                earlier),
+            ERROR_SUCCESS);
+  earlier.Reset();
+
+  ReplacedKey replaced[kAssociationKeyCount];
+  ASSERT_EQ(RecordAssociationReplaced(true, replaced), ERROR_SUCCESS);
+  EXPECT_EQ(replaced[0].createdLevels, 0u);
+  EXPECT_TRUE(replaced[0].values[0].existed);
+  EXPECT_FALSE(replaced[0].values[1].existed);
+  EXPECT_EQ(replaced[1].createdLevels, 2u);  // OpenWithList and Velmorix.exe
+  EXPECT_EQ(replaced[2].createdLevels, 4u);  // all but Applications
+  EXPECT_EQ(replaced[3].createdLevels, 4u);
+  ASSERT_TRUE(RegisterFileAssociation(state_));
+
+  const RemovalResult removed = RemoveFileAssociation(true, kInstallDir, replaced);
+  EXPECT_EQ(removed.outcome, Removal::Removed);
+  ExpectText(".qzp", "", "Other.qzp");
+  EXPECT_FALSE(Read(".qzp", "Content Type").present);
+  EXPECT_FALSE(Read(".qzp", "PerceivedType").present);
+  EXPECT_FALSE(Exists(".qzp\\OpenWithList"));
+  EXPECT_FALSE(Exists("Applications\\Velmorix.exe"));
+  EXPECT_FALSE(Exists("qzl"));
+  EXPECT_TRUE(Exists("Applications\\VelmorixTestOther.exe"));
+  DeleteKeyTree(HKEY_CLASSES_ROOT, "Applications", "VelmorixTestOther.exe", KEY_WOW64_64KEY);
+  // Once more: what stands there now is the other program's.
+  EXPECT_EQ(RemoveFileAssociation(true, kInstallDir, replaced).outcome, Removal::NotOurs);
+  ExpectText(".qzp", "", "Other.qzp");
+}
+
+TEST_F(FileAssociationTest, RemovalLeavesWhatAnotherProgramTookOver) {
+  ASSERT_TRUE(RegisterFileAssociation(state_));
+  UniqueKey taken;
+  ASSERT_EQ(CreateKeyForWriting(HKEY_CLASSES_ROOT, kClassCommandKey, KEY_WRITE | KEY_WOW64_64KEY, taken), ERROR_SUCCESS);
+  ASSERT_EQ(WriteTextValue(taken.Get(), "", "other.exe \"%1\""), ERROR_SUCCESS);
+  taken.Reset();
+
+  // No record: every value still as written goes, with the keys only it used.
+  const RemovalResult removed = RemoveFileAssociation(true, kInstallDir, nullptr);
+  EXPECT_EQ(removed.outcome, Removal::NotOurs);
+  ExpectText(kClassCommandKey, "", "other.exe \"%1\"");
+  EXPECT_FALSE(Exists(kClassIconKey));
+  EXPECT_FALSE(Exists(".qzp"));
+  EXPECT_FALSE(Exists("Applications\\Velmorix.exe"));
+  EXPECT_TRUE(Exists("Applications"));
+}
+
 }  // namespace

@@ -36,6 +36,11 @@ bool IsFile(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::string UpperCase(std::string text) {
+  CharUpperBuffA(text.data(), static_cast<DWORD>(text.size()));
+  return text;
+}
+
 struct ShortcutFields {
   std::string target, workingFolder, arguments, iconFile;
   int iconIndex = -1, showCommand = -1;
@@ -211,6 +216,30 @@ TEST_F(ShortcutsTest, AProgramPathThatDidNotFitFailsEveryChosenShortcut) {
   state_.makeQuickLaunchShortcut = 0;
   EXPECT_FALSE(CreateProgramShortcuts(state_, nullptr));
   EXPECT_STREQ(state_.errorText, texts::kDesktopShortcutFailed);
+}
+
+TEST_F(ShortcutsTest, RemovesOnlyAShortcutThatStillPointsAtTheProgram) {
+  state_.makeQuickLaunchShortcut = 0;
+  ASSERT_TRUE(CreateProgramShortcuts(state_, programExe_.c_str()));
+  const std::string link = Ansi(desktopLink_);
+
+  // Re-pointed by the user, or replaced by a folder: left where it is.
+  ASSERT_TRUE(SUCCEEDED(CreateShellShortcut(desktopLink_.c_str(), "C:\\windows\\notepad.exe", "C:\\",
+                                            "C:\\windows\\notepad.exe")));
+  EXPECT_EQ(RemoveProgramShortcut(link.c_str(), programExe_.c_str()).outcome, Removal::NotOurs);
+  EXPECT_TRUE(IsFile(desktopLink_));
+  // A path that only differs from the program's in letter case is the program's.
+  ASSERT_TRUE(SUCCEEDED(CreateShellShortcut(desktopLink_.c_str(), programExe_.c_str(), installDir_.c_str(),
+                                            programExe_.c_str())));
+  const RemovalResult removed = RemoveProgramShortcut(link.c_str(), UpperCase(programExe_).c_str());
+  EXPECT_EQ(removed.outcome, Removal::Removed);
+  EXPECT_EQ(removed.code, 0u);
+  EXPECT_FALSE(IsFile(desktopLink_));
+  EXPECT_EQ(RemoveProgramShortcut(link.c_str(), programExe_.c_str()).outcome, Removal::Absent);
+
+  ASSERT_TRUE(CreateDirectoryW(desktopLink_.c_str(), nullptr));
+  EXPECT_EQ(RemoveProgramShortcut(link.c_str(), programExe_.c_str()).outcome, Removal::NotOurs);
+  EXPECT_NE(GetFileAttributesW(desktopLink_.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(AppendWidePathTest, AppendsWholeOrReportsTheCut) {

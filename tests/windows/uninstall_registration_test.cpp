@@ -149,4 +149,40 @@ TEST_F(UninstallRegistrationTest, KeyThatCannotBeCreatedLeavesTheRegistryUnchang
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, KEY_WOW64_64KEY));
 }
 
+TEST_F(UninstallRegistrationTest, RemovalTakesBackOnlyThisInstallationsEntry) {
+  // A fresh entry goes whole.
+  ReplacedKey replaced;
+  ASSERT_EQ(RecordUninstallEntryReplaced(true, replaced), ERROR_SUCCESS);
+  EXPECT_EQ(replaced.createdLevels, 1u);
+  ASSERT_TRUE(RegisterUninstallEntry(state_));
+  const RemovalResult fresh = RemoveUninstallEntry(true, kInstallDir, &replaced);
+  EXPECT_EQ(fresh.outcome, Removal::Removed) << fresh.code;
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, KEY_WOW64_64KEY));
+  EXPECT_EQ(RemoveUninstallEntry(true, kInstallDir, &replaced).outcome, Removal::Absent);
+
+  // An earlier entry of the same folder: its values come back, others stay.
+  Seed("Publisher", "Someone else");
+  Seed("Comments", "kept");
+  ASSERT_EQ(RecordUninstallEntryReplaced(true, replaced), ERROR_SUCCESS);
+  EXPECT_EQ(replaced.createdLevels, 0u);
+  ASSERT_TRUE(RegisterUninstallEntry(state_));
+  EXPECT_EQ(RemoveUninstallEntry(true, kInstallDir, &replaced).outcome, Removal::Removed);
+  ExpectText("Publisher", "Someone else");
+  ExpectText("Comments", "kept");
+  for (const char* name : {"InstallLocation", "UninstallString", "DisplayName", "NoModify", "TableShortcut"}) {
+    EXPECT_FALSE(Read(name).present) << name;
+  }
+
+  // Another installation's entry (another folder) is not touched, with or without a record.
+  ASSERT_TRUE(RegisterUninstallEntry(state_));
+  EXPECT_EQ(RemoveUninstallEntry(true, "C:\\Elsewhere", nullptr).outcome, Removal::NotOurs);
+  Seed("UninstallString", "\"C:\\Elsewhere\\Uninstall.exe\"");
+  EXPECT_EQ(RemoveUninstallEntry(true, kInstallDir, &replaced).outcome, Removal::NotOurs);
+  ExpectText("InstallLocation", kInstallDir);
+  // Without a record this installation's entry goes whole, earlier values and all.
+  ASSERT_TRUE(RegisterUninstallEntry(state_));
+  EXPECT_EQ(RemoveUninstallEntry(true, kInstallDir, nullptr).outcome, Removal::Removed);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, KEY_WOW64_64KEY));
+}
+
 }  // namespace
