@@ -113,13 +113,19 @@ WriteOutcome WriteEntryData(InstallerState& state, GatheredOutput& output, std::
 bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const char* destinationFolder,
                     int progressBase, bool grantAccess) {
   if (archive.count <= 0) return true;
-  char root[kPathCapacity];
-  if (!NormaliseFolder(root, destinationFolder)) return Fail(state, texts::kInstallFoldersFailed, destinationFolder);
-
   // The entries' bytes in archive order; a compressed archive starts decoding here,
   // ahead of the first file.
   EntryData source(archive);
   if (!source.Start()) return Fail(state, texts::kResourceLoadFailed, destinationFolder);
+  return ExtractArchive(state, archive, source, destinationFolder, progressBase, grantAccess);
+}
+
+bool ExtractArchive(InstallerState& state, const ArchiveView& archive, EntryData& source,
+                    const char* destinationFolder, int progressBase, bool grantAccess) {
+  if (archive.count <= 0) return true;
+  char root[kPathCapacity];
+  if (!NormaliseFolder(root, destinationFolder)) return Fail(state, texts::kInstallFoldersFailed, destinationFolder);
+
   FolderChain chain;
   RunFolderRecorder recorder(state);
   char folder[kPathCapacity];

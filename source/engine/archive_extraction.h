@@ -2,6 +2,7 @@
 // and the user's pause and cancel requests.
 #pragma once
 #include "engine/archive_reader.h"
+#include "engine/entry_data.h"
 #include "engine/run_files.h"
 #include "shared/installer_state.h"
 
@@ -13,3 +14,9 @@
 // is journalled and recorded (state.createdFolders).
 bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const char* destinationFolder,
                     int progressBase, bool grantAccess);
+
+// The same with the entries' bytes taken from `source`, an EntryData of `archive`
+// already started: a compressed archive's frames then decode ahead of the run's
+// earlier steps. Its failure to start is the caller's to report.
+bool ExtractArchive(InstallerState& state, const ArchiveView& archive, EntryData& source,
+                    const char* destinationFolder, int progressBase, bool grantAccess);

@@ -5,6 +5,7 @@
 
 #include "engine/archive_extraction.h"
 #include "engine/archive_reader.h"
+#include "engine/entry_data.h"
 #include "engine/payload_check.h"
 #include "engine/folder_chain.h"
 #include "engine/run_files.h"
@@ -76,10 +77,10 @@ bool LoadPayloadOrReport(InstallerState& state, Payload* payload) {
 }
 
 // Extracts one archive and reports its size and the time it took.
-bool ExtractAndReport(InstallerState& state, const ArchiveView& archive, const char* folder, int progressBase,
-                      bool grantAccess) {
+bool ExtractAndReport(InstallerState& state, const ArchiveView& archive, EntryData& source, const char* folder,
+                      int progressBase, bool grantAccess) {
   const ULONGLONG start = GetTickCount64();
-  if (!ExtractArchive(state, archive, folder, progressBase, grantAccess)) return false;
+  if (!ExtractArchive(state, archive, source, folder, progressBase, grantAccess)) return false;
   const auto milliseconds = static_cast<unsigned long>(GetTickCount64() - start);
   ProgressOf(state).ArchiveUnpacked(folder, archive.count, archive.dataBytes, milliseconds);
   return true;
@@ -107,6 +108,16 @@ bool WriteWorkpathFile(InstallerState& state, const RunDestinations& destination
 bool Unpack(InstallerState& state) {
   Payload payload;
   if (!LoadPayloadOrReport(state, &payload)) return false;
+  // A compressed payload decodes into the pools' bounded slots, in memory only, while
+  // the run is prepared and its folders are made; the first frames of both archives
+  // are ready when the files are written. The pools stop with this scope, whatever
+  // ends the run.
+  EntryData programData(payload.program);
+  EntryData workData(payload.work);
+  if (!programData.Start() || !workData.Start()) {
+    ReportFailure(state, texts::kResourceLoadFailed, state.installDir, GetLastError());
+    return false;
+  }
   ProgressOf(state).Begin(payload.program.count + payload.work.count);
 
   char workpathFile[kPathCapacity];
@@ -124,7 +135,7 @@ bool Unpack(InstallerState& state) {
   // Nothing is written before every destination is known to be sound.
   if (!PrepareRun(state, destinations)) return false;
 
-  if (!ExtractAndReport(state, payload.program, state.installDir, 0, false)) return false;
+  if (!ExtractAndReport(state, payload.program, programData, state.installDir, 0, false)) return false;
   // Without the workpath file a reinstallation cannot find the work folder; the
   // run fails here rather than leave an installation that looks whole.
   if (!WriteWorkpathFile(state, destinations)) {
@@ -132,7 +143,7 @@ bool Unpack(InstallerState& state) {
     return false;
   }
   ProgressOf(state).WorkpathWritten(workpathFile);
-  return ExtractAndReport(state, payload.work, state.workDir, payload.program.count, true);
+  return ExtractAndReport(state, payload.work, workData, state.workDir, payload.program.count, true);
 }
 
 // Shortcuts, uninstall entry and file type; each step runs whatever came before.
