@@ -10,6 +10,23 @@
 #include "shared/platform.h"
 #include "shared/texts.h"
 
+namespace {
+
+// What "Programs and Features" shows as the size: every file the run wrote, in KiB
+// rounded up.
+DWORD EstimatedSizeKiB(const InstallerState& state) {
+  unsigned long long bytes = 0;
+  for (int i = 0; i < state.createdFileCount && i < kMaxCreatedFiles; ++i) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (GetFileAttributesExA(state.createdFiles[i], GetFileExInfoStandard, &data))
+      bytes += (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+  const unsigned long long kib = (bytes + 1023) / 1024;
+  return kib > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(kib);
+}
+
+}  // namespace
+
 bool RegisterUninstallEntry(InstallerState& state) {
   // Each text is built whole or not at all: a cut path would name another file.
   char programExePath[kPathCapacity];
@@ -19,6 +36,10 @@ bool RegisterUninstallEntry(InstallerState& state) {
   char uninstallCommand[kPathCapacity];
   const bool commandWhole = BuildProgramCommand(uninstallCommand, sizeof(uninstallCommand),
                                                 state.installDir, texts::kUninstallExeTail);
+  // The same command unattended, as deployment tools call it.
+  char quietCommand[kPathCapacity + 4];
+  const bool quietWhole = commandWhole && CopyText(quietCommand, sizeof(quietCommand), uninstallCommand) == PathResult::Ok &&
+                          AppendText(quietCommand, sizeof(quietCommand), " /S") == PathResult::Ok;
   SYSTEMTIME now{};
   GetSystemTime(&now);  // UTC
   char installDate[kInstallDateSize];
@@ -44,6 +65,7 @@ bool RegisterUninstallEntry(InstallerState& state) {
       {"UninstallString", commandWhole ? uninstallCommand : nullptr},
       {"DisplayIcon", exePathWhole ? programExePath : nullptr},
       {"DisplayVersion", texts::kVersion},
+      {"QuietUninstallString", quietWhole ? quietCommand : nullptr},
   };
   LONG lastError = ERROR_SUCCESS;
   bool allWritten = WriteTextValues(key.Get(), values, std::size(values), &lastError);
@@ -52,6 +74,11 @@ bool RegisterUninstallEntry(InstallerState& state) {
     if (result == ERROR_SUCCESS) continue;
     allWritten = false;
     lastError = result;
+  }
+  const LONG sizeWritten = WriteDwordValue(key.Get(), "EstimatedSize", EstimatedSizeKiB(state));
+  if (sizeWritten != ERROR_SUCCESS) {
+    allWritten = false;
+    lastError = sizeWritten;
   }
   if (!allWritten) {
     ReportFailure(state, texts::kUninstallValuesFailed, keyName, static_cast<unsigned long>(lastError));
