@@ -88,7 +88,19 @@ function(velmorix_sample name output)
   target_link_libraries(${name} PRIVATE user32 gdi32 advapi32)
 endfunction()
 velmorix_sample(velmorix_app Velmorix)
-velmorix_sample(uninstall_app Uninstall)
+
+# The uninstaller, built like the installer (the same flags, manifest, version and
+# library rules) from the same engine, and packed where bin/ carries no Uninstall.exe
+# of the publisher's own.
+file(GLOB VELMORIX_UNINSTALLER_SOURCES CONFIGURE_DEPENDS source/uninstaller/*.cpp)
+set_source_files_properties(resources/uninstaller.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/resources/installer.ico;${CMAKE_BINARY_DIR}/generated/installer.manifest;${CMAKE_BINARY_DIR}/generated/velmorix_version.h;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
+add_executable(velmorix_uninstaller WIN32 ${VELMORIX_UNINSTALLER_SOURCES} resources/uninstaller.rc ${CMAKE_SOURCE_DIR}/source/shared/access_trace_off.cpp ${CMAKE_SOURCE_DIR}/source/engine/extraction_pace_off.cpp)
+set_target_properties(velmorix_uninstaller PROPERTIES OUTPUT_NAME Uninstall RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/uninstaller)
+target_compile_options(velmorix_uninstaller PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VELMORIX_WIN_OPTIONS}> $<$<COMPILE_LANGUAGE:CXX>:${VELMORIX_COMPACT}>)
+target_include_directories(velmorix_uninstaller PRIVATE source resources ${CMAKE_BINARY_DIR}/generated)
+target_link_options(velmorix_uninstaller PRIVATE ${VELMORIX_SHIPPED_LINK})
+target_link_libraries(velmorix_uninstaller PRIVATE velmorix_engine velmorix_shared user32 shell32 ole32)
 
 # Payload: bin/ plus the two sample executables, staged in the build folder, and work/
 # (linked there, not copied). Another payload (the benchmark's) is packed the same way
@@ -109,11 +121,11 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${PAYLOAD_DIR}/bin ${PAYLOAD_DIR}/work
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${VELMORIX_BIN_DIR} ${PAYLOAD_DIR}/bin
   COMMAND ${CMAKE_COMMAND} -E create_symlink ${VELMORIX_WORK_DIR} ${PAYLOAD_DIR}/work
-  COMMAND ${CMAKE_COMMAND} -DSTAGE=${PAYLOAD_DIR}/bin -DSAMPLES=$<TARGET_FILE:velmorix_app>|$<TARGET_FILE:uninstall_app>
+  COMMAND ${CMAKE_COMMAND} -DSTAGE=${PAYLOAD_DIR}/bin -DSAMPLES=$<TARGET_FILE:velmorix_app>|$<TARGET_FILE:velmorix_uninstaller>
           -P ${CMAKE_SOURCE_DIR}/cmake/stage_samples.cmake
   COMMAND ${VELMORIX_PACKER} --prefix-map=${PAYLOAD_DIR}=${VELMORIX_PACKED_ROOT}
           pack-pair ${PAYLOAD_DIR}/bin ${PAYLOAD_DIR}/work ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE} ${PAYLOAD_CHECKSUMS}
-  DEPENDS velmorix_app uninstall_app ${VELMORIX_PACKER} ${VELMORIX_BIN_FILES} ${VELMORIX_WORK_FILES}
+  DEPENDS velmorix_app velmorix_uninstaller ${VELMORIX_PACKER} ${VELMORIX_BIN_FILES} ${VELMORIX_WORK_FILES}
   COMMENT "Packing the payload archives"
   VERBATIM)
 # One target makes the payload, and both installers wait for it: with two targets

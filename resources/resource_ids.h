@@ -48,6 +48,19 @@
 #define IDC_PROGRESS_RUN_PROGRAM 1022
 #define IDC_PROGRESS_FILE 1027
 
+/* The uninstaller's dialog: the summary with the data check box, then the progress,
+   then the result. */
+#define IDD_UNINSTALL_DIALOG 120
+#define IDC_UNINSTALL_HEADING 1101
+#define IDC_UNINSTALL_SUMMARY 1102
+#define IDC_UNINSTALL_REMOVE_DATA 1103
+#define IDC_UNINSTALL_CURRENT_FILE 1104
+#define IDC_UNINSTALL_PROGRESS 1105
+#define IDC_UNINSTALL_REMOVE 1106
+#define IDC_UNINSTALL_CANCEL 1107
+#define IDC_UNINSTALL_FRAME 1108
+#define ID_REMOVAL_DONE 121
+
 /* Commands the progress page receives without a control. */
 #define ID_START_WORKER 112
 #define ID_WORKER_DONE 116

@@ -8,6 +8,7 @@
 #include "engine/entry_data.h"
 #include "engine/payload_check.h"
 #include "engine/folder_chain.h"
+#include "engine/installation_record.h"
 #include "engine/run_files.h"
 #include "engine/run_outcome.h"
 #include "engine/run_plan.h"
@@ -179,7 +180,15 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
   state.workerRunning.store(true);
 
   bool result = Unpack(state);
-  if (state.modeInstall) result = IntegrateWithWindows(state) && result;
+  if (state.modeInstall) {
+    NoteRegistryBeforeIntegration(state);
+    result = IntegrateWithWindows(state) && result;
+  }
+  // What the uninstaller will remove; an installation it could not remove fails.
+  if (result && !state.modeRun && !SaveInstallationRecord(state)) {
+    ReportFailure(state, texts::kInstallFilesFailed, "HKLM\\Software\\VelmorixInstallation", GetLastError());
+    result = false;
+  }
 
   // Durable before anyone hears of it: a killed installer's next start keeps this run.
   // Without the mark a killed run would be undone after its success was reported, so

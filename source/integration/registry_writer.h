@@ -39,7 +39,7 @@ KeyWriteResult WriteKeyWithValues(HKEY root, const char* subKey, REGSAM access,
 
 constexpr std::size_t kReplacedNameCapacity = 64;
 constexpr std::size_t kReplacedDataCapacity = 1024;
-constexpr std::size_t kReplacedValuesPerKey = 12;
+constexpr std::size_t kReplacedValuesPerKey = 14;
 
 // One value as it stood before the installation wrote it.
 struct ReplacedValue {

@@ -16,12 +16,26 @@ namespace {
 const char* const kEntryValueNames[] = {
     "Publisher",   "InstallDate",     "InstallLocation", "Version",  "DisplayName",   "UninstallString",
     "DisplayIcon", "DisplayVersion",  "NoRepair",        "NoModify", "TableShortcut", "PanelShortcut",
+    "QuietUninstallString", "EstimatedSize",
 };
 static_assert(std::size(kEntryValueNames) <= kReplacedValuesPerKey, "the record holds every value");
 
 REGSAM ViewOf(bool is64BitWindows) { return is64BitWindows ? KEY_WOW64_64KEY : 0; }
 
 RemovalResult Failure(LONG code) { return {Removal::Failed, static_cast<unsigned long>(code)}; }
+
+// What "Programs and Features" shows as the size: every file the run wrote, in KiB
+// rounded up.
+DWORD EstimatedSizeKiB(const InstallerState& state) {
+  unsigned long long bytes = 0;
+  for (int i = 0; i < state.createdFileCount && i < kMaxCreatedFiles; ++i) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (GetFileAttributesExA(state.createdFiles[i], GetFileExInfoStandard, &data))
+      bytes += (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+  const unsigned long long kib = (bytes + 1023) / 1024;
+  return kib > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(kib);
+}
 
 }  // namespace
 
@@ -34,6 +48,10 @@ bool RegisterUninstallEntry(InstallerState& state) {
   char uninstallCommand[kPathCapacity];
   const bool commandWhole = BuildProgramCommand(uninstallCommand, sizeof(uninstallCommand),
                                                 state.installDir, texts::kUninstallExeTail);
+  // The same command unattended, as deployment tools call it.
+  char quietCommand[kPathCapacity + 4];
+  const bool quietWhole = commandWhole && CopyText(quietCommand, sizeof(quietCommand), uninstallCommand) == PathResult::Ok &&
+                          AppendText(quietCommand, sizeof(quietCommand), " /S") == PathResult::Ok;
   SYSTEMTIME now{};
   GetSystemTime(&now);  // UTC
   char installDate[kInstallDateSize];
@@ -59,6 +77,7 @@ bool RegisterUninstallEntry(InstallerState& state) {
       {"UninstallString", commandWhole ? uninstallCommand : nullptr},
       {"DisplayIcon", exePathWhole ? programExePath : nullptr},
       {"DisplayVersion", texts::kVersion},
+      {"QuietUninstallString", quietWhole ? quietCommand : nullptr},
   };
   LONG lastError = ERROR_SUCCESS;
   bool allWritten = WriteTextValues(key.Get(), values, std::size(values), &lastError);
@@ -67,6 +86,11 @@ bool RegisterUninstallEntry(InstallerState& state) {
     if (result == ERROR_SUCCESS) continue;
     allWritten = false;
     lastError = result;
+  }
+  const LONG sizeWritten = WriteDwordValue(key.Get(), "EstimatedSize", EstimatedSizeKiB(state));
+  if (sizeWritten != ERROR_SUCCESS) {
+    allWritten = false;
+    lastError = sizeWritten;
   }
   if (!allWritten) {
     ReportFailure(state, texts::kUninstallValuesFailed, keyName, static_cast<unsigned long>(lastError));

@@ -78,4 +78,15 @@ const char kAnotherRunActive[] = "Уже идет другая установк�
 
 const char kPackageContentType[] = "пакет/velmorix package";
 
+// The uninstaller.
+const char kUninstallTitle[] = "Удаление приложения Velmorix";
+const char kUninstallSummary[] = "Программа 'Тривеллон' будет удалена с этого компьютера из папки:\n";
+const char kUninstallWorkSummary[] = "\nИзмененные данные рабочей папки будут сохранены:\n";
+const char kUninstallDone[] = "Программа 'Тривеллон' удалена с этого компьютера";
+const char kUninstallRestartNeeded[] = "Удаление будет завершено после перезагрузки компьютера";
+const char kUninstallFailed[] = "Невозможно удалить программу, все файлы восстановлены";
+const char kUninstallNothingFound[] = "Установленная программа 'Тривеллон' не найдена";
+const char kUninstallUsage[] = "Uninstall.exe [/S] [/REMOVEDATA] [/LOG=<файл>]";
+const char kUninstallCancelled[] = "Удаление отменено, все файлы восстановлены";
+
 }  // namespace texts

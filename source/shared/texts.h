@@ -69,6 +69,17 @@ extern const char kInvalidCommandLine[];
 extern const char kLogOpenFailed[];
 extern const char kAnotherRunActive[];     // another installer holds the run lock
 
+// The uninstaller.
+extern const char kUninstallTitle[];
+extern const char kUninstallSummary[];       // followed by the install folder
+extern const char kUninstallWorkSummary[];   // followed by the work folder
+extern const char kUninstallDone[];
+extern const char kUninstallRestartNeeded[];
+extern const char kUninstallFailed[];
+extern const char kUninstallNothingFound[];
+extern const char kUninstallUsage[];
+extern const char kUninstallCancelled[];
+
 // File-type association data.
 extern const char kPackageContentType[];
 

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "engine/installation_record.h"
 #include "resource_ids.h"
 #include "shared/command_text.h"
 #include "shared/default_folders.h"
@@ -107,8 +108,9 @@ void OnNext(HWND page, InstallerState& state) {
   if (RefuseFolderThroughLink(page, state.installDir, &TheRunLog()) ||
       RefuseFolderThroughLink(page, state.workDir, &TheRunLog()))
     return;
-  if (!CreateFolderPath(page, state.installDir, 0, &TheRunLog())) return;
-  if (!CreateFolderPath(page, state.workDir, 1, &TheRunLog())) return;
+  ReportPair folderReport(TheRunLog(), PreRunFolders());
+  if (!CreateFolderPath(page, state.installDir, 0, &folderReport)) return;
+  if (!CreateFolderPath(page, state.workDir, 1, &folderReport)) return;
   SavePagePlacement(page, state.pagePlacement);
   state.makeDesktopShortcut = IsChecked(page, IDC_SETTINGS_DESKTOP);
   state.makeQuickLaunchShortcut = IsChecked(page, IDC_SETTINGS_START_MENU);

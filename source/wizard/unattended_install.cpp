@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "engine/install_worker.h"
+#include "engine/installation_record.h"
 #include "engine/run_outcome.h"
 #include "shared/default_folders.h"
 #include "shared/folder_creation.h"
@@ -196,7 +197,9 @@ ProcessEnd RunUnattended(InstallerState& state, const CommandLineOptions& option
     return EndFailedRun(state);
   // As the settings page's Next: the install folder, then the work folder with Users
   // access. A failure is reported with the sentence the page would show.
-  if (!CreateFolderPath(nullptr, state.installDir, 0, &log) || !CreateFolderPath(nullptr, state.workDir, 1, &log)) {
+  ReportPair folderReport(log, PreRunFolders());
+  if (!CreateFolderPath(nullptr, state.installDir, 0, &folderReport) ||
+      !CreateFolderPath(nullptr, state.workDir, 1, &folderReport)) {
     return EndFailedRun(state);
   }
 

@@ -50,8 +50,10 @@ inline void DeleteKeyTree(HKEY root, const char* parent, const char* name, REGSA
 
 // What an installation registers, removed: the uninstall entry, and the class keys
 // of the file-type association.
+// The installation's record (engine/installation_record.h) goes with the entry.
 inline void RemoveUninstallEntryKey(REGSAM view) {
   DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", "Velmorix", view);
+  DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software", "VelmorixInstallation", view);
 }
 
 inline void RemoveAssociationKeys(REGSAM view) {

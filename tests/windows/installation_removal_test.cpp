@@ -1,0 +1,193 @@
+// The installation's record and its removal, against the real Wine registry and
+// file system, in a scratch folder.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "engine/installation_record.h"
+#include "engine/installation_removal.h"
+#include "integration/file_association.h"
+#include "shared/platform.h"
+#include "support/registry.h"
+#include "windows/engine_test_support.h"
+
+namespace {
+
+using enginetest::FileExists;
+using enginetest::FolderExists;
+using enginetest::ReadWholeFile;
+using enginetest::WriteWholeFile;
+
+// A finished run of two program files and two work files in a scratch folder.
+class RemovalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    is64_ = Detect64BitWindows();
+    RemoveUninstallEntryKey(is64_ ? KEY_WOW64_64KEY : 0);
+    CopyPath(state_->installDir, (scratch_ / "program").c_str());
+    CopyPath(state_->workDir, (scratch_ / "work").c_str());
+    state_->is64BitWindows = is64_ ? 1 : 0;
+    state_->modeInstall = 0;  // the files alone; the class values have a test of their own
+    state_->modeRepair = 1;
+    ASSERT_TRUE(CreateDirectoryA(state_->installDir, nullptr));
+    ASSERT_TRUE(CreateDirectoryA(state_->workDir, nullptr));
+    ASSERT_TRUE(CreateDirectoryA((scratch_ / "work\\data").c_str(), nullptr));
+    PreRunFolders().FolderCreated(state_->installDir);
+    PreRunFolders().FolderCreated(state_->workDir);
+    CopyPath(state_->createdFolders[state_->createdFolderCount++], (scratch_ / "work\\data").c_str());
+    for (const auto& [path, content] : files_) {
+      ASSERT_TRUE(WriteWholeFile(scratch_ / path, content));
+      CopyPath(state_->createdFiles[state_->createdFileCount++], (scratch_ / path).c_str());
+    }
+  }
+  void TearDown() override { RemoveUninstallEntryKey(is64_ ? KEY_WOW64_64KEY : 0); }
+
+  bool Load() { return LoadInstallationRecord(is64_, *record_); }
+  RemovalResult Remove(bool removeData) {
+    RemovalOptions options;
+    options.is64BitWindows = is64_;
+    options.removeData = removeData;
+    return RemoveInstallation(*record_, options);
+  }
+  void ExpectAllFilesAsInstalled() {
+    for (const auto& [path, content] : files_) EXPECT_EQ(ReadWholeFile(scratch_ / path), content) << path;
+  }
+
+  bool is64_ = false;
+  enginetest::TempFolder scratch_;
+  std::unique_ptr<InstallerState> state_ = std::make_unique<InstallerState>();
+  std::unique_ptr<InstallationRecord> record_ = std::make_unique<InstallationRecord>();
+  const std::vector<std::pair<std::string, std::string>> files_ = {
+      {"program\\Velmorix.exe", enginetest::Pattern(3000)},
+      {"program\\readme.txt", "read me"},
+      {"work\\data\\settings", "key=value"},
+      {"work\\data\\cache", enginetest::Pattern(500, 7)},
+  };
+};
+
+TEST_F(RemovalTest, RecordListsEveryFileWithItsKindAndAReinstallationAddsToIt) {
+  ASSERT_TRUE(SaveInstallationRecord(*state_));
+  ASSERT_TRUE(Load());
+  EXPECT_STREQ(record_->installDir, state_->installDir);
+  // The four files and the workpath file, which is listed even when it is absent.
+  int work = 0;
+  int program = 0;
+  for (int i = 0; i < record_->fileCount; ++i) {
+    const RecordedFile& file = record_->files[i];
+    (file.kind == RecordedFileKind::Work ? work : program)++;
+    if (std::string(file.path) == scratch_ / "program\\Velmorix.exe") {
+      EXPECT_EQ(file.size, 3000u);
+    }
+    EXPECT_TRUE(IsUnchanged(file)) << file.path;
+  }
+  EXPECT_EQ(program, 2);
+  EXPECT_EQ(work, 2);
+  EXPECT_GE(record_->folderCount, 3);
+
+  // A later run's file joins; the earlier ones stay listed.
+  ASSERT_TRUE(WriteWholeFile(scratch_ / "program\\new.dll", "new"));
+  state_->createdFileCount = 0;
+  CopyPath(state_->createdFiles[state_->createdFileCount++], (scratch_ / "program\\new.dll").c_str());
+  ASSERT_TRUE(SaveInstallationRecord(*state_));
+  ASSERT_TRUE(Load());
+  EXPECT_EQ(record_->fileCount, 5);
+
+  // A changed file no longer counts as the installation's.
+  ASSERT_TRUE(WriteWholeFile(scratch_ / "work\\data\\settings", "key=other value"));
+  EXPECT_EQ(CountFilesToRemove(*record_, false), 4);
+  EXPECT_EQ(CountFilesToRemove(*record_, true), 5);
+}
+
+TEST_F(RemovalTest, RemovalDeletesWhatIsStillTheInstallationsAndKeepsChangedAndNewData) {
+  ASSERT_TRUE(SaveInstallationRecord(*state_));
+  ASSERT_TRUE(Load());
+  ASSERT_TRUE(WriteWholeFile(scratch_ / "work\\data\\settings", "changed by the program"));
+  ASSERT_TRUE(WriteWholeFile(scratch_ / "work\\data\\user.txt", "the user's"));
+  EXPECT_EQ(Remove(false), RemovalResult::Removed);
+  EXPECT_FALSE(FolderExists(scratch_ / "program"));
+  EXPECT_FALSE(FileExists(scratch_ / "work\\data\\cache"));
+  EXPECT_EQ(ReadWholeFile(scratch_ / "work\\data\\settings"), "changed by the program");
+  EXPECT_EQ(ReadWholeFile(scratch_ / "work\\data\\user.txt"), "the user's");
+  EXPECT_TRUE(enginetest::KeepFoldersOnC().empty());
+  // The record is gone with the installation: a second removal finds nothing.
+  EXPECT_FALSE(Load());
+}
+
+TEST_F(RemovalTest, RemoveDataTakesTheWholeWorkFolder) {
+  ASSERT_TRUE(SaveInstallationRecord(*state_));
+  ASSERT_TRUE(Load());
+  ASSERT_TRUE(WriteWholeFile(scratch_ / "work\\data\\settings", "changed"));
+  ASSERT_TRUE(CreateDirectoryA((scratch_ / "work\\data\\mine").c_str(), nullptr));
+  ASSERT_TRUE(WriteWholeFile(scratch_ / "work\\data\\mine\\user.txt", "the user's"));
+  EXPECT_EQ(Remove(true), RemovalResult::Removed);
+  EXPECT_FALSE(FolderExists(scratch_ / "work"));
+  EXPECT_FALSE(FolderExists(scratch_ / "program"));
+}
+
+TEST_F(RemovalTest, AFileThatCannotBeMovedRestoresEverythingAndKeepsTheRecord) {
+  ASSERT_TRUE(SaveInstallationRecord(*state_));
+  ASSERT_TRUE(Load());
+  {
+    // Held without delete sharing: it cannot be renamed, as by a program that locks it.
+    const UniqueHandle held(CreateFileA((scratch_ / "work\\data\\cache").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    EXPECT_EQ(Remove(false), RemovalResult::Failed);
+  }
+  ExpectAllFilesAsInstalled();
+  EXPECT_TRUE(enginetest::KeepFoldersOnC().empty());
+  EXPECT_TRUE(Load());
+  // Once nothing holds it the same record removes everything.
+  EXPECT_EQ(Remove(false), RemovalResult::Removed);
+  EXPECT_FALSE(FileExists(scratch_ / "work\\data\\cache"));
+}
+
+TEST_F(RemovalTest, ACancelPutsEverythingBack) {
+  ASSERT_TRUE(SaveInstallationRecord(*state_));
+  ASSERT_TRUE(Load());
+  const std::atomic<bool> cancel{true};
+  RemovalOptions options;
+  options.is64BitWindows = is64_;
+  options.cancel = &cancel;
+  EXPECT_EQ(RemoveInstallation(*record_, options), RemovalResult::Cancelled);
+  ExpectAllFilesAsInstalled();
+  EXPECT_TRUE(Load());
+}
+
+// The class values: put back what they replaced, deleted where nothing stood, left to
+// another program that took them over; keys the installation made go once empty.
+TEST_F(RemovalTest, ClassValuesAreRestoredOnlyWhileStillTheInstallations) {
+  const REGSAM view = is64_ ? KEY_WOW64_64KEY : 0;
+  RemoveAssociationKeys(view);
+  UniqueKey qzp;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, ".qzp", 0, nullptr, 0, KEY_WRITE | view, nullptr, qzp.Receive(),
+                            nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(qzp.Get(), "", 0, REG_SZ, reinterpret_cast<const BYTE*>("Earlier.qzp"), 12), ERROR_SUCCESS);
+  qzp.Reset();
+  state_->modeInstall = 1;
+  state_->modeRepair = 0;
+  NoteRegistryBeforeIntegration(*state_);
+  ASSERT_TRUE(RegisterFileAssociation(*state_));
+  ASSERT_TRUE(SaveInstallationRecord(*state_));
+  ASSERT_TRUE(Load());
+  // Another program takes the open command of the class over.
+  UniqueKey command;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "qzl\\shell\\open\\command", 0, KEY_WRITE | view, command.Receive()),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(command.Get(), "", 0, REG_SZ, reinterpret_cast<const BYTE*>("other.exe"), 10),
+            ERROR_SUCCESS);
+  command.Reset();
+
+  EXPECT_EQ(Remove(false), RemovalResult::Removed);
+  EXPECT_EQ(ReadStoredValue(HKEY_CLASSES_ROOT, ".qzp", "", view).bytes, Terminated("Earlier.qzp"));
+  EXPECT_FALSE(ReadStoredValue(HKEY_CLASSES_ROOT, ".qzp", "Content Type", view).present);
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ".qzp\\OpenWithList", view));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "Applications\\Velmorix.exe", view));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "qzl\\DefaultIcon", view));
+  EXPECT_EQ(ReadStoredValue(HKEY_CLASSES_ROOT, "qzl\\shell\\open\\command", "", view).bytes, Terminated("other.exe"));
+  RemoveAssociationKeys(view);
+}
+
+}  // namespace
