@@ -32,7 +32,8 @@ if ! apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -qx Source
     sed -n 's/^deb \(.*\)/deb-src \1/p' /etc/apt/sources.list >/etc/apt/sources.list.d/velmorix-deb-src.list
   fi
   mv "$src_list.new" "$src_list"
-  apt-get update -qq
+  # One index missing (a mirror in mid-sync) still leaves the source lists that are needed.
+  apt-get update -qq || echo "setup: some package lists could not be read; going on with the rest"
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/velmorix-zstd.XXXXXX")

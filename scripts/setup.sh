@@ -20,8 +20,21 @@ done
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+  # A mirror in mid-sync fails one index now and then: try again, and let the install
+  # itself decide (it fails clearly when a package really cannot be had).
+  for try in 1 2 3; do
+    apt-get update -qq && break
+    echo "setup: package lists incomplete (try $try of 3)"
+    sleep $((try * 5))
+  done
+  if ! apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null; then
+    # When the security index of one architecture is the one missing, the two halves of
+    # a multi-arch library (wine32's i386 ones) come at different versions and cannot be
+    # installed together; the release's own versions always match.
+    . /etc/os-release
+    echo "setup: installing from $VERSION_CODENAME's own versions"
+    apt-get install -y -qq --no-install-recommends -t "$VERSION_CODENAME" "${need[@]}" >/dev/null
+  fi
 fi
 
 # Russian locale: Wine picks ANSI code page 1251 only when LANG names a generated Russian locale.
