@@ -1,7 +1,6 @@
 #include "engine/installation_removal.h"
 
 #include <objbase.h>
-#include <shlobj.h>
 
 #include <cstdio>
 #include <cstring>
@@ -11,6 +10,8 @@
 #include "engine/folder_chain.h"
 #include "engine/keep_folder.h"
 #include "engine/run_names.h"
+#include "integration/shortcuts.h"
+#include "integration/uninstall_registration.h"
 #include "shared/held_folder.h"
 #include "shared/texts.h"
 
@@ -31,7 +32,7 @@ struct Removed {
 };
 
 // What one removal works on; large, so on the heap.
-struct Removal {
+struct RemovalRun {
   const InstallationRecord& record;
   const RemovalOptions& options;
   int count = 0;
@@ -42,7 +43,7 @@ struct Removal {
   UniqueKey journal;
   bool restartPending = false;
 
-  Removal(const InstallationRecord& r, const RemovalOptions& o) : record(r), options(o) {}
+  RemovalRun(const InstallationRecord& r, const RemovalOptions& o) : record(r), options(o) {}
 };
 
 ProgressReport g_silent;
@@ -64,7 +65,7 @@ bool IsFile(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void AddFile(Removal& removal, const char* path) {
+void AddFile(RemovalRun& removal, const char* path) {
   if (removal.count >= kMaxRemoved || !IsFile(path)) return;
   for (int i = 0; i < removal.count; ++i)
     if (SameName(removal.files[i].path, path)) return;
@@ -77,7 +78,7 @@ void AddFile(Removal& removal, const char* path) {
 
 // Everything below `folder` (files, and folders for removal once empty), for
 // /REMOVEDATA; links are not followed.
-void AddTree(Removal& removal, const char* folder, int depth) {
+void AddTree(RemovalRun& removal, const char* folder, int depth) {
   char pattern[kPathCapacity];
   if (depth > 32 || CopyPath(pattern, folder) != PathResult::Ok || AppendPath(pattern, "\\*") != PathResult::Ok) return;
   WIN32_FIND_DATAA found;
@@ -98,20 +99,7 @@ void AddTree(Removal& removal, const char* folder, int depth) {
   } while (FindNextFileA(search.Get(), &found));
 }
 
-// Whether the shortcut at `path` still starts `target`.
-bool PointsAt(const char* path, const char* target) {
-  ComPtr<IShellLinkA> link;
-  ComPtr<IPersistFile> file;
-  wchar_t widePath[kPathCapacity];
-  if (MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, static_cast<int>(kPathCapacity)) <= 0 ||
-      FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.ReceiveVoid())) ||
-      FAILED(link->QueryInterface(IID_IPersistFile, file.ReceiveVoid())) || FAILED(file->Load(widePath, STGM_READ)))
-    return false;
-  char linked[kPathCapacity] = {};
-  return SUCCEEDED(link->GetPath(linked, sizeof(linked), nullptr, SLGP_RAWPATH)) && _stricmp(linked, target) == 0;
-}
-
-void Plan(Removal& removal) {
+void Plan(RemovalRun& removal) {
   const InstallationRecord& record = removal.record;
   for (int i = 0; i < record.fileCount; ++i) {
     const RecordedFile& file = record.files[i];
@@ -122,16 +110,16 @@ void Plan(Removal& removal) {
   // A shortcut the user pointed elsewhere is the user's now.
   const ComApartment com(CoInitialize(nullptr));
   for (const char* shortcut : record.shortcuts)
-    if (shortcut[0] != '\0' && IsFile(shortcut) && PointsAt(shortcut, record.shortcutTarget)) AddFile(removal, shortcut);
+    if (shortcut[0] != '\0' && CheckProgramShortcut(shortcut, record.shortcutTarget).outcome == Removal::Removed) AddFile(removal, shortcut);
 }
 
-bool SetJournalValue(Removal& removal, const char* name, DWORD type, const void* data, std::size_t size) {
+bool SetJournalValue(RemovalRun& removal, const char* name, DWORD type, const void* data, std::size_t size) {
   return RegSetValueExA(removal.journal.Get(), name, 0, type, static_cast<const BYTE*>(data),
                         static_cast<DWORD>(size)) == ERROR_SUCCESS;
 }
 
 // A file's journal value: its keep folder, its kept name, its path.
-bool JournalFile(Removal& removal, int index) {
+bool JournalFile(RemovalRun& removal, int index) {
   const Removed& file = removal.files[index];
   BYTE data[1 + kKeptNameSize + kPathCapacity] = {};
   data[0] = static_cast<BYTE>(file.keepFolder);
@@ -144,7 +132,7 @@ bool JournalFile(Removal& removal, int index) {
 }
 
 // The keep folder serving `path`'s volume, made (and journalled) on first use.
-int KeepFolderFor(Removal& removal, const char* path, DWORD volumeSerial) {
+int KeepFolderFor(RemovalRun& removal, const char* path, DWORD volumeSerial) {
   char root[kPathCapacity];
   if (!VolumeRootOf(path, root)) return -1;
   for (int i = 0; i < kKeepFolderCount; ++i) {
@@ -164,7 +152,7 @@ int KeepFolderFor(Removal& removal, const char* path, DWORD volumeSerial) {
 }
 
 // Moves file `index` into its keep folder, by handle, through folders that are no links.
-bool MoveAside(Removal& removal, FolderChain& chain, int index) {
+bool MoveAside(RemovalRun& removal, FolderChain& chain, int index) {
   Removed& file = removal.files[index];
   char folder[kPathCapacity];
   const char* name = nullptr;
@@ -182,7 +170,7 @@ bool MoveAside(Removal& removal, FolderChain& chain, int index) {
 }
 
 // Puts every moved file back under its own name, the last moved first.
-bool MoveBack(Removal& removal) {
+bool MoveBack(RemovalRun& removal) {
   bool all = true;
   FolderChain chain;
   for (int i = removal.count - 1; i >= 0; --i) {
@@ -274,26 +262,6 @@ bool RestoreClassValues(const InstallationRecord& record, REGSAM view) {
   }
 }
 
-// The uninstall entry, while it still names this installation's folder.
-void RemoveUninstallEntry(const InstallationRecord& record, REGSAM view) {
-  if (record.uninstallEntry[0] == '\0') return;
-  UniqueKey key;
-  char location[kPathCapacity] = {};
-  DWORD size = sizeof(location) - 1;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, record.uninstallEntry, 0, KEY_READ | view, key.Receive()) != ERROR_SUCCESS ||
-      RegQueryValueExA(key.Get(), texts::kInstallLocationValue, nullptr, nullptr, reinterpret_cast<BYTE*>(location),
-                       &size) != ERROR_SUCCESS ||
-      _stricmp(location, record.installDir) != 0)
-    return;
-  key.Reset();
-  UniqueKey parent;
-  char parentPath[kPathCapacity];
-  const char* name = nullptr;
-  if (SplitPath(record.uninstallEntry, parentPath, &name) &&
-      RegOpenKeyExA(HKEY_LOCAL_MACHINE, parentPath, 0, KEY_ALL_ACCESS | view, parent.Receive()) == ERROR_SUCCESS)
-    RegDeleteTreeA(parent.Get(), name);
-}
-
 // Deletes what lies in a keep folder; a file in use goes at the next restart.
 bool DeleteKept(const KeepFolder& folder, HANDLE held, const char* keptName, ProgressReport& progress,
                 const char* originalPath) {
@@ -313,7 +281,7 @@ bool DeleteKept(const KeepFolder& folder, HANDLE held, const char* keptName, Pro
 
 // Once marked done: the kept files, the folders, the keep folders, the entry, the
 // record (with the journal inside it). True when a file waits for the restart.
-bool Finish(Removal& removal) {
+bool Finish(RemovalRun& removal) {
   bool pending = false;
   bool launcherLeft = false;
   UniqueHandle held[kKeepFolderCount];
@@ -338,20 +306,22 @@ bool Finish(Removal& removal) {
   RemoveRecordedFolders(removal.record);
   for (KeepFolder& folder : removal.keep)
     if (folder.path[0] != '\0') RemoveKeepFolder(folder, pending || launcherLeft);
-  RemoveUninstallEntry(removal.record, ViewOf(removal.options.is64BitWindows));
+  // The entry goes whole while it still names this installation's folder and uninstaller.
+  if (removal.record.uninstallEntry[0] != '\0')
+    RemoveUninstallEntry(removal.options.is64BitWindows, removal.record.installDir, nullptr);
   removal.journal.Reset();
   DeleteInstallationRecord(removal.options.is64BitWindows);
   return pending;
 }
 
-void EndJournal(Removal& removal, bool is64BitWindows) {
+void EndJournal(RemovalRun& removal, bool is64BitWindows) {
   removal.journal.Reset();
   UniqueKey record;
   if (OpenInstallationRecord(is64BitWindows, false, record) == ERROR_SUCCESS) RegDeleteTreeA(record.Get(), "Removal");
 }
 
 // After a failure or a cancel: every file back, the keep folders and the journal gone.
-void Undo(Removal& removal) {
+void Undo(RemovalRun& removal) {
   const bool allBack = MoveBack(removal);
   for (KeepFolder& folder : removal.keep) {
     folder.held.Reset();
@@ -393,20 +363,20 @@ int CountFilesToRemove(const InstallationRecord& record, bool removeData) {
   return count;
 }
 
-RemovalResult RemoveInstallation(const InstallationRecord& record, const RemovalOptions& options) {
+RemovalEnd RemoveInstallation(const InstallationRecord& record, const RemovalOptions& options) {
   ProgressReport& progress = ProgressOf(options);
-  const std::unique_ptr<Removal> removal(new (std::nothrow) Removal(record, options));
+  const std::unique_ptr<RemovalRun> removal(new (std::nothrow) RemovalRun(record, options));
   if (!removal) {
     progress.StepFailed(texts::kInstallFilesFailed, nullptr, ERROR_NOT_ENOUGH_MEMORY);
     progress.Finished(false);
-    return RemovalResult::Failed;
+    return RemovalEnd::Failed;
   }
   Plan(*removal);
   progress.Begin(removal->count);
   if (!OpenJournal(options.is64BitWindows, true, removal->journal)) {
     progress.StepFailed(texts::kInstallFilesFailed, kJournalKey, ERROR_ACCESS_DENIED);
     progress.Finished(false);
-    return RemovalResult::Failed;
+    return RemovalEnd::Failed;
   }
   bool cancelled = false;
   bool moved = true;
@@ -430,11 +400,11 @@ RemovalResult RemoveInstallation(const InstallationRecord& record, const Removal
     if (moved && !cancelled) progress.StepFailed(texts::kInstallFilesFailed, kJournalKey, GetLastError());
     Undo(*removal);
     progress.Finished(false);
-    return cancelled ? RemovalResult::Cancelled : RemovalResult::Failed;
+    return cancelled ? RemovalEnd::Cancelled : RemovalEnd::Failed;
   }
   const bool pending = Finish(*removal);
   progress.Finished(true);
-  return pending ? RemovalResult::RemovedRestartPending : RemovalResult::Removed;
+  return pending ? RemovalEnd::RemovedRestartPending : RemovalEnd::Removed;
 }
 
 RemovalRecovery RecoverInterruptedRemoval(bool is64BitWindows) {
@@ -444,7 +414,7 @@ RemovalRecovery RecoverInterruptedRemoval(bool is64BitWindows) {
   if (!record) return RemovalRecovery::Failed;
   const bool recordRead = LoadInstallationRecord(is64BitWindows, *record);
   const RemovalOptions options{is64BitWindows, false, nullptr, nullptr};
-  const std::unique_ptr<Removal> removal(new (std::nothrow) Removal(*record, options));
+  const std::unique_ptr<RemovalRun> removal(new (std::nothrow) RemovalRun(*record, options));
   if (!removal) return RemovalRecovery::Failed;
   for (int i = 0; i < kKeepFolderCount; ++i) {
     char name[8];

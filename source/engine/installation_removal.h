@@ -25,7 +25,7 @@ struct RemovalOptions {
   const char* launcher = nullptr;
 };
 
-enum class RemovalResult {
+enum class RemovalEnd {
   Removed,
   RemovedRestartPending,  // a file in use goes at the next restart
   Failed,                 // nothing removed: every file is back, the record stays
@@ -39,7 +39,7 @@ int CountFilesToRemove(const InstallationRecord& record, bool removeData);
 // Whether a recorded file still is as the installation wrote it (size and write time).
 bool IsUnchanged(const RecordedFile& file);
 
-RemovalResult RemoveInstallation(const InstallationRecord& record, const RemovalOptions& options);
+RemovalEnd RemoveInstallation(const InstallationRecord& record, const RemovalOptions& options);
 
 enum class RemovalRecovery { None, Undone, Finished, Failed };
 

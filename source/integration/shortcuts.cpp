@@ -137,7 +137,7 @@ bool CreateProgramShortcuts(InstallerState& state, const char* programExePath) {
   return succeeded;
 }
 
-RemovalResult RemoveProgramShortcut(const char* linkPath, const char* programExePath) {
+RemovalResult CheckProgramShortcut(const char* linkPath, const char* programExePath) {
   const DWORD attributes = GetFileAttributesA(linkPath);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
@@ -165,9 +165,12 @@ RemovalResult RemoveProgramShortcut(const char* linkPath, const char* programExe
   if (std::strlen(target) != length || !SameTextCp1251(target, programExePath, length)) {
     return {Removal::NotOurs, 0};
   }
-  // Released before the delete: the loaded link holds no handle, but say so plainly.
-  file.Reset();
-  link.Reset();
+  return {Removal::Removed, 0};
+}
+
+RemovalResult RemoveProgramShortcut(const char* linkPath, const char* programExePath) {
+  const RemovalResult ours = CheckProgramShortcut(linkPath, programExePath);
+  if (ours.outcome != Removal::Removed) return ours;
   if (!DeleteFileA(linkPath)) return {Removal::Failed, GetLastError()};
   return {Removal::Removed, 0};
 }

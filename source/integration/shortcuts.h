@@ -36,3 +36,7 @@ bool CreateProgramShortcuts(InstallerState& state, const char* programExePath);
 // re-pointed, or any other file standing there, is NotOurs. COM must be initialised
 // on this thread.
 RemovalResult RemoveProgramShortcut(const char* linkPath, const char* programExePath);
+
+// The same check without the delete: Removed means the shortcut is still ours and may
+// go (for a removal that moves it aside first). COM must be initialised on this thread.
+RemovalResult CheckProgramShortcut(const char* linkPath, const char* programExePath);

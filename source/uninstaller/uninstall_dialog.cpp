@@ -24,7 +24,7 @@ struct DialogState {
   std::atomic<bool> running{false};
   bool started = false;
   bool removeData = false;
-  RemovalResult result = RemovalResult::Cancelled;
+  RemovalEnd result = RemovalEnd::Cancelled;
 };
 
 // The removal's reports, shown in the dialog (and passed on to the log). Sent, not
@@ -91,7 +91,7 @@ void StartRemoval(DialogState& state) {
   state.worker.Reset(CreateThread(nullptr, 0, RemovalThread, &state, 0, nullptr));
   if (!state.worker) {
     state.running.store(false);
-    state.result = RemovalResult::Failed;
+    state.result = RemovalEnd::Failed;
     PostMessageA(window, WM_COMMAND, ID_REMOVAL_DONE, 0);
   }
 }
@@ -99,9 +99,9 @@ void StartRemoval(DialogState& state) {
 void ShowResult(DialogState& state) {
   HWND window = state.window;
   if (state.worker) WaitForSingleObject(state.worker.Get(), INFINITE);
-  const char* text = state.result == RemovalResult::Removed                 ? texts::kUninstallDone
-                     : state.result == RemovalResult::RemovedRestartPending ? texts::kUninstallRestartNeeded
-                     : state.result == RemovalResult::Cancelled             ? texts::kUninstallCancelled
+  const char* text = state.result == RemovalEnd::Removed                 ? texts::kUninstallDone
+                     : state.result == RemovalEnd::RemovedRestartPending ? texts::kUninstallRestartNeeded
+                     : state.result == RemovalEnd::Cancelled             ? texts::kUninstallCancelled
                                                                             : texts::kUninstallFailed;
   SetDlgItemTextA(window, IDC_UNINSTALL_SUMMARY, text);
   SetDlgItemTextA(window, IDC_UNINSTALL_CURRENT_FILE, "");
@@ -154,7 +154,7 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-RemovalResult ShowUninstallDialog(HINSTANCE instance, const InstallationRecord& record, bool is64BitWindows,
+RemovalEnd ShowUninstallDialog(HINSTANCE instance, const InstallationRecord& record, bool is64BitWindows,
                                   const char* launcher, ProgressReport& log, bool* started) {
   DialogState state;
   state.record = &record;

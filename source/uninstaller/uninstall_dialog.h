@@ -10,5 +10,5 @@
 
 // Shows the dialog until the user closes it; the removal's result, or Cancelled when
 // the user closed it before removing. `log` hears of the removal too.
-RemovalResult ShowUninstallDialog(HINSTANCE instance, const InstallationRecord& record, bool is64BitWindows,
+RemovalEnd ShowUninstallDialog(HINSTANCE instance, const InstallationRecord& record, bool is64BitWindows,
                                   const char* launcher, ProgressReport& log, bool* started);

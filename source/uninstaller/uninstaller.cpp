@@ -133,12 +133,12 @@ const wchar_t* ArgumentsOf(const wchar_t* commandLine) {
   return commandLine;
 }
 
-UninstallEnd ResultOf(RemovalResult result) {
+UninstallEnd ResultOf(RemovalEnd result) {
   switch (result) {
-    case RemovalResult::Removed: return UninstallEnd::Removed;
-    case RemovalResult::RemovedRestartPending: return UninstallEnd::RestartPending;
-    case RemovalResult::Cancelled: return UninstallEnd::Cancelled;
-    case RemovalResult::Failed: break;
+    case RemovalEnd::Removed: return UninstallEnd::Removed;
+    case RemovalEnd::RemovedRestartPending: return UninstallEnd::RestartPending;
+    case RemovalEnd::Cancelled: return UninstallEnd::Cancelled;
+    case RemovalEnd::Failed: break;
   }
   return UninstallEnd::Failed;
 }
@@ -190,7 +190,7 @@ UninstallEnd Work(HINSTANCE instance, const UninstallOptions& options, const wch
   }
   InitProgressBarControls();
   bool started = false;
-  const RemovalResult result =
+  const RemovalEnd result =
       ShowUninstallDialog(instance, *record, is64, options.fromCopy ? launcher : nullptr, g_log, &started);
   return Finish(started ? ResultOf(result) : UninstallEnd::Cancelled);
 }

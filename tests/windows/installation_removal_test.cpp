@@ -44,7 +44,7 @@ class RemovalTest : public ::testing::Test {
   void TearDown() override { RemoveUninstallEntryKey(is64_ ? KEY_WOW64_64KEY : 0); }
 
   bool Load() { return LoadInstallationRecord(is64_, *record_); }
-  RemovalResult Remove(bool removeData) {
+  RemovalEnd Remove(bool removeData) {
     RemovalOptions options;
     options.is64BitWindows = is64_;
     options.removeData = removeData;
@@ -104,7 +104,7 @@ TEST_F(RemovalTest, RemovalDeletesWhatIsStillTheInstallationsAndKeepsChangedAndN
   ASSERT_TRUE(Load());
   ASSERT_TRUE(WriteWholeFile(scratch_ / "work\\data\\settings", "changed by the program"));
   ASSERT_TRUE(WriteWholeFile(scratch_ / "work\\data\\user.txt", "the user's"));
-  EXPECT_EQ(Remove(false), RemovalResult::Removed);
+  EXPECT_EQ(Remove(false), RemovalEnd::Removed);
   EXPECT_FALSE(FolderExists(scratch_ / "program"));
   EXPECT_FALSE(FileExists(scratch_ / "work\\data\\cache"));
   EXPECT_EQ(ReadWholeFile(scratch_ / "work\\data\\settings"), "changed by the program");
@@ -120,7 +120,7 @@ TEST_F(RemovalTest, RemoveDataTakesTheWholeWorkFolder) {
   ASSERT_TRUE(WriteWholeFile(scratch_ / "work\\data\\settings", "changed"));
   ASSERT_TRUE(CreateDirectoryA((scratch_ / "work\\data\\mine").c_str(), nullptr));
   ASSERT_TRUE(WriteWholeFile(scratch_ / "work\\data\\mine\\user.txt", "the user's"));
-  EXPECT_EQ(Remove(true), RemovalResult::Removed);
+  EXPECT_EQ(Remove(true), RemovalEnd::Removed);
   EXPECT_FALSE(FolderExists(scratch_ / "work"));
   EXPECT_FALSE(FolderExists(scratch_ / "program"));
 }
@@ -133,13 +133,13 @@ TEST_F(RemovalTest, AFileThatCannotBeMovedRestoresEverythingAndKeepsTheRecord) {
     const UniqueHandle held(CreateFileA((scratch_ / "work\\data\\cache").c_str(), GENERIC_READ, FILE_SHARE_READ,
                                         nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held);
-    EXPECT_EQ(Remove(false), RemovalResult::Failed);
+    EXPECT_EQ(Remove(false), RemovalEnd::Failed);
   }
   ExpectAllFilesAsInstalled();
   EXPECT_TRUE(enginetest::KeepFoldersOnC().empty());
   EXPECT_TRUE(Load());
   // Once nothing holds it the same record removes everything.
-  EXPECT_EQ(Remove(false), RemovalResult::Removed);
+  EXPECT_EQ(Remove(false), RemovalEnd::Removed);
   EXPECT_FALSE(FileExists(scratch_ / "work\\data\\cache"));
 }
 
@@ -150,7 +150,7 @@ TEST_F(RemovalTest, ACancelPutsEverythingBack) {
   RemovalOptions options;
   options.is64BitWindows = is64_;
   options.cancel = &cancel;
-  EXPECT_EQ(RemoveInstallation(*record_, options), RemovalResult::Cancelled);
+  EXPECT_EQ(RemoveInstallation(*record_, options), RemovalEnd::Cancelled);
   ExpectAllFilesAsInstalled();
   EXPECT_TRUE(Load());
 }
@@ -180,7 +180,7 @@ TEST_F(RemovalTest, ClassValuesAreRestoredOnlyWhileStillTheInstallations) {
             ERROR_SUCCESS);
   command.Reset();
 
-  EXPECT_EQ(Remove(false), RemovalResult::Removed);
+  EXPECT_EQ(Remove(false), RemovalEnd::Removed);
   EXPECT_EQ(ReadStoredValue(HKEY_CLASSES_ROOT, ".qzp", "", view).bytes, Terminated("Earlier.qzp"));
   EXPECT_FALSE(ReadStoredValue(HKEY_CLASSES_ROOT, ".qzp", "Content Type", view).present);
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ".qzp\\OpenWithList", view));
