@@ -232,13 +232,19 @@ bool TakeBackIntegration(InstallerState& state) {
       ProgressOf(state).TakenBack(told, what ? what : reinterpret_cast<const char*>(step.rest + kShortcutHead));
     result = CombineRemovals(result, outcome);
   };
-  takeBack(kRecordStep, "installation record removed", kInstallationRecordKey, [&](const LoadedStep&) {
+  char recordKey[kPathCapacity];
+  char entryKey[kPathCapacity];
+  CopyPath(recordKey, "HKLM\\");
+  AppendPath(recordKey, kInstallationRecordKey);
+  CopyPath(entryKey, "HKLM\\");
+  AppendPath(entryKey, texts::kUninstallKeyPath);
+  takeBack(kRecordStep, "installation record removed", recordKey, [&](const LoadedStep&) {
     return DeleteInstallationRecord(state.is64BitWindows != 0) ? RemovalResult{Removal::Removed, 0}
                                                                : Failed(ERROR_ACCESS_DENIED);
   });
   takeBack(kAssociationStep, "file type association removed", ".qzp",
            [&](const LoadedStep& step) { return TakeBackAssociation(state, step); });
-  takeBack(kEntryStep, "uninstall entry removed", texts::kUninstallKeyPath,
+  takeBack(kEntryStep, "uninstall entry removed", entryKey,
            [&](const LoadedStep& step) { return TakeBackEntry(state, step); });
   const ComApartment com(CoInitialize(nullptr));
   for (int i = 1; i >= 0; --i) {

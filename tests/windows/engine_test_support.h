@@ -114,10 +114,10 @@ class TempFolder {
 
 // One report of a run, in the order the worker made it.
 struct ProgressEvent {
-  enum Kind { Begin, FileStarted, FilePosition, FilesDone, Finished };
+  enum Kind { Begin, FileStarted, FilePosition, FilesDone, Finished, WorkpathWritten, FileTypeAssociated, TakenBack };
   Kind kind;
   int value;         // total, position, files done, or 1 for a successful end
-  std::string text;  // FileStarted only
+  std::string text;  // FileStarted, WorkpathWritten, FileTypeAssociated: the path; TakenBack: "step: path"
 };
 
 // Stands in for the progress page: records every report the worker thread makes.
@@ -130,6 +130,11 @@ class RecordingProgress : public ProgressReport {
   void FilePosition(int perMille) override { Add({ProgressEvent::FilePosition, perMille, std::string()}); }
   void FilesDone(int filesDone) override { Add({ProgressEvent::FilesDone, filesDone, std::string()}); }
   void Finished(bool succeeded) override { Add({ProgressEvent::Finished, succeeded ? 1 : 0, std::string()}); }
+  void WorkpathWritten(const char* path) override { Add({ProgressEvent::WorkpathWritten, 0, path}); }
+  void FileTypeAssociated(const char* extension) override { Add({ProgressEvent::FileTypeAssociated, 0, extension}); }
+  void TakenBack(const char* step, const char* path) override {
+    Add({ProgressEvent::TakenBack, 0, std::string(step) + ": " + path});
+  }
 
   std::vector<ProgressEvent> Events() const {
     AcquireSRWLockShared(&lock_);
@@ -162,6 +167,34 @@ class RecordingProgress : public ProgressReport {
   mutable SRWLOCK lock_;
   std::vector<ProgressEvent> events_;
 };
+
+// What a process ended by the step seam returns.
+constexpr DWORD kKilled = 255;
+
+// This test program run again as a child on the cases `filter` names, with `variable`
+// set to `value` (it tells the child its part) and the step seam stopping it at step
+// `step` (0: never). The child's exit code; 1 when it could not be run.
+inline DWORD RunSelfStoppedAt(const char* filter, const char* variable, const std::string& value, unsigned step) {
+  char exe[MAX_PATH] = {};
+  if (GetModuleFileNameA(nullptr, exe, MAX_PATH) == 0) return 1;
+  std::string command = "\"" + std::string(exe) + "\" --gtest_filter=" + filter;
+  SetEnvironmentVariableA(variable, value.c_str());
+  SetEnvironmentVariableA("VELMORIX_STOP_AT_STEP", std::to_string(step).c_str());
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  const BOOL started =
+      CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+  SetEnvironmentVariableA(variable, nullptr);
+  SetEnvironmentVariableA("VELMORIX_STOP_AT_STEP", nullptr);
+  if (!started) return 1;
+  WaitForSingleObject(process.hProcess, 60000);
+  DWORD exitCode = 1;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return exitCode;
+}
 
 // Dispatches this thread's messages for `milliseconds`.
 inline void PumpFor(DWORD milliseconds) {
