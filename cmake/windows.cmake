@@ -88,6 +88,10 @@ function(velmorix_sample name output)
   target_link_libraries(${name} PRIVATE user32 gdi32 advapi32)
 endfunction()
 velmorix_sample(velmorix_app Velmorix)
+# A stand-in Uninstall.exe that only shows a window: the mode page's tests place it
+# where an installation's uninstaller would lie and see that Remove starts it. Never
+# packed (the payload carries the project's uninstaller).
+velmorix_sample(uninstall_app Uninstall)
 
 # The uninstaller, built like the installer (the same flags, manifest, version and
 # library rules) from the same engine, and packed where bin/ carries no Uninstall.exe
@@ -114,6 +118,17 @@ set(PAYLOAD_DIR ${CMAKE_BINARY_DIR}/payload)
 set(PROGRAM_ARCHIVE ${PAYLOAD_DIR}/program.bin)
 set(WORK_ARCHIVE ${PAYLOAD_DIR}/work.bin)
 set(PAYLOAD_CHECKSUMS ${PAYLOAD_DIR}/checksums.bin)
+# The project's Uninstall.exe is signed before it is packed when this is on; the
+# certificate and key come from the build's environment (scripts/sign.sh). The stamp
+# changes with the setting, so that switching it packs again.
+option(VELMORIX_SIGN_UNINSTALLER "Sign the project's Uninstall.exe with scripts/sign.sh before packing" OFF)
+set(VELMORIX_SIGN_STAMP ${CMAKE_BINARY_DIR}/generated/sign_uninstaller.txt)
+file(CONFIGURE OUTPUT ${VELMORIX_SIGN_STAMP} CONTENT "${VELMORIX_SIGN_UNINSTALLER}\n")
+if(VELMORIX_SIGN_UNINSTALLER)
+  set(VELMORIX_SIGN_ARGUMENT -DSIGN_SCRIPT=${CMAKE_SOURCE_DIR}/scripts/sign.sh)
+else()
+  set(VELMORIX_SIGN_ARGUMENT -DSIGN_SCRIPT=)
+endif()
 file(GLOB_RECURSE VELMORIX_BIN_FILES CONFIGURE_DEPENDS ${VELMORIX_BIN_DIR}/*)
 file(GLOB_RECURSE VELMORIX_WORK_FILES CONFIGURE_DEPENDS ${VELMORIX_WORK_DIR}/*)
 add_custom_command(
@@ -122,10 +137,11 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${VELMORIX_BIN_DIR} ${PAYLOAD_DIR}/bin
   COMMAND ${CMAKE_COMMAND} -E create_symlink ${VELMORIX_WORK_DIR} ${PAYLOAD_DIR}/work
   COMMAND ${CMAKE_COMMAND} -DSTAGE=${PAYLOAD_DIR}/bin -DSAMPLES=$<TARGET_FILE:velmorix_app>|$<TARGET_FILE:velmorix_uninstaller>
-          -P ${CMAKE_SOURCE_DIR}/cmake/stage_samples.cmake
+          ${VELMORIX_SIGN_ARGUMENT} -P ${CMAKE_SOURCE_DIR}/cmake/stage_samples.cmake
   COMMAND ${VELMORIX_PACKER} --prefix-map=${PAYLOAD_DIR}=${VELMORIX_PACKED_ROOT}
           pack-pair ${PAYLOAD_DIR}/bin ${PAYLOAD_DIR}/work ${PROGRAM_ARCHIVE} ${WORK_ARCHIVE} ${PAYLOAD_CHECKSUMS}
   DEPENDS velmorix_app velmorix_uninstaller ${VELMORIX_PACKER} ${VELMORIX_BIN_FILES} ${VELMORIX_WORK_FILES}
+          ${VELMORIX_SIGN_STAMP} ${CMAKE_SOURCE_DIR}/cmake/stage_samples.cmake
   COMMENT "Packing the payload archives"
   VERBATIM)
 # One target makes the payload, and both installers wait for it: with two targets

@@ -11,7 +11,10 @@
 # and (binaries) the compressed one, and NSIS installers of the same tree as
 # yardsticks: store mode, and (binaries) zlib, NSIS's default, and LZMA solid. In one
 # Wine prefix it times alternating rounds of each, this installer driven through its
-# pages, with Wine's theme on and off, and prints sizes, medians and ratios.
+# pages, with Wine's theme on and off, then each removal: this installer's with the
+# project's Uninstall.exe /S (the generated tree's own Uninstall.exe is random bytes),
+# NSIS's with an uninstaller that removes both folders (RMDir /r), silent. It prints
+# sizes, medians and ratios.
 #   VELMORIX_BENCH_ROUNDS    measured rounds per theme (default 5, after one warm-up)
 #   VELMORIX_BENCH_THEMES    which theme settings to measure (default "1 0": on, off)
 #   VELMORIX_BENCH_PAYLOADS  which payloads (default "generated binaries")
@@ -92,10 +95,10 @@ EOF
 # folder, and the sample Velmorix.exe and Uninstall.exe among the program files, so
 # that NSIS installs exactly what this installer carries.
 binaries_tree() {
-  python3 - "$bench/binaries/tree" "$root/work" "$build/win/samples" <<'EOF'
+  python3 - "$bench/binaries/tree" "$root/work" "$build/win/samples" "$build/win/uninstaller" <<'EOF'
 import os, shutil, sys
 
-tree, work, samples = sys.argv[1:4]
+tree, work, samples, uninstaller = sys.argv[1:5]
 source = "/usr/lib/i386-linux-gnu/wine/i386-windows"
 found = [(os.path.getsize(os.path.join(source, name)), name) for name in os.listdir(source) if name.endswith(".dll")]
 chosen, total = [], 0
@@ -104,7 +107,7 @@ for size, name in sorted(found, key=lambda item: (-item[0], item[1])):
         chosen.append(name)
         total += size
 stamp = tree + ".stamp"
-version = "velmorix-bench-binaries 1\n" + "\n".join(sorted(chosen))
+version = "velmorix-bench-binaries 2\n" + "\n".join(sorted(chosen))
 if os.path.isfile(stamp) and open(stamp).read() == version and os.path.isdir(tree):
     sys.exit(0)
 if os.path.exists(stamp):
@@ -113,8 +116,8 @@ shutil.rmtree(tree, ignore_errors=True)
 os.makedirs(os.path.join(tree, "bin"))
 for name in chosen:
     shutil.copyfile(os.path.join(source, name), os.path.join(tree, "bin", name))
-for name in ("Velmorix.exe", "Uninstall.exe"):
-    shutil.copyfile(os.path.join(samples, name), os.path.join(tree, "bin", name))
+for name, built in (("Velmorix.exe", samples), ("Uninstall.exe", uninstaller)):
+    shutil.copyfile(os.path.join(built, name), os.path.join(tree, "bin", name))
 shutil.copytree(work, os.path.join(tree, "work"))
 with open(stamp, "w") as out:
     out.write(version)
@@ -135,8 +138,8 @@ build_installer() {
 }
 
 # An NSIS installer of a tree: one page that closes itself when done, installing into
-# C:\velmorix-bench\nsis (the folder velmorix_bench clears). Made again only when the
-# tree or the script changed.
+# C:\velmorix-bench\nsis (the folder velmorix_bench clears), and its uninstaller,
+# which removes both folders. Made again only when the tree or the script changed.
 build_nsis() {
   local folder=$1 tree=$2 label=$3 compressor=$4
   mkdir -p "$folder"
@@ -154,6 +157,13 @@ Section
   File /r "$tree/bin/*"
   SetOutPath "\$INSTDIR\\work"
   File /r "$tree/work/*"
+  WriteUninstaller "\$INSTDIR\uninst.exe"
+SectionEnd
+Section Uninstall
+  RMDir /r "\$INSTDIR\program"
+  RMDir /r "\$INSTDIR\work"
+  Delete "\$INSTDIR\uninst.exe"
+  RMDir "\$INSTDIR"
 SectionEnd
 EOF
   if cmp -s "$script.new" "$script" && [ -f "$out" ] && [ "$out" -nt "$tree.stamp" ]; then
@@ -224,7 +234,8 @@ for theme in $themes; do
   for payload in $payloads; do
     echo "bench: $payload, theme $theme, $rounds rounds after a warm-up"
     # shellcheck disable=SC2086
-    wine "$build/win/velmorix_bench.exe" "$(wine_path "${trees[$payload]}")" "$rounds" ${candidates[$payload]} |
+    wine "$build/win/velmorix_bench.exe" "--uninstaller=$(wine_path "$build/win/uninstaller/Uninstall.exe")" \
+      "$(wine_path "${trees[$payload]}")" "$rounds" ${candidates[$payload]} |
       tr -d '\r' >"$bench/times-$payload-theme$theme.tsv"
   done
   velmorix_stop_wineserver
@@ -268,10 +279,16 @@ for payload in payloads:
         cells = (format(size, ","), "%.1f %%" % (100.0 * size / tree)) if size else ("", "")
         print("| %s | %s | %s |" % ((names[kind],) + cells) + "".join(" %.3f |" % medians[kind][t][0] for t in themes))
     print("(%d rounds each)" % medians["stored"][themes[0]][1])
+    print("| removal, launch to exit |" + "".join(" theme %s |" % theme_name(t) for t in themes))
+    print("|---|" + "---|" * len(themes))
+    for kind in ["stored", "compressed", "nsis-store", "nsis-zlib", "nsis-lzma-solid"]:
+        if kind + ":removal" in medians:
+            print("| %s |" % names[kind] + "".join(" %.3f |" % medians[kind + ":removal"][t][0] for t in themes))
     s = sizes[payload]
     for theme in themes:
         time = lambda kind: medians[kind][theme][0]
         line = "theme %s: stored / NSIS store %.2f" % (theme_name(theme), time("stored") / time("nsis-store"))
+        line += "; removal / NSIS's %.2f (target 1.00 at most)" % (time("stored:removal") / time("nsis-store:removal"))
         if "compressed" in medians:
             line += ("; compressed: time / stored %.2f (target 1.25 at most), time / NSIS LZMA solid %.2f (0.35)"
                      % (time("compressed") / time("stored"), time("compressed") / time("nsis-lzma-solid")))

@@ -1,5 +1,5 @@
-// Sample Uninstall.exe carried in the program archive until the real uninstaller
-// takes its place: it names the installation it would remove and removes nothing.
+// A stand-in Uninstall.exe for the mode page's tests (never packed): it names the
+// installation it would remove and removes nothing.
 #include <windows.h>
 
 #include "common/sample_window.h"

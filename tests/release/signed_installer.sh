@@ -2,9 +2,10 @@
 # The build's signing step (scripts/sign.sh) on a copy of the built installer, with a
 # throwaway self-signed certificate whose key has a passphrase: the signature
 # verifies, and a byte changed after signing makes it fail; the payload inside still
-# passes `velmorix-pack verify` (the signature goes after every resource); and the
-# signed installer still installs: the demo driver runs a whole default installation
-# with it under Wine, in a prefix of its own, and the installed program starts.
+# passes `velmorix-pack verify` (the signature goes after every resource); the packing
+# step signs the project's uninstaller; and the signed installer still installs: the
+# demo driver runs a whole default installation with it under Wine, in a prefix of its
+# own, and the installed program starts.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${VELMORIX_BUILD:-$root/build}
@@ -32,6 +33,20 @@ printf '\x5a' | dd of="$work/tampered.exe" bs=1 seek=4096 conv=notrunc status=no
 osslsigncode verify -CAfile "$work/cert.pem" -in "$work/tampered.exe" >/dev/null 2>&1 &&
   fail "a file changed after signing passes verification"
 "$build/host/tools/packer/velmorix-pack" verify "$installer" | tail -n 1
+
+# The packing step signs the project's uninstaller once staged, and leaves alone a
+# publisher's own Uninstall.exe that bin/ carries.
+sign_env=(VELMORIX_SIGN_CERT="$work/cert.pem" VELMORIX_SIGN_KEY="$work/key.pem" VELMORIX_SIGN_PASS=velmorix-test)
+mkdir -p "$work/stage" "$work/publisher"
+env "${sign_env[@]}" cmake -DSTAGE="$work/stage" -DSAMPLES="$build/win/uninstaller/Uninstall.exe" \
+  -DSIGN_SCRIPT="$root/scripts/sign.sh" -P "$root/cmake/stage_samples.cmake"
+osslsigncode verify -CAfile "$work/cert.pem" -in "$work/stage/Uninstall.exe" 2>&1 | grep -q "Signature verification: ok" ||
+  fail "the staged uninstaller is not signed"
+printf 'publisher' >"$work/publisher/Uninstall.exe"
+env "${sign_env[@]}" cmake -DSTAGE="$work/publisher" -DSAMPLES="$build/win/uninstaller/Uninstall.exe" \
+  -DSIGN_SCRIPT="$root/scripts/sign.sh" -P "$root/cmake/stage_samples.cmake"
+[ "$(cat "$work/publisher/Uninstall.exe")" = publisher ] || fail "a publisher's own uninstaller was replaced or signed"
+echo "signed installer: the staged uninstaller is signed, a publisher's own left alone"
 
 # A prefix of this script's own, so that the installation it leaves touches no other test.
 export WINEPREFIX="$build/wineprefix-signing"

@@ -1,4 +1,4 @@
-// velmorix_bench <tree folder> <rounds> <candidate>...
+// velmorix_bench [--uninstaller=<exe>] <tree folder> <rounds> <candidate>...
 //
 // Whole-installer benchmark, run by scripts/bench.sh. After one warm-up round
 // (round 0), times the candidates in alternating rounds, each given as
@@ -10,10 +10,14 @@
 //                               when done, installing into C:\velmorix-bench\nsis):
 //                               launch to exit;
 //   xcopy                       xcopy of the tree: launch to exit.
-// Everything installed or copied is removed before each run. One tab-separated line
-// per run, times in seconds:
+// Each installation is then removed the way its own uninstaller does it, timed from
+// launch to exit: this installer's by `Uninstall.exe /S` (the --uninstaller given, or
+// the one installed), NSIS's by its uninstaller run in place and silent (`/S _?=`),
+// which removes both folders with RMDir /r. Anything left is removed before each run.
+// Tab-separated lines, times in seconds:
 //   <label> <round> <launch to first page> <Next to finish> <launch to finish>   (wizard)
 //   <label> <round> <launch to exit>                                            (others)
+//   <label>:removal <round> <launch to exit>                       (wizard and nsis)
 // Exit 0 when every run completed and left the whole tree on disk.
 #include <windows.h>
 
@@ -84,7 +88,8 @@ bool ShowsFinish(HWND button) {
   return std::strcmp(text, texts::kFinishButton) == 0;
 }
 
-bool RunInstaller(const std::string& installer, const std::string& tree, InstallerTimes* times) {
+bool RunInstaller(const std::string& installer, const std::string& tree, InstallerTimes* times,
+                  std::string* installDir, std::string* workDir) {
   CleanUp();
   driver::InstallerProcess process("bench");
   process.SetPollInterval(kPollMs);
@@ -123,15 +128,15 @@ bool RunInstaller(const std::string& installer, const std::string& tree, Install
       return Fail("the start box stayed ticked");
     }
   }
-  const std::string installDir = driver::ControlText(settings, IDC_SETTINGS_INSTALL_EDIT);
-  const std::string workDir = driver::ControlText(settings, IDC_SETTINGS_WORK_EDIT);
+  *installDir = driver::ControlText(settings, IDC_SETTINGS_INSTALL_EDIT);
+  *workDir = driver::ControlText(settings, IDC_SETTINGS_WORK_EDIT);
   driver::Click(progress, IDC_PROGRESS_BUTTON);
   DWORD exitCode = 1;
   if (!process.WaitForExit(driver::kTimeoutMs, &exitCode) || exitCode != 0) return Fail("the installer did not end");
   // The install folder also holds the workpath file.
-  const bool complete = driver::FilesUnder(installDir).size() == driver::FilesUnder(tree + "\\bin").size() + 1 ||
-                        Fail(installDir + ": not every program file was installed");
-  return complete && SameFileCount(tree + "\\work", workDir);
+  const bool complete = driver::FilesUnder(*installDir).size() == driver::FilesUnder(tree + "\\bin").size() + 1 ||
+                        Fail(*installDir + ": not every program file was installed");
+  return complete && SameFileCount(tree + "\\work", *workDir);
 }
 
 // Runs a command line to its end, its output discarded; the time from launch to exit.
@@ -164,11 +169,20 @@ bool RunToExit(const std::string& commandLine, double* seconds) {
   return exitCode == 0 || Fail(commandLine + " ended with " + std::to_string(exitCode));
 }
 
-bool RunNsis(const std::string& nsisInstaller, const std::string& tree, double* seconds) {
+// After a removal: none of `folders` is left.
+bool AllGone(const std::vector<std::string>& folders) {
+  for (const std::string& folder : folders)
+    if (driver::FolderExists(folder)) return Fail(folder + " is still there after the removal");
+  return true;
+}
+
+bool RunNsis(const std::string& nsisInstaller, const std::string& tree, double* seconds, double* removal) {
   CleanUp();
   const std::string target = std::string(kScratch) + "\\nsis";
   return RunToExit("\"" + nsisInstaller + "\"", seconds) && SameFileCount(tree + "\\bin", target + "\\program") &&
-         SameFileCount(tree + "\\work", target + "\\work");
+         SameFileCount(tree + "\\work", target + "\\work") &&
+         RunToExit("\"" + target + "\\uninst.exe\" /S _?=" + target, removal) &&
+         AllGone({target + "\\program", target + "\\work"});
 }
 
 bool RunXcopy(const std::string& tree, double* seconds) {
@@ -196,33 +210,48 @@ bool ParseCandidate(const std::string& argument, Candidate* candidate) {
   return (candidate->kind == "wizard" || candidate->kind == "nsis") && !candidate->label.empty();
 }
 
-// One run of one candidate; prints its line.
-bool RunCandidate(const Candidate& candidate, const std::string& tree, int round) {
+// One run of one candidate; prints its lines.
+bool RunCandidate(const Candidate& candidate, const std::string& tree, const std::string& uninstaller, int round) {
+  double removal = 0;
   if (candidate.kind == "wizard") {
     InstallerTimes times;
-    if (!RunInstaller(candidate.path, tree, &times)) return false;
+    std::string installDir;
+    std::string workDir;
+    if (!RunInstaller(candidate.path, tree, &times, &installDir, &workDir)) return false;
     std::printf("%s\t%d\t%.4f\t%.4f\t%.4f\n", candidate.label.c_str(), round, times.firstPage, times.nextToFinish,
                 times.launchToFinish);
-    return true;
+    const std::string program = uninstaller.empty() ? installDir + "\\Uninstall.exe" : uninstaller;
+    if (!RunToExit("\"" + program + "\" /S", &removal) || !AllGone({installDir, workDir})) return false;
+  } else {
+    double seconds = 0;
+    if (!(candidate.kind == "nsis" ? RunNsis(candidate.path, tree, &seconds, &removal) : RunXcopy(tree, &seconds)))
+      return false;
+    std::printf("%s\t%d\t%.4f\n", candidate.label.c_str(), round, seconds);
   }
-  double seconds = 0;
-  if (!(candidate.kind == "nsis" ? RunNsis(candidate.path, tree, &seconds) : RunXcopy(tree, &seconds))) return false;
-  std::printf("%s\t%d\t%.4f\n", candidate.label.c_str(), round, seconds);
+  if (candidate.kind != "xcopy") std::printf("%s:removal\t%d\t%.4f\n", candidate.label.c_str(), round, removal);
   return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char kUsage[] = "usage: velmorix_bench <tree folder> <rounds> <wizard:L=EXE | nsis:L=EXE | xcopy>...\n";
-  if (argc < 4) {
+  const char kUsage[] =
+      "usage: velmorix_bench [--uninstaller=EXE] <tree folder> <rounds> <wizard:L=EXE | nsis:L=EXE | xcopy>...\n";
+  constexpr char kUninstallerOption[] = "--uninstaller=";
+  std::string uninstaller;
+  int first = 1;
+  if (argc > 1 && std::strncmp(argv[1], kUninstallerOption, sizeof(kUninstallerOption) - 1) == 0) {
+    uninstaller = argv[1] + sizeof(kUninstallerOption) - 1;
+    first = 2;
+  }
+  if (argc < first + 3) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  const std::string tree = argv[1];
-  const int rounds = std::atoi(argv[2]);
+  const std::string tree = argv[first];
+  const int rounds = std::atoi(argv[first + 1]);
   std::vector<Candidate> candidates;
-  for (int i = 3; i < argc; ++i) {
+  for (int i = first + 2; i < argc; ++i) {
     Candidate candidate;
     if (!ParseCandidate(argv[i], &candidate)) {
       std::fputs(kUsage, stderr);
@@ -241,7 +270,7 @@ int main(int argc, char** argv) {
   bool ok = true;
   for (int round = 0; ok && round <= rounds; ++round) {
     for (const Candidate& candidate : candidates) {
-      ok = ok && RunCandidate(candidate, tree, round);
+      ok = ok && RunCandidate(candidate, tree, uninstaller, round);
       std::fflush(stdout);
     }
   }
