@@ -220,13 +220,6 @@ TEST_F(InstallUndoTest, AFailureAfterTheFilesOrACancelTakesBackEveryIntegrationS
     DeleteKeyTree(HKEY_CLASSES_ROOT, "", "qzl", View());
     DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software", "VelmorixInstallation", View());
   }
-  // The same installation without a failure stands whole, and its success is kept.
-  scene_.Set();
-  progress_.Clear();
-  auto state = FreshInstallation(scene_);
-  EXPECT_TRUE(RunAndUndo(*state)) << state->errorText;
-  scene_.ExpectInstalled();
-  EXPECT_EQ(TakenBack(), std::vector<std::string>{});
 }
 
 // The child's part: a payload module made by the parent, the worker, then the end as
