@@ -59,29 +59,6 @@ void RunReinstallation(const std::string& destination) {
   CommitRun(*state);
 }
 
-// This test program run again as the child, stopped at step `step` (0: never).
-DWORD RunChild(const std::string& destination, unsigned step) {
-  char exe[MAX_PATH] = {};
-  if (GetModuleFileNameA(nullptr, exe, MAX_PATH) == 0) return 1;
-  std::string command = "\"" + std::string(exe) + "\" --gtest_filter=RunCrash.*";
-  SetEnvironmentVariableA(kChildVariable, destination.c_str());
-  SetEnvironmentVariableA("VELMORIX_STOP_AT_STEP", std::to_string(step).c_str());
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  const BOOL started =
-      CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
-  SetEnvironmentVariableA(kChildVariable, nullptr);
-  SetEnvironmentVariableA("VELMORIX_STOP_AT_STEP", nullptr);
-  if (!started) return 1;
-  WaitForSingleObject(process.hProcess, 60000);
-  DWORD exitCode = 1;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return exitCode;
-}
-
 TEST(RunCrash, AReinstallationKilledAtAnyStepIsUndoneOrFinishedExactlyByTheNextStart) {
   char child[MAX_PATH] = {};
   if (GetEnvironmentVariableA(kChildVariable, child, MAX_PATH) > 0) {
@@ -101,7 +78,7 @@ TEST(RunCrash, AReinstallationKilledAtAnyStepIsUndoneOrFinishedExactlyByTheNextS
     ASSERT_TRUE(CreateDirectoryA((dest / "sub").c_str(), nullptr));
     for (const auto& file : kEarlier) ASSERT_TRUE(WriteWholeFile(dest / file.first, file.second));
 
-    const DWORD exitCode = RunChild(dest.Path(), step);
+    const DWORD exitCode = enginetest::RunSelfStoppedAt("RunCrash.*", kChildVariable, dest.Path(), step);
     if (exitCode != kKilled) {
       ASSERT_EQ(exitCode, 0u);
       EXPECT_EQ(ContentsOf(dest.Path()), kAfter);
