@@ -8,6 +8,7 @@
 #include <new>
 
 #include "engine/folder_chain.h"
+#include "engine/extraction_pace.h"
 #include "engine/keep_folder.h"
 #include "engine/run_names.h"
 #include "integration/shortcuts.h"
@@ -114,6 +115,7 @@ void Plan(RemovalRun& removal) {
 }
 
 bool SetJournalValue(RemovalRun& removal, const char* name, DWORD type, const void* data, std::size_t size) {
+  CountRunStep();
   return RegSetValueExA(removal.journal.Get(), name, 0, type, static_cast<const BYTE*>(data),
                         static_cast<DWORD>(size)) == ERROR_SUCCESS;
 }
@@ -164,6 +166,7 @@ bool MoveAside(RemovalRun& removal, FolderChain& chain, int index) {
   if (file.keepFolder < 0 || !RandomName(file.keptName, sizeof(file.keptName), kKeptPrefix) ||
       !JournalFile(removal, index))
     return false;
+  CountRunStep();
   if (!RenameInto(opened.Get(), removal.keep[file.keepFolder].held.Get(), file.keptName)) return false;
   file.moved = true;
   return true;
@@ -179,10 +182,12 @@ bool MoveBack(RemovalRun& removal) {
     char folder[kPathCapacity];
     const char* name = nullptr;
     UniqueHandle kept;
-    const bool back = SplitPath(file.path, folder, &name) && chain.Reach(folder, false, 0) == WayResult::Held &&
-                      OpenChild(removal.keep[file.keepFolder].held.Get(), file.keptName, 0, &kept) ==
-                          ChildResult::Done &&
-                      RenameInto(kept.Get(), chain.End(), name);
+    CountRunStep();
+    const ChildResult opened = OpenChild(removal.keep[file.keepFolder].held.Get(), file.keptName, 0, &kept);
+    // Journalled but not in the keep folder: killed before its move, so it never left.
+    const bool back = opened == ChildResult::Missing ||
+                      (opened == ChildResult::Done && SplitPath(file.path, folder, &name) &&
+                       chain.Reach(folder, false, 0) == WayResult::Held && RenameInto(kept.Get(), chain.End(), name));
     if (back) file.moved = false;
     all = back && all;
   }
@@ -268,6 +273,7 @@ bool DeleteKept(const KeepFolder& folder, HANDLE held, const char* keptName, Pro
   UniqueHandle kept;
   const ChildResult opened = OpenChild(held, keptName, 0, &kept);
   if (opened == ChildResult::Missing) return false;
+  CountRunStep();
   if (opened == ChildResult::Done && DeleteOpen(kept.Get())) return false;
   kept.Reset();
   char path[kPathCapacity];
@@ -279,9 +285,16 @@ bool DeleteKept(const KeepFolder& folder, HANDLE held, const char* keptName, Pro
   return true;
 }
 
-// Once marked done: the kept files, the folders, the keep folders, the entry, the
-// record (with the journal inside it). True when a file waits for the restart.
+// Once marked done: the class values, the kept files, the folders, the keep folders,
+// the entry, the record (with the journal inside it). The class values come after the
+// mark, so that a removal killed before it leaves them whole and its undo (files back)
+// is the whole installation again; after the mark the next start finishes them (each
+// value is taken back only while it still holds what was written). True when a file
+// waits for the restart.
 bool Finish(RemovalRun& removal) {
+  CountRunStep();
+  if (!RestoreClassValues(removal.record, ViewOf(removal.options.is64BitWindows)))
+    ProgressOf(removal.options).StepFailed(texts::kInstallFilesFailed, "HKCR\\.qzp", GetLastError());
   bool pending = false;
   bool launcherLeft = false;
   UniqueHandle held[kKeepFolderCount];
@@ -302,14 +315,17 @@ bool Finish(RemovalRun& removal) {
     }
   }
   for (UniqueHandle& handle : held) handle.Reset();
+  CountRunStep();
   RemoveFolders(removal.extraFolders, removal.extraFolderCount);
   RemoveRecordedFolders(removal.record);
   for (KeepFolder& folder : removal.keep)
     if (folder.path[0] != '\0') RemoveKeepFolder(folder, pending || launcherLeft);
   // The entry goes whole while it still names this installation's folder and uninstaller.
+  CountRunStep();
   if (removal.record.uninstallEntry[0] != '\0')
     RemoveUninstallEntry(removal.options.is64BitWindows, removal.record.installDir, nullptr);
   removal.journal.Reset();
+  CountRunStep();
   DeleteInstallationRecord(removal.options.is64BitWindows);
   return pending;
 }
@@ -394,8 +410,7 @@ RemovalEnd RemoveInstallation(const InstallationRecord& record, const RemovalOpt
     }
   }
   const DWORD done = 1;
-  if (cancelled || !moved || !RestoreClassValues(record, ViewOf(options.is64BitWindows)) ||
-      !SetJournalValue(*removal, kDoneValue, REG_DWORD, &done, sizeof(done)) ||
+  if (cancelled || !moved || !SetJournalValue(*removal, kDoneValue, REG_DWORD, &done, sizeof(done)) ||
       RegFlushKey(removal->journal.Get()) != ERROR_SUCCESS) {
     if (moved && !cancelled) progress.StepFailed(texts::kInstallFilesFailed, kJournalKey, GetLastError());
     Undo(*removal);

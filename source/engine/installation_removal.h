@@ -1,8 +1,8 @@
 // Removing an installation by its record (engine/installation_record.h), undoably:
 // every file to go is first moved aside into a keep folder of the removal's own at
 // the root of its volume (engine/keep_folder.h: administrators only, a rename, no
-// copy), each move journalled before it is made; only when every file is aside and
-// the class keys are put back is the removal marked done, and the kept files, the
+// copy), each move journalled before it is made; only when every file is aside is the
+// removal marked done, and then the class keys put back and the kept files, the
 // emptied folders, the uninstall entry and the record deleted. A failure or a cancel
 // before the mark moves every file back under its own name and keeps the record; a
 // removal killed midway is undone (before the mark) or finished (after it) by the next

@@ -2,6 +2,7 @@
 
 #include <clocale>
 
+#include "engine/installation_removal.h"
 #include "engine/run_outcome.h"
 #include "resource_ids.h"
 #include "shared/texts.h"
@@ -30,6 +31,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
           g_wizardEnd(start == RunStart::Busy ? ProcessEnd::AnotherRunActive : ProcessEnd::WizardNotStarted);
         return -1;  // no main window: the entry point ends as for one not created
       }
+      // So is a removal the uninstaller left midway (the run lock is held now).
+      RecoverInterruptedRemoval(TheInstallerState().is64BitWindows != 0);
       HWND modePage = CreatePage(TheInstallerState().instanceHandle, window, IDD_MODE_PAGE);
       if (modePage) {
         ShowWindow(modePage, SW_SHOW);

@@ -5,6 +5,7 @@
 
 #include "engine/install_worker.h"
 #include "engine/installation_record.h"
+#include "engine/installation_removal.h"
 #include "engine/run_outcome.h"
 #include "shared/default_folders.h"
 #include "shared/folder_creation.h"
@@ -190,6 +191,8 @@ ProcessEnd RunUnattended(InstallerState& state, const CommandLineOptions& option
     case RunStart::Recovered:
       break;
   }
+  // So is a removal the uninstaller left midway.
+  RecoverInterruptedRemoval(state.is64BitWindows != 0);
 
   // A damaged installer, or a folder behind a link, fails before anything is created.
   if (!CheckPayload(state) || RefuseFolderThroughLink(nullptr, state.installDir, &log) ||

@@ -197,6 +197,32 @@ inline DWORD RunSelfStoppedAt(const char* filter, const char* variable, const st
 }
 
 // Dispatches this thread's messages for `milliseconds`.
+// The exit status of this test program run again as a child with only the tests
+// `filter` picks, `variable` set to `value` (so that the child knows its part) and the
+// step seam set to stop it at step `step` (0: never); a child stopped so ends with 255.
+inline DWORD RunSelfStoppedAt(const std::string& filter, const char* variable, const std::string& value,
+                              unsigned step) {
+  char exe[MAX_PATH] = {};
+  if (GetModuleFileNameA(nullptr, exe, MAX_PATH) == 0) return 1;
+  std::string command = "\"" + std::string(exe) + "\" --gtest_filter=" + filter;
+  SetEnvironmentVariableA(variable, value.c_str());
+  SetEnvironmentVariableA("VELMORIX_STOP_AT_STEP", std::to_string(step).c_str());
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  const BOOL started =
+      CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+  SetEnvironmentVariableA(variable, nullptr);
+  SetEnvironmentVariableA("VELMORIX_STOP_AT_STEP", nullptr);
+  if (!started) return 1;
+  const UniqueHandle processHandle(process.hProcess);
+  const UniqueHandle threadHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, 60000);
+  DWORD exitCode = 1;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  return exitCode;
+}
+
 inline void PumpFor(DWORD milliseconds) {
   const DWORD start = GetTickCount();
   for (;;) {

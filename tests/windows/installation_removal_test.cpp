@@ -19,17 +19,26 @@ using enginetest::FolderExists;
 using enginetest::ReadWholeFile;
 using enginetest::WriteWholeFile;
 
-// A finished run of two program files and two work files in a scratch folder.
+constexpr char kChildVariable[] = "VELMORIX_REMOVAL_CHILD_SCRATCH";
+
+// A finished run of two program files and two work files in a scratch folder. A child
+// run of the crash case (kChildVariable set) sets up nothing: it removes the parent's.
 class RemovalTest : public ::testing::Test {
  protected:
   void SetUp() override {
     is64_ = Detect64BitWindows();
+    if (GetEnvironmentVariableA(kChildVariable, nullptr, 0) > 0) return;
     RemoveUninstallEntryKey(is64_ ? KEY_WOW64_64KEY : 0);
+    Install();
+  }
+  void Install() {
     CopyPath(state_->installDir, (scratch_ / "program").c_str());
     CopyPath(state_->workDir, (scratch_ / "work").c_str());
     state_->is64BitWindows = is64_ ? 1 : 0;
     state_->modeInstall = 0;  // the files alone; the class values have a test of their own
     state_->modeRepair = 1;
+    state_->createdFolderCount = 0;
+    state_->createdFileCount = 0;
     ASSERT_TRUE(CreateDirectoryA(state_->installDir, nullptr));
     ASSERT_TRUE(CreateDirectoryA(state_->workDir, nullptr));
     ASSERT_TRUE(CreateDirectoryA((scratch_ / "work\\data").c_str(), nullptr));
@@ -191,3 +200,71 @@ TEST_F(RemovalTest, ClassValuesAreRestoredOnlyWhileStillTheInstallations) {
 }
 
 }  // namespace
+
+// A removal killed between any two of its steps (the test build's step seam ends the
+// child at the step chosen), then recovered as the next start recovers it: either the
+// whole installation is back, files byte for byte, record and class value included,
+// or (killed once marked done) everything is gone and the class value is what it
+// replaced; no keep folder and no journal are left either way.
+TEST_F(RemovalTest, ARemovalKilledAtAnyStepIsUndoneOrFinishedByTheNextStart) {
+  const REGSAM view = is64_ ? KEY_WOW64_64KEY : 0;
+  char child[MAX_PATH] = {};
+  if (GetEnvironmentVariableA(kChildVariable, child, MAX_PATH) > 0) {
+    ASSERT_TRUE(Load());
+    Remove(false);
+    return;
+  }
+  const auto classValue = [&] { return ReadStoredValue(HKEY_CLASSES_ROOT, ".qzp", "", view).bytes; };
+  const auto installWithClass = [&] {
+    RemoveAssociationKeys(view);
+    UniqueKey qzp;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, ".qzp", 0, nullptr, 0, KEY_WRITE | view, nullptr, qzp.Receive(),
+                              nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(qzp.Get(), "", 0, REG_SZ, reinterpret_cast<const BYTE*>("Earlier.qzp"), 12),
+              ERROR_SUCCESS);
+    state_->modeInstall = 1;
+    state_->modeRepair = 0;
+    NoteRegistryBeforeIntegration(*state_);
+    ASSERT_TRUE(RegisterFileAssociation(*state_));
+    ASSERT_TRUE(SaveInstallationRecord(*state_));
+  };
+  installWithClass();
+  const auto written = classValue();
+  ASSERT_NE(written, Terminated("Earlier.qzp"));
+  int undone = 0;
+  int finished = 0;
+  unsigned step = 1;
+  for (;; ++step) {
+    ASSERT_LT(step, 400u) << "the removal never ends";
+    if (!Load()) {
+      Install();
+      installWithClass();
+    }
+    const DWORD exitCode = enginetest::RunSelfStoppedAt("RemovalTest.ARemovalKilled*", kChildVariable,
+                                                        scratch_.Path(), step);
+    if (exitCode != 255) {
+      ASSERT_EQ(exitCode, 0u);
+      EXPECT_FALSE(Load());
+      break;
+    }
+    EXPECT_NE(RecoverInterruptedRemoval(is64_), RemovalRecovery::Failed) << "killed at step " << step;
+    if (Load()) {
+      ExpectAllFilesAsInstalled();
+      EXPECT_EQ(classValue(), written) << "killed at step " << step;
+      ++undone;
+    } else {
+      EXPECT_FALSE(FolderExists(scratch_ / "program")) << "killed at step " << step;
+      EXPECT_FALSE(FileExists(scratch_ / "work\\data\\cache")) << "killed at step " << step;
+      EXPECT_EQ(classValue(), Terminated("Earlier.qzp")) << "killed at step " << step;
+      ++finished;
+    }
+    EXPECT_EQ(enginetest::KeepFoldersOnC(), std::vector<std::string>{}) << "killed at step " << step;
+    EXPECT_EQ(RecoverInterruptedRemoval(is64_), RemovalRecovery::None) << "killed at step " << step;
+  }
+  // Each file's journal record and move, the keep folder's, the mark, the class values,
+  // each deletion, the folders, the entry and the record were places to kill it.
+  EXPECT_GT(undone, 8);
+  EXPECT_GT(finished, 4);
+  RemoveAssociationKeys(view);
+}
