@@ -171,32 +171,6 @@ class RecordingProgress : public ProgressReport {
 // What a process ended by the step seam returns.
 constexpr DWORD kKilled = 255;
 
-// This test program run again as a child on the cases `filter` names, with `variable`
-// set to `value` (it tells the child its part) and the step seam stopping it at step
-// `step` (0: never). The child's exit code; 1 when it could not be run.
-inline DWORD RunSelfStoppedAt(const char* filter, const char* variable, const std::string& value, unsigned step) {
-  char exe[MAX_PATH] = {};
-  if (GetModuleFileNameA(nullptr, exe, MAX_PATH) == 0) return 1;
-  std::string command = "\"" + std::string(exe) + "\" --gtest_filter=" + filter;
-  SetEnvironmentVariableA(variable, value.c_str());
-  SetEnvironmentVariableA("VELMORIX_STOP_AT_STEP", std::to_string(step).c_str());
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  const BOOL started =
-      CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
-  SetEnvironmentVariableA(variable, nullptr);
-  SetEnvironmentVariableA("VELMORIX_STOP_AT_STEP", nullptr);
-  if (!started) return 1;
-  WaitForSingleObject(process.hProcess, 60000);
-  DWORD exitCode = 1;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return exitCode;
-}
-
-// Dispatches this thread's messages for `milliseconds`.
 // The exit status of this test program run again as a child with only the tests
 // `filter` picks, `variable` set to `value` (so that the child knows its part) and the
 // step seam set to stop it at step `step` (0: never); a child stopped so ends with 255.
@@ -223,6 +197,7 @@ inline DWORD RunSelfStoppedAt(const std::string& filter, const char* variable, c
   return exitCode;
 }
 
+// Dispatches this thread's messages for `milliseconds`.
 inline void PumpFor(DWORD milliseconds) {
   const DWORD start = GetTickCount();
   for (;;) {
