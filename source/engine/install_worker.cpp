@@ -10,6 +10,7 @@
 #include "engine/folder_chain.h"
 #include "engine/installation_record.h"
 #include "engine/run_files.h"
+#include "engine/run_integration.h"
 #include "engine/run_outcome.h"
 #include "engine/run_plan.h"
 #include "integration/file_association.h"
@@ -87,9 +88,9 @@ bool ExtractAndReport(InstallerState& state, const ArchiveView& archive, EntryDa
   return true;
 }
 
-// installDir\workpath holds exactly the text of workDir, without a line end. An
-// earlier workpath file is kept aside like any replaced file; the new one is recorded
-// only then, so a failed first installation leaves it as it always did.
+// installDir\workpath holds exactly the text of workDir, without a line end. It is a
+// file of the run like any other: an earlier workpath file is kept aside, and an undone
+// run deletes the new one (and puts the earlier one back).
 bool WriteWorkpathFile(InstallerState& state, const RunDestinations& destinations) {
   char root[kPathCapacity];
   FolderChain chain;
@@ -100,7 +101,7 @@ bool WriteWorkpathFile(InstallerState& state, const RunDestinations& destination
                              state.plannedWorkpathKeep - 1};
   const NewFile placed = CreateRunFile(state, target, &file, &identity);
   if (placed == NewFile::Refused) return false;
-  if (placed == NewFile::Replaced && !RecordCreatedFile(state, destinations.workpathFile, identity)) return false;
+  if (placed != NewFile::Reused && !RecordCreatedFile(state, destinations.workpathFile, identity)) return false;
   const auto length = static_cast<DWORD>(BoundedLength(state.workDir, kPathCapacity - 1));
   DWORD written = 0;
   return WriteFile(file.Get(), state.workDir, length, &written, nullptr) && written == length;
@@ -147,7 +148,8 @@ bool Unpack(InstallerState& state) {
   return ExtractAndReport(state, payload.work, workData, state.workDir, payload.program.count, true);
 }
 
-// Shortcuts, uninstall entry and file type; each step runs whatever came before.
+// Shortcuts, uninstall entry and file type; each step runs whatever came before, once
+// the journal holds what it is about to replace.
 bool IntegrateWithWindows(InstallerState& state) {
   const ComApartment com(CoInitialize(nullptr));
   if (FAILED(com.Result())) {
@@ -160,9 +162,10 @@ bool IntegrateWithWindows(InstallerState& state) {
   const bool pathWhole =
       JoinPathWhole(programExePath, sizeof(programExePath), state.installDir, texts::kProgramExeTail);
 
-  bool result = CreateProgramShortcuts(state, pathWhole ? programExePath : nullptr);
-  result = RegisterUninstallEntry(state) && result;
-  result = RegisterFileAssociation(state) && result;
+  JournalledShortcuts journalled(state);
+  bool result = CreateProgramShortcuts(state, pathWhole ? programExePath : nullptr, &journalled);
+  result = JournalUninstallEntryStep(state) && RegisterUninstallEntry(state) && result;
+  result = JournalAssociationStep(state) && RegisterFileAssociation(state) && result;
   return result;
 }
 
@@ -185,9 +188,13 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
     result = IntegrateWithWindows(state) && result;
   }
   // What the uninstaller will remove; an installation it could not remove fails.
-  if (result && !state.modeRun && !SaveInstallationRecord(state)) {
-    ReportFailure(state, texts::kInstallFilesFailed, "HKLM\\Software\\VelmorixInstallation", GetLastError());
-    result = false;
+  if (result && !state.modeRun) {
+    if (!JournalInstallationRecordStep(state)) {
+      result = false;
+    } else if (!SaveInstallationRecord(state)) {
+      ReportFailure(state, texts::kInstallFilesFailed, "HKLM\\Software\\VelmorixInstallation", GetLastError());
+      result = false;
+    }
   }
 
   // Durable before anyone hears of it: a killed installer's next start keeps this run.

@@ -110,11 +110,8 @@ void NoteMissingKeys(HKEY root, REGSAM view, const char* key) {
 bool SaveFiles(HKEY record, const InstallerState& state) {
   UniqueKey files;
   if (OpenSub(record, kFilesKey, KEY_SET_VALUE, true, files) != ERROR_SUCCESS) return false;
-  // The workpath file is a created file of the run only when it replaced one.
-  char workpath[kPathCapacity] = {};
-  JoinPathWhole(workpath, sizeof(workpath), state.installDir, texts::kWorkpathTail);
-  for (int i = -1; i < state.createdFileCount && i < kMaxCreatedFiles; ++i) {
-    const char* path = i < 0 ? workpath : state.createdFiles[i];
+  for (int i = 0; i < state.createdFileCount && i < kMaxCreatedFiles; ++i) {
+    const char* path = state.createdFiles[i];
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) continue;
     BYTE value[kFileDataSize];

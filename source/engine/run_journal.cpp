@@ -212,6 +212,28 @@ bool JournalCreatedFolder(InstallerState& state, int index) {
                          state.createdFolders[index]);
 }
 
+bool JournalStep(InstallerState& state, const char* name, const void* data, std::size_t size) {
+  if (!state.journal) return true;
+  return SetValue(state.journal.Get(), name, REG_BINARY, data, size) && Flush(state.journal.Get());
+}
+
+bool ReadJournalStep(const InstallerState& state, const char* name, std::unique_ptr<unsigned char[]>* data,
+                     std::size_t* size) {
+  DWORD type = 0;
+  DWORD bytes = 0;
+  if (!state.journal ||
+      RegQueryValueExA(state.journal.Get(), name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
+      type != REG_BINARY || bytes == 0)
+    return false;
+  data->reset(new (std::nothrow) unsigned char[bytes]);
+  if (!*data || RegQueryValueExA(state.journal.Get(), name, nullptr, &type, data->get(), &bytes) != ERROR_SUCCESS) {
+    data->reset();
+    return false;
+  }
+  *size = bytes;
+  return true;
+}
+
 bool MarkJournalSucceeded(InstallerState& state) { return MarkFlushed(state, kSucceededValue); }
 
 bool MarkJournalRestartPending(InstallerState& state) { return MarkFlushed(state, kRestartValue); }

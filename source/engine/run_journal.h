@@ -3,12 +3,16 @@
 // HKEY_LOCAL_MACHINE, where only administrators write, so that what a later start
 // undoes cannot have been planted by anyone else. Every step is recorded before it is
 // taken (a keep folder's name before the folder is made, a kept file's name before it
-// moves, a created file's path before it exists), so that a run killed between any
+// moves, a created file's path before it exists, what an integration step is about
+// to replace before it is taken: engine/run_integration.h), so that a run killed between any
 // two of its steps is finished or undone exactly by the next start. A run that ends
 // normally deletes it; a run that was killed leaves it for the next start
 // (RecoverInterruptedRun). Every write is checked: a step whose record did not reach
 // the journal is not taken.
 #pragma once
+#include <cstddef>
+#include <memory>
+
 #include "shared/installer_state.h"
 
 // Starts the journal of `state`'s run, replacing any earlier one: records every keep
@@ -30,6 +34,16 @@ bool JournalCreatedFile(InstallerState& state, int index);
 // it is.
 bool JournalFolderIntent(InstallerState& state, const char* path);
 bool JournalCreatedFolder(InstallerState& state, int index);
+
+// The record `name` of a step outside the files and folders (an integration step:
+// what it is about to replace), `size` bytes, written and flushed before the step is
+// taken. True when no journal is kept.
+bool JournalStep(InstallerState& state, const char* name, const void* data, std::size_t size);
+
+// Reads the step record `name` of the open journal into a new buffer; false when
+// there is none (or no journal).
+bool ReadJournalStep(const InstallerState& state, const char* name, std::unique_ptr<unsigned char[]>* data,
+                     std::size_t* size);
 
 // Records, flushed, that the run has succeeded: a later start then finishes the run
 // (deletes what it kept) instead of undoing it.

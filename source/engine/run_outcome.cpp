@@ -8,6 +8,7 @@
 #include "engine/folder_chain.h"
 #include "engine/keep_folder.h"
 #include "engine/run_files.h"
+#include "engine/run_integration.h"
 #include "engine/run_journal.h"
 #include "engine/run_lock.h"
 #include "shared/held_folder.h"
@@ -118,7 +119,9 @@ int Bounded(int count, int capacity) { return count < 0 ? 0 : (count > capacity 
 
 void UndoRun(InstallerState& state) {
   ReleaseKeepFolders(state);
-  bool complete = true;
+  // The steps that tie the installation into Windows came after its files: they go
+  // first.
+  bool complete = TakeBackIntegration(state);
   {
     FolderChain chain;
     for (int i = Bounded(state.createdFileCount, kMaxCreatedFiles) - 1; i >= 0; --i)

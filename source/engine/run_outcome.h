@@ -7,11 +7,13 @@
 #pragma once
 #include "shared/installer_state.h"
 
-// After a failure or a cancel: deletes every file the run created, then puts every
-// file it moved aside back under its own name, removes the folders its extraction made
-// (while empty) and its keep folders and its journal. The folders made before the run
-// (the install and work folders), the workpath file that replaced nothing, shortcuts
-// and registry entries stay. Afterwards the run's records are empty, so a second call does nothing.
+// After a failure or a cancel: takes back the run's integration steps its journal
+// holds (engine/run_integration.h: the installation's record, the association, the
+// uninstall entry, the shortcuts), deletes every file the run created (the workpath
+// file among them), then puts every file it moved aside back under its own name,
+// removes the folders its extraction made (while empty) and its keep folders and its
+// journal. The folders made before the run (the install and work folders) stay.
+// Afterwards the run's records are empty, so a second call does nothing.
 void UndoRun(InstallerState& state);
 
 // As soon as a run has succeeded (the worker calls it before it reports its end):

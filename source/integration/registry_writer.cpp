@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "shared/little_endian.h"
+
 LONG CreateKeyForWriting(HKEY root, const char* subKey, REGSAM access, UniqueKey& key) {
   DWORD disposition = 0;
   return RegCreateKeyExA(root, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
@@ -158,4 +160,102 @@ LONG DeleteEmptyLevels(HKEY root, const char* path, REGSAM view, unsigned levels
     if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) return deleted;
   }
   return ERROR_SUCCESS;
+}
+
+namespace {
+
+// A bounded writer and reader over the packed bytes.
+struct PackCursor {
+  unsigned char* out;
+  std::size_t capacity;
+  std::size_t at;
+  bool Put(const void* bytes, std::size_t count) {
+    if (count > capacity - at) return false;
+    std::memcpy(out + at, bytes, count);
+    at += count;
+    return true;
+  }
+  bool PutText(const char* text) { return Put(text, std::strlen(text) + 1); }
+  bool PutNumber(std::uint32_t value, std::size_t width) {
+    unsigned char bytes[4];
+    WriteLe(value, width, bytes);
+    return Put(bytes, width);
+  }
+};
+
+struct UnpackCursor {
+  const unsigned char* data;
+  std::size_t size;
+  std::size_t at;
+  // A terminated text of at most capacity - 1 characters.
+  bool TakeText(char* text, std::size_t capacity) {
+    const void* end = at < size ? std::memchr(data + at, '\0', size - at) : nullptr;
+    if (end == nullptr) return false;
+    const auto length = static_cast<std::size_t>(static_cast<const unsigned char*>(end) - (data + at));
+    if (length >= capacity) return false;
+    std::memcpy(text, data + at, length + 1);
+    at += length + 1;
+    return true;
+  }
+  bool Take(void* bytes, std::size_t count) {
+    if (count > size - at) return false;
+    std::memcpy(bytes, data + at, count);
+    at += count;
+    return true;
+  }
+  bool TakeNumber(std::uint32_t* value, std::size_t width) {
+    unsigned char bytes[4] = {};
+    if (width > sizeof(bytes) || !Take(bytes, width)) return false;
+    *value = ReadLe32(bytes);
+    return true;
+  }
+};
+
+constexpr unsigned kExisted = 1;
+constexpr unsigned kWhole = 2;
+
+}  // namespace
+
+std::size_t PackReplacedKey(const ReplacedKey& key, unsigned char* out, std::size_t capacity) {
+  if (key.createdLevels > 0xFF || key.valueCount > kReplacedValuesPerKey) return 0;
+  PackCursor cursor{out, capacity, 0};
+  bool packed = cursor.PutText(key.path) && cursor.PutNumber(key.createdLevels, 1) &&
+                cursor.PutNumber(key.valueCount, 1);
+  for (unsigned i = 0; packed && i < key.valueCount; ++i) {
+    const ReplacedValue& value = key.values[i];
+    const bool whole = value.existed && value.whole && value.size <= sizeof(value.data);
+    packed = cursor.PutText(value.name) &&
+             cursor.PutNumber((value.existed ? kExisted : 0) | (whole ? kWhole : 0), 1) &&
+             (!whole || (cursor.PutNumber(value.type, 4) && cursor.PutNumber(value.size, 4) &&
+                         cursor.Put(value.data, value.size)));
+  }
+  return packed ? cursor.at : 0;
+}
+
+std::size_t UnpackReplacedKey(const unsigned char* data, std::size_t size, ReplacedKey& key) {
+  std::memset(&key, 0, sizeof(key));
+  UnpackCursor cursor{data, size, 0};
+  std::uint32_t levels = 0;
+  std::uint32_t count = 0;
+  if (!cursor.TakeText(key.path, sizeof(key.path)) || !cursor.TakeNumber(&levels, 1) ||
+      !cursor.TakeNumber(&count, 1) || count > kReplacedValuesPerKey)
+    return 0;
+  key.createdLevels = levels;
+  key.valueCount = count;
+  for (unsigned i = 0; i < count; ++i) {
+    ReplacedValue& value = key.values[i];
+    std::uint32_t flags = 0;
+    if (!cursor.TakeText(value.name, sizeof(value.name)) || !cursor.TakeNumber(&flags, 1) || flags > 3) return 0;
+    value.existed = (flags & kExisted) != 0;
+    value.whole = (flags & kWhole) != 0;
+    if (!value.whole) continue;
+    std::uint32_t type = 0;
+    std::uint32_t bytes = 0;
+    if (!value.existed || !cursor.TakeNumber(&type, 4) || !cursor.TakeNumber(&bytes, 4) ||
+        bytes > sizeof(value.data) || !cursor.Take(value.data, bytes))
+      return 0;
+    value.type = type;
+    value.size = bytes;
+  }
+  return cursor.at;
 }

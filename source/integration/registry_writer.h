@@ -80,3 +80,18 @@ LONG CheckTextValue(HKEY key, const char* name, const char* text);
 // subkeys), deepest first, stopping at the first that is not. A missing part counts
 // as deleted.
 LONG DeleteEmptyLevels(HKEY root, const char* path, REGSAM view, unsigned levels);
+
+// ---- A record kept compactly (in a run's journal) ----
+
+// The record as bytes: the path, the created levels, then each value's name, whether
+// it existed and was whole, its type and only the bytes it held. 0 when it does not
+// fit into `capacity` bytes.
+std::size_t PackReplacedKey(const ReplacedKey& key, unsigned char* out, std::size_t capacity);
+
+// Reads back a record written by PackReplacedKey from the start of `data`: the bytes
+// it took, or 0 when they do not make a sound record (`key` is then not to be used).
+std::size_t UnpackReplacedKey(const unsigned char* data, std::size_t size, ReplacedKey& key);
+
+// The most bytes one packed record takes.
+constexpr std::size_t kPackedKeyCapacity =
+    sizeof(ReplacedKey::path) + 2 + kReplacedValuesPerKey * (kReplacedNameCapacity + 9 + kReplacedDataCapacity);

@@ -26,6 +26,7 @@ std::unique_ptr<char[]> AnsiCopy(const wchar_t* text) {
 }
 
 struct ShortcutPlace {
+  int index;          // for the watch
   int folderId;       // CSIDL of the all-users shell folder, with CSIDL_FLAG_CREATE
   bool makerFolder;   // the shortcut goes into the maker's folder inside it
   char* recordedPath;  // state field that receives the ANSI path on success
@@ -40,7 +41,8 @@ bool FailShortcut(InstallerState& state, const char* message, const wchar_t* lin
   return false;
 }
 
-bool CreateOneShortcut(InstallerState& state, const ShortcutPlace& place, const char* programExePath) {
+bool CreateOneShortcut(InstallerState& state, const ShortcutPlace& place, const char* programExePath,
+                       ShortcutWatch* watch) {
   wchar_t linkPath[kLinkPathCapacity] = {};
   if (programExePath == nullptr) {
     return FailShortcut(state, place.shortcutFailed, linkPath, ERROR_FILENAME_EXCED_RANGE);
@@ -50,26 +52,27 @@ bool CreateOneShortcut(InstallerState& state, const ShortcutPlace& place, const 
     linkPath[0] = L'\0';
     return FailShortcut(state, place.folderFailed, linkPath, static_cast<unsigned long>(found));
   }
+  std::unique_ptr<char[]> folder;
   if (place.makerFolder) {
     if (FAILED(AppendWidePath(linkPath, kMakerFolderTail))) {
       return FailShortcut(state, place.shortcutFailed, linkPath, ERROR_FILENAME_EXCED_RANGE);
     }
-    const std::unique_ptr<char[]> folder = AnsiCopy(linkPath);
-    // The result does not count: a folder already there keeps its access list and
-    // still takes the shortcut.
-    if (folder && CreateFolderWithUsersAccess(folder.get())) ProgressOf(state).FolderCreated(folder.get());
+    folder = AnsiCopy(linkPath);
   }
-  // A cut link path would save the shortcut under a wrong name.
-  if (FAILED(AppendWidePath(linkPath, kLinkFileTail))) {
-    return FailShortcut(state, place.shortcutFailed, linkPath, ERROR_FILENAME_EXCED_RANGE);
-  }
-  const HRESULT saved = CreateShellShortcut(linkPath, programExePath, state.installDir, programExePath);
-  if (FAILED(saved)) return FailShortcut(state, place.shortcutFailed, linkPath, static_cast<unsigned long>(saved));
-  // The uninstaller deletes the file named here, so only a whole path is recorded.
-  const std::unique_ptr<char[]> recorded = AnsiCopy(linkPath);
+  // A cut link path would save the shortcut under a wrong name; the uninstaller
+  // deletes the file named in the record, so only a whole path is used.
+  std::unique_ptr<char[]> recorded;
+  if (SUCCEEDED(AppendWidePath(linkPath, kLinkFileTail))) recorded = AnsiCopy(linkPath);
   if (!recorded || std::strlen(recorded.get()) >= kPathCapacity) {
     return FailShortcut(state, place.shortcutFailed, linkPath, ERROR_FILENAME_EXCED_RANGE);
   }
+  const bool makesFolder = folder && GetFileAttributesA(folder.get()) == INVALID_FILE_ATTRIBUTES;
+  if (watch && !watch->WillMake(place.index, recorded.get(), makesFolder)) return false;
+  // The result does not count: a folder already there keeps its access list and
+  // still takes the shortcut.
+  if (folder && CreateFolderWithUsersAccess(folder.get())) ProgressOf(state).FolderCreated(folder.get());
+  const HRESULT saved = CreateShellShortcut(linkPath, programExePath, state.installDir, programExePath);
+  if (FAILED(saved)) return FailShortcut(state, place.shortcutFailed, linkPath, static_cast<unsigned long>(saved));
   CopyPath(place.recordedPath, recorded.get());
   ProgressOf(state).ShortcutCreated(place.recordedPath);
   return true;
@@ -119,20 +122,20 @@ HRESULT AppendWidePath(wchar_t* destination, const wchar_t* source) {
   return source[from] == L'\0' ? S_OK : STRSAFE_E_INSUFFICIENT_BUFFER;
 }
 
-bool CreateProgramShortcuts(InstallerState& state, const char* programExePath) {
+bool CreateProgramShortcuts(InstallerState& state, const char* programExePath, ShortcutWatch* watch) {
   bool succeeded = true;
   if (state.makeDesktopShortcut) {
-    const ShortcutPlace desktop = {CSIDL_COMMON_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, false,
+    const ShortcutPlace desktop = {0, CSIDL_COMMON_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, false,
                                    state.desktopShortcutPath, texts::kDesktopPathFailed,
                                    texts::kDesktopShortcutFailed};
-    if (!CreateOneShortcut(state, desktop, programExePath)) succeeded = false;
+    if (!CreateOneShortcut(state, desktop, programExePath, watch)) succeeded = false;
   }
   if (state.makeQuickLaunchShortcut) {
     // Windows before Vista keeps the shortcut directly in the programs folder.
-    const ShortcutPlace startMenu = {CSIDL_COMMON_PROGRAMS | CSIDL_FLAG_CREATE, IsVistaOrLater(),
+    const ShortcutPlace startMenu = {1, CSIDL_COMMON_PROGRAMS | CSIDL_FLAG_CREATE, IsVistaOrLater(),
                                      state.quickLaunchShortcutPath, texts::kStartMenuPathFailed,
                                      texts::kStartMenuShortcutFailed};
-    if (!CreateOneShortcut(state, startMenu, programExePath)) succeeded = false;
+    if (!CreateOneShortcut(state, startMenu, programExePath, watch)) succeeded = false;
   }
   return succeeded;
 }

@@ -25,11 +25,21 @@ char* WideToAnsi(const wchar_t* text, int* byteCount);
 // failure: a shortcut is never saved under a cut name.
 HRESULT AppendWidePath(wchar_t* destination, const wchar_t* source);
 
+// Told of each shortcut before anything of it is made: its whole path (ANSI) and
+// whether the maker's folder that is to hold it is missing and made with it. False
+// leaves the shortcut unmade (a failure; the watch has recorded its message).
+class ShortcutWatch {
+ public:
+  virtual ~ShortcutWatch() = default;
+  virtual bool WillMake(int index, const char* linkPath, bool makesFolder) = 0;
+};
+
 // The shortcut step of the worker (COM already initialised on this thread): the
-// shortcuts state.makeDesktopShortcut / makeQuickLaunchShortcut ask for. Records
-// their paths in the state; false after any failure (errorText then set). A null
-// programExePath (the path did not fit whole) fails every chosen shortcut.
-bool CreateProgramShortcuts(InstallerState& state, const char* programExePath);
+// shortcuts state.makeDesktopShortcut / makeQuickLaunchShortcut ask for (index 0 and
+// 1 for the watch). Records their paths in the state; false after any failure
+// (errorText then set). A null programExePath (the path did not fit whole) fails
+// every chosen shortcut.
+bool CreateProgramShortcuts(InstallerState& state, const char* programExePath, ShortcutWatch* watch = nullptr);
 
 // Deletes the shortcut file at linkPath (ANSI) only while it still points at
 // programExePath (compared as Windows compares file names); a shortcut the user

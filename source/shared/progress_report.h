@@ -42,6 +42,12 @@ class ProgressReport {
     static_cast<void>(path);
     static_cast<void>(systemError);
   }
+  // Undoing a run took back one of its steps outside the files: `step` says which
+  // ("shortcut removed"), `path` the file or key concerned.
+  virtual void TakenBack(const char* step, const char* path) {
+    static_cast<void>(step);
+    static_cast<void>(path);
+  }
   // A file the run replaced could not be deleted now (it is in use) and is deleted at
   // the next restart instead.
   virtual void DeletedAtRestart(const char* path) { static_cast<void>(path); }
@@ -76,6 +82,9 @@ class ReportPair : public ProgressReport {
     first_.StepFailed(text, path, systemError); second_.StepFailed(text, path, systemError);
   }
   void DeletedAtRestart(const char* path) override { first_.DeletedAtRestart(path); second_.DeletedAtRestart(path); }
+  void TakenBack(const char* step, const char* path) override {
+    first_.TakenBack(step, path); second_.TakenBack(step, path);
+  }
 
  private:
   ProgressReport& first_;

@@ -372,6 +372,7 @@ void RunLog::Finished(bool succeeded) {
 
 void RunLog::FolderCreated(const char* path) { WriteStep("folder created", path); }
 void RunLog::DeletedAtRestart(const char* path) { WriteStep("deleted at the next restart", path); }
+void RunLog::TakenBack(const char* step, const char* path) { WriteStep(step, path); }
 
 void RunLog::ArchiveUnpacked(const char* folder, int files, unsigned long long bytes, unsigned long milliseconds) {
   if (!IsOpen()) return;

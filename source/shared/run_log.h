@@ -76,6 +76,7 @@ class RunLog : public ProgressReport {
   void FileTypeAssociated(const char* extension) override;
   void StepFailed(const char* text, const char* path, unsigned long systemError) override;
   void DeletedAtRestart(const char* path) override;
+  void TakenBack(const char* step, const char* path) override;
 
  private:
   void WriteStep(const char* step, const char* path);

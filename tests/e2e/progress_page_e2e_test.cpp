@@ -187,11 +187,13 @@ TEST_F(ProgressPageTest, FailureAfterUnpackingIsShownAndTheFilesAreDeleted) {
   EXPECT_EQ(driver::MessageBoxText(box), "Невозможно создать ярлык на рабочем столе");
   ASSERT_TRUE(driver::PressMessageBoxButton(box, IDOK));
   ASSERT_TRUE(driver::WaitForControlText(progress, kButton, "Закрыть"));
-  ASSERT_TRUE(driver::WaitFor([&] {
-    const std::vector<std::string> left = driver::FilesUnder(installDir);
-    // The workpath file is not an unpacked file and stays.
-    return driver::FilesUnder(workDir).empty() && left.size() == 1 && left[0] == installDir + "\\workpath";
-  })) << driver::FilesUnder(installDir).size() << " files left";
+  // The workpath file goes like the unpacked files, and so do the Start-menu shortcut
+  // and the uninstall entry written after the failed step.
+  ASSERT_TRUE(driver::WaitFor([&] { return driver::FilesUnder(workDir).empty() && driver::FilesUnder(installDir).empty(); }))
+      << driver::FilesUnder(installDir).size() << " files left";
+  EXPECT_FALSE(driver::FileExists(StartMenuShortcut()));
+  std::string location;
+  EXPECT_FALSE(driver::ReadUninstallValue("InstallLocation", &location)) << location;
   ASSERT_TRUE(Click(progress, kButton));
   ExpectExitZero();
   EXPECT_EQ(driver::FindForeignWindow(kSampleAppClass, Installer().ProcessId()), nullptr);
@@ -226,6 +228,10 @@ TEST_F(ProgressPageTest, LogOfAWizardRunHasItsStepsItsFailureAndItsEnd) {
   EXPECT_TRUE(HasLine(lines, u8"failed: Невозможно создать ярлык на рабочем столе; path: " + DesktopShortcut() +
                                  "; system error 0x80070005"));
   EXPECT_TRUE(HasLine(lines, "run finished: failed"));
+  // The undo's steps outside the files, after the end.
+  EXPECT_TRUE(HasLine(lines, "file type association removed: .qzp"));
+  EXPECT_TRUE(HasLine(lines, "uninstall entry removed: HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velmorix"));
+  EXPECT_TRUE(HasLine(lines, "shortcut removed: " + StartMenuShortcut()));
   EXPECT_EQ(lines.back(), "exit status 0 (wizard closed)");
 }
 
@@ -248,8 +254,7 @@ TEST_F(ProgressPageTest, ACloseWhileTheFailureIsShownWaitsUntilTheFilesAreDelete
   ASSERT_TRUE(driver::PressMessageBoxButton(box, IDOK));
   ExpectExitZero();
   EXPECT_TRUE(driver::FilesUnder(workDir).empty());
-  const std::vector<std::string> left = driver::FilesUnder(installDir);
-  EXPECT_EQ(left, std::vector<std::string>{installDir + "\\workpath"});
+  EXPECT_EQ(driver::FilesUnder(installDir), std::vector<std::string>{});
 }
 
 std::string Normalised(std::string folder) {

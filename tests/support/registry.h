@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <map>
 #include <string>
 
 #include "shared/raii.h"
@@ -58,4 +59,31 @@ inline void RemoveUninstallEntryKey(REGSAM view) {
 
 inline void RemoveAssociationKeys(REGSAM view) {
   for (const char* name : {".qzp", "Applications\\Velmorix.exe", "qzl"}) DeleteKeyTree(HKEY_CLASSES_ROOT, "", name, view);
+}
+
+// Every key and value under root\path as name -> content ("key" for a key, the type
+// and bytes for a value), to compare a part of the registry before and after.
+using RegistryDump = std::map<std::string, std::string>;
+
+inline void DumpKeyTree(HKEY root, const std::string& path, REGSAM view, RegistryDump& out) {
+  UniqueKey key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, key.Receive()) != ERROR_SUCCESS) return;
+  out[path] = "key";
+  for (DWORD index = 0;; ++index) {
+    char name[256];
+    DWORD nameSize = sizeof(name);
+    char data[2048];
+    DWORD dataSize = sizeof(data);
+    DWORD type = REG_NONE;
+    if (RegEnumValueA(key.Get(), index, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize) !=
+        ERROR_SUCCESS)
+      break;
+    out[path + "|" + name] = std::to_string(type) + ":" + std::string(data, dataSize);
+  }
+  for (DWORD index = 0;; ++index) {
+    char name[256];
+    DWORD nameSize = sizeof(name);
+    if (RegEnumKeyExA(key.Get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    DumpKeyTree(root, path + "\\" + name, view, out);
+  }
 }

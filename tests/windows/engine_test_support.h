@@ -114,10 +114,10 @@ class TempFolder {
 
 // One report of a run, in the order the worker made it.
 struct ProgressEvent {
-  enum Kind { Begin, FileStarted, FilePosition, FilesDone, Finished };
+  enum Kind { Begin, FileStarted, FilePosition, FilesDone, Finished, WorkpathWritten, FileTypeAssociated, TakenBack };
   Kind kind;
   int value;         // total, position, files done, or 1 for a successful end
-  std::string text;  // FileStarted only
+  std::string text;  // FileStarted, WorkpathWritten, FileTypeAssociated: the path; TakenBack: "step: path"
 };
 
 // Stands in for the progress page: records every report the worker thread makes.
@@ -130,6 +130,11 @@ class RecordingProgress : public ProgressReport {
   void FilePosition(int perMille) override { Add({ProgressEvent::FilePosition, perMille, std::string()}); }
   void FilesDone(int filesDone) override { Add({ProgressEvent::FilesDone, filesDone, std::string()}); }
   void Finished(bool succeeded) override { Add({ProgressEvent::Finished, succeeded ? 1 : 0, std::string()}); }
+  void WorkpathWritten(const char* path) override { Add({ProgressEvent::WorkpathWritten, 0, path}); }
+  void FileTypeAssociated(const char* extension) override { Add({ProgressEvent::FileTypeAssociated, 0, extension}); }
+  void TakenBack(const char* step, const char* path) override {
+    Add({ProgressEvent::TakenBack, 0, std::string(step) + ": " + path});
+  }
 
   std::vector<ProgressEvent> Events() const {
     AcquireSRWLockShared(&lock_);
@@ -163,7 +168,9 @@ class RecordingProgress : public ProgressReport {
   std::vector<ProgressEvent> events_;
 };
 
-// Dispatches this thread's messages for `milliseconds`.
+// What a process ended by the step seam returns.
+constexpr DWORD kKilled = 255;
+
 // The exit status of this test program run again as a child with only the tests
 // `filter` picks, `variable` set to `value` (so that the child knows its part) and the
 // step seam set to stop it at step `step` (0: never); a child stopped so ends with 255.
@@ -190,6 +197,7 @@ inline DWORD RunSelfStoppedAt(const std::string& filter, const char* variable, c
   return exitCode;
 }
 
+// Dispatches this thread's messages for `milliseconds`.
 inline void PumpFor(DWORD milliseconds) {
   const DWORD start = GetTickCount();
   for (;;) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "support/registry.h"
 #include "shared/raii.h"
@@ -123,8 +125,23 @@ TEST_F(FileAssociationTest, RemovalPutsBackWhatTheWriteReplaced) {
             ERROR_SUCCESS);
   earlier.Reset();
 
+  ReplacedKey recorded[kAssociationKeyCount];
+  ASSERT_EQ(RecordAssociationReplaced(true, recorded), ERROR_SUCCESS);
+  // Kept packed (as a run's journal keeps it) and read back: the removal works from
+  // the copy. A record cut anywhere is refused, never read past its end.
   ReplacedKey replaced[kAssociationKeyCount];
-  ASSERT_EQ(RecordAssociationReplaced(true, replaced), ERROR_SUCCESS);
+  for (std::size_t i = 0; i < kAssociationKeyCount; ++i) {
+    std::vector<unsigned char> packed(kPackedKeyCapacity);
+    const std::size_t size = PackReplacedKey(recorded[i], packed.data(), packed.size());
+    ASSERT_GT(size, 0u);
+    EXPECT_EQ(PackReplacedKey(recorded[i], packed.data(), size - 1), 0u) << "too small a buffer";
+    packed.resize(size);
+    for (std::size_t cut = 0; cut < size; ++cut) {
+      const std::vector<unsigned char> part(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(cut));
+      EXPECT_EQ(UnpackReplacedKey(part.data(), part.size(), replaced[i]), 0u) << "key " << i << " cut at " << cut;
+    }
+    ASSERT_EQ(UnpackReplacedKey(packed.data(), packed.size(), replaced[i]), size);
+  }
   EXPECT_EQ(replaced[0].createdLevels, 0u);
   EXPECT_TRUE(replaced[0].values[0].existed);
   EXPECT_FALSE(replaced[0].values[1].existed);

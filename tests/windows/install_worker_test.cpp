@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/payload_checksum.h"
 #include "shared/command_line.h"
 #include "wizard/unattended_install.h"
 #include "shared/folder_creation.h"
 #include "engine_test_support.h"
+#include "payload_module.h"
 #include "support/registry.h"
 #include "shared/platform.h"
 #include "shared/raii.h"
@@ -27,53 +27,8 @@ using enginetest::TestEntry;
 
 namespace {
 
-// Resource 111 of a payload module: the sums of its archives, sums that do not
-// match them, or none.
-enum class Sums { Matching, Wrong, Missing };
-
-// A copy of this test program with the given archives as its "Binary" resources,
-// loaded as a data file and handed to the worker.
-class PayloadModule {
- public:
-  PayloadModule(const std::vector<unsigned char>* program, const std::vector<unsigned char>* work,
-                Sums sums = Sums::Matching) {
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    path_ = folder_ / "payload.exe";
-    if (!CopyFileA(self, path_.c_str(), FALSE)) return;
-    HANDLE update = BeginUpdateResourceA(path_.c_str(), FALSE);
-    if (update == nullptr) return;
-    const WORD language = MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT);
-    if (program)
-      UpdateResourceA(update, "BINARY", MAKEINTRESOURCEA(IDR_PROGRAM_ARCHIVE), language,
-                      const_cast<unsigned char*>(program->data()), static_cast<DWORD>(program->size()));
-    if (work)
-      UpdateResourceA(update, "BINARY", MAKEINTRESOURCEA(IDR_WORK_ARCHIVE), language,
-                      const_cast<unsigned char*>(work->data()), static_cast<DWORD>(work->size()));
-    unsigned char checksums[kPayloadChecksumSize];
-    EncodePayloadChecksums(program ? Crc32(program->data(), program->size()) : 0,
-                           work ? Crc32(work->data(), work->size()) : 0, checksums);
-    if (sums == Sums::Wrong) checksums[5] ^= 0x10;  // one bit of the work archive's sum
-    if (sums != Sums::Missing)
-      UpdateResourceA(update, "BINARY", MAKEINTRESOURCEA(IDR_PAYLOAD_CHECKSUMS), language, checksums,
-                      sizeof(checksums));
-    if (!EndUpdateResourceA(update, FALSE)) return;
-    module_ = LoadLibraryExA(path_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    SetPayloadModule(module_);
-  }
-  ~PayloadModule() {
-    SetPayloadModule(nullptr);
-    if (module_) FreeLibrary(module_);
-  }
-  PayloadModule(const PayloadModule&) = delete;
-  PayloadModule& operator=(const PayloadModule&) = delete;
-  bool Loaded() const { return module_ != nullptr; }
-
- private:
-  TempFolder folder_;
-  std::string path_;
-  HMODULE module_ = nullptr;
-};
+using enginetest::PayloadModule;
+using enginetest::Sums;
 
 int CountItems(const std::string& folder) {
   int count = 0;
@@ -177,7 +132,7 @@ TEST_F(InstallWorkerTest, RunModeUnpacksBothArchivesIntoOneFolder) {
   EXPECT_EQ(ReadWholeFile(installDir_ / "platforms\\display.dll"), kProgramEntries[1].data);
   EXPECT_EQ(ReadWholeFile(installDir_ / "workdir\\packages\\p1\\data.qzp"), kWorkEntries[1].data);
   EXPECT_EQ(ReadWholeFile(installDir_ / "workpath"), installDir_.Path());
-  EXPECT_EQ(state_->createdFileCount, 4);  // the workpath file is not among them
+  EXPECT_EQ(state_->createdFileCount, 5);  // the workpath file among them
 
   // Only the work archive's new folders get the Users entry.
   ASSERT_EQ(g_grantedFolders.size(), 3u);

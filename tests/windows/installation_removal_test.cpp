@@ -243,7 +243,7 @@ TEST_F(RemovalTest, ARemovalKilledAtAnyStepIsUndoneOrFinishedByTheNextStart) {
     }
     const DWORD exitCode = enginetest::RunSelfStoppedAt("RemovalTest.ARemovalKilled*", kChildVariable,
                                                         scratch_.Path(), step);
-    if (exitCode != 255) {
+    if (exitCode != enginetest::kKilled) {
       ASSERT_EQ(exitCode, 0u);
       EXPECT_FALSE(Load());
       break;

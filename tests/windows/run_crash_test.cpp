@@ -26,7 +26,7 @@ namespace {
 
 using Contents = std::map<std::string, std::string>;
 constexpr char kChildVariable[] = "VELMORIX_CRASH_CHILD_DEST";
-constexpr DWORD kKilled = 255;
+using enginetest::kKilled;
 
 // Two earlier files replaced, one in a sub-folder, a new one beside them and one in a
 // folder the run makes.

@@ -1,0 +1,256 @@
+#include "engine/run_integration.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "engine/installation_record.h"
+#include "engine/run_journal.h"
+#include "integration/file_association.h"
+#include "integration/registry_writer.h"
+#include "integration/uninstall_registration.h"
+#include "shared/command_text.h"
+#include "shared/raii.h"
+#include "shared/texts.h"
+
+namespace {
+
+// Each step's record: the install folder (terminated), then what the step needs.
+const char* const kShortcutStep[2] = {"shortcut 0", "shortcut 1"};
+constexpr char kEntryStep[] = "uninstall entry";
+constexpr char kAssociationStep[] = "association";
+constexpr char kRecordStep[] = "installation record";
+constexpr char kJournalKeyName[] = "HKLM\\Software\\VelmorixSetup\\Run";
+
+// An earlier shortcut larger than this is not kept (a shortcut takes a few KiB).
+constexpr std::size_t kEarlierShortcutCapacity = 16 * 1024;
+// A shortcut's record after the folder: made-folder flag, had-earlier flag, the link
+// path, the earlier file's bytes.
+constexpr std::size_t kShortcutHead = 2;
+
+REGSAM ViewOf(const InstallerState& state) { return state.is64BitWindows ? KEY_WOW64_64KEY : 0; }
+
+// A step's record under construction: the install folder first.
+class StepRecord {
+ public:
+  explicit StepRecord(const InstallerState& state, std::size_t room) {
+    const std::size_t folder = BoundedLength(state.installDir, kPathCapacity - 1) + 1;
+    bytes_.reset(new (std::nothrow) unsigned char[folder + room]);
+    if (!bytes_) return;
+    std::memcpy(bytes_.get(), state.installDir, folder - 1);
+    bytes_[folder - 1] = '\0';
+    used_ = folder;
+    capacity_ = folder + room;
+  }
+  bool Ok() const { return bytes_ != nullptr; }
+  // Something of the record did not fit: it is not journalled.
+  void Drop() { bytes_.reset(); }
+  unsigned char* Tail() { return bytes_ ? bytes_.get() + used_ : nullptr; }
+  std::size_t Room() const { return capacity_ - used_; }
+  void Grow(std::size_t count) { used_ += count < Room() ? count : Room(); }
+  // Journals the record; on failure the step's failure is reported.
+  bool Journal(InstallerState& state, const char* name) {
+    if (bytes_ && JournalStep(state, name, bytes_.get(), used_)) return true;
+    ReportFailure(state, texts::kRegistryKeyFailed, kJournalKeyName, 0);
+    return false;
+  }
+
+ private:
+  std::unique_ptr<unsigned char[]> bytes_;
+  std::size_t used_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+// A journalled step read back: its install folder and what follows it.
+struct LoadedStep {
+  std::unique_ptr<unsigned char[]> bytes;
+  std::size_t size = 0;
+  const char* installDir = nullptr;
+  const unsigned char* rest = nullptr;
+  std::size_t restSize = 0;
+};
+
+bool LoadStep(const InstallerState& state, const char* name, LoadedStep* step) {
+  if (!ReadJournalStep(state, name, &step->bytes, &step->size)) return false;
+  const void* end = std::memchr(step->bytes.get(), '\0', step->size < kPathCapacity ? step->size : kPathCapacity);
+  if (end == nullptr) return false;
+  step->installDir = reinterpret_cast<const char*>(step->bytes.get());
+  step->rest = static_cast<const unsigned char*>(end) + 1;
+  step->restSize = step->size - static_cast<std::size_t>(step->rest - step->bytes.get());
+  return true;
+}
+
+// Up to `capacity` bytes of the plain file at `path` (no link followed) into `out`;
+// how many, or -1 when there is none or it is larger.
+long ReadSmallFile(const char* path, unsigned char* out, std::size_t capacity) {
+  UniqueHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!file || !GetFileInformationByHandle(file.Get(), &information) ||
+      (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+      information.nFileSizeHigh != 0 || information.nFileSizeLow > capacity)
+    return -1;
+  DWORD read = 0;
+  if (!ReadFile(file.Get(), out, information.nFileSizeLow, &read, nullptr) || read != information.nFileSizeLow)
+    return -1;
+  return static_cast<long>(read);
+}
+
+// Writes `size` bytes as a new file at `path`; nothing stands there (the rename-free
+// creation fails on anything that does).
+bool WriteNewFile(const char* path, const unsigned char* bytes, std::size_t size) {
+  UniqueHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  return file && WriteFile(file.Get(), bytes, static_cast<DWORD>(size), &written, nullptr) && written == size;
+}
+
+RemovalResult Failed(unsigned long code) { return {Removal::Failed, code}; }
+
+// The association's records, one per class key.
+struct AssociationRecords {
+  ReplacedKey keys[kAssociationKeyCount];
+};
+
+RemovalResult TakeBackShortcut(const LoadedStep& step) {
+  if (step.restSize < kShortcutHead + 1) return Failed(ERROR_INVALID_DATA);
+  const char* link = reinterpret_cast<const char*>(step.rest + kShortcutHead);
+  const void* end = std::memchr(link, '\0', step.restSize - kShortcutHead);
+  if (end == nullptr || static_cast<const char*>(end) - link >= static_cast<long>(kPathCapacity))
+    return Failed(ERROR_INVALID_DATA);
+  const auto* earlier = static_cast<const unsigned char*>(end) + 1;
+  const std::size_t earlierSize = step.restSize - static_cast<std::size_t>(earlier - step.rest);
+  char programExePath[kPathCapacity];
+  if (!JoinPathWhole(programExePath, sizeof(programExePath), step.installDir, texts::kProgramExeTail))
+    return {Removal::NotOurs, 0};
+  const RemovalResult removed = RemoveProgramShortcut(link, programExePath);
+  if (removed.outcome == Removal::Removed && step.rest[1] != 0 && !WriteNewFile(link, earlier, earlierSize))
+    return Failed(GetLastError());
+  if (step.rest[0] != 0) {
+    // The maker's folder the run made goes while nothing else is in it.
+    char folder[kPathCapacity];
+    CopyPath(folder, link);
+    char* last = std::strrchr(folder, '\\');
+    if (last != nullptr) {
+      *last = '\0';
+      RemoveDirectoryA(folder);
+    }
+  }
+  return removed;
+}
+
+// The association's five packed records, one after the other.
+RemovalResult TakeBackAssociation(const InstallerState& state, const LoadedStep& step) {
+  const std::unique_ptr<AssociationRecords> records(new (std::nothrow) AssociationRecords);
+  if (!records) return Failed(ERROR_OUTOFMEMORY);
+  std::size_t at = 0;
+  for (ReplacedKey& key : records->keys) {
+    const std::size_t used = UnpackReplacedKey(step.rest + at, step.restSize - at, key);
+    if (used == 0) return Failed(ERROR_INVALID_DATA);
+    at += used;
+  }
+  return RemoveFileAssociation(state.is64BitWindows != 0, step.installDir, records->keys);
+}
+
+RemovalResult TakeBackEntry(const InstallerState& state, const LoadedStep& step) {
+  const std::unique_ptr<ReplacedKey> key(new (std::nothrow) ReplacedKey);
+  if (!key) return Failed(ERROR_OUTOFMEMORY);
+  if (UnpackReplacedKey(step.rest, step.restSize, *key) == 0) return Failed(ERROR_INVALID_DATA);
+  return RemoveUninstallEntry(state.is64BitWindows != 0, step.installDir, key.get());
+}
+
+// Packs `count` records into the step's record after the install folder.
+bool JournalReplacedKeys(InstallerState& state, const char* name, const ReplacedKey* keys, std::size_t count) {
+  StepRecord record(state, count * kPackedKeyCapacity);
+  for (std::size_t i = 0; record.Ok() && i < count; ++i) {
+    const std::size_t used = PackReplacedKey(keys[i], record.Tail(), record.Room());
+    if (used == 0) record.Drop();
+    record.Grow(used);
+  }
+  return record.Journal(state, name);
+}
+
+}  // namespace
+
+bool JournalledShortcuts::WillMake(int index, const char* linkPath, bool makesFolder) {
+  if (index < 0 || index > 1) return false;
+  StepRecord record(state_, kShortcutHead + kPathCapacity + kEarlierShortcutCapacity);
+  if (record.Ok()) {
+    unsigned char* head = record.Tail();
+    const std::size_t linkSize = BoundedLength(linkPath, kPathCapacity - 1) + 1;
+    head[0] = makesFolder ? 1 : 0;
+    std::memcpy(head + kShortcutHead, linkPath, linkSize - 1);
+    head[kShortcutHead + linkSize - 1] = '\0';
+    const long earlier = ReadSmallFile(linkPath, head + kShortcutHead + linkSize, kEarlierShortcutCapacity);
+    head[1] = earlier >= 0 ? 1 : 0;
+    record.Grow(kShortcutHead + linkSize + (earlier > 0 ? static_cast<std::size_t>(earlier) : 0));
+  }
+  return record.Journal(state_, kShortcutStep[index]);
+}
+
+bool JournalUninstallEntryStep(InstallerState& state) {
+  const std::unique_ptr<ReplacedKey> replaced(new (std::nothrow) ReplacedKey);
+  const LONG read = replaced ? RecordUninstallEntryReplaced(state.is64BitWindows != 0, *replaced) : ERROR_OUTOFMEMORY;
+  if (read != ERROR_SUCCESS) {
+    ReportFailure(state, texts::kRegistryKeyFailed, texts::kUninstallKeyPath, static_cast<unsigned long>(read));
+    return false;
+  }
+  return JournalReplacedKeys(state, kEntryStep, replaced.get(), 1);
+}
+
+bool JournalAssociationStep(InstallerState& state) {
+  const std::unique_ptr<AssociationRecords> replaced(new (std::nothrow) AssociationRecords);
+  const LONG read = replaced ? RecordAssociationReplaced(state.is64BitWindows != 0, replaced->keys) : ERROR_OUTOFMEMORY;
+  if (read != ERROR_SUCCESS) {
+    ReportFailure(state, texts::kRegistryKeyFailed, "HKCR\\.qzp", static_cast<unsigned long>(read));
+    return false;
+  }
+  return JournalReplacedKeys(state, kAssociationStep, replaced->keys, kAssociationKeyCount);
+}
+
+bool JournalInstallationRecordStep(InstallerState& state) {
+  UniqueKey existing;
+  const LONG opened =
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallationRecordKey, 0, KEY_QUERY_VALUE | ViewOf(state), existing.Receive());
+  if (opened == ERROR_SUCCESS) return true;
+  if (opened != ERROR_FILE_NOT_FOUND) {
+    ReportFailure(state, texts::kInstallFilesFailed, kInstallationRecordKey, static_cast<unsigned long>(opened));
+    return false;
+  }
+  StepRecord record(state, 0);
+  return record.Journal(state, kRecordStep);
+}
+
+bool TakeBackIntegration(InstallerState& state) {
+  if (!state.journal) return true;
+  RemovalResult result = {Removal::Absent, 0};
+  // Each step journalled, read back and taken back, then told when something went.
+  const auto takeBack = [&](const char* name, const char* told, const char* what, auto undo) {
+    LoadedStep step;
+    if (!LoadStep(state, name, &step)) return;
+    const RemovalResult outcome = undo(step);
+    if (outcome.outcome == Removal::Removed)
+      ProgressOf(state).TakenBack(told, what ? what : reinterpret_cast<const char*>(step.rest + kShortcutHead));
+    result = CombineRemovals(result, outcome);
+  };
+  char recordKey[kPathCapacity];
+  char entryKey[kPathCapacity];
+  CopyPath(recordKey, "HKLM\\");
+  AppendPath(recordKey, kInstallationRecordKey);
+  CopyPath(entryKey, "HKLM\\");
+  AppendPath(entryKey, texts::kUninstallKeyPath);
+  takeBack(kRecordStep, "installation record removed", recordKey, [&](const LoadedStep&) {
+    return DeleteInstallationRecord(state.is64BitWindows != 0) ? RemovalResult{Removal::Removed, 0}
+                                                               : Failed(ERROR_ACCESS_DENIED);
+  });
+  takeBack(kAssociationStep, "file type association removed", ".qzp",
+           [&](const LoadedStep& step) { return TakeBackAssociation(state, step); });
+  takeBack(kEntryStep, "uninstall entry removed", entryKey,
+           [&](const LoadedStep& step) { return TakeBackEntry(state, step); });
+  const ComApartment com(CoInitialize(nullptr));
+  for (int i = 1; i >= 0; --i) {
+    takeBack(kShortcutStep[i], "shortcut removed", nullptr, [&](const LoadedStep& step) {
+      return FAILED(com.Result()) ? Failed(static_cast<unsigned long>(com.Result())) : TakeBackShortcut(step);
+    });
+  }
+  return result.outcome != Removal::Failed;
+}
