@@ -64,6 +64,17 @@ void Box(const UninstallOptions& options, const char* text) {
   if (!options.unattended) MessageBoxA(nullptr, text, texts::kUninstallTitle, MB_OK);
 }
 
+// Waits for the copy's end taking this thread's messages meanwhile: a caller that
+// started this program with WinExec (the installer's mode page) waits until it is
+// idle for input, and this process shows no window of its own.
+void WaitForEnd(HANDLE process) {
+  for (;;) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    if (MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0 + 1) return;
+  }
+}
+
 // Runs a copy of this program from a new administrators-only folder at the root of
 // the system volume and waits for it. False when no copy could be started (this
 // process then does the work itself).
@@ -100,7 +111,7 @@ bool RunFromCopy(const wchar_t* arguments, UninstallEnd* end) {
           CreateProcessW(copy, command.get(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
         const UniqueHandle processHandle(process.hProcess);
         const UniqueHandle threadHandle(process.hThread);
-        WaitForSingleObject(processHandle.Get(), INFINITE);
+        WaitForEnd(processHandle.Get());
         DWORD status = 1;
         GetExitCodeProcess(processHandle.Get(), &status);
         switch (status) {

@@ -1,6 +1,7 @@
 #include "e2e/driver/installer_driver.h"
 
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstring>
@@ -140,11 +141,14 @@ bool InstallerProcess::Kill() {
 bool InstallerProcess::Start(const std::string& executable, const std::string& arguments) {
   std::string commandLine = "\"" + executable + "\"";
   if (!arguments.empty()) commandLine += " " + arguments;
+  return StartCommandLine(commandLine, executable.c_str());
+}
+
+bool InstallerProcess::StartCommandLine(std::string commandLine, const char* executable) {
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
-  if (!CreateProcessA(executable.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &info)) {
+  if (!CreateProcessA(executable, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
     return false;
   }
   process_.Reset(info.hProcess);
@@ -300,6 +304,33 @@ HWND WaitForForeignWindow(const char* className, DWORD notProcess, DWORD timeout
   HWND found = nullptr;
   WaitFor([&] { return (found = FindForeignWindow(className, notProcess)) != nullptr; }, timeoutMs);
   return found;
+}
+
+HWND WaitForDialogWithControl(int controlId, DWORD timeoutMs) {
+  HWND found = nullptr;
+  WaitFor(
+      [&] {
+        found = FindTopLevel([&](HWND window) {
+          return IsWindowVisible(window) && HasClass(window, "#32770") && Control(window, controlId) != nullptr;
+        });
+        return found != nullptr;
+      },
+      timeoutMs);
+  return found;
+}
+
+bool WaitForNoProcessNamed(const char* exeName, DWORD timeoutMs) {
+  return WaitFor(
+      [&] {
+        const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32 entry{};
+        entry.dwSize = sizeof(entry);
+        if (!snapshot) return false;
+        for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry))
+          if (_stricmp(entry.szExeFile, exeName) == 0) return false;
+        return true;
+      },
+      timeoutMs);
 }
 
 bool CloseForeignWindow(HWND window, DWORD timeoutMs) {
