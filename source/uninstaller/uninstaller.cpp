@@ -144,6 +144,39 @@ const wchar_t* ArgumentsOf(const wchar_t* commandLine) {
   return commandLine;
 }
 
+constexpr char kCopyFolderValue[] = "UninstallerCopy";
+
+// The copy's folder is named in the record while the copy works: when both processes
+// are killed, nobody else deletes it, so the next copy does. Only a real keep folder
+// of trusted ownership goes (RemoveKeepFolder), with the one file a copy holds.
+void TakeOverCopyFolder(bool is64BitWindows) {
+  UniqueKey record;
+  if (OpenInstallationRecord(is64BitWindows, false, record) != ERROR_SUCCESS) return;
+  KeepFolder earlier{};
+  DWORD size = sizeof(earlier.path) - 1;
+  if (RegQueryValueExA(record.Get(), kCopyFolderValue, nullptr, nullptr, reinterpret_cast<BYTE*>(earlier.path),
+                       &size) == ERROR_SUCCESS &&
+      VolumeRootOf(earlier.path, earlier.root)) {
+    char file[kPathCapacity];
+    if (JoinPathWhole(file, sizeof(file), earlier.path, texts::kUninstallExeTail)) DeleteFileA(file);
+    RemoveKeepFolder(earlier, false);
+  }
+  char own[kPathCapacity];
+  const DWORD length = GetModuleFileNameA(nullptr, own, sizeof(own));
+  char* tail = length > 0 && length < sizeof(own) ? std::strrchr(own, '\\') : nullptr;
+  if (tail == nullptr) return;
+  *tail = '\0';
+  RegSetValueExA(record.Get(), kCopyFolderValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(own),
+                 static_cast<DWORD>(std::strlen(own) + 1));
+}
+
+// A copy that ends by itself leaves its folder to the original, which deletes it.
+void ForgetCopyFolder(bool is64BitWindows) {
+  UniqueKey record;
+  if (OpenInstallationRecord(is64BitWindows, false, record) == ERROR_SUCCESS)
+    RegDeleteValueA(record.Get(), kCopyFolderValue);
+}
+
 UninstallEnd ResultOf(RemovalEnd result) {
   switch (result) {
     case RemovalEnd::Removed: return UninstallEnd::Removed;
@@ -182,6 +215,7 @@ UninstallEnd Work(HINSTANCE instance, const UninstallOptions& options, const wch
   const bool is64 = Detect64BitWindows();
   // A removal killed midway is finished or undone before anything else.
   RecoverInterruptedRemoval(is64);
+  if (options.fromCopy) TakeOverCopyFolder(is64);
   const std::unique_ptr<InstallationRecord> record(new (std::nothrow) InstallationRecord);
   if (!record || !LoadInstallationRecord(is64, *record)) {
     g_log.StepFailed(texts::kUninstallNothingFound, "HKLM\\Software\\VelmorixInstallation", ERROR_FILE_NOT_FOUND);
@@ -197,12 +231,15 @@ UninstallEnd Work(HINSTANCE instance, const UninstallOptions& options, const wch
     removal.removeData = options.removeData;
     removal.progress = &g_log;
     removal.launcher = options.fromCopy ? launcher : nullptr;
-    return Finish(ResultOf(RemoveInstallation(*record, removal)));
+    const UninstallEnd end = ResultOf(RemoveInstallation(*record, removal));
+    ForgetCopyFolder(is64);
+    return Finish(end);
   }
   InitProgressBarControls();
   bool started = false;
   const RemovalEnd result =
       ShowUninstallDialog(instance, *record, is64, options.fromCopy ? launcher : nullptr, g_log, &started);
+  ForgetCopyFolder(is64);
   return Finish(started ? ResultOf(result) : UninstallEnd::Cancelled);
 }
 

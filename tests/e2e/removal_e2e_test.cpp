@@ -8,6 +8,8 @@
 
 #include "e2e/e2e_fixture.h"
 #include "e2e/machine_snapshot.h"
+#include "engine/archive_reader.h"
+#include "support/payload_archive.h"
 #include "integration/shortcuts.h"
 #include "resource_ids.h"
 #include "shared/texts.h"
@@ -239,6 +241,77 @@ TEST_F(LifecycleTest, AFileThatCannotGoEndsWithOneAndRestoresEverything) {
     EXPECT_TRUE(SameMachine(installed, TakeMachineSnapshot()));
   }
   EXPECT_EQ(RunQuietUninstallString(), 0u);
+  ExpectMachineAsBeforeAfterRestart();
+}
+
+// The program still running: its file cannot be deleted, so the removal ends with 3010
+// and the restart takes the file; nothing else waits for it.
+TEST_F(LifecycleTest, ARunningProgramEndsWith3010AndGoesAtTheRestart) {
+  ASSERT_TRUE(InstallUnattended());
+  const std::string installDir = InstallDir();
+  driver::InstallerProcess program("program");
+  ASSERT_TRUE(program.Start(installDir + "\\Velmorix.exe"));
+  HWND window = driver::WaitForForeignWindow(kSampleAppClass, 0);
+  ASSERT_NE(window, nullptr);
+
+  EXPECT_EQ(RunQuietUninstallString(), 3010u);
+
+  EXPECT_FALSE(driver::FolderExists(installDir));
+  EXPECT_TRUE(driver::CloseForeignWindow(window));
+  ExpectMachineAsBeforeAfterRestart();
+}
+
+// A kept file in a removal's keep folder at the root of C: (not the uninstaller's copy).
+bool SomeFileKept() {
+  WIN32_FIND_DATAA found;
+  const UniqueFind keep(FindFirstFileA("C:\\~VelmorixKeep.*", &found));
+  if (!keep) return false;
+  do {
+    WIN32_FIND_DATAA kept;
+    if (UniqueFind(FindFirstFileA((std::string("C:\\") + found.cFileName + "\\~VelmorixGone.*").c_str(), &kept)))
+      return true;
+  } while (FindNextFileA(keep.Get(), &found));
+  return false;
+}
+
+// A removal killed once its first files are aside (the program archive made long with
+// many small files ahead of the real ones): the next run puts them back and removes
+// the whole installation.
+TEST_F(LifecycleTest, ARemovalKilledMidwayIsFinishedByTheNextRun) {
+  std::vector<unsigned char> program;
+  ArchiveView view;
+  ASSERT_TRUE(driver::ReadWholeFile(driver::PayloadDir() + "\\program.bin", &program));
+  ASSERT_EQ(ValidateArchive(program.data(), program.size(), &view), ArchiveError::None);
+  std::vector<testsupport::ArchiveFile> files;
+  for (int i = 0; i < 900; ++i) files.push_back({"Z:\\many\\file" + std::to_string(i), "\\many\\", "x"});
+  std::size_t offset = view.dataOffset;
+  for (std::int32_t i = 0; i < view.count; ++i) {
+    const PayloadEntry entry = ReadPayloadEntry(view, i);
+    const auto size = static_cast<std::size_t>(entry.size);
+    files.push_back({entry.sourcePath, entry.relativeFolder,
+                     std::string(reinterpret_cast<const char*>(program.data()) + offset, size)});
+    offset += size;
+  }
+  const std::string installer =
+      CopyInstallerWithProgramArchive(std::string(kScratch) + "\\long", testsupport::PayloadArchive(files), true);
+  ASSERT_FALSE(installer.empty());
+  driver::InstallerProcess& install = Start(installer, "/S");
+  DWORD exitCode = 99;
+  ASSERT_TRUE(install.WaitForExit(kRunTimeoutMs, &exitCode));
+  ASSERT_EQ(exitCode, 0u);
+  const std::string installDir = InstallDir();
+  std::string quiet;
+  ASSERT_TRUE(driver::ReadUninstallValue("QuietUninstallString", &quiet));
+
+  uninstaller_ = std::make_unique<driver::InstallerProcess>("uninstall");
+  ASSERT_TRUE(uninstaller_->StartCommandLine(quiet));
+  ASSERT_TRUE(driver::WaitFor(SomeFileKept, kRunTimeoutMs, 1));
+  EXPECT_EQ(driver::KillProcessesNamed("Uninstall.exe"), 2);
+  const std::size_t left = driver::FilesUnder(installDir + "\\many").size();
+  EXPECT_GT(left, 0u) << "the removal ended before it was killed";
+  EXPECT_LT(left, 900u) << "killed before a file was moved";
+
+  EXPECT_EQ(RunRemoval(quiet), 0u);
   ExpectMachineAsBeforeAfterRestart();
 }
 

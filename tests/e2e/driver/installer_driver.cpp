@@ -319,18 +319,35 @@ HWND WaitForDialogWithControl(int controlId, DWORD timeoutMs) {
   return found;
 }
 
+namespace {
+
+// The ids of the processes running from a file named `exeName`; -1 alone when the
+// processes cannot be listed.
+std::vector<DWORD> ProcessesNamed(const char* exeName) {
+  std::vector<DWORD> found;
+  const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof(entry);
+  if (!snapshot) return {static_cast<DWORD>(-1)};
+  for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry))
+    if (_stricmp(entry.szExeFile, exeName) == 0) found.push_back(entry.th32ProcessID);
+  return found;
+}
+
+}  // namespace
+
 bool WaitForNoProcessNamed(const char* exeName, DWORD timeoutMs) {
-  return WaitFor(
-      [&] {
-        const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-        PROCESSENTRY32 entry{};
-        entry.dwSize = sizeof(entry);
-        if (!snapshot) return false;
-        for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry))
-          if (_stricmp(entry.szExeFile, exeName) == 0) return false;
-        return true;
-      },
-      timeoutMs);
+  return WaitFor([&] { return ProcessesNamed(exeName).empty(); }, timeoutMs);
+}
+
+int KillProcessesNamed(const char* exeName) {
+  int killed = 0;
+  for (DWORD id : ProcessesNamed(exeName)) {
+    const UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+    if (process && TerminateProcess(process.Get(), 9)) ++killed;
+    if (process) WaitForSingleObject(process.Get(), kTimeoutMs);
+  }
+  return killed;
 }
 
 bool CloseForeignWindow(HWND window, DWORD timeoutMs) {

@@ -110,6 +110,8 @@ HWND FindForeignWindow(const char* className, DWORD notProcess);
 HWND WaitForDialogWithControl(int controlId, DWORD timeoutMs = kTimeoutMs);
 // Waits until no process runs from a file named `exeName` (such as "Uninstall.exe").
 bool WaitForNoProcessNamed(const char* exeName, DWORD timeoutMs = kTimeoutMs);
+// Ends every such process at once, as a power cut would; how many there were.
+int KillProcessesNamed(const char* exeName);
 // Asks the window to close and waits for its process to end; ends it by force otherwise.
 bool CloseForeignWindow(HWND window, DWORD timeoutMs = kTimeoutMs);
 
