@@ -29,6 +29,7 @@ set(velmorix_suite_locks
   ProgressPageTest            "all"
   AfterAnInstallVisit         "all"
   UnattendedTest              "all"
+  LifecycleTest               "all"   # the whole machine, compared before and after
   Compressed                  "all"   # every end-to-end case again, compressed payload
   # Windows unit tests.
   FolderCreation              "velmorix-desktop"  # finds its message box by title

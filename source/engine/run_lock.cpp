@@ -11,13 +11,14 @@ namespace {
 constexpr char kRunLockName[] = "Global\\VelmorixSetupRun";
 constexpr char kRunLockSecurity[] = "O:BAD:P(A;;GA;;;BA)(A;;GA;;;SY)";
 
+// Held by this process from TakeRunLock to ReleaseRunLock or its end. An owner that
+// was killed leaves it abandoned, which hands it over.
+UniqueHandle g_lock;
+
 }  // namespace
 
 bool TakeRunLock() {
-  // Held by this process from here to its end. An owner that was killed leaves it
-  // abandoned, which hands it over.
-  static UniqueHandle lock;
-  if (lock) return true;
+  if (g_lock) return true;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kRunLockSecurity, SDDL_REVISION_1, &descriptor, nullptr))
     return false;
@@ -30,6 +31,11 @@ bool TakeRunLock() {
   if (GetLastError() == ERROR_ALREADY_EXISTS && OwnerOf(mutex.Get(), SE_KERNEL_OBJECT) != OwnerTrust::Administrators) return false;
   const DWORD wait = WaitForSingleObject(mutex.Get(), 0);
   if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return false;
-  lock = std::move(mutex);
+  g_lock = std::move(mutex);
   return true;
+}
+
+void ReleaseRunLock() {
+  if (g_lock) ReleaseMutex(g_lock.Get());
+  g_lock.Reset();
 }

@@ -8,3 +8,7 @@
 // another process holds it, or the name is taken by an object this process cannot
 // trust.
 bool TakeRunLock();
+
+// Hands the lock on before this process ends: the installer's mode page, before it
+// starts the uninstaller, which takes the lock itself.
+void ReleaseRunLock();

@@ -64,6 +64,17 @@ void Box(const UninstallOptions& options, const char* text) {
   if (!options.unattended) MessageBoxA(nullptr, text, texts::kUninstallTitle, MB_OK);
 }
 
+// Waits for the copy's end taking this thread's messages meanwhile: a caller that
+// started this program with WinExec (the installer's mode page) waits until it is
+// idle for input, and this process shows no window of its own.
+void WaitForEnd(HANDLE process) {
+  for (;;) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    if (MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0 + 1) return;
+  }
+}
+
 // Runs a copy of this program from a new administrators-only folder at the root of
 // the system volume and waits for it. False when no copy could be started (this
 // process then does the work itself).
@@ -100,7 +111,7 @@ bool RunFromCopy(const wchar_t* arguments, UninstallEnd* end) {
           CreateProcessW(copy, command.get(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
         const UniqueHandle processHandle(process.hProcess);
         const UniqueHandle threadHandle(process.hThread);
-        WaitForSingleObject(processHandle.Get(), INFINITE);
+        WaitForEnd(processHandle.Get());
         DWORD status = 1;
         GetExitCodeProcess(processHandle.Get(), &status);
         switch (status) {
@@ -131,6 +142,39 @@ const wchar_t* ArgumentsOf(const wchar_t* commandLine) {
   }
   while (*commandLine == L' ' || *commandLine == L'\t') ++commandLine;
   return commandLine;
+}
+
+constexpr char kCopyFolderValue[] = "UninstallerCopy";
+
+// The copy's folder is named in the record while the copy works: when both processes
+// are killed, nobody else deletes it, so the next copy does. Only a real keep folder
+// of trusted ownership goes (RemoveKeepFolder), with the one file a copy holds.
+void TakeOverCopyFolder(bool is64BitWindows) {
+  UniqueKey record;
+  if (OpenInstallationRecord(is64BitWindows, false, record) != ERROR_SUCCESS) return;
+  KeepFolder earlier{};
+  DWORD size = sizeof(earlier.path) - 1;
+  if (RegQueryValueExA(record.Get(), kCopyFolderValue, nullptr, nullptr, reinterpret_cast<BYTE*>(earlier.path),
+                       &size) == ERROR_SUCCESS &&
+      VolumeRootOf(earlier.path, earlier.root)) {
+    char file[kPathCapacity];
+    if (JoinPathWhole(file, sizeof(file), earlier.path, texts::kUninstallExeTail)) DeleteFileA(file);
+    RemoveKeepFolder(earlier, false);
+  }
+  char own[kPathCapacity];
+  const DWORD length = GetModuleFileNameA(nullptr, own, sizeof(own));
+  char* tail = length > 0 && length < sizeof(own) ? std::strrchr(own, '\\') : nullptr;
+  if (tail == nullptr) return;
+  *tail = '\0';
+  RegSetValueExA(record.Get(), kCopyFolderValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(own),
+                 static_cast<DWORD>(std::strlen(own) + 1));
+}
+
+// A copy that ends by itself leaves its folder to the original, which deletes it.
+void ForgetCopyFolder(bool is64BitWindows) {
+  UniqueKey record;
+  if (OpenInstallationRecord(is64BitWindows, false, record) == ERROR_SUCCESS)
+    RegDeleteValueA(record.Get(), kCopyFolderValue);
 }
 
 UninstallEnd ResultOf(RemovalEnd result) {
@@ -171,6 +215,7 @@ UninstallEnd Work(HINSTANCE instance, const UninstallOptions& options, const wch
   const bool is64 = Detect64BitWindows();
   // A removal killed midway is finished or undone before anything else.
   RecoverInterruptedRemoval(is64);
+  if (options.fromCopy) TakeOverCopyFolder(is64);
   const std::unique_ptr<InstallationRecord> record(new (std::nothrow) InstallationRecord);
   if (!record || !LoadInstallationRecord(is64, *record)) {
     g_log.StepFailed(texts::kUninstallNothingFound, "HKLM\\Software\\VelmorixInstallation", ERROR_FILE_NOT_FOUND);
@@ -186,12 +231,15 @@ UninstallEnd Work(HINSTANCE instance, const UninstallOptions& options, const wch
     removal.removeData = options.removeData;
     removal.progress = &g_log;
     removal.launcher = options.fromCopy ? launcher : nullptr;
-    return Finish(ResultOf(RemoveInstallation(*record, removal)));
+    const UninstallEnd end = ResultOf(RemoveInstallation(*record, removal));
+    ForgetCopyFolder(is64);
+    return Finish(end);
   }
   InitProgressBarControls();
   bool started = false;
   const RemovalEnd result =
       ShowUninstallDialog(instance, *record, is64, options.fromCopy ? launcher : nullptr, g_log, &started);
+  ForgetCopyFolder(is64);
   return Finish(started ? ResultOf(result) : UninstallEnd::Cancelled);
 }
 

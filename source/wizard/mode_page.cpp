@@ -1,6 +1,7 @@
 #include "wizard/mode_page.h"
 
 #include "resource_ids.h"
+#include "engine/run_lock.h"
 #include "shared/command_text.h"
 #include "shared/launch.h"
 #include "shared/path_buffer.h"
@@ -57,7 +58,9 @@ void OnInitDialog(HWND page, InstallerState& state) {
 }
 
 // Starts the earlier installation's uninstaller and ends, whether it started or not.
+// The uninstaller needs the run lock that this process holds and no longer uses.
 void RemoveInstallation(HWND page, const InstallerState& state) {
+  ReleaseRunLock();
   LaunchProgramOrReport(page, state.installDir, texts::kUninstallExeTail, texts::kUninstallLaunchCaption);
   SendMessageA(page, WM_CLOSE, 0, 0);
 }

@@ -1,6 +1,7 @@
 #include "e2e/driver/installer_driver.h"
 
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstring>
@@ -140,11 +141,14 @@ bool InstallerProcess::Kill() {
 bool InstallerProcess::Start(const std::string& executable, const std::string& arguments) {
   std::string commandLine = "\"" + executable + "\"";
   if (!arguments.empty()) commandLine += " " + arguments;
+  return StartCommandLine(commandLine, executable.c_str());
+}
+
+bool InstallerProcess::StartCommandLine(std::string commandLine, const char* executable) {
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
-  if (!CreateProcessA(executable.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &info)) {
+  if (!CreateProcessA(executable, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
     return false;
   }
   process_.Reset(info.hProcess);
@@ -300,6 +304,50 @@ HWND WaitForForeignWindow(const char* className, DWORD notProcess, DWORD timeout
   HWND found = nullptr;
   WaitFor([&] { return (found = FindForeignWindow(className, notProcess)) != nullptr; }, timeoutMs);
   return found;
+}
+
+HWND WaitForDialogWithControl(int controlId, DWORD timeoutMs) {
+  HWND found = nullptr;
+  WaitFor(
+      [&] {
+        found = FindTopLevel([&](HWND window) {
+          return IsWindowVisible(window) && HasClass(window, "#32770") && Control(window, controlId) != nullptr;
+        });
+        return found != nullptr;
+      },
+      timeoutMs);
+  return found;
+}
+
+namespace {
+
+// The ids of the processes running from a file named `exeName`; -1 alone when the
+// processes cannot be listed.
+std::vector<DWORD> ProcessesNamed(const char* exeName) {
+  std::vector<DWORD> found;
+  const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof(entry);
+  if (!snapshot) return {static_cast<DWORD>(-1)};
+  for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry))
+    if (_stricmp(entry.szExeFile, exeName) == 0) found.push_back(entry.th32ProcessID);
+  return found;
+}
+
+}  // namespace
+
+bool WaitForNoProcessNamed(const char* exeName, DWORD timeoutMs) {
+  return WaitFor([&] { return ProcessesNamed(exeName).empty(); }, timeoutMs);
+}
+
+int KillProcessesNamed(const char* exeName) {
+  int killed = 0;
+  for (DWORD id : ProcessesNamed(exeName)) {
+    const UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+    if (process && TerminateProcess(process.Get(), 9)) ++killed;
+    if (process) WaitForSingleObject(process.Get(), kTimeoutMs);
+  }
+  return killed;
 }
 
 bool CloseForeignWindow(HWND window, DWORD timeoutMs) {

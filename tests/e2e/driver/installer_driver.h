@@ -37,6 +37,9 @@ class InstallerProcess {
 
   // `arguments` follow the quoted executable path on the command line as they stand.
   bool Start(const std::string& executable, const std::string& arguments = std::string());
+  // A whole command line as a caller such as a deployment tool passes it on (the
+  // program found in it as CreateProcess finds it).
+  bool StartCommandLine(std::string commandLine, const char* executable = nullptr);
   // How often the waits below look again (20 ms unless set; the benchmark polls
   // faster for its timings).
   void SetPollInterval(DWORD pollMs) { pollMs_ = pollMs; }
@@ -103,6 +106,12 @@ bool PressMessageBoxButton(HWND box, int buttonId);
 // A top-level window of class `className` belonging to a process other than `notProcess`.
 HWND WaitForForeignWindow(const char* className, DWORD notProcess, DWORD timeoutMs = kTimeoutMs);
 HWND FindForeignWindow(const char* className, DWORD notProcess);
+// A visible dialog of any process that holds a control `controlId`.
+HWND WaitForDialogWithControl(int controlId, DWORD timeoutMs = kTimeoutMs);
+// Waits until no process runs from a file named `exeName` (such as "Uninstall.exe").
+bool WaitForNoProcessNamed(const char* exeName, DWORD timeoutMs = kTimeoutMs);
+// Ends every such process at once, as a power cut would; how many there were.
+int KillProcessesNamed(const char* exeName);
 // Asks the window to close and waits for its process to end; ends it by force otherwise.
 bool CloseForeignWindow(HWND window, DWORD timeoutMs = kTimeoutMs);
 
