@@ -227,6 +227,12 @@ bool ForEachValue(HKEY key, Each each) {
 
 ProgressReport& PreRunFolders() { return g_preRunFolders; }
 
+int PreRunFolderCount() { return g_preRunFolders.count; }
+
+const char* PreRunFolder(int index) {
+  return index >= 0 && index < g_preRunFolders.count ? g_preRunFolders.paths[index] : nullptr;
+}
+
 void NoteRegistryBeforeIntegration(const InstallerState& state) {
   g_notedCount = 0;
   const REGSAM view = ViewOf(state.is64BitWindows != 0);

@@ -65,6 +65,10 @@ struct InstallationRecord {
 // it to the folder creation beside their log.
 ProgressReport& PreRunFolders();
 
+// The folders collected so far, in the order they were made (parents first).
+int PreRunFolderCount();
+const char* PreRunFolder(int index);
+
 // Before the integration steps: notes which of the class keys and values the
 // installation is about to write already stand, and what they hold.
 void NoteRegistryBeforeIntegration(const InstallerState& state);

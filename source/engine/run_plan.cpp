@@ -6,6 +6,7 @@
 #include <new>
 
 #include "engine/folder_chain.h"
+#include "engine/installation_record.h"
 #include "engine/keep_folder.h"
 #include "engine/run_journal.h"
 #include "shared/texts.h"
@@ -145,6 +146,21 @@ std::unique_ptr<std::int32_t[]> FolderOrder(const ArchiveView& archive) {
   return order;
 }
 
+// Each folder made before the run that still stands, held, joins the run's created
+// folders with its identity, journalled.
+bool AdoptPreRunFolders(InstallerState& state, FolderChain& chain) {
+  for (int i = 0; i < PreRunFolderCount(); ++i) {
+    const int index = state.createdFolderCount;
+    if (index < 0 || index >= kMaxCreatedFolders) return false;
+    if (chain.Reach(PreRunFolder(i), false, 0) != WayResult::Held) continue;  // gone already: not ours to remove
+    if (!ReadIdentity(chain.End(), &state.createdFolderIds[index])) return false;
+    CopyPath(state.createdFolders[index], PreRunFolder(i));
+    state.createdFolderCount = index + 1;
+    if (!JournalCreatedFolder(state, index)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool PrepareRun(InstallerState& state, const RunDestinations& destinations) {
@@ -196,6 +212,10 @@ bool PrepareRun(InstallerState& state, const RunDestinations& destinations) {
   }
   // Without its journal a replaced file would be lost to a run that is killed.
   if (!BeginJournal(state) && state.keptFileCount > 0) return Fail(state, texts::kInstallFilesFailed);
+  // The install and work folders made just before the run belong to it: its undo (or
+  // the next start's, after a kill) removes them like its own, once empty. First in
+  // the list, so that the folders made inside them go before them.
+  if (state.modeInstall && !AdoptPreRunFolders(state, chain)) return Fail(state, texts::kInstallFoldersFailed);
   for (int i = 0; i < kKeepFolderCount; ++i) {
     if (state.keepFolders[i].path[0] == '\0') continue;
     if (chain.Reach(state.keepFolders[i].root, false, 0) != WayResult::Held ||

@@ -317,3 +317,67 @@ TEST_F(LifecycleTest, ARemovalKilledMidwayIsFinishedByTheNextRun) {
 
 }  // namespace
 }  // namespace e2e
+
+namespace e2e {
+namespace {
+
+// An installation into the default folders that fails (a folder stands where the
+// desktop shortcut goes: the step fails after both archives, and the steps after it
+// run), one cancelled while it writes, and one killed while it writes and recovered
+// by the next start: each leaves the machine as it found it, shortcuts, uninstall
+// entry, association, record and workpath file included.
+TEST_F(LifecycleTest, AFailedACancelledAndAKilledInstallationEachLeaveTheMachineAsItWas) {
+  ASSERT_TRUE(driver::CreateFolders(DesktopShortcut()));
+  const MachineSnapshot withFolder = TakeMachineSnapshot();
+  Start();
+  HWND progress = InstallThroughTheWizard();
+  ASSERT_NE(progress, nullptr);
+  HWND box = Installer().WaitForMessageBox(kRunTimeoutMs);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(driver::MessageBoxText(box), "Невозможно создать ярлык на рабочем столе");
+  ASSERT_TRUE(driver::PressMessageBoxButton(box, IDOK));
+  ASSERT_TRUE(driver::WaitForControlText(progress, IDC_PROGRESS_BUTTON, texts::kCloseButton, kRunTimeoutMs));
+  ASSERT_TRUE(driver::Click(progress, IDC_PROGRESS_BUTTON));
+  ExpectExitZero();
+  EXPECT_TRUE(SameMachine(withFolder, TakeMachineSnapshot())) << "after the failed installation";
+  driver::DeleteTree(DesktopShortcut());
+
+  // The test build, held after each file, so that the run is still writing.
+  const std::string slow = MakeInstallerWithBigPayload(std::string(kScratch) + "\\big", 20, 256 * 1024,
+                                                       driver::EnvironmentValue("VELMORIX_TRACED_INSTALLER"));
+  ASSERT_FALSE(slow.empty());
+  const std::string installDir = DefaultFolder("PROGRAMFILES");
+  {
+    driver::ScopedEnvironment pace("VELMORIX_FILE_PAUSE_MS", "150");
+    Start(slow);
+    progress = InstallThroughTheWizard();
+    ASSERT_NE(progress, nullptr);
+    ASSERT_TRUE(driver::WaitFor([&] { return !driver::FilesUnder(installDir).empty(); }));
+    ASSERT_TRUE(driver::Click(progress, IDC_PROGRESS_BUTTON));
+    HWND question = Installer().WaitForMessageBox();
+    ASSERT_NE(question, nullptr);
+    ASSERT_TRUE(driver::PressMessageBoxButton(question, IDYES));
+    DWORD exitCode = 99;
+    ASSERT_TRUE(Installer().WaitForExit(kRunTimeoutMs, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+  }
+  EXPECT_TRUE(SameMachine(clean_, TakeMachineSnapshot())) << "after the cancelled installation";
+
+  {
+    driver::ScopedEnvironment pace("VELMORIX_FILE_PAUSE_MS", "150");
+    Start(slow);
+    ASSERT_NE(InstallThroughTheWizard(), nullptr);
+    ASSERT_TRUE(driver::WaitFor([&] { return driver::FilesUnder(installDir).size() >= 2; }));
+    ASSERT_TRUE(Installer().Kill());
+  }
+  EXPECT_FALSE(SameMachine(clean_, TakeMachineSnapshot())) << "the kill left nothing to recover";
+  Start();
+  HWND mode = Installer().WaitForPage(driver::Page::Mode);
+  ASSERT_NE(mode, nullptr);
+  ASSERT_TRUE(driver::Click(mode, IDC_MODE_CANCEL));
+  ExpectExitZero();
+  EXPECT_TRUE(SameMachine(clean_, TakeMachineSnapshot())) << "after the killed installation's recovery";
+}
+
+}  // namespace
+}  // namespace e2e
