@@ -223,9 +223,9 @@ void RemoveRecordedFolders(const InstallationRecord& record) {
 
 // The class keys and values, each only while it still holds what the installation
 // wrote; what it replaced is put back. The keys the installation created go once
-// empty, the deepest first.
-bool RestoreClassValues(const InstallationRecord& record, REGSAM view) {
-  bool all = true;
+// empty, the deepest first. ERROR_SUCCESS, or the first value's failure.
+LONG RestoreClassValues(const InstallationRecord& record, REGSAM view) {
+  LONG first = ERROR_SUCCESS;
   for (int i = 0; i < record.valueCount; ++i) {
     const RecordedValue& value = record.values[i];
     if (value.keyOnly) continue;
@@ -243,7 +243,7 @@ bool RestoreClassValues(const InstallationRecord& record, REGSAM view) {
     const LONG result = value.existedBefore
                             ? RegSetValueExA(key.Get(), value.name, 0, value.priorType, value.prior, value.priorSize)
                             : RegDeleteValueA(key.Get(), value.name);
-    all = result == ERROR_SUCCESS && all;
+    if (first == ERROR_SUCCESS) first = result;
   }
   bool handled[kMaxRecordedValues] = {};
   for (;;) {
@@ -253,7 +253,7 @@ bool RestoreClassValues(const InstallationRecord& record, REGSAM view) {
       if (value.keyOnly && !handled[i] && (deepest < 0 || Depth(value.key) > Depth(record.values[deepest].key)))
         deepest = i;
     }
-    if (deepest < 0) return all;
+    if (deepest < 0) return first;
     handled[deepest] = true;
     const RecordedValue& value = record.values[deepest];
     UniqueKey key;
@@ -295,8 +295,9 @@ bool DeleteKept(const KeepFolder& folder, HANDLE held, const char* keptName, Pro
 // waits for the restart.
 bool Finish(RemovalRun& removal) {
   CountRunStep();
-  if (!RestoreClassValues(removal.record, ViewOf(removal.options.is64BitWindows)))
-    ProgressOf(removal.options).StepFailed(texts::kInstallFilesFailed, "HKCR\\.qzp", GetLastError());
+  const LONG classes = RestoreClassValues(removal.record, ViewOf(removal.options.is64BitWindows));
+  if (classes != ERROR_SUCCESS)
+    ProgressOf(removal.options).StepFailed(texts::kInstallFilesFailed, "HKCR\\.qzp", static_cast<DWORD>(classes));
   bool pending = false;
   bool launcherLeft = false;
   UniqueHandle held[kKeepFolderCount];

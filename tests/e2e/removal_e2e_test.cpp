@@ -117,16 +117,6 @@ class LifecycleTest : public InstallerTest {
   std::unique_ptr<driver::InstallerProcess> uninstaller_;
 };
 
-TEST_F(LifecycleTest, QuietUninstallStringOfAnUnattendedInstallationLeavesTheMachineAsBefore) {
-  ASSERT_TRUE(InstallUnattended());
-  ExpectInstalled(InstallDir(), WorkDir());
-  EXPECT_FALSE(SameMachine(clean_, TakeMachineSnapshot()));
-
-  EXPECT_EQ(RunQuietUninstallString(), 0u);
-
-  ExpectMachineAsBeforeAfterRestart();
-}
-
 // The installer started again on an installation made through the wizard: Remove on
 // its mode page starts the uninstaller, whose dialog removes everything.
 TEST_F(LifecycleTest, ModePageRemoveOfAWizardInstallationLeavesTheMachineAsBefore) {
@@ -207,9 +197,12 @@ TEST_F(LifecycleTest, WhatOthersChangedSinceTheInstallationStays) {
   ExpectMachineAsBeforeAfterRestart(allowed);
 }
 
-// /REMOVEDATA takes the work folder's changed and added files too: nothing stays.
-TEST_F(LifecycleTest, RemoveDataTakesTheChangedWorkFolderToo) {
+// The QuietUninstallString of an unattended installation, run as a deployment tool
+// runs it, with /REMOVEDATA: the work folder's changed and added files go too, and
+// nothing stays.
+TEST_F(LifecycleTest, QuietUninstallStringWithRemoveDataLeavesTheMachineAsBefore) {
   ASSERT_TRUE(InstallUnattended());
+  ExpectInstalled(InstallDir(), WorkDir());
   const std::string workDir = WorkDir();
   const std::vector<std::string> workFiles = driver::FilesUnder(workDir);
   ASSERT_FALSE(workFiles.empty());
@@ -224,8 +217,9 @@ TEST_F(LifecycleTest, RemoveDataTakesTheChangedWorkFolderToo) {
 
 // A program file that cannot be moved (held open without delete sharing): the removal
 // ends with 1 and puts back everything it had moved; the record stays, so a later
-// removal still takes it all.
-TEST_F(LifecycleTest, AFileThatCannotGoEndsWithOneAndRestoresEverything) {
+// removal still takes it all, even with the program running: its file cannot be
+// deleted, so that removal ends with 3010 and the restart takes the file.
+TEST_F(LifecycleTest, AFileThatCannotGoRestoresEverythingAndARunningProgramGoesAtTheRestart) {
   ASSERT_TRUE(InstallUnattended());
   const MachineSnapshot installed = TakeMachineSnapshot();
   const std::vector<std::string> programFiles = driver::FilesUnder(InstallDir());
@@ -240,14 +234,6 @@ TEST_F(LifecycleTest, AFileThatCannotGoEndsWithOneAndRestoresEverything) {
 
     EXPECT_TRUE(SameMachine(installed, TakeMachineSnapshot()));
   }
-  EXPECT_EQ(RunQuietUninstallString(), 0u);
-  ExpectMachineAsBeforeAfterRestart();
-}
-
-// The program still running: its file cannot be deleted, so the removal ends with 3010
-// and the restart takes the file; nothing else waits for it.
-TEST_F(LifecycleTest, ARunningProgramEndsWith3010AndGoesAtTheRestart) {
-  ASSERT_TRUE(InstallUnattended());
   const std::string installDir = InstallDir();
   driver::InstallerProcess program("program");
   ASSERT_TRUE(program.Start(installDir + "\\Velmorix.exe"));
@@ -314,12 +300,6 @@ TEST_F(LifecycleTest, ARemovalKilledMidwayIsFinishedByTheNextRun) {
   EXPECT_EQ(RunRemoval(quiet), 0u);
   ExpectMachineAsBeforeAfterRestart();
 }
-
-}  // namespace
-}  // namespace e2e
-
-namespace e2e {
-namespace {
 
 // An installation into the default folders that fails (a folder stands where the
 // desktop shortcut goes: the step fails after both archives, and the steps after it
