@@ -75,9 +75,14 @@ inline void DumpKeyTree(HKEY root, const std::string& path, REGSAM view, Registr
     char data[2048];
     DWORD dataSize = sizeof(data);
     DWORD type = REG_NONE;
-    if (RegEnumValueA(key.Get(), index, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize) !=
-        ERROR_SUCCESS)
-      break;
+    const LONG read =
+        RegEnumValueA(key.Get(), index, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize);
+    // A value too long for the buffer still counts (by its size), and the values after it too.
+    if (read == ERROR_MORE_DATA && nameSize < sizeof(name)) {
+      out[path + "|" + std::string(name, nameSize)] = std::to_string(type) + ": " + std::to_string(dataSize) + " bytes";
+      continue;
+    }
+    if (read != ERROR_SUCCESS) break;
     out[path + "|" + name] = std::to_string(type) + ":" + std::string(data, dataSize);
   }
   for (DWORD index = 0;; ++index) {
