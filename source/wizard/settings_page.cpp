@@ -141,7 +141,4 @@ INT_PTR OnCommand(HWND page, int controlId) {
 
 }  // namespace
 
-INT_PTR CALLBACK SettingsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
-  static constexpr PageHandlers kHandlers = {OnInitDialog, OnCommand, nullptr, nullptr};
-  return DispatchPageMessage(kHandlers, page, message, wParam);
-}
+const PageHandlers kSettingsPageHandlers = {OnInitDialog, OnCommand, nullptr, nullptr};
