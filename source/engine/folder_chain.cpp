@@ -6,6 +6,7 @@
 #include <new>
 
 #include "engine/extraction_pace.h"
+#include "shared/code_page_case.h"
 #include "shared/file_identity.h"
 #include "shared/folder_creation.h"
 #include "shared/held_folder.h"
@@ -50,7 +51,7 @@ void FolderChain::Release() {
 
 int FolderChain::Find(const char* path, std::size_t length) const {
   for (std::size_t i = 0; i < count_; ++i)
-    if (held_[i].length == length && std::memcmp(held_[i].path, path, length) == 0) return static_cast<int>(i);
+    if (held_[i].length == length && SameTextCp1251(held_[i].path, path, length)) return static_cast<int>(i);
   return -1;
 }
 
