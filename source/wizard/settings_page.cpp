@@ -10,6 +10,7 @@
 #include "shared/path_buffer.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
+#include "wizard/folder_failure_box.h"
 #include "wizard/installer_instance.h"
 #include "wizard/page_frame.h"
 
@@ -103,14 +104,16 @@ void OnNext(HWND page, InstallerState& state) {
       !TakeFolder(page, IDC_SETTINGS_WORK_EDIT, state.workDir)) {
     return;
   }
-  // Each call reports its own failure in a box owned by this page, which stays open.
-  // A folder behind a link is refused before either folder is created.
-  if (RefuseFolderThroughLink(page, state.installDir, &TheRunLog()) ||
-      RefuseFolderThroughLink(page, state.workDir, &TheRunLog()))
-    return;
+  // A failure is shown in a box owned by this page, which stays open. A folder behind
+  // a link is refused before either folder is created.
+  for (const char* folder : {state.installDir, state.workDir}) {
+    if (RefuseFolderThroughLink(folder, &TheRunLog())) return ShowFolderFailure(page, folder, texts::kFolderThroughLink);
+  }
   ReportPair folderReport(TheRunLog(), PreRunFolders());
-  if (!CreateFolderPath(page, state.installDir, 0, &folderReport)) return;
-  if (!CreateFolderPath(page, state.workDir, 1, &folderReport)) return;
+  if (const char* failure = CreateFolderPath(state.installDir, 0, &folderReport))
+    return ShowFolderFailure(page, state.installDir, failure);
+  if (const char* failure = CreateFolderPath(state.workDir, 1, &folderReport))
+    return ShowFolderFailure(page, state.workDir, failure);
   SavePagePlacement(page, state.pagePlacement);
   state.makeDesktopShortcut = IsChecked(page, IDC_SETTINGS_DESKTOP);
   state.makeQuickLaunchShortcut = IsChecked(page, IDC_SETTINGS_START_MENU);
