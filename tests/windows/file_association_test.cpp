@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "registry_step_fixture.h"
 #include "support/registry.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
@@ -19,14 +20,9 @@ const char kOpenWithKey[] = ".qzp\\OpenWithList\\Velmorix.exe";
 const char kClassCommandKey[] = "qzl\\shell\\open\\command";
 const char kClassIconKey[] = "qzl\\DefaultIcon";
 
-class FileAssociationTest : public testing::Test {
+class FileAssociationTest : public enginetest::RegistryStepTest {
  protected:
-  void SetUp() override {
-    RemoveKeys();
-    state_.is64BitWindows = 1;
-    CopyPath(state_.installDir, kInstallDir);
-  }
-  void TearDown() override { RemoveKeys(); }
+  FileAssociationTest() : RegistryStepTest(&RemoveKeys, kInstallDir) {}
 
   static void RemoveKeys() {
     DeleteKeyTree(HKEY_CLASSES_ROOT, "", ".qzp", KEY_WOW64_64KEY);
@@ -51,7 +47,6 @@ class FileAssociationTest : public testing::Test {
     EXPECT_EQ(value.bytes, Terminated(text)) << path << " " << name;
   }
 
-  InstallerState state_;
 };
 
 TEST_F(FileAssociationTest, WritesTheFiveKeysWithQuotedOpenCommands) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "registry_step_fixture.h"
 #include "support/registry.h"
 #include "shared/platform.h"
 #include "shared/raii.h"
@@ -25,15 +26,13 @@ std::string UtcDate() {
   return text;
 }
 
-class UninstallRegistrationTest : public testing::Test {
+class UninstallRegistrationTest : public enginetest::RegistryStepTest {
  protected:
+  UninstallRegistrationTest() : RegistryStepTest(&RemoveEntry, kInstallDir) {}
   void SetUp() override {
-    RemoveEntry();
-    state_.is64BitWindows = 1;
-    CopyPath(state_.installDir, kInstallDir);
+    RegistryStepTest::SetUp();
     CopyPath(state_.errorText, "earlier failure");
   }
-  void TearDown() override { RemoveEntry(); }
 
   static void RemoveEntry() {
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallParent, "Velmorix", KEY_WOW64_64KEY);
@@ -58,7 +57,6 @@ class UninstallRegistrationTest : public testing::Test {
     EXPECT_EQ(value.bytes, Terminated(text)) << name;
   }
 
-  InstallerState state_;
 };
 
 TEST(RegistryAccessTest, NamesThe64BitViewOnlyOn64BitWindows) {
