@@ -44,8 +44,8 @@ endfunction()
 # Shared layer: paths, texts, RAII, platform facts, launching, the shared record, the
 # run log and the default folders.
 velmorix_windows_library(velmorix_shared
-  source/shared/texts.cpp source/shared/platform.cpp
-  source/shared/launch.cpp source/shared/installer_state.cpp source/shared/system_libraries.cpp
+  source/shared/texts.cpp source/shared/failure_texts.cpp source/shared/platform.cpp
+  source/shared/launch.cpp source/shared/system_libraries.cpp
   source/shared/run_log.cpp source/shared/default_folders.cpp source/shared/file_identity.cpp
   source/shared/held_folder.cpp source/shared/object_owner.cpp)
 target_link_libraries(velmorix_shared PUBLIC velmorix_portable advapi32 user32 kernel32)

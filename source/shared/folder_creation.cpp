@@ -6,6 +6,7 @@
 #include "shared/access_trace.h"
 #include "shared/path_buffer.h"
 #include "shared/raii.h"
+#include "shared/failure_texts.h"
 #include "shared/texts.h"
 
 namespace {
@@ -44,14 +45,14 @@ UniqueLocal BuildUsersAccessList() {
   return owner;
 }
 
-const char* FolderFailureSentence(DWORD error) {
+FailureCause FolderFailureCause(DWORD error) {
   switch (error) {
     case ERROR_PATH_NOT_FOUND:
-      return texts::kFolderPathUnknown;
+      return FailureCause::FolderPathUnknown;
     case ERROR_ACCESS_DENIED:
-      return texts::kFolderAccessDenied;
+      return FailureCause::FolderAccessDenied;
     default:
-      return texts::kFolderCreateFailed;
+      return FailureCause::FolderCreateFailed;
   }
 }
 
@@ -98,8 +99,8 @@ bool PassesThroughLink(const char* path) {
 
 bool RefuseFolderThroughLink(HWND owner, const char* path, ProgressReport* report) {
   if (!PassesThroughLink(path)) return false;
-  if (report) report->StepFailed(texts::kFolderThroughLink, path, ERROR_REPARSE_ATTRIBUTE_CONFLICT);
-  if (owner != nullptr) ShowFolderFailure(owner, path, texts::kFolderThroughLink);
+  if (report) report->StepFailed(FailureCause::ChosenFolderThroughLink, path, ERROR_REPARSE_ATTRIBUTE_CONFLICT);
+  if (owner != nullptr) ShowFolderFailure(owner, path, FailureText(FailureCause::ChosenFolderThroughLink));
   return true;
 }
 
@@ -169,7 +170,7 @@ bool CreateFolderPath(HWND owner, char* path, BYTE grantAccess, ProgressReport* 
   }
   const DWORD error = GetLastError();
   if (error == ERROR_ALREADY_EXISTS) return true;
-  if (report) report->StepFailed(FolderFailureSentence(error), path, error);
-  if (owner != nullptr) ShowFolderFailure(owner, path, FolderFailureSentence(error));
+  if (report) report->StepFailed(FolderFailureCause(error), path, error);
+  if (owner != nullptr) ShowFolderFailure(owner, path, FailureText(FolderFailureCause(error)));
   return false;
 }

@@ -218,7 +218,7 @@ UninstallEnd Work(HINSTANCE instance, const UninstallOptions& options, const wch
   if (options.fromCopy) TakeOverCopyFolder(is64);
   const std::unique_ptr<InstallationRecord> record(new (std::nothrow) InstallationRecord);
   if (!record || !LoadInstallationRecord(is64, *record)) {
-    g_log.StepFailed(texts::kUninstallNothingFound, "HKLM\\Software\\VelmorixInstallation", ERROR_FILE_NOT_FOUND);
+    g_log.StepFailed(FailureCause::NothingToRemove, "HKLM\\Software\\VelmorixInstallation", ERROR_FILE_NOT_FOUND);
     Box(options, texts::kUninstallNothingFound);
     return Finish(UninstallEnd::Failed);
   }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/last_failure.h"
 #include "support/registry.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
@@ -23,8 +24,7 @@ class FileAssociationTest : public testing::Test {
  protected:
   void SetUp() override {
     RemoveKeys();
-    state_.is64BitWindows = 1;
-    CopyPath(state_.installDir, kInstallDir);
+    CopyPath(installDir_, kInstallDir);
   }
   void TearDown() override { RemoveKeys(); }
 
@@ -51,12 +51,15 @@ class FileAssociationTest : public testing::Test {
     EXPECT_EQ(value.bytes, Terminated(text)) << path << " " << name;
   }
 
-  InstallerState state_;
+  bool Register() { return RegisterFileAssociation(true, installDir_, failure_); }
+
+  char installDir_[kPathCapacity] = {};
+  LastFailure failure_;
 };
 
 TEST_F(FileAssociationTest, WritesTheFiveKeysWithQuotedOpenCommands) {
-  ASSERT_TRUE(RegisterFileAssociation(state_));
-  EXPECT_STREQ(state_.errorText, "");
+  ASSERT_TRUE(Register());
+  EXPECT_STREQ(failure_.Text(), "");
 
   const std::string exe = std::string(kInstallDir) + "\\Velmorix.exe";
   ExpectText(".qzp", "", "VELMORIX.qzp");
@@ -82,8 +85,8 @@ TEST_F(FileAssociationTest, WritesTheFiveKeysWithQuotedOpenCommands) {
 TEST_F(FileAssociationTest, FailingKeysDoNotStopTheOthers) {
   MakeVolatile("qzl");
 
-  EXPECT_FALSE(RegisterFileAssociation(state_));
-  EXPECT_STREQ(state_.errorText, texts::kRegistryKeyFailed);
+  EXPECT_FALSE(Register());
+  EXPECT_STREQ(failure_.Text(), texts::kRegistryKeyFailed);
   EXPECT_FALSE(Exists(kClassCommandKey));
   EXPECT_FALSE(Exists(kClassIconKey));
   ExpectText(".qzp", "PerceivedType", "package");
@@ -94,12 +97,12 @@ TEST_F(FileAssociationTest, FailingKeysDoNotStopTheOthers) {
 TEST_F(FileAssociationTest, TheLastFailureMessageRemains) {
   // Program path of 250 + 13 characters: the command and icon texts do not fit
   // and are not written cut.
-  CopyPath(state_.installDir, ("C:\\" + std::string(247, 'v')).c_str());
+  CopyPath(installDir_, ("C:\\" + std::string(247, 'v')).c_str());
 
   // Key 2 fails, then keys 3 to 5 fail their values.
   MakeVolatile(".qzp");
-  EXPECT_FALSE(RegisterFileAssociation(state_));
-  EXPECT_STREQ(state_.errorText, texts::kAssociationValuesFailed);
+  EXPECT_FALSE(Register());
+  EXPECT_STREQ(failure_.Text(), texts::kAssociationValuesFailed);
   EXPECT_FALSE(Exists(kOpenWithKey));
   ExpectText(".qzp", "", "VELMORIX.qzp");
   EXPECT_FALSE(Read(kProgramCommandKey, "").present);
@@ -108,8 +111,8 @@ TEST_F(FileAssociationTest, TheLastFailureMessageRemains) {
   // Key 3 fails its value, then keys 4 and 5 cannot be created.
   RemoveKeys();
   MakeVolatile("qzl");
-  EXPECT_FALSE(RegisterFileAssociation(state_));
-  EXPECT_STREQ(state_.errorText, texts::kRegistryKeyFailed);
+  EXPECT_FALSE(Register());
+  EXPECT_STREQ(failure_.Text(), texts::kRegistryKeyFailed);
   EXPECT_TRUE(Exists(kOpenWithKey));
   EXPECT_FALSE(Read(kProgramCommandKey, "").present);
 }
@@ -148,7 +151,7 @@ TEST_F(FileAssociationTest, RemovalPutsBackWhatTheWriteReplaced) {
   EXPECT_EQ(replaced[1].createdLevels, 2u);  // OpenWithList and Velmorix.exe
   EXPECT_EQ(replaced[2].createdLevels, 4u);  // all but Applications
   EXPECT_EQ(replaced[3].createdLevels, 4u);
-  ASSERT_TRUE(RegisterFileAssociation(state_));
+  ASSERT_TRUE(Register());
 
   const RemovalResult removed = RemoveFileAssociation(true, kInstallDir, replaced);
   EXPECT_EQ(removed.outcome, Removal::Removed);
@@ -166,7 +169,7 @@ TEST_F(FileAssociationTest, RemovalPutsBackWhatTheWriteReplaced) {
 }
 
 TEST_F(FileAssociationTest, RemovalLeavesWhatAnotherProgramTookOver) {
-  ASSERT_TRUE(RegisterFileAssociation(state_));
+  ASSERT_TRUE(Register());
   UniqueKey taken;
   ASSERT_EQ(CreateKeyForWriting(HKEY_CLASSES_ROOT, kClassCommandKey, KEY_WRITE | KEY_WOW64_64KEY, taken), ERROR_SUCCESS);
   ASSERT_EQ(WriteTextValue(taken.Get(), "", "other.exe \"%1\""), ERROR_SUCCESS);
