@@ -57,7 +57,7 @@ target_link_libraries(velmorix_shared PUBLIC velmorix_portable advapi32 user32 k
 # integration steps. Libraries link one way:
 # shared <- folders <- integration <- engine <- wizard.
 file(GLOB VELMORIX_ENGINE_SOURCES CONFIGURE_DEPENDS source/engine/*.cpp)
-list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "(archive_reader|compressed_archive|frame_decoder|payload_checksum|extraction_pace_[a-z]+)\\.cpp$")
+list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "(archive_reader|compressed_archive|payload_archive|frame_decoder|payload_checksum|extraction_pace_[a-z]+)\\.cpp$")
 velmorix_windows_library(velmorix_folders source/shared/folder_creation.cpp)
 target_link_libraries(velmorix_folders PUBLIC velmorix_shared advapi32 user32)
 file(GLOB VELMORIX_INTEGRATION_SOURCES CONFIGURE_DEPENDS source/integration/*.cpp)

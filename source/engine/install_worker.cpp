@@ -5,6 +5,7 @@
 
 #include "engine/archive_extraction.h"
 #include "engine/archive_reader.h"
+#include "engine/payload_archive.h"
 #include "engine/entry_data.h"
 #include "engine/payload_check.h"
 #include "engine/folder_chain.h"

@@ -24,6 +24,7 @@
 
 #include "engine/archive_extraction.h"
 #include "engine/archive_reader.h"
+#include "engine/payload_archive.h"
 #include "engine/entry_data.h"
 #include "engine/payload_checksum.h"
 #include "engine/run_outcome.h"

@@ -6,6 +6,7 @@
 
 #include "e2e/e2e_fixture.h"
 #include "engine/archive_reader.h"
+#include "engine/payload_archive.h"
 #include "shared/texts.h"
 
 namespace e2e {

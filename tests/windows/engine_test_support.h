@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "engine/archive_reader.h"
+#include "engine/payload_archive.h"
 #include "engine/install_run.h"
 #include "engine/install_worker.h"
 #include "engine/run_files.h"
