@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <iterator>
 
 #include "integration/registry_writer.h"
@@ -23,6 +24,12 @@ static_assert(std::size(kEntryValueNames) <= kReplacedValuesPerKey, "the record 
 REGSAM ViewOf(bool is64BitWindows) { return is64BitWindows ? KEY_WOW64_64KEY : 0; }
 
 RemovalResult Failure(LONG code) { return {Removal::Failed, static_cast<unsigned long>(code)}; }
+
+const ReplacedValue* RecordedValue(const ReplacedKey& key, const char* name) {
+  for (unsigned i = 0; i < key.valueCount && i < kReplacedValuesPerKey; ++i)
+    if (std::strcmp(key.values[i].name, name) == 0) return &key.values[i];
+  return nullptr;
+}
 
 }  // namespace
 
@@ -111,7 +118,12 @@ RemovalResult RemoveUninstallEntry(bool is64BitWindows, const char* installDir, 
   }
   for (const auto& [name, text] : {RegistryText{texts::kInstallLocationValue, installDir},
                                    RegistryText{"UninstallString", uninstallCommand}}) {
-    const LONG held = CheckTextValue(key.Get(), name, text);
+    LONG held = CheckTextValue(key.Get(), name, text);
+    // A write stopped before it reached the value left it as it was: with a record of
+    // before, that still counts as this installation's entry.
+    const ReplacedValue* before = replaced ? RecordedValue(*replaced, name) : nullptr;
+    if ((held == ERROR_FILE_NOT_FOUND || held == ERROR_INVALID_DATA) && before != nullptr)
+      held = CheckValueAsRecorded(key.Get(), *before);
     if (held == ERROR_FILE_NOT_FOUND || held == ERROR_INVALID_DATA) return {Removal::NotOurs, 0};
     if (held != ERROR_SUCCESS) return Failure(held);
   }

@@ -28,6 +28,8 @@ LONG RecordUninstallEntryReplaced(bool is64BitWindows, ReplacedKey& replaced);
 
 // Takes back the entry written for installDir, only while it is still this
 // installation's ("InstallLocation" is installDir and "UninstallString" starts its
-// Uninstall.exe): without a record (or when the write created the key) the whole key
-// goes; with a record of a key that was there, each value gets back what it replaced.
+// Uninstall.exe; with a record, either may also still be as the record has it, for a
+// write that stopped before it): without a record (or when the write created the key)
+// the whole key goes; with a record of a key that was there, each value gets back
+// what it replaced.
 RemovalResult RemoveUninstallEntry(bool is64BitWindows, const char* installDir, const ReplacedKey* replaced);

@@ -171,6 +171,13 @@ TEST_F(UninstallRegistrationTest, RemovalTakesBackOnlyThisInstallationsEntry) {
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, KEY_WOW64_64KEY));
   EXPECT_EQ(RemoveUninstallEntry(true, kInstallDir, &replaced).outcome, Removal::Absent);
 
+  // A write stopped after its first value: without a record it is nobody's, with the
+  // record of before it goes.
+  Seed("Publisher", texts::kPublisher);
+  EXPECT_EQ(RemoveUninstallEntry(true, kInstallDir, nullptr).outcome, Removal::NotOurs);
+  EXPECT_EQ(RemoveUninstallEntry(true, kInstallDir, &replaced).outcome, Removal::Removed);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, KEY_WOW64_64KEY));
+
   // An earlier entry of the same folder: its values come back, others stay.
   Seed("Publisher", "Someone else");
   Seed("Comments", "kept");
