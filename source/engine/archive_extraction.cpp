@@ -163,7 +163,8 @@ bool ExtractArchive(const InstallRun& run, const ArchiveView& archive, EntryData
     FileIdentity identity;
     // The run counts its entries as the overall progress does.
     const std::int32_t runIndex = progressBase + i;
-    const int plannedKeep = runIndex >= 0 && runIndex < kMaxCreatedFiles ? run.record.plannedKeep[runIndex] : kNoPlannedKeep;
+    const int plannedKeep =
+        runIndex >= 0 && runIndex < kMaxCreatedFiles ? run.record.plannedKeep[runIndex] : kNoPlannedKeep;
     const NewFileTarget target{root, &chain, PayloadFileName(entry), path, plannedKeep};
     const NewFile placed = CreateRunFile(run, target, &file, &identity);
     if (placed == NewFile::Refused) return Fail(run, FailureCause::FileNotCreated, path);

@@ -116,8 +116,9 @@ bool SaveFiles(HKEY record, const InstallRun& run) {
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) continue;
     BYTE value[kFileDataSize];
     WriteLe((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, 8, value);
-    WriteLe((static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime,
-            8, value + 8);
+    WriteLe(
+        (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime, 8,
+        value + 8);
     // A file in both folders (the work folder inside the install folder) belongs to
     // the deeper one.
     const bool work = DepthUnder(path, run.request.workDir) > DepthUnder(path, run.request.installDir);
@@ -173,7 +174,8 @@ bool SaveValues(HKEY record) {
     WriteLe(value.priorType, 4, data + 2);
     WriteLe(value.priorSize, 4, data + 6);
     std::size_t at = kValueHead;
-    for (const char* text : {value.key, static_cast<const char*>(value.name), static_cast<const char*>(value.written)}) {
+    for (const char* text :
+         {value.key, static_cast<const char*>(value.name), static_cast<const char*>(value.written)}) {
       const std::size_t length = std::strlen(text) + 1;
       std::memcpy(data + at, text, length);
       at += length;

@@ -93,7 +93,8 @@ void AddTree(RemovalRun& removal, const char* folder, int depth) {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       AddTree(removal, path, depth + 1);
-      if (removal.extraFolderCount < kMaxRecordedFolders) CopyPath(removal.extraFolders[removal.extraFolderCount++], path);
+      if (removal.extraFolderCount < kMaxRecordedFolders)
+        CopyPath(removal.extraFolders[removal.extraFolderCount++], path);
     } else {
       AddFile(removal, path);
     }
@@ -113,7 +114,8 @@ void Plan(RemovalRun& removal) {
   // it the display driver loads (a fifth of an unattended removal's time under Wine).
   const ComApartment com(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
   for (const char* shortcut : record.shortcuts)
-    if (shortcut[0] != '\0' && CheckProgramShortcut(shortcut, record.shortcutTarget).outcome == Removal::Removed) AddFile(removal, shortcut);
+    if (shortcut[0] != '\0' && CheckProgramShortcut(shortcut, record.shortcutTarget).outcome == Removal::Removed)
+      AddFile(removal, shortcut);
 }
 
 bool SetJournalValue(RemovalRun& removal, const char* name, DWORD type, const void* data, std::size_t size) {
@@ -297,7 +299,8 @@ bool Finish(RemovalRun& removal) {
   CountRunStep();
   const LONG classes = RestoreClassValues(removal.record, ViewOf(removal.options.is64BitWindows));
   if (classes != ERROR_SUCCESS)
-    ProgressOf(removal.options).StepFailed(FailureCause::ClassValuesNotRestored, "HKCR\\.qzp", static_cast<DWORD>(classes));
+    ProgressOf(removal.options)
+        .StepFailed(FailureCause::ClassValuesNotRestored, "HKCR\\.qzp", static_cast<DWORD>(classes));
   bool pending = false;
   bool launcherLeft = false;
   UniqueHandle held[kKeepFolderCount];

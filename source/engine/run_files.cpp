@@ -185,7 +185,8 @@ NewFile MakeRoom(const InstallRun& run, const NewFileTarget& target, UniqueHandl
 NewFile CreateRunFile(const InstallRun& run, const NewFileTarget& target, UniqueHandle* file, FileIdentity* identity) {
   NewFile room = NewFile::Created;
   const int planned = target.plannedKeep;
-  if (planned >= 0 && planned < run.record.keptFileCount && planned < kMaxKeptFiles && !run.record.keptFiles[planned].moved) {
+  if (planned >= 0 && planned < run.record.keptFileCount && planned < kMaxKeptFiles &&
+      !run.record.keptFiles[planned].moved) {
     // Seen before the run began and journalled: it moves as it is.
     bool failed = true;
     if (MoveAside(run, target, planned, &failed)) {
@@ -216,7 +217,8 @@ bool RunFolderRecorder::WillCreate(const char* path) {
 
 bool RunFolderRecorder::Created(const char* path, HANDLE folder) {
   const int index = run_.record.createdFolderCount;
-  if (index < 0 || index >= kMaxCreatedFolders || !ReadIdentity(folder, &run_.record.createdFolderIds[index])) return false;
+  if (index < 0 || index >= kMaxCreatedFolders || !ReadIdentity(folder, &run_.record.createdFolderIds[index]))
+    return false;
   CopyPath(run_.record.createdFolders[index], path);
   run_.record.createdFolderCount = index + 1;
   return JournalCreatedFolder(run_, index);

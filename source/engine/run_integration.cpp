@@ -187,7 +187,8 @@ bool JournalledShortcuts::WillMake(int index, const char* linkPath, bool makesFo
 
 bool JournalUninstallEntryStep(const InstallRun& run) {
   const std::unique_ptr<ReplacedKey> replaced(new (std::nothrow) ReplacedKey);
-  const LONG read = replaced ? RecordUninstallEntryReplaced(run.request.is64BitWindows != 0, *replaced) : ERROR_OUTOFMEMORY;
+  const LONG read =
+      replaced ? RecordUninstallEntryReplaced(run.request.is64BitWindows != 0, *replaced) : ERROR_OUTOFMEMORY;
   if (read != ERROR_SUCCESS) {
     run.Fail(FailureCause::UninstallEntryUnreadable, texts::kUninstallKeyPath, static_cast<unsigned long>(read));
     return false;
@@ -197,7 +198,8 @@ bool JournalUninstallEntryStep(const InstallRun& run) {
 
 bool JournalAssociationStep(const InstallRun& run) {
   const std::unique_ptr<AssociationRecords> replaced(new (std::nothrow) AssociationRecords);
-  const LONG read = replaced ? RecordAssociationReplaced(run.request.is64BitWindows != 0, replaced->keys) : ERROR_OUTOFMEMORY;
+  const LONG read =
+      replaced ? RecordAssociationReplaced(run.request.is64BitWindows != 0, replaced->keys) : ERROR_OUTOFMEMORY;
   if (read != ERROR_SUCCESS) {
     run.Fail(FailureCause::AssociationUnreadable, "HKCR\\.qzp", static_cast<unsigned long>(read));
     return false;

@@ -160,7 +160,8 @@ bool BeginJournal(const InstallRun& run) {
   DWORD disposition = 0;
   CountRunStep();
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kJournalKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS | ViewOf(run), nullptr, run.record.journal.Receive(), &disposition) != ERROR_SUCCESS) {
+                      KEY_ALL_ACCESS | ViewOf(run), nullptr, run.record.journal.Receive(),
+                      &disposition) != ERROR_SUCCESS) {
     run.record.journal.Reset();
     return false;
   }
@@ -177,7 +178,8 @@ bool BeginJournal(const InstallRun& run) {
     std::memcpy(batch.get() + used, &record, RecordSize(record));
     used += RecordSize(record);
   }
-  if (written && used > 0) written = SetValue(run.record.journal.Get(), kPlannedKeptValue, REG_BINARY, batch.get(), used);
+  if (written && used > 0)
+    written = SetValue(run.record.journal.Get(), kPlannedKeptValue, REG_BINARY, batch.get(), used);
   for (int i = 0; written && i < run.record.createdFileCount; ++i) written = JournalCreatedFile(run, i);
   if (!written || !Flush(run.record.journal.Get())) {
     EndJournal(run);
@@ -208,7 +210,8 @@ bool JournalCreatedIntent(const InstallRun& run, const char* path) {
 
 bool JournalCreatedFile(const InstallRun& run, int index) {
   return index >= 0 && index < kMaxCreatedFiles &&
-         WritePathRecord(run, 'c', index, kMaxCreatedFiles, run.record.createdFileIds[index], run.record.createdFiles[index]);
+         WritePathRecord(run, 'c', index, kMaxCreatedFiles, run.record.createdFileIds[index],
+                         run.record.createdFiles[index]);
 }
 
 bool JournalFolderIntent(const InstallRun& run, const char* path) {
@@ -235,7 +238,8 @@ bool ReadJournalStep(const InstallRun& run, const char* name, std::unique_ptr<un
       type != REG_BINARY || bytes == 0)
     return false;
   data->reset(new (std::nothrow) unsigned char[bytes]);
-  if (!*data || RegQueryValueExA(run.record.journal.Get(), name, nullptr, &type, data->get(), &bytes) != ERROR_SUCCESS) {
+  if (!*data ||
+      RegQueryValueExA(run.record.journal.Get(), name, nullptr, &type, data->get(), &bytes) != ERROR_SUCCESS) {
     data->reset();
     return false;
   }
@@ -286,7 +290,8 @@ JournalFound LoadJournal(const InstallRun& run, bool* succeeded) {
     CopyPath(run.record.createdFiles[run.record.createdFileCount++], record.path);
   }
   run.record.createdFolderCount = 0;
-  while (run.record.createdFolderCount < kMaxCreatedFolders && ReadRecord(key, 'd', run.record.createdFolderCount, &record)) {
+  while (run.record.createdFolderCount < kMaxCreatedFolders &&
+         ReadRecord(key, 'd', run.record.createdFolderCount, &record)) {
     run.record.createdFolderIds[run.record.createdFolderCount] = record.identity;
     CopyPath(run.record.createdFolders[run.record.createdFolderCount++], record.path);
   }

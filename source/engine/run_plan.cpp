@@ -24,7 +24,8 @@ bool PlanFolder(const InstallRun& run, FolderChain& chain, const char* folder, b
       *exists = true;
       return true;
     case WayResult::Missing:
-      return std::strlen(folder) <= kMaxNewFolderLength || run.Fail(FailureCause::FolderPathTooLong, folder, ERROR_FILENAME_EXCED_RANGE);
+      return std::strlen(folder) <= kMaxNewFolderLength ||
+             run.Fail(FailureCause::FolderPathTooLong, folder, ERROR_FILENAME_EXCED_RANGE);
     case WayResult::Link:
       return Fail(run, FailureCause::FolderThroughLink, folder);
     case WayResult::NotAFolder:

@@ -111,14 +111,15 @@ bool RegisterFileAssociation(bool is64BitWindows, const char* installDir, Progre
   // Every key is attempted; the last failure's message is the one that stays.
   for (const ClassKey& key : keys) {
     LONG error = ERROR_SUCCESS;
-    const KeyWriteResult result = WriteKeyWithValues(HKEY_CLASSES_ROOT, key.path, access, key.values, key.count, &error);
+    const KeyWriteResult result =
+        WriteKeyWithValues(HKEY_CLASSES_ROOT, key.path, access, key.values, key.count, &error);
     if (result == KeyWriteResult::Ok) continue;
     char keyName[kPathCapacity];
     CopyPath(keyName, "HKCR\\");
     AppendPath(keyName, key.path);
-    progress.StepFailed(
-        result == KeyWriteResult::KeyFailed ? FailureCause::AssociationKeyFailed : FailureCause::AssociationValuesFailed,
-        keyName, static_cast<unsigned long>(error));
+    progress.StepFailed(result == KeyWriteResult::KeyFailed ? FailureCause::AssociationKeyFailed
+                                                            : FailureCause::AssociationValuesFailed,
+                        keyName, static_cast<unsigned long>(error));
     succeeded = false;
   }
   if (succeeded) progress.FileTypeAssociated(".qzp");

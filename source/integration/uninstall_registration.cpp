@@ -44,7 +44,8 @@ bool RegisterUninstallEntry(const UninstallEntry& entry, ProgressReport& progres
                                                 entry.installDir, texts::kUninstallExeTail);
   // The same command unattended, as deployment tools call it.
   char quietCommand[kPathCapacity + 4];
-  const bool quietWhole = commandWhole && CopyText(quietCommand, sizeof(quietCommand), uninstallCommand) == PathResult::Ok &&
+  const bool quietWhole = commandWhole &&
+                          CopyText(quietCommand, sizeof(quietCommand), uninstallCommand) == PathResult::Ok &&
                           AppendText(quietCommand, sizeof(quietCommand), " /S") == PathResult::Ok;
   SYSTEMTIME now{};
   GetSystemTime(&now);  // UTC

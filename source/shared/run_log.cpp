@@ -167,9 +167,10 @@ HANDLE OpenInFolder(HANDLE folder, const Name& name, ACCESS_MASK access, ULONG d
   IO_STATUS_BLOCK status{};
   HANDLE opened = INVALID_HANDLE_VALUE;
   // Without FILE_SHARE_DELETE: nobody renames or replaces what is held open.
-  const NTSTATUS result = calls.createFile(&opened, access | SYNCHRONIZE, &attributes, &status, nullptr,
-                                           FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
-                                           options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
+  const NTSTATUS result =
+      calls.createFile(&opened, access | SYNCHRONIZE, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
+                       options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
   if (result < 0) {
     *error = calls.toError(result);
     return INVALID_HANDLE_VALUE;

@@ -290,7 +290,8 @@ UninstallEnd RunUninstaller(HINSTANCE instance) {
   UninstallOptions options;
   if (argv == nullptr || !ParseUninstallArguments(argv + 1, count > 1 ? count - 1 : 0, &options)) {
     // /S anywhere forbids a window, even on a line that is wrong otherwise.
-    for (int i = 1; argv != nullptr && i < count; ++i) options.unattended = options.unattended || Matches(argv[i], L"/S");
+    for (int i = 1; argv != nullptr && i < count; ++i)
+      options.unattended = options.unattended || Matches(argv[i], L"/S");
     Box(options, texts::kUninstallUsage);
     return UninstallEnd::InvalidCommandLine;
   }

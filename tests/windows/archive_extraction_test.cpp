@@ -46,7 +46,8 @@ class ArchiveExtraction : public ::testing::Test {
     bool result = false;
     enginetest::PumpedThread worker([&] {
       // As in a run: the journal is open before an earlier file can move aside.
-      result = BeginJournal(state_->Run()) && ExtractArchive(state_->Run(), view, destination.c_str(), progressBase, grantAccess);
+      result = BeginJournal(state_->Run()) &&
+               ExtractArchive(state_->Run(), view, destination.c_str(), progressBase, grantAccess);
       return DWORD{0};
     });
     worker.Start();
@@ -55,7 +56,8 @@ class ArchiveExtraction : public ::testing::Test {
   }
 
   std::vector<std::string> Recorded() const {
-    return std::vector<std::string>(state_->record->createdFiles, state_->record->createdFiles + state_->record->createdFileCount);
+    return std::vector<std::string>(state_->record->createdFiles,
+                                    state_->record->createdFiles + state_->record->createdFileCount);
   }
 
   std::unique_ptr<enginetest::TestRun> state_ = std::make_unique<enginetest::TestRun>();

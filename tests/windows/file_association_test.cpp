@@ -171,7 +171,8 @@ TEST_F(FileAssociationTest, RemovalPutsBackWhatTheWriteReplaced) {
 TEST_F(FileAssociationTest, RemovalLeavesWhatAnotherProgramTookOver) {
   ASSERT_TRUE(Register());
   UniqueKey taken;
-  ASSERT_EQ(CreateKeyForWriting(HKEY_CLASSES_ROOT, kClassCommandKey, KEY_WRITE | KEY_WOW64_64KEY, taken), ERROR_SUCCESS);
+  ASSERT_EQ(CreateKeyForWriting(HKEY_CLASSES_ROOT, kClassCommandKey, KEY_WRITE | KEY_WOW64_64KEY, taken),
+            ERROR_SUCCESS);
   ASSERT_EQ(WriteTextValue(taken.Get(), "", "other.exe \"%1\""), ERROR_SUCCESS);
   taken.Reset();
 

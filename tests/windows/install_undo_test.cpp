@@ -103,11 +103,13 @@ class Scene {
     const REGSAM view = View();
     DumpKeyTree(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, view, snapshot);
     DumpKeyTree(HKEY_LOCAL_MACHINE, kInstallationRecordKey, view, snapshot);
-    for (const char* key : {".qzp", "Applications\\Velmorix.exe", "qzl"}) DumpKeyTree(HKEY_CLASSES_ROOT, key, view, snapshot);
+    for (const char* key : {".qzp", "Applications\\Velmorix.exe", "qzl"})
+      DumpKeyTree(HKEY_CLASSES_ROOT, key, view, snapshot);
     snapshot["desktop shortcut"] = ReadWholeFile(DesktopLink());
     snapshot["maker folder"] = enginetest::FolderExists(MakerFolder()) ? "there" : "";
     for (const std::string& folder : {installDir_, workDir_}) {
-      for (const std::string& file : enginetest::ListFiles(folder)) snapshot[folder + "\\" + file] = ReadWholeFile(folder + "\\" + file);
+      for (const std::string& file : enginetest::ListFiles(folder))
+        snapshot[folder + "\\" + file] = ReadWholeFile(folder + "\\" + file);
     }
     snapshot["work archive's folder"] = enginetest::FolderExists(workDir_ + "\\workdir") ? "there" : "";
     return snapshot;

@@ -176,7 +176,8 @@ TEST_F(RemovalTest, ClassValuesAreRestoredOnlyWhileStillTheInstallations) {
   qzp.Reset();
   state_->request.mode = RunMode::Install;
   NoteRegistryBeforeIntegration(state_->Run());
-  ASSERT_TRUE(RegisterFileAssociation(state_->request.is64BitWindows, state_->request.installDir, state_->Run().Progress()));
+  ASSERT_TRUE(
+      RegisterFileAssociation(state_->request.is64BitWindows, state_->request.installDir, state_->Run().Progress()));
   ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
   ASSERT_TRUE(Load());
   // Another program takes the open command of the class over.
@@ -223,7 +224,8 @@ TEST_F(RemovalTest, ARemovalKilledAtAnyStepIsUndoneOrFinishedByTheNextStart) {
               ERROR_SUCCESS);
     state_->request.mode = RunMode::Install;
     NoteRegistryBeforeIntegration(state_->Run());
-    ASSERT_TRUE(RegisterFileAssociation(state_->request.is64BitWindows, state_->request.installDir, state_->Run().Progress()));
+    ASSERT_TRUE(
+        RegisterFileAssociation(state_->request.is64BitWindows, state_->request.installDir, state_->Run().Progress()));
     ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
   };
   installWithClass();
