@@ -45,8 +45,8 @@ endfunction()
 # run log, the default folders, and the one walk down a path's folders (creating them
 # with access rights when asked), which the run log, the pages and the engine use.
 velmorix_windows_library(velmorix_shared
-  source/shared/texts.cpp source/shared/platform.cpp
-  source/shared/launch.cpp source/shared/installer_state.cpp source/shared/system_libraries.cpp
+  source/shared/texts.cpp source/shared/failure_texts.cpp source/shared/platform.cpp
+  source/shared/launch.cpp source/shared/system_libraries.cpp
   source/shared/run_log.cpp source/shared/default_folders.cpp source/shared/file_identity.cpp
   source/shared/held_folder.cpp source/shared/object_owner.cpp
   source/shared/folder_creation.cpp source/shared/folder_walk.cpp)
@@ -57,7 +57,7 @@ target_link_libraries(velmorix_shared PUBLIC velmorix_portable shlwapi advapi32 
 # The worker calls the integration steps. Libraries link one way:
 # shared <- integration <- engine <- wizard.
 file(GLOB VELMORIX_ENGINE_SOURCES CONFIGURE_DEPENDS source/engine/*.cpp)
-list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "(archive_reader|compressed_archive|frame_decoder|payload_checksum|extraction_pace_[a-z]+)\\.cpp$")
+list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "(archive_reader|compressed_archive|payload_archive|frame_decoder|payload_checksum|extraction_pace_[a-z]+)\\.cpp$")
 file(GLOB VELMORIX_INTEGRATION_SOURCES CONFIGURE_DEPENDS source/integration/*.cpp)
 velmorix_windows_library(velmorix_integration ${VELMORIX_INTEGRATION_SOURCES})
 target_link_libraries(velmorix_integration PUBLIC velmorix_shared ole32 oleaut32 uuid shell32 advapi32)

@@ -6,7 +6,6 @@
 #include "engine/extraction_pace.h"
 #include "engine/folder_chain.h"
 #include "shared/path_buffer.h"
-#include "shared/texts.h"
 
 namespace {
 
@@ -15,11 +14,10 @@ constexpr std::size_t kChunkSize = 128;
 constexpr std::size_t kGatherSize = 1024 * 1024;
 constexpr int kFullFilePosition = 1000;
 
-// Fails the archive with `message` about `path`, with the last system error; always
+// Fails the archive for `cause` about `path`, with the last system error; always
 // false, so callers can return it.
-bool Fail(InstallerState& state, const char* message, const char* path) {
-  ReportFailure(state, message, path, GetLastError());
-  return false;
+bool Fail(const InstallRun& run, FailureCause cause, const char* path) {
+  return run.Fail(cause, path, GetLastError());
 }
 
 enum class WriteOutcome { Complete, Cancelled, WriteFailed, SourceFailed };
@@ -77,8 +75,8 @@ class GatheredOutput {
 
 // Writes one entry's bytes in 128-byte chunks, honouring pause and cancel before
 // every chunk and reporting the file's per-mille position when it changes.
-WriteOutcome WriteEntryData(InstallerState& state, GatheredOutput& output, std::uint64_t size) {
-  ProgressReport& progress = ProgressOf(state);
+WriteOutcome WriteEntryData(const InstallRun& run, GatheredOutput& output, std::uint64_t size) {
+  ProgressReport& progress = run.Progress();
   const std::uint64_t unit = size / 1000;
   // 64-bit division is a library call on i686: the position is worked out only
   // when the bytes written reach the next multiple of the unit.
@@ -88,8 +86,8 @@ WriteOutcome WriteEntryData(InstallerState& state, GatheredOutput& output, std::
 
   std::uint64_t written = 0;
   for (;;) {
-    while (state.extractionPaused.load()) Sleep(1000);
-    if (state.cancelRequested.load()) return WriteOutcome::Cancelled;
+    while (run.request.Paused()) Sleep(1000);
+    if (run.request.CancelRequested()) return WriteOutcome::Cancelled;
     const std::uint64_t left = size - written;
     const std::size_t chunkLength = left < kChunkSize ? static_cast<std::size_t>(left) : kChunkSize;
     if (!output.Add(chunkLength)) return output.SourceFailed() ? WriteOutcome::SourceFailed : WriteOutcome::WriteFailed;
@@ -110,24 +108,27 @@ WriteOutcome WriteEntryData(InstallerState& state, GatheredOutput& output, std::
 
 }  // namespace
 
-bool ExtractArchive(InstallerState& state, const ArchiveView& archive, const char* destinationFolder,
+bool ExtractArchive(const InstallRun& run, const ArchiveView& archive, const char* destinationFolder,
                     int progressBase, bool grantAccess) {
   if (archive.count <= 0) return true;
   // The entries' bytes in archive order; a compressed archive starts decoding here,
   // ahead of the first file.
   EntryData source(archive);
-  if (!source.Start()) return Fail(state, texts::kResourceLoadFailed, destinationFolder);
-  return ExtractArchive(state, archive, source, destinationFolder, progressBase, grantAccess);
+  if (!source.Start()) return Fail(run, FailureCause::DecoderNotStarted, destinationFolder);
+  return ExtractArchive(run, archive, source, destinationFolder, progressBase, grantAccess);
 }
 
-bool ExtractArchive(InstallerState& state, const ArchiveView& archive, EntryData& source,
+bool ExtractArchive(const InstallRun& run, const ArchiveView& archive, EntryData& source,
                     const char* destinationFolder, int progressBase, bool grantAccess) {
   if (archive.count <= 0) return true;
   char root[kPathCapacity];
-  if (!NormaliseFolder(root, destinationFolder)) return Fail(state, texts::kInstallFoldersFailed, destinationFolder);
+  if (!NormaliseFolder(root, destinationFolder)) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return Fail(run, FailureCause::FolderPathTooLong, destinationFolder);
+  }
 
   FolderChain chain;
-  RunFolderRecorder recorder(state);
+  RunFolderRecorder recorder(run);
   char folder[kPathCapacity];
   char path[kPathCapacity];
   for (std::int32_t i = 0; i < archive.count; ++i) {
@@ -135,52 +136,57 @@ bool ExtractArchive(InstallerState& state, const ArchiveView& archive, EntryData
     // A path cut to fit would land somewhere else: refuse it instead.
     switch (ComposeEntryPaths(destinationFolder, entry, folder, path)) {
       case EntryPath::FolderTooLong:
-        return Fail(state, texts::kInstallFoldersFailed, destinationFolder);
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return Fail(run, FailureCause::FolderPathTooLong, destinationFolder);
       case EntryPath::FileTooLong:
-        return Fail(state, texts::kInstallFilesFailed, folder);
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return Fail(run, FailureCause::FilePathTooLong, folder);
       case EntryPath::Ok:
         break;
     }
     // Consecutive entries of one folder walk nothing again: the chain still holds it.
-    switch (chain.Reach(folder, true, grantAccess ? 1 : 0, &ProgressOf(state), &recorder)) {
+    switch (chain.Reach(folder, true, grantAccess ? 1 : 0, &run.Progress(), &recorder)) {
       case WayResult::Held:
         break;
       case WayResult::Link:
-        return Fail(state, texts::kInstallFilesFailed, folder);
+        return Fail(run, FailureCause::FolderThroughLink, folder);
+      case WayResult::CreateFailed:
+        return Fail(run, FailureCause::FolderNotMade, folder);
       default:
-        return Fail(state, texts::kInstallFoldersFailed, folder);
+        return Fail(run, FailureCause::FolderUnusable, folder);
     }
     // createdFiles must hold every file written, so no file is started without room.
-    if (state.createdFileCount >= kMaxCreatedFiles) return Fail(state, texts::kInstallFilesFailed, path);
+    if (run.record.createdFileCount >= kMaxCreatedFiles) return Fail(run, FailureCause::TooManyFiles, path);
 
-    ProgressOf(state).FileStarted(path);
+    run.Progress().FileStarted(path);
     UniqueHandle file;
     FileIdentity identity;
     // The run counts its entries as the overall progress does.
     const std::int32_t runIndex = progressBase + i;
-    const int plannedKeep = runIndex >= 0 && runIndex < kMaxCreatedFiles ? state.plannedKeep[runIndex] - 1 : -1;
+    const int plannedKeep =
+        runIndex >= 0 && runIndex < kMaxCreatedFiles ? run.record.plannedKeep[runIndex] : kNoPlannedKeep;
     const NewFileTarget target{root, &chain, PayloadFileName(entry), path, plannedKeep};
-    const NewFile placed = CreateRunFile(state, target, &file, &identity);
-    if (placed == NewFile::Refused) return Fail(state, texts::kInstallFilesFailed, path);
-    if (placed != NewFile::Reused && !RecordCreatedFile(state, path, identity))
-      return Fail(state, texts::kInstallFilesFailed, path);
+    const NewFile placed = CreateRunFile(run, target, &file, &identity);
+    if (placed == NewFile::Refused) return Fail(run, FailureCause::FileNotCreated, path);
+    if (placed != NewFile::Reused && !RecordCreatedFile(run, path, identity))
+      return Fail(run, FailureCause::JournalWriteFailed, path);
 
     GatheredOutput output(file.Get(), source);
-    WriteOutcome outcome = WriteEntryData(state, output, entry.size);
+    WriteOutcome outcome = WriteEntryData(run, output, entry.size);
     // What was written before a cancel stays in the file, as the chunks it had taken.
     if (!output.Flush() && outcome == WriteOutcome::Complete) outcome = WriteOutcome::WriteFailed;
     file.Reset();
     if (outcome == WriteOutcome::Cancelled) {
       SetLastError(ERROR_CANCELLED);
-      return Fail(state, texts::kCancelledByUser, path);
+      return Fail(run, FailureCause::Cancelled, path);
     }
-    if (outcome == WriteOutcome::WriteFailed) return Fail(state, texts::kInstallFilesWriteFailed, path);
+    if (outcome == WriteOutcome::WriteFailed) return Fail(run, FailureCause::FileWriteFailed, path);
     if (outcome == WriteOutcome::SourceFailed) {
       SetLastError(ERROR_INVALID_DATA);
-      return Fail(state, texts::kResourceLoadFailed, path);
+      return Fail(run, FailureCause::FrameDamaged, path);
     }
 
-    ProgressOf(state).FilesDone(progressBase + static_cast<int>(i) + 1);
+    run.Progress().FilesDone(progressBase + static_cast<int>(i) + 1);
     PaceExtractedFile();
   }
   return true;

@@ -6,7 +6,6 @@
 #include <new>
 #include <utility>
 
-#include "engine/compressed_archive.h"
 #include "shared/code_page_case.h"
 #include "shared/little_endian.h"
 
@@ -376,13 +375,10 @@ ArchiveError ValidatePayloadTable(const unsigned char* table, std::int32_t count
   return ArchiveError::None;
 }
 
-ArchiveError ValidateArchive(const void* data, std::size_t size, ArchiveView* view, std::int32_t* failedEntry) {
+ArchiveError ValidateStoredArchive(const unsigned char* base, std::size_t size, ArchiveView* view,
+                                   std::int32_t* failedEntry) {
   if (failedEntry) *failedEntry = -1;
-  const auto* base = static_cast<const unsigned char*>(data);
   if (base == nullptr || size < kPayloadHeaderSize) return ArchiveError::TooSmall;
-  // The compressed format's tag reads as a negative count, so no stored archive has it.
-  if (std::memcmp(base, kCompressedArchiveTag, kPayloadHeaderSize) == 0)
-    return ValidateCompressedArchive(base, size, view, failedEntry);
   const std::uint32_t rawCount = ReadLe32(base);
   // Tested on the raw bits: converting a value above INT32_MAX is not portable C++17.
   if (rawCount > 0x7FFFFFFFu) return ArchiveError::NegativeCount;

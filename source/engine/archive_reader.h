@@ -57,10 +57,11 @@ struct ArchiveView {
   std::size_t frameTableOffset = 0;
 };
 
-// Checks the archive and fills *view when it is valid (view may be null).
-// On failure *failedEntry (when given) names the entry at fault, or -1.
-ArchiveError ValidateArchive(const void* data, std::size_t size, ArchiveView* view,
-                             std::int32_t* failedEntry = nullptr);
+// Checks a stored archive (engine/payload_archive.h checks either form) and fills
+// *view when it is valid (view may be null). On failure *failedEntry (when given)
+// names the entry at fault, or -1.
+ArchiveError ValidateStoredArchive(const unsigned char* base, std::size_t size, ArchiveView* view,
+                                   std::int32_t* failedEntry);
 
 // Whether one path component [begin, end) may be written under the destination:
 // not empty, no control character or any of : / \ * ? " < > |, no trailing dot or

@@ -5,6 +5,7 @@
 
 #include "engine/archive_extraction.h"
 #include "engine/archive_reader.h"
+#include "engine/payload_archive.h"
 #include "engine/entry_data.h"
 #include "engine/payload_check.h"
 #include "engine/folder_chain.h"
@@ -12,6 +13,7 @@
 #include "engine/run_files.h"
 #include "engine/run_integration.h"
 #include "engine/run_outcome.h"
+#include "engine/run_journal.h"
 #include "engine/run_plan.h"
 #include "integration/file_association.h"
 #include "integration/shortcuts.h"
@@ -26,146 +28,157 @@ namespace {
 
 std::atomic<HMODULE> g_payloadModule{nullptr};
 
-enum class PayloadOutcome { Loaded, Missing, Unloadable };
-
 struct Payload {
   ArchiveView program;
   ArchiveView work;
 };
 
 // Finds, loads and validates both archives. Nothing is written before the whole
-// pair is known to be sound and to fit createdFiles. *error receives the system's
-// code for a failure (ERROR_INVALID_DATA for an archive that is not sound).
-PayloadOutcome LoadPayload(const InstallerState& state, Payload* payload, DWORD* error) {
+// pair is known to be sound and to fit createdFiles. None when it is; else the cause,
+// with *error the system's code (ERROR_INVALID_DATA for an archive that is not sound).
+FailureCause LoadPayload(const InstallRun& run, Payload* payload, DWORD* error) {
   const HMODULE module = g_payloadModule.load();
   const HRSRC programResource = FindResourceA(module, MAKEINTRESOURCEA(IDR_PROGRAM_ARCHIVE), "Binary");
   const HRSRC workResource = programResource ? FindResourceA(module, MAKEINTRESOURCEA(IDR_WORK_ARCHIVE), "Binary")
                                              : nullptr;
   *error = GetLastError();
-  if (programResource == nullptr || workResource == nullptr) return PayloadOutcome::Missing;
+  if (programResource == nullptr || workResource == nullptr) return FailureCause::PayloadMissing;
 
   const HGLOBAL programData = LoadResource(module, programResource);
   const HGLOBAL workData = programData ? LoadResource(module, workResource) : nullptr;
   *error = GetLastError();
-  if (programData == nullptr || workData == nullptr) return PayloadOutcome::Unloadable;
+  if (programData == nullptr || workData == nullptr) return FailureCause::PayloadUnreadable;
 
   const void* programBytes = LockResource(programData);
   const void* workBytes = LockResource(workData);
   *error = ERROR_INVALID_DATA;
-  if (programBytes == nullptr || workBytes == nullptr) return PayloadOutcome::Unloadable;
+  if (programBytes == nullptr || workBytes == nullptr) return FailureCause::PayloadUnreadable;
   if (ValidateArchive(programBytes, SizeofResource(module, programResource), &payload->program) != ArchiveError::None ||
       ValidateArchive(workBytes, SizeofResource(module, workResource), &payload->work) != ArchiveError::None)
-    return PayloadOutcome::Unloadable;
+    return FailureCause::PayloadDamaged;
   if (!PayloadChecksumsHold(module, programBytes, payload->program.size, workBytes, payload->work.size))
-    return PayloadOutcome::Unloadable;
+    return FailureCause::PayloadDamaged;
 
   // createdFiles has room for every entry and the workpath file that may replace one.
   const long long total = static_cast<long long>(payload->program.count) + payload->work.count + 1;
-  if (total > kMaxCreatedFiles - state.createdFileCount) return PayloadOutcome::Unloadable;
-  return PayloadOutcome::Loaded;
+  if (total > kMaxCreatedFiles - run.record.createdFileCount) return FailureCause::PayloadTooLarge;
+  return FailureCause::None;
 }
 
-// LoadPayload, and a failure recorded with its message, the module's path and the code.
-bool LoadPayloadOrReport(InstallerState& state, Payload* payload) {
+// LoadPayload, and a failure recorded with its cause, the module's path and the code.
+bool LoadPayloadOrReport(const InstallRun& run, Payload* payload) {
   DWORD error = 0;
-  const PayloadOutcome outcome = LoadPayload(state, payload, &error);
-  if (outcome == PayloadOutcome::Loaded) return true;
+  const FailureCause cause = LoadPayload(run, payload, &error);
+  if (cause == FailureCause::None) return true;
   char module[kPathCapacity] = {};
   const DWORD length = GetModuleFileNameA(g_payloadModule.load(), module, sizeof(module));
   if (length == 0 || length >= sizeof(module)) module[0] = '\0';
-  ReportFailure(state, outcome == PayloadOutcome::Missing ? texts::kResourceMissing : texts::kResourceLoadFailed,
-                module[0] ? module : nullptr, error);
-  return false;
+  return run.Fail(cause, module[0] ? module : nullptr, error);
+}
+
+// What "Programs and Features" shows as the size: every file the run wrote, in KiB
+// rounded up.
+unsigned long EstimatedSizeKiB(const RunRecord& record) {
+  unsigned long long bytes = 0;
+  for (int i = 0; i < record.createdFileCount && i < kMaxCreatedFiles; ++i) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (GetFileAttributesExA(record.createdFiles[i], GetFileExInfoStandard, &data))
+      bytes += (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+  const unsigned long long kib = (bytes + 1023) / 1024;
+  return kib > 0xFFFFFFFFull ? 0xFFFFFFFFul : static_cast<unsigned long>(kib);
 }
 
 // Extracts one archive and reports its size and the time it took.
-bool ExtractAndReport(InstallerState& state, const ArchiveView& archive, EntryData& source, const char* folder,
+bool ExtractAndReport(const InstallRun& run, const ArchiveView& archive, EntryData& source, const char* folder,
                       int progressBase, bool grantAccess) {
   const ULONGLONG start = GetTickCount64();
-  if (!ExtractArchive(state, archive, source, folder, progressBase, grantAccess)) return false;
+  if (!ExtractArchive(run, archive, source, folder, progressBase, grantAccess)) return false;
   const auto milliseconds = static_cast<unsigned long>(GetTickCount64() - start);
-  ProgressOf(state).ArchiveUnpacked(folder, archive.count, archive.dataBytes, milliseconds);
+  run.Progress().ArchiveUnpacked(folder, archive.count, archive.dataBytes, milliseconds);
   return true;
 }
 
 // installDir\workpath holds exactly the text of workDir, without a line end. It is a
 // file of the run like any other: an earlier workpath file is kept aside, and an undone
 // run deletes the new one (and puts the earlier one back).
-bool WriteWorkpathFile(InstallerState& state, const RunDestinations& destinations) {
+bool WriteWorkpathFile(const InstallRun& run, const RunDestinations& destinations) {
   char root[kPathCapacity];
   FolderChain chain;
-  if (!NormaliseFolder(root, state.installDir) || chain.Reach(root, true, 0) != WayResult::Held) return false;
+  if (!NormaliseFolder(root, run.request.installDir) || chain.Reach(root, true, 0) != WayResult::Held) return false;
   UniqueHandle file;
   FileIdentity identity;
   const NewFileTarget target{root, &chain, texts::kWorkpathTail + 1, destinations.workpathFile,
-                             state.plannedWorkpathKeep - 1};
-  const NewFile placed = CreateRunFile(state, target, &file, &identity);
+                             run.record.plannedWorkpathKeep};
+  const NewFile placed = CreateRunFile(run, target, &file, &identity);
   if (placed == NewFile::Refused) return false;
-  if (placed != NewFile::Reused && !RecordCreatedFile(state, destinations.workpathFile, identity)) return false;
-  const auto length = static_cast<DWORD>(BoundedLength(state.workDir, kPathCapacity - 1));
+  if (placed != NewFile::Reused && !RecordCreatedFile(run, destinations.workpathFile, identity)) return false;
+  const auto length = static_cast<DWORD>(BoundedLength(run.request.workDir, kPathCapacity - 1));
   DWORD written = 0;
-  return WriteFile(file.Get(), state.workDir, length, &written, nullptr) && written == length;
+  return WriteFile(file.Get(), run.request.workDir, length, &written, nullptr) && written == length;
 }
 
-bool Unpack(InstallerState& state) {
+bool Unpack(const InstallRun& run) {
   Payload payload;
-  if (!LoadPayloadOrReport(state, &payload)) return false;
+  if (!LoadPayloadOrReport(run, &payload)) return false;
   // A compressed payload decodes into the pools' bounded slots, in memory only, while
   // the run is prepared and its folders are made; the first frames of both archives
   // are ready when the files are written. The pools stop with this scope, whatever
   // ends the run.
   EntryData programData(payload.program);
   EntryData workData(payload.work);
-  if (!programData.Start() || !workData.Start()) {
-    ReportFailure(state, texts::kResourceLoadFailed, state.installDir, GetLastError());
-    return false;
-  }
-  ProgressOf(state).Begin(payload.program.count + payload.work.count);
+  if (!programData.Start() || !workData.Start())
+    return run.Fail(FailureCause::DecoderNotStarted, run.request.installDir, GetLastError());
+  run.Progress().Begin(payload.program.count + payload.work.count);
 
   char workpathFile[kPathCapacity];
-  if (!JoinPathWhole(workpathFile, sizeof(workpathFile), state.installDir, texts::kWorkpathTail)) {
-    ReportFailure(state, texts::kInstallFilesFailed, state.installDir, ERROR_FILENAME_EXCED_RANGE);
-    return false;
-  }
+  if (!JoinPathWhole(workpathFile, sizeof(workpathFile), run.request.installDir, texts::kWorkpathTail))
+    return run.Fail(FailureCause::FilePathTooLong, run.request.installDir, ERROR_FILENAME_EXCED_RANGE);
   RunDestinations destinations;
   destinations.archives[0] = &payload.program;
   destinations.archives[1] = &payload.work;
-  destinations.folders[0] = state.installDir;
-  destinations.folders[1] = state.workDir;
+  destinations.folders[0] = run.request.installDir;
+  destinations.folders[1] = run.request.workDir;
   destinations.count = 2;
   destinations.workpathFile = workpathFile;
   // Nothing is written before every destination is known to be sound.
-  if (!PrepareRun(state, destinations)) return false;
+  if (!PrepareRun(run, destinations)) return false;
 
-  if (!ExtractAndReport(state, payload.program, programData, state.installDir, 0, false)) return false;
+  if (!ExtractAndReport(run, payload.program, programData, run.request.installDir, 0, false)) return false;
   // Without the workpath file a reinstallation cannot find the work folder; the
   // run fails here rather than leave an installation that looks whole.
-  if (!WriteWorkpathFile(state, destinations)) {
-    ReportFailure(state, texts::kInstallFilesFailed, workpathFile, GetLastError());
-    return false;
-  }
-  ProgressOf(state).WorkpathWritten(workpathFile);
-  return ExtractAndReport(state, payload.work, workData, state.workDir, payload.program.count, true);
+  if (!WriteWorkpathFile(run, destinations))
+    return run.Fail(FailureCause::WorkpathNotWritten, workpathFile, GetLastError());
+  run.Progress().WorkpathWritten(workpathFile);
+  return ExtractAndReport(run, payload.work, workData, run.request.workDir, payload.program.count, true);
 }
 
 // Shortcuts, uninstall entry and file type; each step runs whatever came before, once
 // the journal holds what it is about to replace.
-bool IntegrateWithWindows(InstallerState& state) {
+bool IntegrateWithWindows(const InstallRun& run) {
   const ComApartment com(CoInitialize(nullptr));
-  if (FAILED(com.Result())) {
-    ReportFailure(state, texts::kComInitFailed, nullptr, static_cast<unsigned long>(com.Result()));
-    return false;
-  }
+  if (FAILED(com.Result()))
+    return run.Fail(FailureCause::ComNotInitialised, nullptr, static_cast<unsigned long>(com.Result()));
   // A program path cut to fit would point the shortcuts at another file: without the
   // whole path, the chosen shortcuts fail with their own messages.
   char programExePath[kPathCapacity];
   const bool pathWhole =
-      JoinPathWhole(programExePath, sizeof(programExePath), state.installDir, texts::kProgramExeTail);
+      JoinPathWhole(programExePath, sizeof(programExePath), run.request.installDir, texts::kProgramExeTail);
 
-  JournalledShortcuts journalled(state);
-  bool result = CreateProgramShortcuts(state, pathWhole ? programExePath : nullptr, &journalled);
-  result = JournalUninstallEntryStep(state) && RegisterUninstallEntry(state) && result;
-  result = JournalAssociationStep(state) && RegisterFileAssociation(state) && result;
+  const RunRequest& request = run.request;
+  RunRecord& record = run.record;
+  JournalledShortcuts journalled(run);
+  const ShortcutChoice choice{request.makeDesktopShortcut, request.makeStartMenuShortcut, request.installDir,
+                              pathWhole ? programExePath : nullptr};
+  ShortcutPaths made{record.desktopShortcutPath, record.startMenuShortcutPath};
+  bool result = CreateProgramShortcuts(choice, made, run.Progress(), &journalled);
+  const UninstallEntry entry{request.is64BitWindows, request.installDir,
+                             request.makeDesktopShortcut ? record.desktopShortcutPath : nullptr,
+                             request.makeStartMenuShortcut ? record.startMenuShortcutPath : nullptr,
+                             EstimatedSizeKiB(record)};
+  result = JournalUninstallEntryStep(run) && RegisterUninstallEntry(entry, run.Progress()) && result;
+  result = JournalAssociationStep(run) &&
+           RegisterFileAssociation(request.is64BitWindows, request.installDir, run.Progress()) && result;
   return result;
 }
 
@@ -173,40 +186,40 @@ bool IntegrateWithWindows(InstallerState& state) {
 
 void SetPayloadModule(HMODULE module) { g_payloadModule.store(module); }
 
-bool CheckPayload(InstallerState& state) {
+bool CheckPayload(const InstallRun& run) {
   Payload payload;
-  return LoadPayloadOrReport(state, &payload);
+  return LoadPayloadOrReport(run, &payload);
 }
 
-DWORD WINAPI InstallWorker(LPVOID parameter) {
-  InstallerState& state = *static_cast<InstallerState*>(parameter);
-  state.workerRunning.store(true);
-
-  bool result = Unpack(state);
-  if (state.modeInstall) {
-    NoteRegistryBeforeIntegration(state);
-    result = IntegrateWithWindows(state) && result;
+bool RunInstallation(const InstallRun& run) {
+  bool result = Unpack(run);
+  if (run.request.TiesIntoWindows()) {
+    NoteRegistryBeforeIntegration(run);
+    result = IntegrateWithWindows(run) && result;
   }
   // What the uninstaller will remove; an installation it could not remove fails.
-  if (result && !state.modeRun) {
-    if (!JournalInstallationRecordStep(state)) {
+  if (result && run.request.KeepsRecord()) {
+    if (!JournalInstallationRecordStep(run)) {
       result = false;
-    } else if (!SaveInstallationRecord(state)) {
-      ReportFailure(state, texts::kInstallFilesFailed, "HKLM\\Software\\VelmorixInstallation", GetLastError());
-      result = false;
+    } else if (!SaveInstallationRecord(run)) {
+      result = run.Fail(FailureCause::RecordNotSaved, "HKLM\\Software\\VelmorixInstallation", GetLastError());
     }
   }
-
   // Durable before anyone hears of it: a killed installer's next start keeps this run.
   // Without the mark a killed run would be undone after its success was reported, so
   // a mark that cannot be written fails the run.
-  if (result && !MarkRunSucceeded(state)) {
-    ReportFailure(state, texts::kInstallFilesFailed, "HKLM\\Software\\VelmorixSetup\\Run", GetLastError());
-    result = false;
-  }
+  if (result && !MarkRunSucceeded(run)) result = run.Fail(FailureCause::RunMarkFailed, kRunJournalKey, GetLastError());
+  return result;
+}
+
+DWORD WINAPI InstallWorker(LPVOID parameter) {
+  const WorkerJob& job = *static_cast<const WorkerJob*>(parameter);
+  const InstallRun run(*job.request, *job.record);
+  if (job.workerRunning) job.workerRunning->store(true);
+  const bool result = RunInstallation(run);
   // The receiver of the end report relies on this order.
-  state.installSucceeded.store(result);
-  state.workerRunning.store(false);
-  ProgressOf(state).Finished(result);
+  if (job.installSucceeded) job.installSucceeded->store(result);
+  if (job.workerRunning) job.workerRunning->store(false);
+  run.Progress().Finished(result);
   return 1;
 }

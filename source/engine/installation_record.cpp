@@ -107,27 +107,28 @@ void NoteMissingKeys(HKEY root, REGSAM view, const char* key) {
   }
 }
 
-bool SaveFiles(HKEY record, const InstallerState& state) {
+bool SaveFiles(HKEY record, const InstallRun& run) {
   UniqueKey files;
   if (OpenSub(record, kFilesKey, KEY_SET_VALUE, true, files) != ERROR_SUCCESS) return false;
-  for (int i = 0; i < state.createdFileCount && i < kMaxCreatedFiles; ++i) {
-    const char* path = state.createdFiles[i];
+  for (int i = 0; i < run.record.createdFileCount && i < kMaxCreatedFiles; ++i) {
+    const char* path = run.record.createdFiles[i];
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) continue;
     BYTE value[kFileDataSize];
     WriteLe((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, 8, value);
-    WriteLe((static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime,
-            8, value + 8);
+    WriteLe(
+        (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime, 8,
+        value + 8);
     // A file in both folders (the work folder inside the install folder) belongs to
     // the deeper one.
-    const bool work = DepthUnder(path, state.workDir) > DepthUnder(path, state.installDir);
+    const bool work = DepthUnder(path, run.request.workDir) > DepthUnder(path, run.request.installDir);
     value[16] = static_cast<BYTE>(work ? RecordedFileKind::Work : RecordedFileKind::Program);
     if (RegSetValueExA(files.Get(), path, 0, REG_BINARY, value, sizeof(value)) != ERROR_SUCCESS) return false;
   }
   return true;
 }
 
-bool SaveFolders(HKEY record, const InstallerState& state) {
+bool SaveFolders(HKEY record, const InstallRun& run) {
   UniqueKey folders;
   if (OpenSub(record, kFoldersKey, KEY_SET_VALUE, true, folders) != ERROR_SUCCESS) return false;
   const DWORD zero = 0;
@@ -137,12 +138,12 @@ bool SaveFolders(HKEY record, const InstallerState& state) {
   };
   for (int i = 0; i < g_preRunFolders.count; ++i)
     if (!add(g_preRunFolders.paths[i])) return false;
-  for (int i = 0; i < state.createdFolderCount && i < kMaxCreatedFolders; ++i)
-    if (!add(state.createdFolders[i])) return false;
+  for (int i = 0; i < run.record.createdFolderCount && i < kMaxCreatedFolders; ++i)
+    if (!add(run.record.createdFolders[i])) return false;
   // The maker's folder in the Start menu holds nothing but the shortcut: it goes
   // with it once empty.
   char makerFolder[kPathCapacity];
-  CopyPath(makerFolder, state.quickLaunchShortcutPath);
+  CopyPath(makerFolder, run.record.startMenuShortcutPath);
   char* last = std::strrchr(makerFolder, '\\');
   if (last != nullptr && last > makerFolder) {
     *last = '\0';
@@ -173,7 +174,8 @@ bool SaveValues(HKEY record) {
     WriteLe(value.priorType, 4, data + 2);
     WriteLe(value.priorSize, 4, data + 6);
     std::size_t at = kValueHead;
-    for (const char* text : {value.key, static_cast<const char*>(value.name), static_cast<const char*>(value.written)}) {
+    for (const char* text :
+         {value.key, static_cast<const char*>(value.name), static_cast<const char*>(value.written)}) {
       const std::size_t length = std::strlen(text) + 1;
       std::memcpy(data + at, text, length);
       at += length;
@@ -233,13 +235,13 @@ const char* PreRunFolder(int index) {
   return index >= 0 && index < g_preRunFolders.count ? g_preRunFolders.paths[index] : nullptr;
 }
 
-void NoteRegistryBeforeIntegration(const InstallerState& state) {
+void NoteRegistryBeforeIntegration(const InstallRun& run) {
   g_notedCount = 0;
-  const REGSAM view = ViewOf(state.is64BitWindows != 0);
+  const REGSAM view = ViewOf(run.request.is64BitWindows != 0);
   char programExePath[kPathCapacity];
   char openCommand[kPathCapacity] = {};
   char iconLocation[kPathCapacity] = {};
-  if (JoinPathWhole(programExePath, sizeof(programExePath), state.installDir, texts::kProgramExeTail)) {
+  if (JoinPathWhole(programExePath, sizeof(programExePath), run.request.installDir, texts::kProgramExeTail)) {
     BuildOpenCommand(openCommand, sizeof(openCommand), programExePath);
     BuildIconLocation(iconLocation, sizeof(iconLocation), programExePath);
   }
@@ -268,22 +270,22 @@ LONG OpenInstallationRecord(bool is64BitWindows, bool create, UniqueKey& key) {
                  key);
 }
 
-bool SaveInstallationRecord(const InstallerState& state) {
+bool SaveInstallationRecord(const InstallRun& run) {
   UniqueKey record;
-  if (OpenInstallationRecord(state.is64BitWindows != 0, true, record) != ERROR_SUCCESS) return false;
-  bool saved = WriteText(record.Get(), "InstallDir", state.installDir) == ERROR_SUCCESS &&
-               WriteText(record.Get(), "WorkDir", state.workDir) == ERROR_SUCCESS;
-  if (state.modeInstall) {
+  if (OpenInstallationRecord(run.request.is64BitWindows != 0, true, record) != ERROR_SUCCESS) return false;
+  bool saved = WriteText(record.Get(), "InstallDir", run.request.installDir) == ERROR_SUCCESS &&
+               WriteText(record.Get(), "WorkDir", run.request.workDir) == ERROR_SUCCESS;
+  if (run.request.TiesIntoWindows()) {
     char programExePath[kPathCapacity] = {};
-    JoinPathWhole(programExePath, sizeof(programExePath), state.installDir, texts::kProgramExeTail);
+    JoinPathWhole(programExePath, sizeof(programExePath), run.request.installDir, texts::kProgramExeTail);
     saved = saved && WriteText(record.Get(), "UninstallEntry", texts::kUninstallKeyPath) == ERROR_SUCCESS &&
             WriteText(record.Get(), kShortcutTargetValue, programExePath) == ERROR_SUCCESS;
-    const char* shortcuts[2] = {state.desktopShortcutPath, state.quickLaunchShortcutPath};
+    const char* shortcuts[2] = {run.record.desktopShortcutPath, run.record.startMenuShortcutPath};
     for (int i = 0; i < 2; ++i)
       if (shortcuts[i][0] != '\0') saved = saved && WriteText(record.Get(), kShortcutValues[i], shortcuts[i]) == 0;
     saved = saved && SaveValues(record.Get());
   }
-  saved = saved && SaveFiles(record.Get(), state) && SaveFolders(record.Get(), state);
+  saved = saved && SaveFiles(record.Get(), run) && SaveFolders(record.Get(), run);
   RegFlushKey(record.Get());
   return saved;
 }

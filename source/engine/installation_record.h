@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "shared/installer_state.h"
+#include "engine/install_run.h"
 #include "shared/progress_report.h"
 
 // Under HKEY_LOCAL_MACHINE, in the registry view of the uninstall entry. Outside
@@ -71,11 +71,11 @@ const char* PreRunFolder(int index);
 
 // Before the integration steps: notes which of the class keys and values the
 // installation is about to write already stand, and what they hold.
-void NoteRegistryBeforeIntegration(const InstallerState& state);
+void NoteRegistryBeforeIntegration(const InstallRun& run);
 
 // After a successful run: adds what the run wrote to the record (created if missing).
 // False when the record cannot be written; the run then counts as failed.
-bool SaveInstallationRecord(const InstallerState& state);
+bool SaveInstallationRecord(const InstallRun& run);
 
 // Reads the record into `record` (large: on the heap). False when there is none or
 // it cannot be read.

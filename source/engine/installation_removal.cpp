@@ -93,7 +93,8 @@ void AddTree(RemovalRun& removal, const char* folder, int depth) {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       AddTree(removal, path, depth + 1);
-      if (removal.extraFolderCount < kMaxRecordedFolders) CopyPath(removal.extraFolders[removal.extraFolderCount++], path);
+      if (removal.extraFolderCount < kMaxRecordedFolders)
+        CopyPath(removal.extraFolders[removal.extraFolderCount++], path);
     } else {
       AddFile(removal, path);
     }
@@ -113,7 +114,8 @@ void Plan(RemovalRun& removal) {
   // it the display driver loads (a fifth of an unattended removal's time under Wine).
   const ComApartment com(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
   for (const char* shortcut : record.shortcuts)
-    if (shortcut[0] != '\0' && CheckProgramShortcut(shortcut, record.shortcutTarget).outcome == Removal::Removed) AddFile(removal, shortcut);
+    if (shortcut[0] != '\0' && CheckProgramShortcut(shortcut, record.shortcutTarget).outcome == Removal::Removed)
+      AddFile(removal, shortcut);
 }
 
 bool SetJournalValue(RemovalRun& removal, const char* name, DWORD type, const void* data, std::size_t size) {
@@ -297,7 +299,8 @@ bool Finish(RemovalRun& removal) {
   CountRunStep();
   const LONG classes = RestoreClassValues(removal.record, ViewOf(removal.options.is64BitWindows));
   if (classes != ERROR_SUCCESS)
-    ProgressOf(removal.options).StepFailed(texts::kInstallFilesFailed, "HKCR\\.qzp", static_cast<DWORD>(classes));
+    ProgressOf(removal.options)
+        .StepFailed(FailureCause::ClassValuesNotRestored, "HKCR\\.qzp", static_cast<DWORD>(classes));
   bool pending = false;
   bool launcherLeft = false;
   UniqueHandle held[kKeepFolderCount];
@@ -386,14 +389,14 @@ RemovalEnd RemoveInstallation(const InstallationRecord& record, const RemovalOpt
   ProgressReport& progress = ProgressOf(options);
   const std::unique_ptr<RemovalRun> removal(new (std::nothrow) RemovalRun(record, options));
   if (!removal) {
-    progress.StepFailed(texts::kInstallFilesFailed, nullptr, ERROR_NOT_ENOUGH_MEMORY);
+    progress.StepFailed(FailureCause::RemovalOutOfMemory, nullptr, ERROR_NOT_ENOUGH_MEMORY);
     progress.Finished(false);
     return RemovalEnd::Failed;
   }
   Plan(*removal);
   progress.Begin(removal->count);
   if (!OpenJournal(options.is64BitWindows, true, removal->journal)) {
-    progress.StepFailed(texts::kInstallFilesFailed, kJournalKey, ERROR_ACCESS_DENIED);
+    progress.StepFailed(FailureCause::JournalNotStarted, kJournalKey, ERROR_ACCESS_DENIED);
     progress.Finished(false);
     return RemovalEnd::Failed;
   }
@@ -408,14 +411,14 @@ RemovalEnd RemoveInstallation(const InstallationRecord& record, const RemovalOpt
       }
       progress.FileStarted(removal->files[i].path);
       moved = MoveAside(*removal, chain, i);
-      if (!moved) progress.StepFailed(texts::kInstallFilesFailed, removal->files[i].path, GetLastError());
+      if (!moved) progress.StepFailed(FailureCause::RemovalFileNotMoved, removal->files[i].path, GetLastError());
       progress.FilesDone(i + 1);
     }
   }
   const DWORD done = 1;
   if (cancelled || !moved || !SetJournalValue(*removal, kDoneValue, REG_DWORD, &done, sizeof(done)) ||
       RegFlushKey(removal->journal.Get()) != ERROR_SUCCESS) {
-    if (moved && !cancelled) progress.StepFailed(texts::kInstallFilesFailed, kJournalKey, GetLastError());
+    if (moved && !cancelled) progress.StepFailed(FailureCause::JournalWriteFailed, kJournalKey, GetLastError());
     Undo(*removal);
     progress.Finished(false);
     return cancelled ? RemovalEnd::Cancelled : RemovalEnd::Failed;

@@ -10,7 +10,7 @@
 #pragma once
 #include <windows.h>
 
-#include "shared/installer_state.h"
+#include "engine/install_run.h"
 #include "shared/raii.h"
 
 // The security a keep folder is created with, as SDDL.

@@ -10,10 +10,10 @@
 namespace {
 
 // The record of the file this run created with `identity`, or -1.
-int CreatedWithIdentity(const InstallerState& state, const FileIdentity& identity) {
-  const int count = state.createdFileCount < kMaxCreatedFiles ? state.createdFileCount : kMaxCreatedFiles;
+int CreatedWithIdentity(const InstallRun& run, const FileIdentity& identity) {
+  const int count = run.record.createdFileCount < kMaxCreatedFiles ? run.record.createdFileCount : kMaxCreatedFiles;
   for (int i = 0; i < count; ++i)
-    if (SameIdentity(state.createdFileIds[i], identity)) return i;
+    if (SameIdentity(run.record.createdFileIds[i], identity)) return i;
   return -1;
 }
 
@@ -34,9 +34,9 @@ EntryPath ComposeEntryPaths(const char* destination, const PayloadEntry& entry, 
   return EntryPath::Ok;
 }
 
-int KeepFolderSlot(InstallerState& state, const char* root) {
+int KeepFolderSlot(const InstallRun& run, const char* root) {
   for (int i = 0; i < kKeepFolderCount; ++i) {
-    KeepFolder& folder = state.keepFolders[i];
+    KeepFolder& folder = run.record.keepFolders[i];
     if (folder.root[0] == '\0') {
       CopyPath(folder.root, root);
       return i;
@@ -46,23 +46,23 @@ int KeepFolderSlot(InstallerState& state, const char* root) {
   return -1;
 }
 
-bool EnsureKeepFolder(InstallerState& state, int slot, DWORD volumeSerial) {
-  if (slot < 0 || slot >= kKeepFolderCount || !state.journal) return false;
-  KeepFolder& folder = state.keepFolders[slot];
+bool EnsureKeepFolder(const InstallRun& run, int slot, DWORD volumeSerial) {
+  if (slot < 0 || slot >= kKeepFolderCount || !run.record.journal) return false;
+  KeepFolder& folder = run.record.keepFolders[slot];
   if (folder.held) return folder.identity.volumeSerial == volumeSerial;
   // The name is in the journal before the folder exists, so a run killed right after
   // making it leaves nothing that the next start does not find.
-  if (folder.path[0] == '\0' && (!NameKeepFolder(folder) || !JournalKeepFolder(state, slot))) return false;
-  return MakeKeepFolder(folder, volumeSerial) && JournalKeepFolder(state, slot);
+  if (folder.path[0] == '\0' && (!NameKeepFolder(folder) || !JournalKeepFolder(run, slot))) return false;
+  return MakeKeepFolder(folder, volumeSerial) && JournalKeepFolder(run, slot);
 }
 
-bool KeptFilePath(const InstallerState& state, int index, char* out) {
-  if (index < 0 || index >= state.keptFileCount || index >= kMaxKeptFiles) return false;
-  const KeptFile& kept = state.keptFiles[index];
+bool KeptFilePath(const InstallRun& run, int index, char* out) {
+  if (index < 0 || index >= run.record.keptFileCount || index >= kMaxKeptFiles) return false;
+  const KeptFile& kept = run.record.keptFiles[index];
   if (kept.keepFolder < 0 || kept.keepFolder >= kKeepFolderCount || kept.keptName[0] == '\0' ||
-      state.keepFolders[kept.keepFolder].path[0] == '\0')
+      run.record.keepFolders[kept.keepFolder].path[0] == '\0')
     return false;
-  return CopyPath(out, state.keepFolders[kept.keepFolder].path) == PathResult::Ok &&
+  return CopyPath(out, run.record.keepFolders[kept.keepFolder].path) == PathResult::Ok &&
          AppendPath(out, "\\") == PathResult::Ok && AppendPath(out, kept.keptName) == PathResult::Ok;
 }
 
@@ -79,25 +79,25 @@ ExistingFile FindExisting(const char* path, char* actualName) {
   return ExistingFile::Found;
 }
 
-int RecordKeptFile(InstallerState& state, const char* folderPath, const char* actualName, int keepFolder) {
+int RecordKeptFile(const InstallRun& run, const char* folderPath, const char* actualName, int keepFolder) {
   char path[kPathCapacity];
   if (CopyPath(path, folderPath) != PathResult::Ok || AppendPath(path, "\\") != PathResult::Ok ||
       AppendPath(path, actualName) != PathResult::Ok)
     return -1;
   // Two entries may name one file in different case: it is kept once.
   const std::uint32_t key = NameKey(path);
-  for (int i = 0; i < state.keptFileCount && i < kMaxKeptFiles; ++i)
-    if (state.keptFiles[i].key == key && SameName(state.keptFiles[i].path, path)) return i;
-  if (state.keptFileCount < 0 || state.keptFileCount >= kMaxKeptFiles) return -1;
-  KeptFile& kept = state.keptFiles[state.keptFileCount];
+  for (int i = 0; i < run.record.keptFileCount && i < kMaxKeptFiles; ++i)
+    if (run.record.keptFiles[i].key == key && SameName(run.record.keptFiles[i].path, path)) return i;
+  if (run.record.keptFileCount < 0 || run.record.keptFileCount >= kMaxKeptFiles) return -1;
+  KeptFile& kept = run.record.keptFiles[run.record.keptFileCount];
   if (!RandomName(kept.keptName, sizeof(kept.keptName), "")) return -1;
   CopyPath(kept.path, path);
   kept.key = key;
   kept.keepFolder = keepFolder;
   kept.moved = false;
-  const int index = state.keptFileCount++;
-  if (state.journal && !JournalKeptFile(state, index)) {
-    --state.keptFileCount;
+  const int index = run.record.keptFileCount++;
+  if (run.record.journal && !JournalKeptFile(run, index)) {
+    --run.record.keptFileCount;
     return -1;
   }
   return index;
@@ -109,11 +109,11 @@ namespace {
 // `index`: opened relative to the held folder without following a link, and renamed
 // by that handle, never replacing anything. False when the file is gone already
 // (nothing to keep) or on failure, which `*failed` tells apart.
-bool MoveAside(InstallerState& state, const NewFileTarget& target, int index, bool* failed) {
-  KeptFile& kept = state.keptFiles[index];
+bool MoveAside(const InstallRun& run, const NewFileTarget& target, int index, bool* failed) {
+  KeptFile& kept = run.record.keptFiles[index];
   *failed = true;
   const char* name = LastComponent(kept.path);
-  if (name == nullptr || !EnsureKeepFolder(state, kept.keepFolder, target.chain->VolumeSerial())) return false;
+  if (name == nullptr || !EnsureKeepFolder(run, kept.keepFolder, target.chain->VolumeSerial())) return false;
   UniqueHandle earlier;
   switch (OpenChild(target.chain->End(), name, 0, &earlier)) {
     case ChildResult::Done:
@@ -127,7 +127,7 @@ bool MoveAside(InstallerState& state, const NewFileTarget& target, int index, bo
   DWORD attributes = 0;
   if (!ReadAttributes(earlier.Get(), &attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
   CountRunStep();
-  if (!RenameInto(earlier.Get(), state.keepFolders[kept.keepFolder].held.Get(), kept.keptName)) return false;
+  if (!RenameInto(earlier.Get(), run.record.keepFolders[kept.keepFolder].held.Get(), kept.keptName)) return false;
   kept.moved = true;
   *failed = false;
   return true;
@@ -136,7 +136,7 @@ bool MoveAside(InstallerState& state, const NewFileTarget& target, int index, bo
 // What stands at the target's name when the run's plan knew nothing of it. A file the
 // run created is reused only at the path it was created at and while it has no other
 // name (a hard link planted to it elsewhere would otherwise be emptied).
-NewFile MakeRoom(InstallerState& state, const NewFileTarget& target, UniqueHandle* file, FileIdentity* identity) {
+NewFile MakeRoom(const InstallRun& run, const NewFileTarget& target, UniqueHandle* file, FileIdentity* identity) {
   char actualName[kPathCapacity];
   switch (FindChildFile(target.chain->End(), target.name, actualName)) {
     case ChildResult::Done:
@@ -157,9 +157,9 @@ NewFile MakeRoom(InstallerState& state, const NewFileTarget& target, UniqueHandl
   }
   FileIdentity found;
   if (!ReadIdentityOnVolume(existing.Get(), target.chain->VolumeSerial(), &found)) return NewFile::Refused;
-  const int own = CreatedWithIdentity(state, found);
+  const int own = CreatedWithIdentity(run, found);
   if (own >= 0) {
-    if (!SameName(state.createdFiles[own], target.path) || LinkCount(existing.Get()) != 1) return NewFile::Refused;
+    if (!SameName(run.record.createdFiles[own], target.path) || LinkCount(existing.Get()) != 1) return NewFile::Refused;
     UniqueHandle writable;
     FileIdentity reopened;
     if (OpenChild(target.chain->End(), actualName, GENERIC_WRITE, &writable) != ChildResult::Done ||
@@ -173,33 +173,34 @@ NewFile MakeRoom(InstallerState& state, const NewFileTarget& target, UniqueHandl
     return NewFile::Reused;
   }
   existing.Reset();
-  const int keepFolder = KeepFolderSlot(state, target.root);
-  const int kept = keepFolder < 0 ? -1 : RecordKeptFile(state, target.chain->Path(), actualName, keepFolder);
+  const int keepFolder = KeepFolderSlot(run, target.root);
+  const int kept = keepFolder < 0 ? -1 : RecordKeptFile(run, target.chain->Path(), actualName, keepFolder);
   bool failed = true;
-  if (kept >= 0 && MoveAside(state, target, kept, &failed)) return NewFile::Replaced;
+  if (kept >= 0 && MoveAside(run, target, kept, &failed)) return NewFile::Replaced;
   return failed ? NewFile::Refused : NewFile::Created;
 }
 
 }  // namespace
 
-NewFile CreateRunFile(InstallerState& state, const NewFileTarget& target, UniqueHandle* file, FileIdentity* identity) {
+NewFile CreateRunFile(const InstallRun& run, const NewFileTarget& target, UniqueHandle* file, FileIdentity* identity) {
   NewFile room = NewFile::Created;
   const int planned = target.plannedKeep;
-  if (planned >= 0 && planned < state.keptFileCount && planned < kMaxKeptFiles && !state.keptFiles[planned].moved) {
+  if (planned >= 0 && planned < run.record.keptFileCount && planned < kMaxKeptFiles &&
+      !run.record.keptFiles[planned].moved) {
     // Seen before the run began and journalled: it moves as it is.
     bool failed = true;
-    if (MoveAside(state, target, planned, &failed)) {
+    if (MoveAside(run, target, planned, &failed)) {
       room = NewFile::Replaced;
     } else if (failed) {
       return NewFile::Refused;
     }
   } else {
-    room = MakeRoom(state, target, file, identity);
+    room = MakeRoom(run, target, file, identity);
     if (room == NewFile::Refused || room == NewFile::Reused) return room;
   }
   // In the journal before it exists: a run killed right after the creation leaves a
   // file that the next start finds and removes.
-  if (!JournalCreatedIntent(state, target.path)) return NewFile::Refused;
+  if (!JournalCreatedIntent(run, target.path)) return NewFile::Refused;
   UniqueHandle created;
   CountRunStep();
   if (CreateChildFile(target.chain->End(), target.name, &created) != ChildResult::Done ||
@@ -210,23 +211,24 @@ NewFile CreateRunFile(InstallerState& state, const NewFileTarget& target, Unique
 }
 
 bool RunFolderRecorder::WillCreate(const char* path) {
-  return state_.createdFolderCount >= 0 && state_.createdFolderCount < kMaxCreatedFolders &&
-         JournalFolderIntent(state_, path);
+  return run_.record.createdFolderCount >= 0 && run_.record.createdFolderCount < kMaxCreatedFolders &&
+         JournalFolderIntent(run_, path);
 }
 
 bool RunFolderRecorder::Created(const char* path, HANDLE folder) {
-  const int index = state_.createdFolderCount;
-  if (index < 0 || index >= kMaxCreatedFolders || !ReadIdentity(folder, &state_.createdFolderIds[index])) return false;
-  CopyPath(state_.createdFolders[index], path);
-  state_.createdFolderCount = index + 1;
-  return JournalCreatedFolder(state_, index);
+  const int index = run_.record.createdFolderCount;
+  if (index < 0 || index >= kMaxCreatedFolders || !ReadIdentity(folder, &run_.record.createdFolderIds[index]))
+    return false;
+  CopyPath(run_.record.createdFolders[index], path);
+  run_.record.createdFolderCount = index + 1;
+  return JournalCreatedFolder(run_, index);
 }
 
-bool RecordCreatedFile(InstallerState& state, const char* path, const FileIdentity& identity) {
-  const int index = state.createdFileCount;
+bool RecordCreatedFile(const InstallRun& run, const char* path, const FileIdentity& identity) {
+  const int index = run.record.createdFileCount;
   if (index < 0 || index >= kMaxCreatedFiles) return false;
-  CopyPath(state.createdFiles[index], path);
-  state.createdFileIds[index] = identity;
-  state.createdFileCount = index + 1;
-  return JournalCreatedFile(state, index);
+  CopyPath(run.record.createdFiles[index], path);
+  run.record.createdFileIds[index] = identity;
+  run.record.createdFileCount = index + 1;
+  return JournalCreatedFile(run, index);
 }

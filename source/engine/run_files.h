@@ -11,7 +11,7 @@
 #include "engine/archive_reader.h"
 #include "engine/folder_chain.h"
 #include "engine/run_names.h"
-#include "shared/installer_state.h"
+#include "engine/install_run.h"
 
 // Where the entries of a run land: up to two archives, each with its destination
 // folder, and the workpath file.
@@ -29,16 +29,16 @@ enum class EntryPath { Ok, FolderTooLong, FileTooLong };
 // kPathCapacity bytes, or which of them does not fit.
 EntryPath ComposeEntryPaths(const char* destination, const PayloadEntry& entry, char* folder, char* file);
 
-// The slot in state.keepFolders serving destination folder `root` (normalised),
+// The slot in run.record.keepFolders serving destination folder `root` (normalised),
 // taken now if the run has none for it yet; -1 when every slot serves another folder.
-int KeepFolderSlot(InstallerState& state, const char* root);
+int KeepFolderSlot(const InstallRun& run, const char* root);
 
 // Makes the keep folder of `slot` unless the run holds it already: named and
 // journalled first, then created on volume `volumeSerial` and journalled again.
-bool EnsureKeepFolder(InstallerState& state, int slot, DWORD volumeSerial);
+bool EnsureKeepFolder(const InstallRun& run, int slot, DWORD volumeSerial);
 
 // Where kept file `index` lies while the run runs: its keep folder and its name.
-bool KeptFilePath(const InstallerState& state, int index, char* out);
+bool KeptFilePath(const InstallRun& run, int index, char* out);
 
 // What stands at `path`: nothing, a file (its name as spelt on disk in
 // `actualName`, kPathCapacity bytes), or a folder (or a link to one), over which no
@@ -50,7 +50,7 @@ ExistingFile FindExisting(const char* path, char* actualName);
 // moved into keep folder `keepFolder` under a random name, and journals it while the
 // journal is open; its index, or -1 when the list is full or the journal refused it.
 // A path that is already recorded keeps its record.
-int RecordKeptFile(InstallerState& state, const char* folderPath, const char* actualName, int keepFolder);
+int RecordKeptFile(const InstallRun& run, const char* folderPath, const char* actualName, int keepFolder);
 
 struct NewFileTarget {
   const char* root;                       // the destination folder the file belongs to
@@ -72,20 +72,20 @@ enum class NewFile {
 // (and nowhere else: one name only) is emptied and reused; any other name of a file
 // the run created is refused. The new file is created exclusively, which fails on
 // anything standing at the name, a link included.
-NewFile CreateRunFile(InstallerState& state, const NewFileTarget& target, UniqueHandle* file, FileIdentity* identity);
+NewFile CreateRunFile(const InstallRun& run, const NewFileTarget& target, UniqueHandle* file, FileIdentity* identity);
 
 // Journals each folder a run's walk creates before it is made, then records it with its
 // identity (in createdFolders and the journal), so an undone run removes it again.
 class RunFolderRecorder : public FolderRecorder {
  public:
-  explicit RunFolderRecorder(InstallerState& state) : state_(state) {}
+  explicit RunFolderRecorder(const InstallRun& run) : run_(run) {}
   bool WillCreate(const char* path) override;
   bool Created(const char* path, HANDLE folder) override;
 
  private:
-  InstallerState& state_;
+  const InstallRun& run_;
 };
 
 // Appends a created file to createdFiles (and the journal); false when the list is
 // full or the journal refused it.
-bool RecordCreatedFile(InstallerState& state, const char* path, const FileIdentity& identity);
+bool RecordCreatedFile(const InstallRun& run, const char* path, const FileIdentity& identity);

@@ -20,7 +20,6 @@ const char* const kShortcutStep[2] = {"shortcut 0", "shortcut 1"};
 constexpr char kEntryStep[] = "uninstall entry";
 constexpr char kAssociationStep[] = "association";
 constexpr char kRecordStep[] = "installation record";
-constexpr char kJournalKeyName[] = "HKLM\\Software\\VelmorixSetup\\Run";
 
 // An earlier shortcut larger than this is not kept (a shortcut takes a few KiB).
 constexpr std::size_t kEarlierShortcutCapacity = 16 * 1024;
@@ -28,16 +27,16 @@ constexpr std::size_t kEarlierShortcutCapacity = 16 * 1024;
 // path, the earlier file's bytes.
 constexpr std::size_t kShortcutHead = 2;
 
-REGSAM ViewOf(const InstallerState& state) { return state.is64BitWindows ? KEY_WOW64_64KEY : 0; }
+REGSAM ViewOf(const InstallRun& run) { return run.request.is64BitWindows ? KEY_WOW64_64KEY : 0; }
 
 // A step's record under construction: the install folder first.
 class StepRecord {
  public:
-  explicit StepRecord(const InstallerState& state, std::size_t room) {
-    const std::size_t folder = BoundedLength(state.installDir, kPathCapacity - 1) + 1;
+  explicit StepRecord(const InstallRun& run, std::size_t room) {
+    const std::size_t folder = BoundedLength(run.request.installDir, kPathCapacity - 1) + 1;
     bytes_.reset(new (std::nothrow) unsigned char[folder + room]);
     if (!bytes_) return;
-    std::memcpy(bytes_.get(), state.installDir, folder - 1);
+    std::memcpy(bytes_.get(), run.request.installDir, folder - 1);
     bytes_[folder - 1] = '\0';
     used_ = folder;
     capacity_ = folder + room;
@@ -49,10 +48,9 @@ class StepRecord {
   std::size_t Room() const { return capacity_ - used_; }
   void Grow(std::size_t count) { used_ += count < Room() ? count : Room(); }
   // Journals the record; on failure the step's failure is reported.
-  bool Journal(InstallerState& state, const char* name) {
-    if (bytes_ && JournalStep(state, name, bytes_.get(), used_)) return true;
-    ReportFailure(state, texts::kRegistryKeyFailed, kJournalKeyName, 0);
-    return false;
+  bool Journal(const InstallRun& run, const char* name) {
+    if (bytes_ && JournalStep(run, name, bytes_.get(), used_)) return true;
+    return run.Fail(FailureCause::StepNotJournalled, kRunJournalKey, bytes_ ? GetLastError() : ERROR_OUTOFMEMORY);
   }
 
  private:
@@ -70,8 +68,8 @@ struct LoadedStep {
   std::size_t restSize = 0;
 };
 
-bool LoadStep(const InstallerState& state, const char* name, LoadedStep* step) {
-  if (!ReadJournalStep(state, name, &step->bytes, &step->size)) return false;
+bool LoadStep(const InstallRun& run, const char* name, LoadedStep* step) {
+  if (!ReadJournalStep(run, name, &step->bytes, &step->size)) return false;
   const void* end = std::memchr(step->bytes.get(), '\0', step->size < kPathCapacity ? step->size : kPathCapacity);
   if (end == nullptr) return false;
   step->installDir = reinterpret_cast<const char*>(step->bytes.get());
@@ -139,7 +137,7 @@ RemovalResult TakeBackShortcut(const LoadedStep& step) {
 }
 
 // The association's five packed records, one after the other.
-RemovalResult TakeBackAssociation(const InstallerState& state, const LoadedStep& step) {
+RemovalResult TakeBackAssociation(const InstallRun& run, const LoadedStep& step) {
   const std::unique_ptr<AssociationRecords> records(new (std::nothrow) AssociationRecords);
   if (!records) return Failed(ERROR_OUTOFMEMORY);
   std::size_t at = 0;
@@ -148,32 +146,32 @@ RemovalResult TakeBackAssociation(const InstallerState& state, const LoadedStep&
     if (used == 0) return Failed(ERROR_INVALID_DATA);
     at += used;
   }
-  return RemoveFileAssociation(state.is64BitWindows != 0, step.installDir, records->keys);
+  return RemoveFileAssociation(run.request.is64BitWindows != 0, step.installDir, records->keys);
 }
 
-RemovalResult TakeBackEntry(const InstallerState& state, const LoadedStep& step) {
+RemovalResult TakeBackEntry(const InstallRun& run, const LoadedStep& step) {
   const std::unique_ptr<ReplacedKey> key(new (std::nothrow) ReplacedKey);
   if (!key) return Failed(ERROR_OUTOFMEMORY);
   if (UnpackReplacedKey(step.rest, step.restSize, *key) == 0) return Failed(ERROR_INVALID_DATA);
-  return RemoveUninstallEntry(state.is64BitWindows != 0, step.installDir, key.get());
+  return RemoveUninstallEntry(run.request.is64BitWindows != 0, step.installDir, key.get());
 }
 
 // Packs `count` records into the step's record after the install folder.
-bool JournalReplacedKeys(InstallerState& state, const char* name, const ReplacedKey* keys, std::size_t count) {
-  StepRecord record(state, count * kPackedKeyCapacity);
+bool JournalReplacedKeys(const InstallRun& run, const char* name, const ReplacedKey* keys, std::size_t count) {
+  StepRecord record(run, count * kPackedKeyCapacity);
   for (std::size_t i = 0; record.Ok() && i < count; ++i) {
     const std::size_t used = PackReplacedKey(keys[i], record.Tail(), record.Room());
     if (used == 0) record.Drop();
     record.Grow(used);
   }
-  return record.Journal(state, name);
+  return record.Journal(run, name);
 }
 
 }  // namespace
 
 bool JournalledShortcuts::WillMake(int index, const char* linkPath, bool makesFolder) {
   if (index < 0 || index > 1) return false;
-  StepRecord record(state_, kShortcutHead + kPathCapacity + kEarlierShortcutCapacity);
+  StepRecord record(run_, kShortcutHead + kPathCapacity + kEarlierShortcutCapacity);
   if (record.Ok()) {
     unsigned char* head = record.Tail();
     const std::size_t linkSize = BoundedLength(linkPath, kPathCapacity - 1) + 1;
@@ -184,52 +182,55 @@ bool JournalledShortcuts::WillMake(int index, const char* linkPath, bool makesFo
     head[1] = earlier >= 0 ? 1 : 0;
     record.Grow(kShortcutHead + linkSize + (earlier > 0 ? static_cast<std::size_t>(earlier) : 0));
   }
-  return record.Journal(state_, kShortcutStep[index]);
+  return record.Journal(run_, kShortcutStep[index]);
 }
 
-bool JournalUninstallEntryStep(InstallerState& state) {
+bool JournalUninstallEntryStep(const InstallRun& run) {
   const std::unique_ptr<ReplacedKey> replaced(new (std::nothrow) ReplacedKey);
-  const LONG read = replaced ? RecordUninstallEntryReplaced(state.is64BitWindows != 0, *replaced) : ERROR_OUTOFMEMORY;
+  const LONG read =
+      replaced ? RecordUninstallEntryReplaced(run.request.is64BitWindows != 0, *replaced) : ERROR_OUTOFMEMORY;
   if (read != ERROR_SUCCESS) {
-    ReportFailure(state, texts::kRegistryKeyFailed, texts::kUninstallKeyPath, static_cast<unsigned long>(read));
+    run.Fail(FailureCause::UninstallEntryUnreadable, texts::kUninstallKeyPath, static_cast<unsigned long>(read));
     return false;
   }
-  return JournalReplacedKeys(state, kEntryStep, replaced.get(), 1);
+  return JournalReplacedKeys(run, kEntryStep, replaced.get(), 1);
 }
 
-bool JournalAssociationStep(InstallerState& state) {
+bool JournalAssociationStep(const InstallRun& run) {
   const std::unique_ptr<AssociationRecords> replaced(new (std::nothrow) AssociationRecords);
-  const LONG read = replaced ? RecordAssociationReplaced(state.is64BitWindows != 0, replaced->keys) : ERROR_OUTOFMEMORY;
+  const LONG read =
+      replaced ? RecordAssociationReplaced(run.request.is64BitWindows != 0, replaced->keys) : ERROR_OUTOFMEMORY;
   if (read != ERROR_SUCCESS) {
-    ReportFailure(state, texts::kRegistryKeyFailed, "HKCR\\.qzp", static_cast<unsigned long>(read));
+    run.Fail(FailureCause::AssociationUnreadable, "HKCR\\.qzp", static_cast<unsigned long>(read));
     return false;
   }
-  return JournalReplacedKeys(state, kAssociationStep, replaced->keys, kAssociationKeyCount);
+  return JournalReplacedKeys(run, kAssociationStep, replaced->keys, kAssociationKeyCount);
 }
 
-bool JournalInstallationRecordStep(InstallerState& state) {
+bool JournalInstallationRecordStep(const InstallRun& run) {
   UniqueKey existing;
   const LONG opened =
-      RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallationRecordKey, 0, KEY_QUERY_VALUE | ViewOf(state), existing.Receive());
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallationRecordKey, 0, KEY_QUERY_VALUE | ViewOf(run), existing.Receive());
   if (opened == ERROR_SUCCESS) return true;
   if (opened != ERROR_FILE_NOT_FOUND) {
-    ReportFailure(state, texts::kInstallFilesFailed, kInstallationRecordKey, static_cast<unsigned long>(opened));
-    return false;
+    return run.Fail(FailureCause::RecordNotSaved, kInstallationRecordKey, static_cast<unsigned long>(opened));
   }
-  StepRecord record(state, 0);
-  return record.Journal(state, kRecordStep);
+  StepRecord record(run, 0);
+  return record.Journal(run, kRecordStep);
 }
 
-bool TakeBackIntegration(InstallerState& state) {
-  if (!state.journal) return true;
+bool TakeBackIntegration(const InstallRun& run) {
+  if (!run.record.journal) return true;
   RemovalResult result = {Removal::Absent, 0};
   // Each step journalled, read back and taken back, then told when something went.
   const auto takeBack = [&](const char* name, const char* told, const char* what, auto undo) {
     LoadedStep step;
-    if (!LoadStep(state, name, &step)) return;
+    if (!LoadStep(run, name, &step)) return;
     const RemovalResult outcome = undo(step);
-    if (outcome.outcome == Removal::Removed)
-      ProgressOf(state).TakenBack(told, what ? what : reinterpret_cast<const char*>(step.rest + kShortcutHead));
+    const char* concerned = what ? what : reinterpret_cast<const char*>(step.rest + kShortcutHead);
+    if (outcome.outcome == Removal::Removed) run.Listener().TakenBack(told, concerned);
+    if (outcome.outcome == Removal::Failed)
+      run.Listener().StepFailed(FailureCause::StepNotTakenBack, concerned, outcome.code);
     result = CombineRemovals(result, outcome);
   };
   char recordKey[kPathCapacity];
@@ -239,13 +240,13 @@ bool TakeBackIntegration(InstallerState& state) {
   CopyPath(entryKey, "HKLM\\");
   AppendPath(entryKey, texts::kUninstallKeyPath);
   takeBack(kRecordStep, "installation record removed", recordKey, [&](const LoadedStep&) {
-    return DeleteInstallationRecord(state.is64BitWindows != 0) ? RemovalResult{Removal::Removed, 0}
+    return DeleteInstallationRecord(run.request.is64BitWindows != 0) ? RemovalResult{Removal::Removed, 0}
                                                                : Failed(ERROR_ACCESS_DENIED);
   });
   takeBack(kAssociationStep, "file type association removed", ".qzp",
-           [&](const LoadedStep& step) { return TakeBackAssociation(state, step); });
+           [&](const LoadedStep& step) { return TakeBackAssociation(run, step); });
   takeBack(kEntryStep, "uninstall entry removed", entryKey,
-           [&](const LoadedStep& step) { return TakeBackEntry(state, step); });
+           [&](const LoadedStep& step) { return TakeBackEntry(run, step); });
   const ComApartment com(CoInitialize(nullptr));
   for (int i = 1; i >= 0; --i) {
     takeBack(kShortcutStep[i], "shortcut removed", nullptr, [&](const LoadedStep& step) {

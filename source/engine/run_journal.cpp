@@ -14,6 +14,13 @@ namespace {
 // when a run ends.
 constexpr char kJournalOwner[] = "VelmorixSetup";
 constexpr char kJournalKey[] = "Software\\VelmorixSetup\\Run";
+
+}  // namespace
+
+const char kRunJournalKey[] = "HKLM\\Software\\VelmorixSetup\\Run";
+
+namespace {
+
 constexpr char kSucceededValue[] = "succeeded";
 constexpr char kRestartValue[] = "restart pending";
 
@@ -42,7 +49,7 @@ Record KeptRecord(const KeptFile& kept) {
 
 void ValueName(char* out, char kind, int index) { std::snprintf(out, 16, "%c%d", kind, index); }
 
-REGSAM ViewOf(const InstallerState& state) { return state.is64BitWindows ? KEY_WOW64_64KEY : 0; }
+REGSAM ViewOf(const InstallRun& run) { return run.request.is64BitWindows ? KEY_WOW64_64KEY : 0; }
 
 bool SetValue(HKEY key, const char* name, DWORD type, const void* data, std::size_t size) {
   CountRunStep();
@@ -78,37 +85,39 @@ bool ReadRecord(HKEY key, char kind, int index, Record* record) {
 
 // A created file's or folder's record `kind``index` (below `limit`) while the journal
 // is open; a zero identity records the intent before the creation.
-bool WritePathRecord(InstallerState& state, char kind, int index, int limit, const FileIdentity& identity,
+bool WritePathRecord(const InstallRun& run, char kind, int index, int limit, const FileIdentity& identity,
                      const char* path) {
-  if (!state.journal) return true;
+  if (!run.record.journal) return true;
   if (index < 0 || index >= limit) return false;
   Record record{};
   record.identity = identity;
   record.keepFolder = -1;
   CopyPath(record.path, path);
-  return WriteRecord(state.journal.Get(), kind, index, record);
+  return WriteRecord(run.record.journal.Get(), kind, index, record);
 }
 
 bool KeepFolderIndexValid(std::int32_t index) { return index >= 0 && index < kKeepFolderCount; }
 
-void DeleteJournalKey(const InstallerState& state) {
+// ERROR_SUCCESS also when there is no journal to delete.
+LONG DeleteJournalKey(const InstallRun& run) {
   UniqueKey software;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | ViewOf(state), software.Receive()) !=
-      ERROR_SUCCESS)
-    return;
+  const LONG opened =
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | ViewOf(run), software.Receive());
+  if (opened != ERROR_SUCCESS) return opened;
   CountRunStep();
-  RegDeleteTreeA(software.Get(), kJournalOwner);
+  const LONG deleted = RegDeleteTreeA(software.Get(), kJournalOwner);
+  return deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted;
 }
 
-bool MarkFlushed(InstallerState& state, const char* value) {
-  if (!state.journal) return true;
+bool MarkFlushed(const InstallRun& run, const char* value) {
+  if (!run.record.journal) return true;
   const DWORD set = 1;
-  return SetValue(state.journal.Get(), value, REG_DWORD, &set, sizeof(set)) && Flush(state.journal.Get());
+  return SetValue(run.record.journal.Get(), value, REG_DWORD, &set, sizeof(set)) && Flush(run.record.journal.Get());
 }
 
 // Appends a journalled kept file to the run's records.
-void AddKept(InstallerState& state, const Record& record) {
-  KeptFile& into = state.keptFiles[state.keptFileCount++];
+void AddKept(const InstallRun& run, const Record& record) {
+  KeptFile& into = run.record.keptFiles[run.record.keptFileCount++];
   into.keepFolder = record.keepFolder;
   into.moved = true;  // the journal cannot tell; its keep folder will
   CopyText(into.keptName, sizeof(into.keptName), record.keptName);
@@ -118,7 +127,7 @@ void AddKept(InstallerState& state, const Record& record) {
 
 // Reads the kept files planned before the run, record after record, each checked to
 // end inside the value.
-void LoadPlannedKept(HKEY key, InstallerState& state) {
+void LoadPlannedKept(HKEY key, const InstallRun& run) {
   DWORD batchSize = 0;
   DWORD batchType = 0;
   if (RegQueryValueExA(key, kPlannedKeptValue, nullptr, &batchType, nullptr, &batchSize) != ERROR_SUCCESS ||
@@ -128,7 +137,7 @@ void LoadPlannedKept(HKEY key, InstallerState& state) {
   if (!batch || RegQueryValueExA(key, kPlannedKeptValue, nullptr, nullptr, batch.get(), &batchSize) != ERROR_SUCCESS)
     return;
   std::size_t at = 0;
-  while (state.keptFileCount < kMaxKeptFiles && batchSize - at > kRecordHead) {
+  while (run.record.keptFileCount < kMaxKeptFiles && batchSize - at > kRecordHead) {
     const std::size_t room = batchSize - at - kRecordHead;
     const char* path = reinterpret_cast<const char*>(batch.get() + at + kRecordHead);
     if (std::memchr(path, '\0', room < kPathCapacity ? room : kPathCapacity) == nullptr) break;
@@ -138,95 +147,99 @@ void LoadPlannedKept(HKEY key, InstallerState& state) {
     std::memcpy(record.keptName, batch.get() + at + offsetof(Record, keptName), sizeof(record.keptName));
     CopyPath(record.path, path);
     if (!KeepFolderIndexValid(record.keepFolder) || std::memchr(record.keptName, '\0', kKeptNameSize) == nullptr) break;
-    AddKept(state, record);
+    AddKept(run, record);
     at += RecordSize(record);
   }
 }
 
 }  // namespace
 
-bool BeginJournal(InstallerState& state) {
-  state.journal.Reset();
-  DeleteJournalKey(state);
+bool BeginJournal(const InstallRun& run) {
+  run.record.journal.Reset();
+  DeleteJournalKey(run);
   DWORD disposition = 0;
   CountRunStep();
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kJournalKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS | ViewOf(state), nullptr, state.journal.Receive(), &disposition) != ERROR_SUCCESS) {
-    state.journal.Reset();
+                      KEY_ALL_ACCESS | ViewOf(run), nullptr, run.record.journal.Receive(),
+                      &disposition) != ERROR_SUCCESS) {
+    run.record.journal.Reset();
     return false;
   }
   bool written = true;
-  for (int i = 0; i < kKeepFolderCount; ++i) written = JournalKeepFolder(state, i) && written;
+  for (int i = 0; i < kKeepFolderCount; ++i) written = JournalKeepFolder(run, i) && written;
   // One write for all the files planned to be kept, not one each.
-  const int planned = state.keptFileCount < kMaxKeptFiles ? state.keptFileCount : kMaxKeptFiles;
+  const int planned = run.record.keptFileCount < kMaxKeptFiles ? run.record.keptFileCount : kMaxKeptFiles;
   std::unique_ptr<unsigned char[]> batch(
       new (std::nothrow) unsigned char[static_cast<std::size_t>(planned) * sizeof(Record) + 1]);
   if (!batch) written = false;
   std::size_t used = 0;
   for (int i = 0; batch && i < planned; ++i) {
-    const Record record = KeptRecord(state.keptFiles[i]);
+    const Record record = KeptRecord(run.record.keptFiles[i]);
     std::memcpy(batch.get() + used, &record, RecordSize(record));
     used += RecordSize(record);
   }
-  if (written && used > 0) written = SetValue(state.journal.Get(), kPlannedKeptValue, REG_BINARY, batch.get(), used);
-  for (int i = 0; written && i < state.createdFileCount; ++i) written = JournalCreatedFile(state, i);
-  if (!written || !Flush(state.journal.Get())) {
-    EndJournal(state);
+  if (written && used > 0)
+    written = SetValue(run.record.journal.Get(), kPlannedKeptValue, REG_BINARY, batch.get(), used);
+  for (int i = 0; written && i < run.record.createdFileCount; ++i) written = JournalCreatedFile(run, i);
+  if (!written || !Flush(run.record.journal.Get())) {
+    EndJournal(run);
     return false;
   }
   return true;
 }
 
-bool JournalKeepFolder(InstallerState& state, int index) {
-  if (!state.journal || !KeepFolderIndexValid(index) || state.keepFolders[index].path[0] == '\0') return true;
-  const KeepFolder& folder = state.keepFolders[index];
+bool JournalKeepFolder(const InstallRun& run, int index) {
+  if (!run.record.journal || !KeepFolderIndexValid(index) || run.record.keepFolders[index].path[0] == '\0') return true;
+  const KeepFolder& folder = run.record.keepFolders[index];
   Record record{};
   record.identity = folder.identity;
   record.keepFolder = index;
   CopyPath(record.path, folder.path);
-  return WriteRecord(state.journal.Get(), 'f', index, record);
+  return WriteRecord(run.record.journal.Get(), 'f', index, record);
 }
 
-bool JournalKeptFile(InstallerState& state, int index) {
-  if (!state.journal) return true;
+bool JournalKeptFile(const InstallRun& run, int index) {
+  if (!run.record.journal) return true;
   if (index < 0 || index >= kMaxKeptFiles) return false;
-  return WriteRecord(state.journal.Get(), 'k', index, KeptRecord(state.keptFiles[index]));
+  return WriteRecord(run.record.journal.Get(), 'k', index, KeptRecord(run.record.keptFiles[index]));
 }
 
-bool JournalCreatedIntent(InstallerState& state, const char* path) {
-  return WritePathRecord(state, 'c', state.createdFileCount, kMaxCreatedFiles, FileIdentity{}, path);
+bool JournalCreatedIntent(const InstallRun& run, const char* path) {
+  return WritePathRecord(run, 'c', run.record.createdFileCount, kMaxCreatedFiles, FileIdentity{}, path);
 }
 
-bool JournalCreatedFile(InstallerState& state, int index) {
+bool JournalCreatedFile(const InstallRun& run, int index) {
   return index >= 0 && index < kMaxCreatedFiles &&
-         WritePathRecord(state, 'c', index, kMaxCreatedFiles, state.createdFileIds[index], state.createdFiles[index]);
+         WritePathRecord(run, 'c', index, kMaxCreatedFiles, run.record.createdFileIds[index],
+                         run.record.createdFiles[index]);
 }
 
-bool JournalFolderIntent(InstallerState& state, const char* path) {
-  return WritePathRecord(state, 'd', state.createdFolderCount, kMaxCreatedFolders, FileIdentity{}, path);
+bool JournalFolderIntent(const InstallRun& run, const char* path) {
+  return WritePathRecord(run, 'd', run.record.createdFolderCount, kMaxCreatedFolders, FileIdentity{}, path);
 }
 
-bool JournalCreatedFolder(InstallerState& state, int index) {
+bool JournalCreatedFolder(const InstallRun& run, int index) {
   return index >= 0 && index < kMaxCreatedFolders &&
-         WritePathRecord(state, 'd', index, kMaxCreatedFolders, state.createdFolderIds[index],
-                         state.createdFolders[index]);
+         WritePathRecord(run, 'd', index, kMaxCreatedFolders, run.record.createdFolderIds[index],
+                         run.record.createdFolders[index]);
 }
 
-bool JournalStep(InstallerState& state, const char* name, const void* data, std::size_t size) {
-  if (!state.journal) return true;
-  return SetValue(state.journal.Get(), name, REG_BINARY, data, size) && Flush(state.journal.Get());
+bool JournalStep(const InstallRun& run, const char* name, const void* data, std::size_t size) {
+  if (!run.record.journal) return true;
+  return SetValue(run.record.journal.Get(), name, REG_BINARY, data, size) && Flush(run.record.journal.Get());
 }
 
-bool ReadJournalStep(const InstallerState& state, const char* name, std::unique_ptr<unsigned char[]>* data,
+bool ReadJournalStep(const InstallRun& run, const char* name, std::unique_ptr<unsigned char[]>* data,
                      std::size_t* size) {
   DWORD type = 0;
   DWORD bytes = 0;
-  if (!state.journal ||
-      RegQueryValueExA(state.journal.Get(), name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
+  if (!run.record.journal ||
+      RegQueryValueExA(run.record.journal.Get(), name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
       type != REG_BINARY || bytes == 0)
     return false;
   data->reset(new (std::nothrow) unsigned char[bytes]);
-  if (!*data || RegQueryValueExA(state.journal.Get(), name, nullptr, &type, data->get(), &bytes) != ERROR_SUCCESS) {
+  if (!*data ||
+      RegQueryValueExA(run.record.journal.Get(), name, nullptr, &type, data->get(), &bytes) != ERROR_SUCCESS) {
     data->reset();
     return false;
   }
@@ -234,23 +247,23 @@ bool ReadJournalStep(const InstallerState& state, const char* name, std::unique_
   return true;
 }
 
-bool MarkJournalSucceeded(InstallerState& state) { return MarkFlushed(state, kSucceededValue); }
+bool MarkJournalSucceeded(const InstallRun& run) { return MarkFlushed(run, kSucceededValue); }
 
-bool MarkJournalRestartPending(InstallerState& state) { return MarkFlushed(state, kRestartValue); }
+bool MarkJournalRestartPending(const InstallRun& run) { return MarkFlushed(run, kRestartValue); }
 
-void EndJournal(InstallerState& state) {
-  state.journal.Reset();
-  DeleteJournalKey(state);
+LONG EndJournal(const InstallRun& run) {
+  run.record.journal.Reset();
+  return DeleteJournalKey(run);
 }
 
-JournalFound LoadJournal(InstallerState& state, bool* succeeded) {
+JournalFound LoadJournal(const InstallRun& run, bool* succeeded) {
   const LSTATUS opened =
-      RegOpenKeyExA(HKEY_LOCAL_MACHINE, kJournalKey, 0, KEY_ALL_ACCESS | ViewOf(state), state.journal.Receive());
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, kJournalKey, 0, KEY_ALL_ACCESS | ViewOf(run), run.record.journal.Receive());
   if (opened != ERROR_SUCCESS) {
-    state.journal.Reset();
+    run.record.journal.Reset();
     return opened == ERROR_FILE_NOT_FOUND ? JournalFound::None : JournalFound::Unreadable;
   }
-  HKEY key = state.journal.Get();
+  HKEY key = run.record.journal.Get();
   DWORD mark = 0;
   DWORD markSize = sizeof(mark);
   DWORD markType = 0;
@@ -259,27 +272,28 @@ JournalFound LoadJournal(InstallerState& state, bool* succeeded) {
                markType == REG_DWORD && mark == 1;
   Record record;
   for (int i = 0; i < kKeepFolderCount; ++i) {
-    KeepFolder& folder = state.keepFolders[i];
+    KeepFolder& folder = run.record.keepFolders[i];
     folder.path[0] = '\0';
     if (!ReadRecord(key, 'f', i, &record)) continue;
     folder.identity = record.identity;
     CopyPath(folder.path, record.path);
   }
-  state.keptFileCount = 0;
-  LoadPlannedKept(key, state);
-  while (state.keptFileCount < kMaxKeptFiles && ReadRecord(key, 'k', state.keptFileCount, &record) &&
+  run.record.keptFileCount = 0;
+  LoadPlannedKept(key, run);
+  while (run.record.keptFileCount < kMaxKeptFiles && ReadRecord(key, 'k', run.record.keptFileCount, &record) &&
          KeepFolderIndexValid(record.keepFolder))
-    AddKept(state, record);
+    AddKept(run, record);
   // A created file whose identity is zero was about to be created when the run ended.
-  state.createdFileCount = 0;
-  while (state.createdFileCount < kMaxCreatedFiles && ReadRecord(key, 'c', state.createdFileCount, &record)) {
-    state.createdFileIds[state.createdFileCount] = record.identity;
-    CopyPath(state.createdFiles[state.createdFileCount++], record.path);
+  run.record.createdFileCount = 0;
+  while (run.record.createdFileCount < kMaxCreatedFiles && ReadRecord(key, 'c', run.record.createdFileCount, &record)) {
+    run.record.createdFileIds[run.record.createdFileCount] = record.identity;
+    CopyPath(run.record.createdFiles[run.record.createdFileCount++], record.path);
   }
-  state.createdFolderCount = 0;
-  while (state.createdFolderCount < kMaxCreatedFolders && ReadRecord(key, 'd', state.createdFolderCount, &record)) {
-    state.createdFolderIds[state.createdFolderCount] = record.identity;
-    CopyPath(state.createdFolders[state.createdFolderCount++], record.path);
+  run.record.createdFolderCount = 0;
+  while (run.record.createdFolderCount < kMaxCreatedFolders &&
+         ReadRecord(key, 'd', run.record.createdFolderCount, &record)) {
+    run.record.createdFolderIds[run.record.createdFolderCount] = record.identity;
+    CopyPath(run.record.createdFolders[run.record.createdFolderCount++], record.path);
   }
   return JournalFound::Loaded;
 }

@@ -13,28 +13,26 @@
 
 namespace {
 
-bool Fail(InstallerState& state, const char* message) {
-  SetErrorText(state, message);
-  return false;
-}
+bool Fail(const InstallRun& run, FailureCause cause, const char* path) { return run.Fail(cause, path, GetLastError()); }
 
 // The way to one destination folder: every existing folder on it checked, and a folder
 // still to be made short enough for CreateDirectory. True when `folder` exists.
-bool PlanFolder(InstallerState& state, FolderChain& chain, const char* folder, bool* exists) {
+bool PlanFolder(const InstallRun& run, FolderChain& chain, const char* folder, bool* exists) {
   *exists = false;
   switch (chain.Reach(folder, false, 0)) {
     case WayResult::Held:
       *exists = true;
       return true;
     case WayResult::Missing:
-      return std::strlen(folder) <= kMaxNewFolderLength || Fail(state, texts::kInstallFoldersFailed);
+      return std::strlen(folder) <= kMaxNewFolderLength ||
+             run.Fail(FailureCause::FolderPathTooLong, folder, ERROR_FILENAME_EXCED_RANGE);
     case WayResult::Link:
-      return Fail(state, texts::kInstallFilesFailed);
+      return Fail(run, FailureCause::FolderThroughLink, folder);
     case WayResult::NotAFolder:
     case WayResult::CreateFailed:
       break;
   }
-  return Fail(state, texts::kInstallFoldersFailed);
+  return Fail(run, FailureCause::FolderUnusable, folder);
 }
 
 // The names in one folder, read once for all the entries that go there (the plan
@@ -106,7 +104,7 @@ class FolderListing {
 
 // What stands at one destination file's name, in a folder that exists. An earlier
 // file there gets a kept-file record and `planned` its index + 1.
-bool PlanFile(InstallerState& state, FolderListing& listing, const char* root, const char* folder,
+bool PlanFile(const InstallRun& run, FolderListing& listing, const char* root, const char* folder,
               const char* file, const char* name, std::int32_t* planned) {
   char actualName[kPathCapacity];
   const ExistingFile existing =
@@ -115,14 +113,14 @@ bool PlanFile(InstallerState& state, FolderListing& listing, const char* root, c
     case ExistingFile::Absent:
       return true;
     case ExistingFile::Refused:
-      return Fail(state, texts::kInstallFilesFailed);
+      return run.Fail(FailureCause::FolderInTheWay, file, ERROR_DIRECTORY);
     case ExistingFile::Found:
       break;
   }
-  const int slot = KeepFolderSlot(state, root);
-  const int kept = slot < 0 ? -1 : RecordKeptFile(state, folder, actualName, slot);
-  if (kept < 0) return Fail(state, texts::kInstallFilesFailed);
-  *planned = kept + 1;
+  const int slot = KeepFolderSlot(run, root);
+  const int kept = slot < 0 ? -1 : RecordKeptFile(run, folder, actualName, slot);
+  if (kept < 0) return Fail(run, FailureCause::KeepAsideFailed, file);
+  *planned = kept;
   return true;
 }
 
@@ -148,24 +146,23 @@ std::unique_ptr<std::int32_t[]> FolderOrder(const ArchiveView& archive) {
 
 // Each folder made before the run that still stands, held, joins the run's created
 // folders with its identity, journalled.
-bool AdoptPreRunFolders(InstallerState& state, FolderChain& chain) {
+bool AdoptPreRunFolders(const InstallRun& run, FolderChain& chain) {
   for (int i = 0; i < PreRunFolderCount(); ++i) {
-    const int index = state.createdFolderCount;
+    const int index = run.record.createdFolderCount;
     if (index < 0 || index >= kMaxCreatedFolders) return false;
     if (chain.Reach(PreRunFolder(i), false, 0) != WayResult::Held) continue;  // gone already: not ours to remove
-    if (!ReadIdentity(chain.End(), &state.createdFolderIds[index])) return false;
-    CopyPath(state.createdFolders[index], PreRunFolder(i));
-    state.createdFolderCount = index + 1;
-    if (!JournalCreatedFolder(state, index)) return false;
+    if (!ReadIdentity(chain.End(), &run.record.createdFolderIds[index])) return false;
+    CopyPath(run.record.createdFolders[index], PreRunFolder(i));
+    run.record.createdFolderCount = index + 1;
+    if (!JournalCreatedFolder(run, index)) return false;
   }
   return true;
 }
 
 }  // namespace
 
-bool PrepareRun(InstallerState& state, const RunDestinations& destinations) {
-  std::memset(state.plannedKeep, 0, sizeof(state.plannedKeep));
-  state.plannedWorkpathKeep = 0;
+bool PrepareRun(const InstallRun& run, const RunDestinations& destinations) {
+  run.record.ClearPlannedKeeps();
   std::int32_t entriesBefore = 0;
   FolderChain chain;
   FolderListing listing;
@@ -175,7 +172,8 @@ bool PrepareRun(InstallerState& state, const RunDestinations& destinations) {
   for (int a = 0; a < destinations.count && a < 2; ++a) {
     const ArchiveView* archive = destinations.archives[a];
     if (archive == nullptr) continue;
-    if (!NormaliseFolder(root, destinations.folders[a])) return Fail(state, texts::kInstallFoldersFailed);
+    if (!NormaliseFolder(root, destinations.folders[a]))
+      return run.Fail(FailureCause::FolderPathTooLong, destinations.folders[a], ERROR_FILENAME_EXCED_RANGE);
     if (archive->count <= 0) continue;
     const std::unique_ptr<std::int32_t[]> order = FolderOrder(*archive);
     for (std::int32_t k = 0; k < archive->count; ++k) {
@@ -183,44 +181,50 @@ bool PrepareRun(InstallerState& state, const RunDestinations& destinations) {
       const PayloadEntry entry = ReadPayloadEntry(*archive, i);
       // A folder that cannot be made fails first, then a file path that does not fit.
       const EntryPath composed = ComposeEntryPaths(destinations.folders[a], entry, folder, file);
-      if (composed == EntryPath::FolderTooLong) return Fail(state, texts::kInstallFoldersFailed);
+      if (composed == EntryPath::FolderTooLong)
+        return run.Fail(FailureCause::FolderPathTooLong, destinations.folders[a], ERROR_FILENAME_EXCED_RANGE);
       bool folderExists = false;
-      if (!PlanFolder(state, chain, folder, &folderExists)) return false;
-      if (composed == EntryPath::FileTooLong) return Fail(state, texts::kInstallFilesFailed);
+      if (!PlanFolder(run, chain, folder, &folderExists)) return false;
+      if (composed == EntryPath::FileTooLong)
+        return run.Fail(FailureCause::FilePathTooLong, folder, ERROR_FILENAME_EXCED_RANGE);
       const std::int32_t runIndex = entriesBefore + i;
       std::int32_t unused = 0;
-      std::int32_t* planned = runIndex < kMaxCreatedFiles ? &state.plannedKeep[runIndex] : &unused;
-      if (folderExists && !PlanFile(state, listing, root, folder, file, PayloadFileName(entry), planned)) return false;
+      std::int32_t* planned = runIndex < kMaxCreatedFiles ? &run.record.plannedKeep[runIndex] : &unused;
+      if (folderExists && !PlanFile(run, listing, root, folder, file, PayloadFileName(entry), planned)) return false;
     }
     entriesBefore += archive->count;
   }
   // The workpath file lies directly in the install folder, beside the program.
   if (destinations.workpathFile != nullptr && destinations.count > 0) {
-    if (!NormaliseFolder(root, destinations.folders[0])) return Fail(state, texts::kInstallFoldersFailed);
+    if (!NormaliseFolder(root, destinations.folders[0]))
+      return run.Fail(FailureCause::FolderPathTooLong, destinations.folders[0], ERROR_FILENAME_EXCED_RANGE);
     bool folderExists = false;
-    if (!PlanFolder(state, chain, root, &folderExists)) return false;
-    if (folderExists && !PlanFile(state, listing, root, root, destinations.workpathFile, texts::kWorkpathTail + 1,
-                                  &state.plannedWorkpathKeep))
+    if (!PlanFolder(run, chain, root, &folderExists)) return false;
+    if (folderExists && !PlanFile(run, listing, root, root, destinations.workpathFile, texts::kWorkpathTail + 1,
+                                  &run.record.plannedWorkpathKeep))
       return false;
   }
   // Each keep folder needed is named and journalled before it is made, and made before
   // the first file moves.
   for (int i = 0; i < kKeepFolderCount; ++i) {
-    const bool needed = std::any_of(state.keptFiles, state.keptFiles + state.keptFileCount,
+    const bool needed = std::any_of(run.record.keptFiles, run.record.keptFiles + run.record.keptFileCount,
                                     [i](const KeptFile& kept) { return kept.keepFolder == i; });
-    if (needed && !NameKeepFolder(state.keepFolders[i])) return Fail(state, texts::kInstallFilesFailed);
+    if (needed && !NameKeepFolder(run.record.keepFolders[i]))
+      return Fail(run, FailureCause::KeepFolderFailed, run.record.keepFolders[i].root);
   }
-  // Without its journal a replaced file would be lost to a run that is killed.
-  if (!BeginJournal(state) && state.keptFileCount > 0) return Fail(state, texts::kInstallFilesFailed);
+  // Without its journal a replaced file would be lost to a run that is killed, and a
+  // killed run's files and ties into Windows would stay for good.
+  if (!BeginJournal(run)) return Fail(run, FailureCause::JournalNotStarted, kRunJournalKey);
   // The install and work folders made just before the run belong to it: its undo (or
   // the next start's, after a kill) removes them like its own, once empty. First in
   // the list, so that the folders made inside them go before them.
-  if (state.modeInstall && !AdoptPreRunFolders(state, chain)) return Fail(state, texts::kInstallFoldersFailed);
+  if (run.request.TiesIntoWindows() && !AdoptPreRunFolders(run, chain))
+    return Fail(run, FailureCause::FolderNotRecorded, nullptr);
   for (int i = 0; i < kKeepFolderCount; ++i) {
-    if (state.keepFolders[i].path[0] == '\0') continue;
-    if (chain.Reach(state.keepFolders[i].root, false, 0) != WayResult::Held ||
-        !EnsureKeepFolder(state, i, chain.VolumeSerial()))
-      return Fail(state, texts::kInstallFilesFailed);
+    if (run.record.keepFolders[i].path[0] == '\0') continue;
+    if (chain.Reach(run.record.keepFolders[i].root, false, 0) != WayResult::Held ||
+        !EnsureKeepFolder(run, i, chain.VolumeSerial()))
+      return Fail(run, FailureCause::KeepFolderFailed, run.record.keepFolders[i].root);
   }
   chain.Release();
   return true;

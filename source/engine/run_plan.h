@@ -6,13 +6,13 @@
 // before anything is replaced.
 #pragma once
 #include "engine/run_files.h"
-#include "shared/installer_state.h"
+#include "engine/install_run.h"
 
 // CreateDirectory refuses a folder path longer than MAX_PATH - 12 characters (room is
 // left for a file name in 8.3 form).
 constexpr std::size_t kMaxNewFolderLength = 248;
 
-// False, with the failure's fixed text in errorText, when the run must not begin; then
+// False, with the failure recorded by its cause, when the run must not begin; then
 // nothing has been written. `destinations` holds the program archive for installDir
 // first and the work archive for workDir second, and the workpath file.
-bool PrepareRun(InstallerState& state, const RunDestinations& destinations);
+bool PrepareRun(const InstallRun& run, const RunDestinations& destinations);

@@ -104,23 +104,25 @@ RemovalResult RemoveClassKey(bool is64BitWindows, const ClassKey& written, const
 
 }  // namespace
 
-bool RegisterFileAssociation(InstallerState& state) {
-  const AssociationTable keys(state.installDir);
-  const REGSAM access = RegistryWriteAccess(state.is64BitWindows != 0);
+bool RegisterFileAssociation(bool is64BitWindows, const char* installDir, ProgressReport& progress) {
+  const AssociationTable keys(installDir);
+  const REGSAM access = RegistryWriteAccess(is64BitWindows);
   bool succeeded = true;
   // Every key is attempted; the last failure's message is the one that stays.
   for (const ClassKey& key : keys) {
     LONG error = ERROR_SUCCESS;
-    const KeyWriteResult result = WriteKeyWithValues(HKEY_CLASSES_ROOT, key.path, access, key.values, key.count, &error);
+    const KeyWriteResult result =
+        WriteKeyWithValues(HKEY_CLASSES_ROOT, key.path, access, key.values, key.count, &error);
     if (result == KeyWriteResult::Ok) continue;
     char keyName[kPathCapacity];
     CopyPath(keyName, "HKCR\\");
     AppendPath(keyName, key.path);
-    ReportFailure(state, result == KeyWriteResult::KeyFailed ? texts::kRegistryKeyFailed : texts::kAssociationValuesFailed,
-                  keyName, static_cast<unsigned long>(error));
+    progress.StepFailed(result == KeyWriteResult::KeyFailed ? FailureCause::AssociationKeyFailed
+                                                            : FailureCause::AssociationValuesFailed,
+                        keyName, static_cast<unsigned long>(error));
     succeeded = false;
   }
-  if (succeeded) ProgressOf(state).FileTypeAssociated(".qzp");
+  if (succeeded) progress.FileTypeAssociated(".qzp");
   return succeeded;
 }
 

@@ -6,14 +6,16 @@
 
 #include "integration/registry_writer.h"
 #include "integration/removal.h"
-#include "shared/installer_state.h"
+#include "shared/path_buffer.h"
+#include "shared/progress_report.h"
 
 // The class keys under HKEY_CLASSES_ROOT that the association writes, in order.
 constexpr std::size_t kAssociationKeyCount = 5;
 
-// Writes the five class keys under HKEY_CLASSES_ROOT. False after any failure
-// (errorText then set); every key is attempted.
-bool RegisterFileAssociation(InstallerState& state);
+// Writes the five class keys under HKEY_CLASSES_ROOT for the program in installDir, in
+// the 64-bit view when is64BitWindows. False after any failure, reported to `progress`
+// with its cause; every key is attempted.
+bool RegisterFileAssociation(bool is64BitWindows, const char* installDir, ProgressReport& progress);
 
 // Records, before the association is written, each of its keys and values as they
 // stand (replaced[i] for the i-th key). ERROR_SUCCESS, or the first failed read.

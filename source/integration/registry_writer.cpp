@@ -140,6 +140,20 @@ LONG CheckTextValue(HKEY key, const char* name, const char* text) {
                                                                                    : ERROR_INVALID_DATA;
 }
 
+LONG CheckValueAsRecorded(HKEY key, const ReplacedValue& before) {
+  unsigned char data[kReplacedDataCapacity];
+  DWORD size = sizeof(data);
+  DWORD type = REG_NONE;
+  const LONG read = RegQueryValueExA(key, before.name, nullptr, &type, data, &size);
+  if (read == ERROR_FILE_NOT_FOUND) return before.existed ? ERROR_INVALID_DATA : ERROR_SUCCESS;
+  if (read == ERROR_MORE_DATA) return ERROR_INVALID_DATA;
+  if (read != ERROR_SUCCESS) return read;
+  return before.existed && before.whole && type == before.type && size == before.size &&
+                 std::memcmp(data, before.data, size) == 0
+             ? ERROR_SUCCESS
+             : ERROR_INVALID_DATA;
+}
+
 LONG DeleteEmptyLevels(HKEY root, const char* path, REGSAM view, unsigned levels) {
   char part[sizeof(ReplacedKey::path)];
   for (unsigned level = 0; level < levels; ++level) {

@@ -76,6 +76,10 @@ LONG PutBackValue(HKEY key, const ReplacedValue& before);
 // else (ERROR_INVALID_DATA); another code when the read failed.
 LONG CheckTextValue(HKEY key, const char* name, const char* text);
 
+// Whether the value of an open key (KEY_QUERY_VALUE) still stands as `before` records
+// it: absent when it was, else the same type and bytes (ERROR_SUCCESS), or not
+// (ERROR_INVALID_DATA); another code when the read failed.
+LONG CheckValueAsRecorded(HKEY key, const ReplacedValue& before);
 // Deletes the trailing `levels` parts of root\path that are empty (no values, no
 // subkeys), deepest first, stopping at the first that is not. A missing part counts
 // as deleted.

@@ -29,33 +29,34 @@ struct ShortcutPlace {
   int index;          // for the watch
   int folderId;       // CSIDL of the all-users shell folder, with CSIDL_FLAG_CREATE
   bool makerFolder;   // the shortcut goes into the maker's folder inside it
-  char* recordedPath;  // state field that receives the ANSI path on success
-  const char* folderFailed;
-  const char* shortcutFailed;
+  char* recordedPath;  // receives the ANSI path on success (kPathCapacity bytes)
+  FailureCause folderFailed;
+  FailureCause shortcutFailed;
 };
 
-// Records `message` about the link path (as far as it was composed) with `code`.
-bool FailShortcut(InstallerState& state, const char* message, const wchar_t* linkPath, unsigned long code) {
+// Reports `cause` about the link path (as far as it was composed) with `code`.
+bool FailShortcut(ProgressReport& progress, FailureCause cause, const wchar_t* linkPath, unsigned long code) {
   const std::unique_ptr<char[]> path = AnsiCopy(linkPath);
-  ReportFailure(state, message, path && path[0] ? path.get() : nullptr, code);
+  progress.StepFailed(cause, path && path[0] ? path.get() : nullptr, code);
   return false;
 }
 
-bool CreateOneShortcut(InstallerState& state, const ShortcutPlace& place, const char* programExePath,
+bool CreateOneShortcut(const ShortcutChoice& choice, const ShortcutPlace& place, ProgressReport& progress,
                        ShortcutWatch* watch) {
+  const char* programExePath = choice.programExePath;
   wchar_t linkPath[kLinkPathCapacity] = {};
   if (programExePath == nullptr) {
-    return FailShortcut(state, place.shortcutFailed, linkPath, ERROR_FILENAME_EXCED_RANGE);
+    return FailShortcut(progress, place.shortcutFailed, linkPath, ERROR_FILENAME_EXCED_RANGE);
   }
   const HRESULT found = SHGetFolderPathW(nullptr, place.folderId, nullptr, SHGFP_TYPE_CURRENT, linkPath);
   if (FAILED(found)) {
     linkPath[0] = L'\0';
-    return FailShortcut(state, place.folderFailed, linkPath, static_cast<unsigned long>(found));
+    return FailShortcut(progress, place.folderFailed, linkPath, static_cast<unsigned long>(found));
   }
   std::unique_ptr<char[]> folder;
   if (place.makerFolder) {
     if (FAILED(AppendWidePath(linkPath, kMakerFolderTail))) {
-      return FailShortcut(state, place.shortcutFailed, linkPath, ERROR_FILENAME_EXCED_RANGE);
+      return FailShortcut(progress, place.shortcutFailed, linkPath, ERROR_FILENAME_EXCED_RANGE);
     }
     folder = AnsiCopy(linkPath);
   }
@@ -64,17 +65,17 @@ bool CreateOneShortcut(InstallerState& state, const ShortcutPlace& place, const 
   std::unique_ptr<char[]> recorded;
   if (SUCCEEDED(AppendWidePath(linkPath, kLinkFileTail))) recorded = AnsiCopy(linkPath);
   if (!recorded || std::strlen(recorded.get()) >= kPathCapacity) {
-    return FailShortcut(state, place.shortcutFailed, linkPath, ERROR_FILENAME_EXCED_RANGE);
+    return FailShortcut(progress, place.shortcutFailed, linkPath, ERROR_FILENAME_EXCED_RANGE);
   }
   const bool makesFolder = folder && GetFileAttributesA(folder.get()) == INVALID_FILE_ATTRIBUTES;
   if (watch && !watch->WillMake(place.index, recorded.get(), makesFolder)) return false;
   // The result does not count: a folder already there keeps its access list and
   // still takes the shortcut.
-  if (folder && CreateFolderWithUsersAccess(folder.get())) ProgressOf(state).FolderCreated(folder.get());
-  const HRESULT saved = CreateShellShortcut(linkPath, programExePath, state.installDir, programExePath);
-  if (FAILED(saved)) return FailShortcut(state, place.shortcutFailed, linkPath, static_cast<unsigned long>(saved));
+  if (folder && CreateFolderWithUsersAccess(folder.get())) progress.FolderCreated(folder.get());
+  const HRESULT saved = CreateShellShortcut(linkPath, programExePath, choice.installDir, programExePath);
+  if (FAILED(saved)) return FailShortcut(progress, place.shortcutFailed, linkPath, static_cast<unsigned long>(saved));
   CopyPath(place.recordedPath, recorded.get());
-  ProgressOf(state).ShortcutCreated(place.recordedPath);
+  progress.ShortcutCreated(place.recordedPath);
   return true;
 }
 
@@ -122,20 +123,19 @@ HRESULT AppendWidePath(wchar_t* destination, const wchar_t* source) {
   return source[from] == L'\0' ? S_OK : STRSAFE_E_INSUFFICIENT_BUFFER;
 }
 
-bool CreateProgramShortcuts(InstallerState& state, const char* programExePath, ShortcutWatch* watch) {
+bool CreateProgramShortcuts(const ShortcutChoice& choice, const ShortcutPaths& made, ProgressReport& progress,
+                            ShortcutWatch* watch) {
   bool succeeded = true;
-  if (state.makeDesktopShortcut) {
-    const ShortcutPlace desktop = {0, CSIDL_COMMON_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, false,
-                                   state.desktopShortcutPath, texts::kDesktopPathFailed,
-                                   texts::kDesktopShortcutFailed};
-    if (!CreateOneShortcut(state, desktop, programExePath, watch)) succeeded = false;
+  if (choice.desktop) {
+    const ShortcutPlace desktop = {0, CSIDL_COMMON_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, false, made.desktop,
+                                   FailureCause::DesktopFolderUnknown, FailureCause::DesktopShortcutFailed};
+    if (!CreateOneShortcut(choice, desktop, progress, watch)) succeeded = false;
   }
-  if (state.makeQuickLaunchShortcut) {
+  if (choice.startMenu) {
     // Windows before Vista keeps the shortcut directly in the programs folder.
-    const ShortcutPlace startMenu = {1, CSIDL_COMMON_PROGRAMS | CSIDL_FLAG_CREATE, IsVistaOrLater(),
-                                     state.quickLaunchShortcutPath, texts::kStartMenuPathFailed,
-                                     texts::kStartMenuShortcutFailed};
-    if (!CreateOneShortcut(state, startMenu, programExePath, watch)) succeeded = false;
+    const ShortcutPlace startMenu = {1, CSIDL_COMMON_PROGRAMS | CSIDL_FLAG_CREATE, IsVistaOrLater(), made.startMenu,
+                                     FailureCause::StartMenuFolderUnknown, FailureCause::StartMenuShortcutFailed};
+    if (!CreateOneShortcut(choice, startMenu, progress, watch)) succeeded = false;
   }
   return succeeded;
 }

@@ -4,7 +4,8 @@
 #include <windows.h>
 
 #include "integration/removal.h"
-#include "shared/installer_state.h"
+#include "shared/path_buffer.h"
+#include "shared/progress_report.h"
 
 constexpr std::size_t kLinkPathCapacity = MAX_PATH;  // wide characters
 
@@ -34,12 +35,26 @@ class ShortcutWatch {
   virtual bool WillMake(int index, const char* linkPath, bool makesFolder) = 0;
 };
 
+// Which shortcuts to make, and for what: the program at programExePath (null when its
+// path did not fit whole: every chosen shortcut then fails), started in installDir.
+struct ShortcutChoice {
+  bool desktop;
+  bool startMenu;
+  const char* installDir;
+  const char* programExePath;
+};
+// Where the paths of the shortcuts made go (kPathCapacity bytes each; left alone for a
+// shortcut not made).
+struct ShortcutPaths {
+  char* desktop;
+  char* startMenu;
+};
+
 // The shortcut step of the worker (COM already initialised on this thread): the
-// shortcuts state.makeDesktopShortcut / makeQuickLaunchShortcut ask for (index 0 and
-// 1 for the watch). Records their paths in the state; false after any failure
-// (errorText then set). A null programExePath (the path did not fit whole) fails
-// every chosen shortcut.
-bool CreateProgramShortcuts(InstallerState& state, const char* programExePath, ShortcutWatch* watch = nullptr);
+// shortcuts `choice` asks for (index 0 and 1 for the watch). Records their paths in
+// `made`; false after any failure, each reported to `progress` with its cause.
+bool CreateProgramShortcuts(const ShortcutChoice& choice, const ShortcutPaths& made, ProgressReport& progress,
+                            ShortcutWatch* watch = nullptr);
 
 // Deletes the shortcut file at linkPath (ANSI) only while it still points at
 // programExePath (compared as Windows compares file names); a shortcut the user

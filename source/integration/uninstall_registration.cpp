@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <iterator>
 
 #include "integration/registry_writer.h"
@@ -24,33 +25,27 @@ REGSAM ViewOf(bool is64BitWindows) { return is64BitWindows ? KEY_WOW64_64KEY : 0
 
 RemovalResult Failure(LONG code) { return {Removal::Failed, static_cast<unsigned long>(code)}; }
 
-// What "Programs and Features" shows as the size: every file the run wrote, in KiB
-// rounded up.
-DWORD EstimatedSizeKiB(const InstallerState& state) {
-  unsigned long long bytes = 0;
-  for (int i = 0; i < state.createdFileCount && i < kMaxCreatedFiles; ++i) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (GetFileAttributesExA(state.createdFiles[i], GetFileExInfoStandard, &data))
-      bytes += (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  }
-  const unsigned long long kib = (bytes + 1023) / 1024;
-  return kib > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(kib);
+const ReplacedValue* RecordedValue(const ReplacedKey& key, const char* name) {
+  for (unsigned i = 0; i < key.valueCount && i < kReplacedValuesPerKey; ++i)
+    if (std::strcmp(key.values[i].name, name) == 0) return &key.values[i];
+  return nullptr;
 }
 
 }  // namespace
 
-bool RegisterUninstallEntry(InstallerState& state) {
+bool RegisterUninstallEntry(const UninstallEntry& entry, ProgressReport& progress) {
   // Each text is built whole or not at all: a cut path would name another file.
   char programExePath[kPathCapacity];
   const bool exePathWhole =
-      JoinPathWhole(programExePath, sizeof(programExePath), state.installDir, texts::kProgramExeTail);
+      JoinPathWhole(programExePath, sizeof(programExePath), entry.installDir, texts::kProgramExeTail);
   // A command line: the path is quoted, since it usually holds a space (Program Files).
   char uninstallCommand[kPathCapacity];
   const bool commandWhole = BuildProgramCommand(uninstallCommand, sizeof(uninstallCommand),
-                                                state.installDir, texts::kUninstallExeTail);
+                                                entry.installDir, texts::kUninstallExeTail);
   // The same command unattended, as deployment tools call it.
   char quietCommand[kPathCapacity + 4];
-  const bool quietWhole = commandWhole && CopyText(quietCommand, sizeof(quietCommand), uninstallCommand) == PathResult::Ok &&
+  const bool quietWhole = commandWhole &&
+                          CopyText(quietCommand, sizeof(quietCommand), uninstallCommand) == PathResult::Ok &&
                           AppendText(quietCommand, sizeof(quietCommand), " /S") == PathResult::Ok;
   SYSTEMTIME now{};
   GetSystemTime(&now);  // UTC
@@ -62,16 +57,16 @@ bool RegisterUninstallEntry(InstallerState& state) {
   AppendPath(keyName, texts::kUninstallKeyPath);
   UniqueKey key;
   const LONG created = CreateKeyForWriting(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath,
-                                           RegistryWriteAccess(state.is64BitWindows != 0), key);
+                                           RegistryWriteAccess(entry.is64BitWindows), key);
   if (created != ERROR_SUCCESS) {
-    ReportFailure(state, texts::kRegistryKeyFailed, keyName, static_cast<unsigned long>(created));
+    progress.StepFailed(FailureCause::UninstallKeyFailed, keyName, static_cast<unsigned long>(created));
     return false;
   }
 
   const RegistryText values[] = {
       {"Publisher", texts::kPublisher},
       {"InstallDate", dateWritten ? installDate : nullptr},
-      {texts::kInstallLocationValue, state.installDir},
+      {texts::kInstallLocationValue, entry.installDir},
       {"Version", texts::kVersion},
       {"DisplayName", texts::kProductTitle},
       {"UninstallString", commandWhole ? uninstallCommand : nullptr},
@@ -87,23 +82,21 @@ bool RegisterUninstallEntry(InstallerState& state) {
     allWritten = false;
     lastError = result;
   }
-  const LONG sizeWritten = WriteDwordValue(key.Get(), "EstimatedSize", EstimatedSizeKiB(state));
+  const LONG sizeWritten = WriteDwordValue(key.Get(), "EstimatedSize", entry.estimatedSizeKiB);
   if (sizeWritten != ERROR_SUCCESS) {
     allWritten = false;
     lastError = sizeWritten;
   }
   if (!allWritten) {
-    ReportFailure(state, texts::kUninstallValuesFailed, keyName, static_cast<unsigned long>(lastError));
+    progress.StepFailed(FailureCause::UninstallValuesFailed, keyName, static_cast<unsigned long>(lastError));
     return false;
   }
 
   // The uninstaller removes the shortcuts named here; a chosen shortcut that failed
   // is recorded as an empty path. These two results do not count.
-  if (state.makeDesktopShortcut) WriteTextValue(key.Get(), "TableShortcut", state.desktopShortcutPath);
-  if (state.makeQuickLaunchShortcut) {
-    WriteTextValue(key.Get(), "PanelShortcut", state.quickLaunchShortcutPath);
-  }
-  ProgressOf(state).UninstallEntryWritten(keyName);
+  if (entry.desktopShortcut != nullptr) WriteTextValue(key.Get(), "TableShortcut", entry.desktopShortcut);
+  if (entry.startMenuShortcut != nullptr) WriteTextValue(key.Get(), "PanelShortcut", entry.startMenuShortcut);
+  progress.UninstallEntryWritten(keyName);
   return true;
 }
 
@@ -126,7 +119,12 @@ RemovalResult RemoveUninstallEntry(bool is64BitWindows, const char* installDir, 
   }
   for (const auto& [name, text] : {RegistryText{texts::kInstallLocationValue, installDir},
                                    RegistryText{"UninstallString", uninstallCommand}}) {
-    const LONG held = CheckTextValue(key.Get(), name, text);
+    LONG held = CheckTextValue(key.Get(), name, text);
+    // A write stopped before it reached the value left it as it was: with a record of
+    // before, that still counts as this installation's entry.
+    const ReplacedValue* before = replaced ? RecordedValue(*replaced, name) : nullptr;
+    if ((held == ERROR_FILE_NOT_FOUND || held == ERROR_INVALID_DATA) && before != nullptr)
+      held = CheckValueAsRecorded(key.Get(), *before);
     if (held == ERROR_FILE_NOT_FOUND || held == ERROR_INVALID_DATA) return {Removal::NotOurs, 0};
     if (held != ERROR_SUCCESS) return Failure(held);
   }

@@ -9,6 +9,7 @@
 #include "shared/folder_walk.h"
 #include "shared/path_buffer.h"
 #include "shared/raii.h"
+#include "shared/failure_texts.h"
 #include "shared/texts.h"
 
 namespace {
@@ -44,14 +45,14 @@ UniqueLocal BuildUsersAccessList() {
   return owner;
 }
 
-const char* FolderFailureSentence(DWORD error) {
+FailureCause FolderFailureCause(DWORD error) {
   switch (error) {
     case ERROR_PATH_NOT_FOUND:
-      return texts::kFolderPathUnknown;
+      return FailureCause::FolderPathUnknown;
     case ERROR_ACCESS_DENIED:
-      return texts::kFolderAccessDenied;
+      return FailureCause::FolderAccessDenied;
     default:
-      return texts::kFolderCreateFailed;
+      return FailureCause::FolderCreateFailed;
   }
 }
 
@@ -67,7 +68,7 @@ bool PassesThroughLink(const char* path) {
 
 bool RefuseFolderThroughLink(const char* path, ProgressReport* report) {
   if (!PassesThroughLink(path)) return false;
-  if (report) report->StepFailed(texts::kFolderThroughLink, path, ERROR_REPARSE_ATTRIBUTE_CONFLICT);
+  if (report) report->StepFailed(FailureCause::ChosenFolderThroughLink, path, ERROR_REPARSE_ATTRIBUTE_CONFLICT);
   return true;
 }
 
@@ -109,7 +110,7 @@ int CreateFolderWithUsersAccess(const char* path) {
   return 1;
 }
 
-const char* CreateFolderPath(char* path, BYTE grantAccess, ProgressReport* report) {
+FailureCause CreateFolderPath(char* path, BYTE grantAccess, ProgressReport* report) {
   std::size_t length = BoundedLength(path, kPathCapacity);
   if (length == kPathCapacity) path[--length] = '\0';  // never read past the buffer
   for (std::size_t i = 0; i < length; ++i)
@@ -118,17 +119,17 @@ const char* CreateFolderPath(char* path, BYTE grantAccess, ProgressReport* repor
 
   FolderWalk walk;
   const WayResult way = walk.Reach(path, true, grantAccess, report);
-  if (way == WayResult::Held) return nullptr;
+  if (way == WayResult::Held) return FailureCause::None;
   DWORD error = GetLastError();
   // A file standing at the path itself passes (the run's own walk refuses it later);
   // a folder on the way that is missing or cannot be made leaves the path unknown, as
   // does a path without a volume's root ("Rel\Sub", "").
-  if (way == WayResult::NotAFolder && walk.Reached() == length) return nullptr;
+  if (way == WayResult::NotAFolder && walk.Reached() == length) return FailureCause::None;
   if (way == WayResult::Link) error = ERROR_REPARSE_ATTRIBUTE_CONFLICT;
   else if ((walk.Reached() != 0 && walk.Reached() < length) || way == WayResult::NotAFolder ||
            PathSkipRootA(path) == nullptr)
     error = ERROR_PATH_NOT_FOUND;
-  const char* sentence = way == WayResult::Link ? texts::kFolderThroughLink : FolderFailureSentence(error);
-  if (report) report->StepFailed(sentence, path, error);
-  return sentence;
+  const FailureCause cause = way == WayResult::Link ? FailureCause::ChosenFolderThroughLink : FolderFailureCause(error);
+  if (report) report->StepFailed(cause, path, error);
+  return cause;
 }

@@ -10,10 +10,10 @@
 
 // Creates `path` and every missing folder on the way (shared/folder_walk.h).
 // Normalises the caller's buffer in place (trailing separators removed, '/' turned
-// into '\'). Null when the folder exists afterwards; else the sentence that tells
-// why (texts.h), for the caller to show. With a report, each folder created is
-// reported, and so is a failure (its sentence, the path and the system's error code).
-const char* CreateFolderPath(char* path, BYTE grantAccess, ProgressReport* report = nullptr);
+// into '\'). None when the folder exists afterwards; else the cause of the failure,
+// for the caller to show (FailureText). With a report, each folder created is
+// reported, and so is a failure (its cause, the path and the system's error code).
+FailureCause CreateFolderPath(char* path, BYTE grantAccess, ProgressReport* report = nullptr);
 
 // Whether a folder on the way to `path` (below its root, `path` itself included) is a
 // link, a junction or a mount point: a folder reached through one lies elsewhere than
@@ -21,7 +21,7 @@ const char* CreateFolderPath(char* path, BYTE grantAccess, ProgressReport* repor
 // separate). A path too long for a path buffer counts as linked.
 bool PassesThroughLink(const char* path);
 
-// When PassesThroughLink(path): a failure with the sentence kFolderThroughLink to
+// When PassesThroughLink(path): a failure ChosenFolderThroughLink to
 // `report` (when given); true then.
 bool RefuseFolderThroughLink(const char* path, ProgressReport* report);
 

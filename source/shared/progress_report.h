@@ -3,6 +3,7 @@
 // what to make of them. Every call must return at once: nothing here may wait for
 // another thread (a repaint, a modal box), or the disk waits with it.
 #pragma once
+#include "shared/failure_cause.h"
 
 class ProgressReport {
  public:
@@ -34,11 +35,11 @@ class ProgressReport {
   // `key` names the root and the key ("HKLM\Software\...").
   virtual void UninstallEntryWritten(const char* key) { static_cast<void>(key); }
   virtual void FileTypeAssociated(const char* extension) { static_cast<void>(extension); }
-  // A step failed with `text`, the message the user is shown (code page 1251); `path`
-  // is the file, folder or key concerned (null when there is none) and `systemError`
-  // the code the system gave (a Win32 error, a registry result or an HRESULT; 0: none).
-  virtual void StepFailed(const char* text, const char* path, unsigned long systemError) {
-    static_cast<void>(text);
+  // A step failed for `cause`; `path` is the file, folder or key concerned (null when
+  // there is none) and `systemError` the code the system gave (a Win32 error, a
+  // registry result or an HRESULT; 0: none).
+  virtual void StepFailed(FailureCause cause, const char* path, unsigned long systemError) {
+    static_cast<void>(cause);
     static_cast<void>(path);
     static_cast<void>(systemError);
   }
@@ -78,8 +79,8 @@ class ReportPair : public ProgressReport {
   void FileTypeAssociated(const char* extension) override {
     first_.FileTypeAssociated(extension); second_.FileTypeAssociated(extension);
   }
-  void StepFailed(const char* text, const char* path, unsigned long systemError) override {
-    first_.StepFailed(text, path, systemError); second_.StepFailed(text, path, systemError);
+  void StepFailed(FailureCause cause, const char* path, unsigned long systemError) override {
+    first_.StepFailed(cause, path, systemError); second_.StepFailed(cause, path, systemError);
   }
   void DeletedAtRestart(const char* path) override { first_.DeletedAtRestart(path); second_.DeletedAtRestart(path); }
   void TakenBack(const char* step, const char* path) override {

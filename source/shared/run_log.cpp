@@ -10,6 +10,7 @@
 
 #include "shared/folder_walk.h"
 #include "shared/path_buffer.h"
+#include "shared/failure_texts.h"
 #include "shared/texts.h"
 
 namespace {
@@ -168,9 +169,10 @@ HANDLE OpenInFolder(HANDLE folder, const Name& name, ACCESS_MASK access, ULONG d
   IO_STATUS_BLOCK status{};
   HANDLE opened = INVALID_HANDLE_VALUE;
   // Without FILE_SHARE_DELETE: nobody renames or replaces what is held open.
-  const NTSTATUS result = calls.createFile(&opened, access | SYNCHRONIZE, &attributes, &status, nullptr,
-                                           FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
-                                           options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
+  const NTSTATUS result =
+      calls.createFile(&opened, access | SYNCHRONIZE, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
+                       options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
   if (result < 0) {
     *error = calls.toError(result);
     return INVALID_HANDLE_VALUE;
@@ -289,16 +291,18 @@ void RunLog::Write(const LogLine& line) {
   WriteFile(file_.Get(), text, static_cast<DWORD>(total), &written, nullptr);
 }
 
-void RunLog::RunStarted(const InstallerState& state) {
+void RunLog::RunStarted(const RunRequest& request) {
   if (!IsOpen()) return;
-  const char* mode = state.modeRun ? "run without installing" : state.modeRepair ? "reinstall" : "install";
+  const char* mode = request.mode == RunMode::RunOnly     ? "run without installing"
+                     : request.mode == RunMode::Reinstall ? "reinstall"
+                                                          : "install";
   LogLine line;
-  line.Text(mode).Text(": install folder ").Path(state.installDir).Text(", work folder ").Path(state.workDir);
-  if (state.modeInstall) {
+  line.Text(mode).Text(": install folder ").Path(request.installDir).Text(", work folder ").Path(request.workDir);
+  if (request.TiesIntoWindows()) {
     line.Text(", desktop shortcut ")
-        .Text(state.makeDesktopShortcut ? "yes" : "no")
+        .Text(request.makeDesktopShortcut ? "yes" : "no")
         .Text(", Start menu shortcut ")
-        .Text(state.makeQuickLaunchShortcut ? "yes" : "no");
+        .Text(request.makeStartMenuShortcut ? "yes" : "no");
   }
   Write(line);
 }
@@ -353,10 +357,10 @@ void RunLog::UninstallEntryWritten(const char* key) { WriteStep("uninstall entry
 
 void RunLog::FileTypeAssociated(const char* extension) { WriteStep("file type associated", extension); }
 
-void RunLog::StepFailed(const char* text, const char* path, unsigned long systemError) {
+void RunLog::StepFailed(FailureCause cause, const char* path, unsigned long systemError) {
   if (!IsOpen()) return;
   LogLine line;
-  line.Text("failed: ").Text(text);
+  line.Text("failed: ").Text(FailureText(cause)).Text("; cause: ").Text(FailureCauseName(cause));
   if (path != nullptr) line.Text("; path: ").Path(path);
   line.Text("; system error ").ErrorCode(systemError);
   Write(line);

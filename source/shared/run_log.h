@@ -6,8 +6,8 @@
 
 #include <cstddef>
 
-#include "shared/installer_state.h"
 #include "shared/progress_report.h"
+#include "shared/run_request.h"
 #include "shared/raii.h"
 
 // One line being composed, in UTF-8. Every piece says where its text comes from, so
@@ -63,7 +63,7 @@ class RunLog : public ProgressReport {
   void Write(const LogLine& line);
 
   // The line that opens a run: its mode, both folders and the shortcuts asked for.
-  void RunStarted(const InstallerState& state);
+  void RunStarted(const RunRequest& request);
 
   void Begin(int totalFiles) override;
   void Finished(bool succeeded) override;
@@ -74,7 +74,9 @@ class RunLog : public ProgressReport {
   void ShortcutCreated(const char* path) override;
   void UninstallEntryWritten(const char* key) override;
   void FileTypeAssociated(const char* extension) override;
-  void StepFailed(const char* text, const char* path, unsigned long systemError) override;
+  // "failed: " the sentence the user is shown for the cause, the cause's name, the path
+  // (when there is one) and the system's code.
+  void StepFailed(FailureCause cause, const char* path, unsigned long systemError) override;
   void DeletedAtRestart(const char* path) override;
   void TakenBack(const char* step, const char* path) override;
 

@@ -45,7 +45,7 @@ extern const char kFolderAccessDenied[];
 extern const char kFolderCreateFailed[];
 extern const char kFolderThroughLink[];   // the chosen folder is, or lies behind, a link or mount point
 
-// Failures recorded by the worker in errorText.
+// Failures of a run (shown for their causes: shared/failure_texts.h).
 extern const char kResourceMissing[];
 extern const char kResourceLoadFailed[];
 extern const char kInstallFoldersFailed[];

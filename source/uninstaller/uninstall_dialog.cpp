@@ -44,8 +44,8 @@ class DialogProgress : public ProgressReport {
     SendDlgItemMessageA(state_.window, IDC_UNINSTALL_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(filesDone), 0);
   }
   void Finished(bool succeeded) override { state_.log->Finished(succeeded); }
-  void StepFailed(const char* text, const char* path, unsigned long systemError) override {
-    state_.log->StepFailed(text, path, systemError);
+  void StepFailed(FailureCause cause, const char* path, unsigned long systemError) override {
+    state_.log->StepFailed(cause, path, systemError);
   }
   void DeletedAtRestart(const char* path) override { state_.log->DeletedAtRestart(path); }
 

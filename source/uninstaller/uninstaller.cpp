@@ -218,7 +218,7 @@ UninstallEnd Work(HINSTANCE instance, const UninstallOptions& options, const wch
   if (options.fromCopy) TakeOverCopyFolder(is64);
   const std::unique_ptr<InstallationRecord> record(new (std::nothrow) InstallationRecord);
   if (!record || !LoadInstallationRecord(is64, *record)) {
-    g_log.StepFailed(texts::kUninstallNothingFound, "HKLM\\Software\\VelmorixInstallation", ERROR_FILE_NOT_FOUND);
+    g_log.StepFailed(FailureCause::NothingToRemove, "HKLM\\Software\\VelmorixInstallation", ERROR_FILE_NOT_FOUND);
     Box(options, texts::kUninstallNothingFound);
     return Finish(UninstallEnd::Failed);
   }
@@ -290,7 +290,8 @@ UninstallEnd RunUninstaller(HINSTANCE instance) {
   UninstallOptions options;
   if (argv == nullptr || !ParseUninstallArguments(argv + 1, count > 1 ? count - 1 : 0, &options)) {
     // /S anywhere forbids a window, even on a line that is wrong otherwise.
-    for (int i = 1; argv != nullptr && i < count; ++i) options.unattended = options.unattended || Matches(argv[i], L"/S");
+    for (int i = 1; argv != nullptr && i < count; ++i)
+      options.unattended = options.unattended || Matches(argv[i], L"/S");
     Box(options, texts::kUninstallUsage);
     return UninstallEnd::InvalidCommandLine;
   }

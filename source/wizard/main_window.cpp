@@ -23,7 +23,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       setlocale(LC_ALL, ".ACP");
       // A killed run's files are put back first; beside another installer's run, or
       // before a journal that cannot be read, the wizard says so and ends.
-      const RunStart start = RecoverInterruptedRun(TheInstallerState());
+      const RunStart start = RecoverInterruptedRun(TheInstallerState().is64BitWindows != 0, &TheRunLog());
       if (start == RunStart::Busy || start == RunStart::Unrecoverable) {
         MessageBoxA(nullptr, start == RunStart::Busy ? texts::kAnotherRunActive : texts::kInstallFilesFailed,
                     texts::kWindowTitle, MB_OK);

@@ -5,7 +5,7 @@
 #pragma once
 #include <windows.h>
 
-#include "shared/installer_state.h"
+#include "wizard/installer_state.h"
 
 // On WM_INITDIALOG: moves the page to the saved left and top, if a placement was saved.
 void RestorePagePlacement(HWND page, const CWndPos& saved);

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "resource_ids.h"
-#include "shared/installer_state.h"
+#include "wizard/installer_state.h"
 
 void ProgressBoard::Reset(HWND page) {
   page_ = page;

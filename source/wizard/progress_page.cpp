@@ -3,6 +3,7 @@
 #include "engine/install_worker.h"
 #include "engine/run_outcome.h"
 #include "resource_ids.h"
+#include "shared/failure_texts.h"
 #include "shared/launch.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
@@ -35,14 +36,14 @@ void OnInitDialog(HWND page, InstallerState& state) {
   state.cancelRequested = false;
   state.extractionPaused = false;
   state.errorText[0] = '\0';
-  state.createdFileCount = 0;
+  state.run.createdFileCount = 0;
   RestorePagePlacement(page, state.pagePlacement);
   state.progressPageWindow = page;
   g_board.Reset(page);
   // The log, when the command line asked for one, hears every report before the board.
   static ReportPair reports(TheRunLog(), g_board);
-  state.progress = &reports;
-  TheRunLog().RunStarted(state);
+  BuildRunRequest(state, &reports);
+  TheRunLog().RunStarted(state.request);
   if (state.modeRun) EnableWindow(GetDlgItem(page, IDC_PROGRESS_RUN_PROGRAM), FALSE);
   SendDlgItemMessageA(page, IDC_PROGRESS_RUN_PROGRAM, BM_SETCHECK, BST_CHECKED, 0);
   SendMessageA(page, WM_COMMAND, ID_START_WORKER, 0);
@@ -51,7 +52,10 @@ void OnInitDialog(HWND page, InstallerState& state) {
 INT_PTR StartWorker(HWND page) {
   DWORD threadId = 0;
   // The page never waits for the thread, so its handle is not kept.
-  UniqueHandle thread(CreateThread(nullptr, 0, InstallWorker, &TheInstallerState(), 0, &threadId));
+  InstallerState& state = TheInstallerState();
+  static WorkerJob job;
+  job = WorkerJob{&state.request, &state.run, &state.workerRunning, &state.installSucceeded};
+  UniqueHandle thread(CreateThread(nullptr, 0, InstallWorker, &job, 0, &threadId));
   if (!thread) {
     MessageBoxA(page, texts::kWorkerThreadFailed, texts::kErrorCaption, MB_OK);
     SetDlgItemTextA(page, IDC_PROGRESS_BUTTON, texts::kCloseButton);
@@ -103,11 +107,12 @@ INT_PTR OnWorkerDone(HWND page, InstallerState& state) {
     return FALSE;
   }
   g_finishingRun = true;
+  CopyPath(state.errorText, FailureText(state.run.failure.cause));
   if (!state.cancelRequested) {
     MessageBoxA(page, state.errorText, texts::kErrorCaption, MB_OK);
     SetDlgItemTextA(state.progressPageWindow, IDC_PROGRESS_BUTTON, texts::kCloseButton);
   }
-  UndoRun(state);
+  UndoRun(RunOf(state));
   g_finishingRun = false;
   if (state.cancelRequested || g_closeDeferred) SendMessageA(page, WM_CLOSE, 0, 0);
   return TRUE;
@@ -139,7 +144,7 @@ void OnClose(HWND page, InstallerState& state) {
     g_closeDeferred = true;
     return;
   }
-  if (state.installSucceeded) CommitRun(state);
+  if (state.installSucceeded) CommitRun(RunOf(state));
   ForwardClose(page);
 }
 
@@ -159,8 +164,8 @@ void OnEndSession(InstallerState& state) {
   }
   // Still here: the end notice's box is open, the run succeeded, or the worker did not
   // end in time (its journal then serves the next start).
-  if (g_finishingRun) UndoRun(state);
-  if (!WorkerActive(state) && state.installSucceeded) CommitRun(state);
+  if (g_finishingRun) UndoRun(RunOf(state));
+  if (!WorkerActive(state) && state.installSucceeded) CommitRun(RunOf(state));
 }
 
 INT_PTR OnOtherMessage(HWND, UINT message, WPARAM wParam) {

@@ -6,6 +6,7 @@
 #include "resource_ids.h"
 #include "shared/command_text.h"
 #include "shared/default_folders.h"
+#include "shared/failure_texts.h"
 #include "shared/folder_creation.h"
 #include "shared/path_buffer.h"
 #include "shared/raii.h"
@@ -107,13 +108,14 @@ void OnNext(HWND page, InstallerState& state) {
   // A failure is shown in a box owned by this page, which stays open. A folder behind
   // a link is refused before either folder is created.
   for (const char* folder : {state.installDir, state.workDir}) {
-    if (RefuseFolderThroughLink(folder, &TheRunLog())) return ShowFolderFailure(page, folder, texts::kFolderThroughLink);
+    if (RefuseFolderThroughLink(folder, &TheRunLog()))
+      return ShowFolderFailure(page, folder, FailureText(FailureCause::ChosenFolderThroughLink));
   }
   ReportPair folderReport(TheRunLog(), PreRunFolders());
-  if (const char* failure = CreateFolderPath(state.installDir, 0, &folderReport))
-    return ShowFolderFailure(page, state.installDir, failure);
-  if (const char* failure = CreateFolderPath(state.workDir, 1, &folderReport))
-    return ShowFolderFailure(page, state.workDir, failure);
+  FailureCause failure = CreateFolderPath(state.installDir, 0, &folderReport);
+  if (failure != FailureCause::None) return ShowFolderFailure(page, state.installDir, FailureText(failure));
+  failure = CreateFolderPath(state.workDir, 1, &folderReport);
+  if (failure != FailureCause::None) return ShowFolderFailure(page, state.workDir, FailureText(failure));
   SavePagePlacement(page, state.pagePlacement);
   state.makeDesktopShortcut = IsChecked(page, IDC_SETTINGS_DESKTOP);
   state.makeQuickLaunchShortcut = IsChecked(page, IDC_SETTINGS_START_MENU);

@@ -6,6 +6,7 @@
 #include "engine/install_worker.h"
 #include "engine/installation_record.h"
 #include "engine/installation_removal.h"
+#include "engine/run_journal.h"
 #include "engine/run_outcome.h"
 #include "shared/default_folders.h"
 #include "shared/folder_creation.h"
@@ -95,7 +96,7 @@ void LogStart(const wchar_t* commandLine, const char* mode) {
 // Ends a run that failed before the worker started.
 ProcessEnd EndFailedRun(InstallerState& state) {
   TheRunLog().Finished(false);
-  UndoRun(state);
+  UndoRun(RunOf(state));
   return ProcessEnd::InstallFailed;
 }
 
@@ -177,15 +178,15 @@ ProcessEnd RunUnattended(InstallerState& state, const CommandLineOptions& option
   } else {
     SetDefaultWorkFolder(state.workDir, state.installDir);
   }
-  state.progress = &log;
-  log.RunStarted(state);
+  BuildRunRequest(state, &log);
+  log.RunStarted(state.request);
   // As at the wizard's start: a killed run's files are put back before anything else,
   // and a run beside another installer's touches nothing.
-  switch (RecoverInterruptedRun(state)) {
+  switch (RecoverInterruptedRun(state.is64BitWindows != 0, &log)) {
     case RunStart::Busy:
       return ProcessEnd::AnotherRunActive;
     case RunStart::Unrecoverable:
-      log.StepFailed(texts::kInstallFilesFailed, "HKLM\\Software\\VelmorixSetup\\Run", ERROR_ACCESS_DENIED);
+      log.StepFailed(FailureCause::JournalUnreadable, kRunJournalKey, ERROR_ACCESS_DENIED);
       return ProcessEnd::InstallFailed;
     case RunStart::Free:
     case RunStart::Recovered:
@@ -195,22 +196,26 @@ ProcessEnd RunUnattended(InstallerState& state, const CommandLineOptions& option
   RecoverInterruptedRemoval(state.is64BitWindows != 0);
 
   // A damaged installer, or a folder behind a link, fails before anything is created.
-  if (!CheckPayload(state) || RefuseFolderThroughLink(state.installDir, &log) ||
+  if (!CheckPayload(RunOf(state)) || RefuseFolderThroughLink(state.installDir, &log) ||
       RefuseFolderThroughLink(state.workDir, &log))
     return EndFailedRun(state);
   // As the settings page's Next: the install folder, then the work folder with Users
   // access. A failure is reported with the sentence the page would show.
   ReportPair folderReport(log, PreRunFolders());
-  if (CreateFolderPath(state.installDir, 0, &folderReport) != nullptr ||
-      CreateFolderPath(state.workDir, 1, &folderReport) != nullptr) {
+  if (CreateFolderPath(state.installDir, 0, &folderReport) != FailureCause::None ||
+      CreateFolderPath(state.workDir, 1, &folderReport) != FailureCause::None) {
     return EndFailedRun(state);
   }
 
-  InstallWorker(&state);
+  // The folders as their creation left them (separators made backslashes, none at
+  // the end), as the wizard's settings page leaves them.
+  BuildRunRequest(state, &log);
+  WorkerJob job{&state.request, &state.run, &state.workerRunning, &state.installSucceeded};
+  InstallWorker(&job);
   if (state.installSucceeded.load()) {
-    CommitRun(state);
-    return state.restartPending ? ProcessEnd::InstalledRestartPending : ProcessEnd::Installed;
+    CommitRun(RunOf(state));
+    return state.run.restartPending ? ProcessEnd::InstalledRestartPending : ProcessEnd::Installed;
   }
-  UndoRun(state);
+  UndoRun(RunOf(state));
   return ProcessEnd::InstallFailed;
 }

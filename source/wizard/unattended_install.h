@@ -2,7 +2,7 @@
 // without any window (/S), or the wizard, perhaps with a log (/LOG).
 #pragma once
 #include "shared/command_line.h"
-#include "shared/installer_state.h"
+#include "wizard/installer_state.h"
 
 #include "wizard/exit_status.h"
 

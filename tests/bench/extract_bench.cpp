@@ -24,12 +24,13 @@
 
 #include "engine/archive_extraction.h"
 #include "engine/archive_reader.h"
+#include "engine/payload_archive.h"
 #include "engine/entry_data.h"
 #include "engine/payload_checksum.h"
 #include "engine/run_outcome.h"
 #include "engine/run_plan.h"
 #include "resource_ids.h"
-#include "shared/installer_state.h"
+#include "engine/install_run.h"
 #include "shared/system_libraries.h"
 #include "windows/engine_test_support.h"
 #include "wizard/progress_board.h"
@@ -196,7 +197,7 @@ HWND CreateProgressPage(bool visible) {
 }
 
 struct ExtractionRun {
-  InstallerState* state;
+  const InstallRun* state;
   ArchiveView program;
   ArchiveView work;
   std::string installDir;
@@ -206,7 +207,7 @@ struct ExtractionRun {
 // What the worker does between loading the resources and the system integration.
 DWORD WINAPI ExtractBoth(LPVOID parameter) {
   auto* run = static_cast<ExtractionRun*>(parameter);
-  ProgressOf(*run->state).Begin(run->program.count + run->work.count);
+  run->state->Progress().Begin(run->program.count + run->work.count);
   const std::string workDir = run->installDir + "\\work";
   RunDestinations destinations;
   destinations.archives[0] = &run->program;
@@ -231,17 +232,19 @@ void CALLBACK ShowBoard(HWND, UINT, UINT_PTR, DWORD) {
 
 double ExtractWithPage(const std::vector<unsigned char>& program, const std::vector<unsigned char>& work,
                        const std::string& destination, Page page, long* messages, double* commitSeconds = nullptr) {
-  static InstallerState state;  // 260 KB of createdFiles: not on the stack
-  state.createdFileCount = 0;
-  state.progressPageWindow = page == Page::None ? nullptr : CreateProgressPage(page == Page::Visible);
+  static RunRequest request;
+  static RunRecord record;  // 500 KB of created files: not on the stack
+  record.createdFileCount = 0;
+  const HWND pageWindow = page == Page::None ? nullptr : CreateProgressPage(page == Page::Visible);
   ProgressBoard board;
-  state.progress = nullptr;
-  if (state.progressPageWindow) {
-    board.Reset(state.progressPageWindow);
-    state.progress = &board;
+  request.progress = nullptr;
+  if (pageWindow) {
+    board.Reset(pageWindow);
+    request.progress = &board;
     g_board = &board;
-    SetTimer(state.progressPageWindow, 1, ProgressBoard::kRefreshInterval, &ShowBoard);
+    SetTimer(pageWindow, 1, ProgressBoard::kRefreshInterval, &ShowBoard);
   }
+  const InstallRun state(request, record);
   g_progressMessages = 0;
   ExtractionRun run{&state, {}, {}, destination, false};
   ValidateArchive(program.data(), program.size(), &run.program);
@@ -257,14 +260,13 @@ double ExtractWithPage(const std::vector<unsigned char>& program, const std::vec
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
   }
   // The page's last look at the board, as on the end notice.
-  if (state.progressPageWindow) board.Show();
+  if (pageWindow) board.Show();
   QueryPerformanceCounter(&end);
   CloseHandle(thread);
   g_board = nullptr;
-  state.progress = nullptr;
-  if (state.progressPageWindow) DestroyWindow(state.progressPageWindow);
+  if (pageWindow) DestroyWindow(pageWindow);
   if (!run.result) {
-    std::fprintf(stderr, "extraction failed: %s\n", state.errorText);
+    std::fprintf(stderr, "extraction failed: %s\n", FailureCauseName(record.failure.cause));
     std::exit(1);
   }
   LARGE_INTEGER committed;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/archive_reader.h"
+#include "engine/payload_archive.h"
 #include "engine/payload_checksum.h"
 #include "log_lines.h"
 #include "resource_ids.h"

@@ -7,6 +7,7 @@
 #include "resource_ids.h"
 #include "e2e/e2e_fixture.h"
 #include "engine/archive_reader.h"
+#include "engine/payload_archive.h"
 
 namespace e2e {
 namespace {
@@ -204,7 +205,8 @@ TEST_F(ProgressPageTest, LogOfAWizardRunHasItsStepsItsFailureAndItsEnd) {
                                  ", desktop shortcut yes, Start menu shortcut yes"));
   EXPECT_TRUE(HasLine(lines, "workpath written: " + installDir + "\\workpath"));
   // The sentence the box showed, with the shortcut's path and the system's code.
-  EXPECT_TRUE(HasLine(lines, u8"failed: Невозможно создать ярлык на рабочем столе; path: " + DesktopShortcut() +
+  EXPECT_TRUE(HasLine(lines, u8"failed: Невозможно создать ярлык на рабочем столе; cause: desktop-shortcut-failed; path: " +
+                                 DesktopShortcut() +
                                  "; system error 0x80070005"));
   EXPECT_TRUE(HasLine(lines, "run finished: failed"));
   // The undo's steps outside the files, after the end.

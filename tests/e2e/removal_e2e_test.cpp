@@ -9,6 +9,7 @@
 #include "e2e/e2e_fixture.h"
 #include "e2e/machine_snapshot.h"
 #include "engine/archive_reader.h"
+#include "engine/payload_archive.h"
 #include "support/payload_archive.h"
 #include "integration/shortcuts.h"
 #include "resource_ids.h"

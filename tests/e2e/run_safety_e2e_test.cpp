@@ -13,6 +13,7 @@
 #include "resource_ids.h"
 #include "e2e/e2e_fixture.h"
 #include "engine/archive_reader.h"
+#include "engine/payload_archive.h"
 #include "windows/engine_test_support.h"
 
 namespace e2e {

@@ -6,6 +6,7 @@
 
 #include "e2e/e2e_fixture.h"
 #include "engine/archive_reader.h"
+#include "engine/payload_archive.h"
 #include "shared/texts.h"
 
 namespace e2e {
@@ -148,7 +149,8 @@ TEST_F(UnattendedTest, DamagedPayloadEndsWithOneLeavesNothingAndLogsTheCause) {
   EXPECT_FALSE(driver::ReadUninstallValue("InstallLocation", &location));
   const std::vector<std::string> lines = LogLines(log_);
   ASSERT_FALSE(lines.empty());
-  EXPECT_TRUE(HasLineContaining(lines, u8"failed: Невозможно подгрузить файл ресурсов; path: " + installer))
+  EXPECT_TRUE(HasLineContaining(lines, u8"failed: Невозможно подгрузить файл ресурсов; cause: payload-damaged; path: " +
+                                           installer))
       << lines.size();
   EXPECT_EQ(lines.back(), "exit status 1 (installation failed)");
 }
@@ -173,7 +175,8 @@ TEST_F(UnattendedTest, AFolderReachedThroughALinkEndsWithOneBeforeAnythingIsWrit
     ASSERT_FALSE(lines.empty()) << folders;
     const std::string refused = folders.find("/WORKDIR=" + linked) != std::string::npos ? linked : linked + "\\program";
     EXPECT_TRUE(HasLine(lines, u8"failed: Невозможно использовать указанную директорию, это ссылка или точка "
-                               u8"подключения; path: " + refused + "; system error 4391"))
+                               u8"подключения; cause: chosen-folder-through-link; path: " + refused +
+                               "; system error 4391"))
         << folders;
     EXPECT_EQ(lines.back(), "exit status 1 (installation failed)");
   }
@@ -202,7 +205,7 @@ TEST_F(UnattendedTest, DamagedCompressedFrameEndsWithOneAndLeavesNoFile) {
   EXPECT_TRUE(driver::FilesUnder(out).empty()) << driver::FilesUnder(out).size() << " files left";
   const std::vector<std::string> lines = LogLines(log_);
   const PayloadEntry last = ReadPayloadEntry(view, view.count - 1);
-  EXPECT_TRUE(HasLineContaining(lines, u8"failed: Невозможно подгрузить файл ресурсов; path: " + out + "\\program" +
+  EXPECT_TRUE(HasLineContaining(lines, u8"failed: Невозможно подгрузить файл ресурсов; cause: frame-damaged; path: " + out + "\\program" +
                                            last.relativeFolder + PayloadFileName(last)))
       << ::testing::PrintToString(lines);
   EXPECT_TRUE(HasLine(lines, "exit status 1 (installation failed)"));

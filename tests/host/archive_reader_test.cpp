@@ -1,4 +1,5 @@
 #include "engine/archive_reader.h"
+#include "engine/payload_archive.h"
 
 #include <gtest/gtest.h>
 

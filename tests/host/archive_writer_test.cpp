@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/archive_reader.h"
+#include "engine/payload_archive.h"
 #include "engine/payload_checksum.h"
 #include "support/payload_archive.h"
 

@@ -1,4 +1,5 @@
 #include "engine/compressed_archive.h"
+#include "engine/payload_archive.h"
 
 #include <gtest/gtest.h>
 #include <zstd.h>

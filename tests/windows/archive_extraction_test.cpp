@@ -26,10 +26,10 @@ class ArchiveExtraction : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(dest_.Path().empty());
-    state_->progress = &progress_;
+    state_->request.progress = &progress_;
   }
   // Lets go of the keep folder a test's run made, so the scratch folder can go.
-  void TearDown() override { CommitRun(*state_); }
+  void TearDown() override { CommitRun(state_->Run()); }
 
   // Runs ExtractArchive on a second thread, as the worker does.
   bool Extract(const std::vector<unsigned char>& bytes, const std::string& destination, int progressBase = 0,
@@ -39,7 +39,8 @@ class ArchiveExtraction : public ::testing::Test {
     bool result = false;
     enginetest::PumpedThread worker([&] {
       // As in a run: the journal is open before an earlier file can move aside.
-      result = BeginJournal(*state_) && ExtractArchive(*state_, view, destination.c_str(), progressBase, grantAccess);
+      result = BeginJournal(state_->Run()) &&
+               ExtractArchive(state_->Run(), view, destination.c_str(), progressBase, grantAccess);
       return DWORD{0};
     });
     worker.Start();
@@ -48,10 +49,11 @@ class ArchiveExtraction : public ::testing::Test {
   }
 
   std::vector<std::string> Recorded() const {
-    return std::vector<std::string>(state_->createdFiles, state_->createdFiles + state_->createdFileCount);
+    return std::vector<std::string>(state_->record->createdFiles,
+                                    state_->record->createdFiles + state_->record->createdFileCount);
   }
 
-  std::unique_ptr<InstallerState> state_ = std::make_unique<InstallerState>();
+  std::unique_ptr<enginetest::TestRun> state_ = std::make_unique<enginetest::TestRun>();
   enginetest::RecordingProgress progress_;
   TempFolder dest_;
 };
@@ -69,7 +71,7 @@ TEST_F(ArchiveExtraction, WritesEveryEntryAndReportsEachStepToThePage) {
   g_listsApplied = 0;
   const bool result = Extract(BuildArchive(entries), dest_.Path(), 5, true);
   ObserveFolderCreation(previous);
-  ASSERT_TRUE(result) << state_->errorText;
+  ASSERT_TRUE(result) << state_->ErrorText();
   EXPECT_EQ(g_listsApplied, 2);  // the two new folders, each once
 
   ASSERT_EQ(Recorded(), std::vector<std::string>(std::begin(paths), std::end(paths)));
@@ -123,7 +125,7 @@ TEST_F(ArchiveExtraction, ReportsEveryPerMilleStepOnceAndFullLast) {
 TEST_F(ArchiveExtraction, AnEmptyArchiveWritesAndSendsNothing) {
   EXPECT_TRUE(Extract(BuildArchive({}), dest_.Path()));
   EXPECT_TRUE(progress_.Events().empty());
-  EXPECT_EQ(state_->createdFileCount, 0);
+  EXPECT_EQ(state_->record->createdFileCount, 0);
 }
 
 TEST_F(ArchiveExtraction, OverwritesAndShortensAnExistingFile) {
@@ -142,7 +144,7 @@ TEST_F(ArchiveExtraction, CancelBeforeAChunkKeepsAndRecordsThePartialFile) {
     }
   };
   EXPECT_FALSE(Extract(BuildArchive({{"a.bin", "\\", data}, {"b.bin", "\\", "next"}}), dest_.Path()));
-  EXPECT_STREQ(state_->errorText, texts::kCancelledByUser);
+  EXPECT_STREQ(state_->ErrorText(), texts::kCancelledByUser);
   EXPECT_EQ(Recorded(), std::vector<std::string>{dest_ / "a.bin"});
 
   // The file holds whole chunks up to where the cancel was seen: at least what the
@@ -162,7 +164,7 @@ TEST_F(ArchiveExtraction, CancelBetweenFilesLeavesTheNextFileEmptyAndRecorded) {
     if (e.kind == ProgressEvent::FilesDone) state_->cancelRequested.store(true);
   };
   EXPECT_FALSE(Extract(BuildArchive({{"a.bin", "\\", "first"}, {"b.bin", "\\", "second"}}), dest_.Path()));
-  EXPECT_STREQ(state_->errorText, texts::kCancelledByUser);
+  EXPECT_STREQ(state_->ErrorText(), texts::kCancelledByUser);
   EXPECT_EQ(Recorded(), (std::vector<std::string>{dest_ / "a.bin", dest_ / "b.bin"}));
   EXPECT_EQ(ReadWholeFile(dest_ / "b.bin"), "");
   EXPECT_EQ(progress_.Values(ProgressEvent::FilesDone), std::vector<int>{1});
@@ -176,7 +178,7 @@ TEST_F(ArchiveExtraction, PauseHoldsEveryWriteUntilCleared) {
   const ArchiveView view = enginetest::ViewOf(bytes);
   bool result = false;
   enginetest::PumpedThread worker([&] {
-    result = ExtractArchive(*state_, view, dest_.Path().c_str(), 0, false);
+    result = ExtractArchive(state_->Run(), view, dest_.Path().c_str(), 0, false);
     return DWORD{0};
   });
   worker.Start();
@@ -197,14 +199,14 @@ TEST_F(ArchiveExtraction, PauseHoldsEveryWriteUntilCleared) {
 TEST_F(ArchiveExtraction, ReportsDestinationsItCannotWrite) {
   // No such drive: the folder step fails before anything is sent.
   EXPECT_FALSE(Extract(BuildArchive({{"a.bin", "\\", "x"}}), "Q:\\nowhere"));
-  EXPECT_STREQ(state_->errorText, texts::kInstallFoldersFailed);
+  EXPECT_STREQ(state_->ErrorText(), texts::kInstallFoldersFailed);
   EXPECT_TRUE(progress_.Events().empty());
-  EXPECT_EQ(state_->createdFileCount, 0);
+  EXPECT_EQ(state_->record->createdFileCount, 0);
 
   // A folder where the second file should go: the first stays recorded, the second is not.
   ASSERT_TRUE(CreateDirectoryA((dest_ / "b.bin").c_str(), nullptr));
   EXPECT_FALSE(Extract(BuildArchive({{"a.bin", "\\", "x"}, {"b.bin", "\\", "y"}}), dest_.Path()));
-  EXPECT_STREQ(state_->errorText, texts::kInstallFilesFailed);
+  EXPECT_STREQ(state_->ErrorText(), texts::kInstallFilesFailed);
   EXPECT_EQ(Recorded(), std::vector<std::string>{dest_ / "a.bin"});
 }
 
@@ -217,24 +219,24 @@ TEST_F(ArchiveExtraction, RefusesPathsLongerThanTheBufferInsteadOfCuttingThem) {
   // The entry's folder would take 231 + 31 characters.
   const std::string sub(29, 's');
   EXPECT_FALSE(Extract(BuildArchive({{"f.bin", "\\" + sub + "\\", "x"}}), longFolder));
-  EXPECT_STREQ(state_->errorText, texts::kInstallFoldersFailed);
+  EXPECT_STREQ(state_->ErrorText(), texts::kInstallFoldersFailed);
   EXPECT_FALSE(FolderExists(longFolder + "\\" + sub.substr(0, 259 - 232)));
 
   // The folder fits, the file's path (231 + 1 + 29) does not.
-  state_->errorText[0] = '\0';
+  state_->record->failure = RunFailure{};
   EXPECT_FALSE(Extract(BuildArchive({{std::string(29, 'f'), "\\", "x"}}), longFolder));
-  EXPECT_STREQ(state_->errorText, texts::kInstallFilesFailed);
+  EXPECT_STREQ(state_->ErrorText(), texts::kInstallFilesFailed);
   EXPECT_TRUE(progress_.Events().empty());
-  EXPECT_EQ(state_->createdFileCount, 0);
+  EXPECT_EQ(state_->record->createdFileCount, 0);
   EXPECT_FALSE(FileExists(longFolder + "\\" + std::string(259 - 232, 'f')));
 }
 
 TEST_F(ArchiveExtraction, NeverRecordsPastTheLastSlot) {
-  state_->createdFileCount = kMaxCreatedFiles - 1;
+  state_->record->createdFileCount = kMaxCreatedFiles - 1;
   EXPECT_FALSE(Extract(BuildArchive({{"a.bin", "\\", "x"}, {"b.bin", "\\", "y"}}), dest_.Path()));
-  EXPECT_STREQ(state_->errorText, texts::kInstallFilesFailed);
-  EXPECT_EQ(state_->createdFileCount, kMaxCreatedFiles);
-  EXPECT_EQ(std::string(state_->createdFiles[kMaxCreatedFiles - 1]), dest_ / "a.bin");
+  EXPECT_STREQ(state_->ErrorText(), texts::kInstallFilesFailed);
+  EXPECT_EQ(state_->record->createdFileCount, kMaxCreatedFiles);
+  EXPECT_EQ(std::string(state_->record->createdFiles[kMaxCreatedFiles - 1]), dest_ / "a.bin");
   EXPECT_FALSE(FileExists(dest_ / "b.bin"));
 }
 
@@ -245,7 +247,7 @@ TEST_F(ArchiveExtraction, ReportsAFullDiskAndRecordsThePartFile) {
   TempFolder onSmallDisk("T:");
   ASSERT_FALSE(onSmallDisk.Path().empty());
   EXPECT_FALSE(Extract(BuildArchive({{"big.bin", "\\", Pattern(3 << 20, 6)}}), onSmallDisk.Path()));
-  EXPECT_STREQ(state_->errorText, texts::kInstallFilesWriteFailed);
+  EXPECT_STREQ(state_->ErrorText(), texts::kInstallFilesWriteFailed);
   EXPECT_EQ(Recorded(), std::vector<std::string>{onSmallDisk / "big.bin"});
   EXPECT_TRUE(progress_.Values(ProgressEvent::FilesDone).empty());
 }
@@ -274,15 +276,15 @@ TEST_F(ArchiveExtraction, CompressedArchiveWritesAndReportsExactlyAsTheStoredOne
   const ArchiveView view = enginetest::ViewOf(compressed);
   ASSERT_TRUE(view.compressed);
   ASSERT_GT(view.frameCount, static_cast<std::uint32_t>(view.count)) << "files of several frames";
-  ASSERT_TRUE(Extract(stored, dest_.Path())) << state_->errorText;
+  ASSERT_TRUE(Extract(stored, dest_.Path())) << state_->ErrorText();
   const std::vector<std::string> storedReports = Reports(progress_, dest_.Path());
 
   TempFolder other;
   progress_.Clear();
-  CommitRun(*state_);
-  state_ = std::make_unique<InstallerState>();
-  state_->progress = &progress_;
-  ASSERT_TRUE(Extract(compressed, other.Path())) << state_->errorText;
+  CommitRun(state_->Run());
+  state_ = std::make_unique<enginetest::TestRun>();
+  state_->request.progress = &progress_;
+  ASSERT_TRUE(Extract(compressed, other.Path())) << state_->ErrorText();
   EXPECT_EQ(Reports(progress_, other.Path()), storedReports);
   const std::vector<std::string> files = enginetest::ListFiles(dest_.Path());
   EXPECT_EQ(enginetest::ListFiles(other.Path()), files);
@@ -297,9 +299,9 @@ TEST_F(ArchiveExtraction, DamagedCompressedFrameFailsAsAnUnloadablePayloadAfterT
   compressed[compressed.size() - 3] ^= 0x10;  // inside the last frame: the layout still holds
   ASSERT_TRUE(enginetest::ViewOf(compressed).compressed);
   EXPECT_FALSE(Extract(compressed, dest_.Path()));
-  EXPECT_STREQ(state_->errorText, texts::kResourceLoadFailed);
+  EXPECT_STREQ(state_->ErrorText(), texts::kResourceLoadFailed);
   // Every file before the damaged one is whole; the last was created and is recorded.
-  EXPECT_EQ(state_->createdFileCount, view.count);
+  EXPECT_EQ(state_->record->createdFileCount, view.count);
   std::vector<int> done;
   for (int i = 1; i < view.count; ++i) done.push_back(i);
   EXPECT_EQ(progress_.Values(ProgressEvent::FilesDone), done);
@@ -313,8 +315,8 @@ TEST_F(ArchiveExtraction, CancelWhileFramesAreDecodedAheadEndsAtOnce) {
   const DWORD start = GetTickCount();
   EXPECT_FALSE(Extract(compressed, dest_.Path()));
   EXPECT_LT(GetTickCount() - start, 5000u) << "the decoding threads stop with the extraction";
-  EXPECT_STREQ(state_->errorText, texts::kCancelledByUser);
-  EXPECT_EQ(state_->createdFileCount, 2);
+  EXPECT_STREQ(state_->ErrorText(), texts::kCancelledByUser);
+  EXPECT_EQ(state_->record->createdFileCount, 2);
   EXPECT_EQ(progress_.Values(ProgressEvent::FilesDone), std::vector<int>{1});
 }
 

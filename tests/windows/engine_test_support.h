@@ -12,8 +12,15 @@
 #include <string>
 #include <vector>
 
+#include <atomic>
+#include <memory>
+
 #include "engine/archive_reader.h"
+#include "engine/payload_archive.h"
+#include "engine/install_run.h"
+#include "engine/install_worker.h"
 #include "engine/run_files.h"
+#include "shared/failure_texts.h"
 #include "resource_ids.h"
 #include "shared/progress_report.h"
 #include "support/payload_archive.h"
@@ -166,6 +173,38 @@ class RecordingProgress : public ProgressReport {
   }
   mutable SRWLOCK lock_;
   std::vector<ProgressEvent> events_;
+};
+
+// A run as the engine takes it: the request the test sets before the run, the record
+// on the heap (it is large), the flags a page would share with the worker, and the
+// InstallRun and WorkerJob over them. The InstallRun takes the request's receiver
+// when it is first asked for, as a run takes it when it starts.
+struct TestRun {
+  TestRun() {
+    request.cancelRequested = &cancelRequested;
+    request.extractionPaused = &extractionPaused;
+  }
+  TestRun(const TestRun&) = delete;
+  TestRun& operator=(const TestRun&) = delete;
+
+  // The sentence the user would be shown for the run's last failure ("" for none).
+  const char* ErrorText() const { return FailureText(record->failure.cause); }
+
+  RunRequest request;
+  std::unique_ptr<RunRecord> record = std::make_unique<RunRecord>();
+  std::atomic<bool> cancelRequested{false};
+  std::atomic<bool> extractionPaused{false};
+  std::atomic<bool> workerRunning{false};
+  std::atomic<bool> installSucceeded{false};
+  WorkerJob job{&request, record.get(), &workerRunning, &installSucceeded};
+
+  const InstallRun& Run() {
+    if (!run_) run_ = std::make_unique<InstallRun>(request, *record);
+    return *run_;
+  }
+
+ private:
+  std::unique_ptr<InstallRun> run_;
 };
 
 // What a process ended by the step seam returns.

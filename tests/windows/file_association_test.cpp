@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "registry_step_fixture.h"
+#include "support/last_failure.h"
 #include "support/registry.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
@@ -20,9 +20,13 @@ const char kOpenWithKey[] = ".qzp\\OpenWithList\\Velmorix.exe";
 const char kClassCommandKey[] = "qzl\\shell\\open\\command";
 const char kClassIconKey[] = "qzl\\DefaultIcon";
 
-class FileAssociationTest : public enginetest::RegistryStepTest {
+class FileAssociationTest : public testing::Test {
  protected:
-  FileAssociationTest() : RegistryStepTest(&RemoveKeys, kInstallDir) {}
+  void SetUp() override {
+    RemoveKeys();
+    CopyPath(installDir_, kInstallDir);
+  }
+  void TearDown() override { RemoveKeys(); }
 
   static void RemoveKeys() {
     DeleteKeyTree(HKEY_CLASSES_ROOT, "", ".qzp", KEY_WOW64_64KEY);
@@ -47,11 +51,15 @@ class FileAssociationTest : public enginetest::RegistryStepTest {
     EXPECT_EQ(value.bytes, Terminated(text)) << path << " " << name;
   }
 
+  bool Register() { return RegisterFileAssociation(true, installDir_, failure_); }
+
+  char installDir_[kPathCapacity] = {};
+  LastFailure failure_;
 };
 
 TEST_F(FileAssociationTest, WritesTheFiveKeysWithQuotedOpenCommands) {
-  ASSERT_TRUE(RegisterFileAssociation(state_));
-  EXPECT_STREQ(state_.errorText, "");
+  ASSERT_TRUE(Register());
+  EXPECT_STREQ(failure_.Text(), "");
 
   const std::string exe = std::string(kInstallDir) + "\\Velmorix.exe";
   ExpectText(".qzp", "", "VELMORIX.qzp");
@@ -77,8 +85,8 @@ TEST_F(FileAssociationTest, WritesTheFiveKeysWithQuotedOpenCommands) {
 TEST_F(FileAssociationTest, FailingKeysDoNotStopTheOthers) {
   MakeVolatile("qzl");
 
-  EXPECT_FALSE(RegisterFileAssociation(state_));
-  EXPECT_STREQ(state_.errorText, texts::kRegistryKeyFailed);
+  EXPECT_FALSE(Register());
+  EXPECT_STREQ(failure_.Text(), texts::kRegistryKeyFailed);
   EXPECT_FALSE(Exists(kClassCommandKey));
   EXPECT_FALSE(Exists(kClassIconKey));
   ExpectText(".qzp", "PerceivedType", "package");
@@ -89,12 +97,12 @@ TEST_F(FileAssociationTest, FailingKeysDoNotStopTheOthers) {
 TEST_F(FileAssociationTest, TheLastFailureMessageRemains) {
   // Program path of 250 + 13 characters: the command and icon texts do not fit
   // and are not written cut.
-  CopyPath(state_.installDir, ("C:\\" + std::string(247, 'v')).c_str());
+  CopyPath(installDir_, ("C:\\" + std::string(247, 'v')).c_str());
 
   // Key 2 fails, then keys 3 to 5 fail their values.
   MakeVolatile(".qzp");
-  EXPECT_FALSE(RegisterFileAssociation(state_));
-  EXPECT_STREQ(state_.errorText, texts::kAssociationValuesFailed);
+  EXPECT_FALSE(Register());
+  EXPECT_STREQ(failure_.Text(), texts::kAssociationValuesFailed);
   EXPECT_FALSE(Exists(kOpenWithKey));
   ExpectText(".qzp", "", "VELMORIX.qzp");
   EXPECT_FALSE(Read(kProgramCommandKey, "").present);
@@ -103,8 +111,8 @@ TEST_F(FileAssociationTest, TheLastFailureMessageRemains) {
   // Key 3 fails its value, then keys 4 and 5 cannot be created.
   RemoveKeys();
   MakeVolatile("qzl");
-  EXPECT_FALSE(RegisterFileAssociation(state_));
-  EXPECT_STREQ(state_.errorText, texts::kRegistryKeyFailed);
+  EXPECT_FALSE(Register());
+  EXPECT_STREQ(failure_.Text(), texts::kRegistryKeyFailed);
   EXPECT_TRUE(Exists(kOpenWithKey));
   EXPECT_FALSE(Read(kProgramCommandKey, "").present);
 }
@@ -143,7 +151,7 @@ TEST_F(FileAssociationTest, RemovalPutsBackWhatTheWriteReplaced) {
   EXPECT_EQ(replaced[1].createdLevels, 2u);  // OpenWithList and Velmorix.exe
   EXPECT_EQ(replaced[2].createdLevels, 4u);  // all but Applications
   EXPECT_EQ(replaced[3].createdLevels, 4u);
-  ASSERT_TRUE(RegisterFileAssociation(state_));
+  ASSERT_TRUE(Register());
 
   const RemovalResult removed = RemoveFileAssociation(true, kInstallDir, replaced);
   EXPECT_EQ(removed.outcome, Removal::Removed);
@@ -161,9 +169,10 @@ TEST_F(FileAssociationTest, RemovalPutsBackWhatTheWriteReplaced) {
 }
 
 TEST_F(FileAssociationTest, RemovalLeavesWhatAnotherProgramTookOver) {
-  ASSERT_TRUE(RegisterFileAssociation(state_));
+  ASSERT_TRUE(Register());
   UniqueKey taken;
-  ASSERT_EQ(CreateKeyForWriting(HKEY_CLASSES_ROOT, kClassCommandKey, KEY_WRITE | KEY_WOW64_64KEY, taken), ERROR_SUCCESS);
+  ASSERT_EQ(CreateKeyForWriting(HKEY_CLASSES_ROOT, kClassCommandKey, KEY_WRITE | KEY_WOW64_64KEY, taken),
+            ERROR_SUCCESS);
   ASSERT_EQ(WriteTextValue(taken.Get(), "", "other.exe \"%1\""), ERROR_SUCCESS);
   taken.Reset();
 

@@ -10,6 +10,7 @@
 
 #include "engine_test_support.h"
 #include "shared/texts.h"
+#include "shared/failure_texts.h"
 #include "wizard/folder_failure_box.h"
 
 using enginetest::FolderExists;
@@ -81,12 +82,12 @@ class FolderCreation : public ::testing::Test {
 
   // Creates `text` through a 260-byte buffer; returns the normalised buffer.
   static std::string Create(const std::string& text, BYTE grantAccess, bool* result,
-                            const char** sentence = nullptr) {
+                            FailureCause* cause = nullptr) {
     char buffer[MAX_PATH] = {};
     text.copy(buffer, MAX_PATH - 1);
-    const char* failure = CreateFolderPath(buffer, grantAccess);
-    *result = failure == nullptr;
-    if (sentence) *sentence = failure;
+    const FailureCause failure = CreateFolderPath(buffer, grantAccess);
+    *result = failure == FailureCause::None;
+    if (cause) *cause = failure;
     return buffer;
   }
 
@@ -135,10 +136,10 @@ TEST_F(FolderCreation, ReportsPathsItCannotCreate) {
   // A file standing where a parent folder should be leaves the path unknown; one at
   // the path itself passes here (the run refuses it).
   ASSERT_TRUE(enginetest::WriteWholeFile(root_ / "file", "x"));
-  const char* sentence = nullptr;
-  EXPECT_EQ(Create(root_ / "file\\sub", 1, &result, &sentence), root_ / "file\\sub");
+  FailureCause cause = FailureCause::None;
+  EXPECT_EQ(Create(root_ / "file\\sub", 1, &result, &cause), root_ / "file\\sub");
   EXPECT_FALSE(result);
-  EXPECT_STREQ(sentence, texts::kFolderPathUnknown);
+  EXPECT_EQ(cause, FailureCause::FolderPathUnknown);
   Create(root_ / "file", 1, &result);
   EXPECT_TRUE(result);
 
@@ -148,9 +149,9 @@ TEST_F(FolderCreation, ReportsPathsItCannotCreate) {
   EXPECT_TRUE(g_created.empty());
 
   // A parent that cannot be made leaves the path unknown too.
-  Create(root_ / "bad|name\\sub", 0, &result, &sentence);
+  Create(root_ / "bad|name\\sub", 0, &result, &cause);
   EXPECT_FALSE(result);
-  EXPECT_STREQ(sentence, texts::kFolderPathUnknown);
+  EXPECT_EQ(cause, FailureCause::FolderPathUnknown);
 }
 
 TEST_F(FolderCreation, GivesUsersFullControlOnEveryFolderItCreatesInTheCreationItself) {
@@ -220,9 +221,9 @@ std::string ShowFailure(HWND owner, const std::string& path, bool* result, BoxWa
   const UniqueHandle watcher(CreateThread(nullptr, 0, WatchForBox, watch, 0, nullptr));
   char buffer[MAX_PATH] = {};
   path.copy(buffer, MAX_PATH - 1);
-  const char* failure = CreateFolderPath(buffer, 0);
-  *result = failure == nullptr;
-  if (failure) ShowFolderFailure(owner, buffer, failure);
+  const FailureCause failure = CreateFolderPath(buffer, 0);
+  *result = failure == FailureCause::None;
+  if (failure != FailureCause::None) ShowFolderFailure(owner, buffer, FailureText(failure));
   WaitForSingleObject(watcher.Get(), 15000);
   DWORD found = 0;
   GetExitCodeThread(watcher.Get(), &found);
@@ -259,7 +260,7 @@ TEST_F(FolderCreation, TracesEveryAppliedListWhenAsked) {
     ObserveFolderCreation(nullptr);
     char path[MAX_PATH] = {};
     (std::string(childRoot) + "\\T1\\T2").copy(path, MAX_PATH - 1);
-    ASSERT_EQ(CreateFolderPath(path, 1), nullptr);
+    ASSERT_EQ(CreateFolderPath(path, 1), FailureCause::None);
     return;
   }
   const std::string trace = root_ / "trace.txt";

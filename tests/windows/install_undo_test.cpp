@@ -98,11 +98,13 @@ class Scene {
     const REGSAM view = View();
     DumpKeyTree(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, view, snapshot);
     DumpKeyTree(HKEY_LOCAL_MACHINE, kInstallationRecordKey, view, snapshot);
-    for (const char* key : {".qzp", "Applications\\Velmorix.exe", "qzl"}) DumpKeyTree(HKEY_CLASSES_ROOT, key, view, snapshot);
+    for (const char* key : {".qzp", "Applications\\Velmorix.exe", "qzl"})
+      DumpKeyTree(HKEY_CLASSES_ROOT, key, view, snapshot);
     snapshot["desktop shortcut"] = ReadWholeFile(DesktopLink());
     snapshot["maker folder"] = enginetest::FolderExists(MakerFolder()) ? "there" : "";
     for (const std::string& folder : {installDir_, workDir_}) {
-      for (const std::string& file : enginetest::ListFiles(folder)) snapshot[folder + "\\" + file] = ReadWholeFile(folder + "\\" + file);
+      for (const std::string& file : enginetest::ListFiles(folder))
+        snapshot[folder + "\\" + file] = ReadWholeFile(folder + "\\" + file);
     }
     snapshot["work archive's folder"] = enginetest::FolderExists(workDir_ + "\\workdir") ? "there" : "";
     return snapshot;
@@ -137,11 +139,11 @@ class Scene {
 };
 
 // A fresh installation with both shortcuts into the scene's folders.
-std::unique_ptr<InstallerState> FreshInstallation(const Scene& scene) {
-  auto state = std::make_unique<InstallerState>();
-  state->is64BitWindows = View() != 0 ? 1 : 0;
-  CopyPath(state->installDir, scene.InstallDir().c_str());
-  CopyPath(state->workDir, scene.WorkDir().c_str());
+std::unique_ptr<enginetest::TestRun> FreshInstallation(const Scene& scene) {
+  auto state = std::make_unique<enginetest::TestRun>();
+  state->request.is64BitWindows = View() != 0 ? 1 : 0;
+  CopyPath(state->request.installDir, scene.InstallDir().c_str());
+  CopyPath(state->request.workDir, scene.WorkDir().c_str());
   return state;
 }
 
@@ -151,16 +153,16 @@ class InstallUndoTest : public ::testing::Test {
   void TearDown() override { DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software", "VelmorixInstallation", View()); }
 
   // Runs the worker as the progress page does and, once it failed, undoes the run.
-  bool RunAndUndo(InstallerState& state) {
-    state.progress = &progress_;
-    enginetest::PumpedThread worker([&state] { return InstallWorker(&state); });
+  bool RunAndUndo(enginetest::TestRun& state) {
+    state.request.progress = &progress_;
+    enginetest::PumpedThread worker([&state] { return InstallWorker(&state.job); });
     worker.Start();
     EXPECT_TRUE(worker.Finish());
     const bool succeeded = state.installSucceeded.load();
     if (succeeded) {
-      CommitRun(state);
+      CommitRun(state.Run());
     } else {
-      UndoRun(state);
+      UndoRun(state.Run());
     }
     return succeeded;
   }
@@ -223,15 +225,15 @@ void RunFreshInstallation(const std::string& root) {
   const HMODULE module = LoadLibraryExA((root + "\\payload.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(module, nullptr);
   SetPayloadModule(module);
-  auto state = std::make_unique<InstallerState>();
-  state->is64BitWindows = View() != 0 ? 1 : 0;
-  CopyPath(state->installDir, (root + "\\program").c_str());
-  CopyPath(state->workDir, (root + "\\work").c_str());
-  InstallWorker(state.get());
+  auto state = std::make_unique<enginetest::TestRun>();
+  state->request.is64BitWindows = View() != 0 ? 1 : 0;
+  CopyPath(state->request.installDir, (root + "\\program").c_str());
+  CopyPath(state->request.workDir, (root + "\\work").c_str());
+  InstallWorker(&state->job);
   if (state->installSucceeded) {
-    CommitRun(*state);
+    CommitRun(state->Run());
   } else {
-    UndoRun(*state);
+    UndoRun(state->Run());
   }
   SetPayloadModule(nullptr);
   FreeLibrary(module);
@@ -262,9 +264,7 @@ TEST(InstallCrash, AFreshInstallationKilledAtAnyStepIsTakenBackWholeOrStandsWhol
       scene.ExpectInstalled();
       break;
     }
-    InstallerState fresh;
-    fresh.is64BitWindows = View() != 0 ? 1 : 0;
-    EXPECT_NE(RecoverInterruptedRun(fresh), RunStart::Busy) << "killed at step " << step;
+    EXPECT_NE(RecoverInterruptedRun(View() != 0, nullptr), RunStart::Busy) << "killed at step " << step;
     if (scene.Take() == before) {
       ++undone;
     } else {
@@ -272,7 +272,7 @@ TEST(InstallCrash, AFreshInstallationKilledAtAnyStepIsTakenBackWholeOrStandsWhol
       scene.ExpectInstalled();
       ++finished;
     }
-    EXPECT_EQ(RecoverInterruptedRun(fresh), RunStart::Free) << "killed at step " << step;
+    EXPECT_EQ(RecoverInterruptedRun(View() != 0, nullptr), RunStart::Free) << "killed at step " << step;
     EXPECT_EQ(enginetest::KeepFoldersOnC(), std::vector<std::string>{}) << "killed at step " << step;
     DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software", "VelmorixInstallation", View());
   }

@@ -63,11 +63,10 @@ class InstallWorkerTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(installDir_.Path().empty());
     ASSERT_FALSE(workDir_.Path().empty());
-    state_->modeInstall = 0;
-    state_->modeRun = 1;
-    CopyPath(state_->installDir, installDir_.Path().c_str());
-    CopyPath(state_->workDir, installDir_.Path().c_str());
-    state_->progress = &progress_;
+    state_->request.mode = RunMode::RunOnly;
+    CopyPath(state_->request.installDir, installDir_.Path().c_str());
+    CopyPath(state_->request.workDir, installDir_.Path().c_str());
+    state_->request.progress = &progress_;
     progress_.onEvent = [this](const ProgressEvent& e) {
       if (e.kind != ProgressEvent::Finished) return;
       ++doneNotices_;
@@ -77,11 +76,11 @@ class InstallWorkerTest : public ::testing::Test {
   }
 
   // The run's keep folders and journal go; files stay for the scratch folders' removal.
-  void TearDown() override { CommitRun(*state_); }
+  void TearDown() override { CommitRun(state_->Run()); }
 
   // Runs the worker on its own thread; true when it returned 1.
   bool RunWorker() {
-    enginetest::PumpedThread worker([this] { return InstallWorker(state_.get()); });
+    enginetest::PumpedThread worker([this] { return InstallWorker(&state_->job); });
     worker.Start();
     EXPECT_TRUE(worker.Finish());
     return worker.ExitCode() == 1;
@@ -108,7 +107,7 @@ class InstallWorkerTest : public ::testing::Test {
     EXPECT_EQ(events.back().value, succeeded ? 1 : 0);
   }
 
-  std::unique_ptr<InstallerState> state_ = std::make_unique<InstallerState>();
+  std::unique_ptr<enginetest::TestRun> state_ = std::make_unique<enginetest::TestRun>();
   enginetest::RecordingProgress progress_;
   TempFolder installDir_;
   TempFolder workDir_;
@@ -123,13 +122,13 @@ TEST_F(InstallWorkerTest, RunModeUnpacksBothArchivesIntoOneFolder) {
   EXPECT_TRUE(RunWithTheTestPayload());
   ObserveFolderCreation(previous);
 
-  EXPECT_STREQ(state_->errorText, "");
+  EXPECT_STREQ(state_->ErrorText(), "");
   ExpectEndNotice(true);
   EXPECT_EQ(ReadWholeFile(installDir_ / "Velmorix.exe"), kProgramEntries[0].data);
   EXPECT_EQ(ReadWholeFile(installDir_ / "platforms\\display.dll"), kProgramEntries[1].data);
   EXPECT_EQ(ReadWholeFile(installDir_ / "workdir\\packages\\p1\\data.qzp"), kWorkEntries[1].data);
   EXPECT_EQ(ReadWholeFile(installDir_ / "workpath"), installDir_.Path());
-  EXPECT_EQ(state_->createdFileCount, 5);  // the workpath file among them
+  EXPECT_EQ(state_->record->createdFileCount, 5);  // the workpath file among them
 
   // Only the work archive's new folders get the Users entry.
   ASSERT_EQ(g_grantedFolders.size(), 3u);
@@ -144,9 +143,8 @@ TEST_F(InstallWorkerTest, RunModeUnpacksBothArchivesIntoOneFolder) {
 }
 
 TEST_F(InstallWorkerTest, RepairModeKeepsProgramAndWorkFoldersApart) {
-  state_->modeRun = 0;
-  state_->modeRepair = 1;
-  CopyPath(state_->workDir, workDir_.Path().c_str());
+  state_->request.mode = RunMode::Reinstall;
+  CopyPath(state_->request.workDir, workDir_.Path().c_str());
   EXPECT_TRUE(RunWithTheTestPayload());
   ExpectEndNotice(true);
   EXPECT_TRUE(FileExists(installDir_ / "Velmorix.exe"));
@@ -179,11 +177,11 @@ TEST_F(InstallWorkerTest, DamagedOrOversizedPayloadWritesNothing) {
     progress_.Clear();
     doneNotices_ = 0;
     EXPECT_TRUE(RunWorker());
-    EXPECT_STREQ(state_->errorText, texts::kResourceLoadFailed);
+    EXPECT_STREQ(state_->ErrorText(), texts::kResourceLoadFailed);
     ExpectEndNotice(false);
     EXPECT_EQ(progress_.Events().size(), 1u);  // nothing before the end report
     EXPECT_EQ(CountItems(installDir_.Path()), 0);
-    EXPECT_EQ(state_->createdFileCount, 0);
+    EXPECT_EQ(state_->record->createdFileCount, 0);
   }
 }
 
@@ -192,17 +190,17 @@ TEST_F(InstallWorkerTest, MissingResourcesAreReported) {
   PayloadModule module(&program, nullptr);  // the work archive is missing
   ASSERT_TRUE(module.Loaded());
   EXPECT_TRUE(RunWorker());
-  EXPECT_STREQ(state_->errorText, texts::kResourceMissing);
+  EXPECT_STREQ(state_->ErrorText(), texts::kResourceMissing);
   ExpectEndNotice(false);
   EXPECT_EQ(CountItems(installDir_.Path()), 0);
 }
 
 TEST_F(InstallWorkerTest, AFailedProgramArchiveSkipsTheWorkpathFileAndTheWorkArchive) {
-  CopyPath(state_->workDir, workDir_.Path().c_str());
+  CopyPath(state_->request.workDir, workDir_.Path().c_str());
   ASSERT_TRUE(CreateDirectoryA((installDir_ / "platforms").c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryA((installDir_ / "platforms\\display.dll").c_str(), nullptr));
   EXPECT_TRUE(RunWithTheTestPayload());
-  EXPECT_STREQ(state_->errorText, texts::kInstallFilesFailed);
+  EXPECT_STREQ(state_->ErrorText(), texts::kInstallFilesFailed);
   ExpectEndNotice(false);
   EXPECT_FALSE(FileExists(installDir_ / "workpath"));
   EXPECT_EQ(CountItems(workDir_.Path()), 0);
@@ -210,25 +208,24 @@ TEST_F(InstallWorkerTest, AFailedProgramArchiveSkipsTheWorkpathFileAndTheWorkArc
 }
 
 TEST_F(InstallWorkerTest, AWorkpathFileThatCannotBeWrittenFailsTheRunBeforeAnythingIsWritten) {
-  CopyPath(state_->workDir, workDir_.Path().c_str());
+  CopyPath(state_->request.workDir, workDir_.Path().c_str());
   ASSERT_TRUE(CreateDirectoryA((installDir_ / "workpath").c_str(), nullptr));
   EXPECT_TRUE(RunWithTheTestPayload());
-  EXPECT_STREQ(state_->errorText, texts::kInstallFilesFailed);
+  EXPECT_STREQ(state_->ErrorText(), texts::kInstallFilesFailed);
   ExpectEndNotice(false);
   // Every destination is checked first: no program file was written either.
-  EXPECT_EQ(state_->createdFileCount, 0);
+  EXPECT_EQ(state_->record->createdFileCount, 0);
   EXPECT_EQ(CountItems(installDir_.Path()), 1);  // the folder standing at workpath
   EXPECT_EQ(CountItems(workDir_.Path()), 0);
 }
 
 TEST_F(InstallWorkerTest, InstallModeTiesTheProgramIntoWindowsAfterUnpacking) {
-  state_->modeRun = 0;
-  state_->modeInstall = 1;
-  state_->makeDesktopShortcut = 0;
-  state_->makeQuickLaunchShortcut = 0;
-  state_->is64BitWindows = Detect64BitWindows() ? 1 : 0;
-  CopyPath(state_->workDir, workDir_.Path().c_str());
-  const REGSAM view = state_->is64BitWindows ? KEY_WOW64_64KEY : 0;
+  state_->request.mode = RunMode::Install;
+  state_->request.makeDesktopShortcut = 0;
+  state_->request.makeStartMenuShortcut = 0;
+  state_->request.is64BitWindows = Detect64BitWindows() ? 1 : 0;
+  CopyPath(state_->request.workDir, workDir_.Path().c_str());
+  const REGSAM view = state_->request.is64BitWindows ? KEY_WOW64_64KEY : 0;
   EXPECT_TRUE(RunWithTheTestPayload());
 
   char location[MAX_PATH] = {};
@@ -243,7 +240,7 @@ TEST_F(InstallWorkerTest, InstallModeTiesTheProgramIntoWindowsAfterUnpacking) {
   }
   RemoveRegistration(view);
 
-  EXPECT_STREQ(state_->errorText, "");
+  EXPECT_STREQ(state_->ErrorText(), "");
   ExpectEndNotice(true);
   EXPECT_EQ(std::string(location), installDir_.Path());
   EXPECT_TRUE(FileExists(workDir_ / "workdir\\settings"));

@@ -32,22 +32,21 @@ class RemovalTest : public ::testing::Test {
     Install();
   }
   void Install() {
-    CopyPath(state_->installDir, (scratch_ / "program").c_str());
-    CopyPath(state_->workDir, (scratch_ / "work").c_str());
-    state_->is64BitWindows = is64_ ? 1 : 0;
-    state_->modeInstall = 0;  // the files alone; the class values have a test of their own
-    state_->modeRepair = 1;
-    state_->createdFolderCount = 0;
-    state_->createdFileCount = 0;
-    ASSERT_TRUE(CreateDirectoryA(state_->installDir, nullptr));
-    ASSERT_TRUE(CreateDirectoryA(state_->workDir, nullptr));
+    CopyPath(state_->request.installDir, (scratch_ / "program").c_str());
+    CopyPath(state_->request.workDir, (scratch_ / "work").c_str());
+    state_->request.is64BitWindows = is64_ ? 1 : 0;
+    state_->request.mode = RunMode::Reinstall;  // the files alone; the class values have a test of their own
+    state_->record->createdFolderCount = 0;
+    state_->record->createdFileCount = 0;
+    ASSERT_TRUE(CreateDirectoryA(state_->request.installDir, nullptr));
+    ASSERT_TRUE(CreateDirectoryA(state_->request.workDir, nullptr));
     ASSERT_TRUE(CreateDirectoryA((scratch_ / "work\\data").c_str(), nullptr));
-    PreRunFolders().FolderCreated(state_->installDir);
-    PreRunFolders().FolderCreated(state_->workDir);
-    CopyPath(state_->createdFolders[state_->createdFolderCount++], (scratch_ / "work\\data").c_str());
+    PreRunFolders().FolderCreated(state_->request.installDir);
+    PreRunFolders().FolderCreated(state_->request.workDir);
+    CopyPath(state_->record->createdFolders[state_->record->createdFolderCount++], (scratch_ / "work\\data").c_str());
     for (const auto& [path, content] : files_) {
       ASSERT_TRUE(WriteWholeFile(scratch_ / path, content));
-      CopyPath(state_->createdFiles[state_->createdFileCount++], (scratch_ / path).c_str());
+      CopyPath(state_->record->createdFiles[state_->record->createdFileCount++], (scratch_ / path).c_str());
     }
   }
   void TearDown() override { RemoveUninstallEntryKey(is64_ ? KEY_WOW64_64KEY : 0); }
@@ -65,7 +64,7 @@ class RemovalTest : public ::testing::Test {
 
   bool is64_ = false;
   enginetest::TempFolder scratch_;
-  std::unique_ptr<InstallerState> state_ = std::make_unique<InstallerState>();
+  std::unique_ptr<enginetest::TestRun> state_ = std::make_unique<enginetest::TestRun>();
   std::unique_ptr<InstallationRecord> record_ = std::make_unique<InstallationRecord>();
   const std::vector<std::pair<std::string, std::string>> files_ = {
       {"program\\Velmorix.exe", enginetest::Pattern(3000)},
@@ -76,9 +75,9 @@ class RemovalTest : public ::testing::Test {
 };
 
 TEST_F(RemovalTest, RecordListsEveryFileWithItsKindAndAReinstallationAddsToIt) {
-  ASSERT_TRUE(SaveInstallationRecord(*state_));
+  ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
   ASSERT_TRUE(Load());
-  EXPECT_STREQ(record_->installDir, state_->installDir);
+  EXPECT_STREQ(record_->installDir, state_->request.installDir);
   // The four files and the workpath file, which is listed even when it is absent.
   int work = 0;
   int program = 0;
@@ -96,9 +95,9 @@ TEST_F(RemovalTest, RecordListsEveryFileWithItsKindAndAReinstallationAddsToIt) {
 
   // A later run's file joins; the earlier ones stay listed.
   ASSERT_TRUE(WriteWholeFile(scratch_ / "program\\new.dll", "new"));
-  state_->createdFileCount = 0;
-  CopyPath(state_->createdFiles[state_->createdFileCount++], (scratch_ / "program\\new.dll").c_str());
-  ASSERT_TRUE(SaveInstallationRecord(*state_));
+  state_->record->createdFileCount = 0;
+  CopyPath(state_->record->createdFiles[state_->record->createdFileCount++], (scratch_ / "program\\new.dll").c_str());
+  ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
   ASSERT_TRUE(Load());
   EXPECT_EQ(record_->fileCount, 5);
 
@@ -109,7 +108,7 @@ TEST_F(RemovalTest, RecordListsEveryFileWithItsKindAndAReinstallationAddsToIt) {
 }
 
 TEST_F(RemovalTest, RemovalDeletesWhatIsStillTheInstallationsAndKeepsChangedAndNewData) {
-  ASSERT_TRUE(SaveInstallationRecord(*state_));
+  ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
   ASSERT_TRUE(Load());
   ASSERT_TRUE(WriteWholeFile(scratch_ / "work\\data\\settings", "changed by the program"));
   ASSERT_TRUE(WriteWholeFile(scratch_ / "work\\data\\user.txt", "the user's"));
@@ -124,7 +123,7 @@ TEST_F(RemovalTest, RemovalDeletesWhatIsStillTheInstallationsAndKeepsChangedAndN
 }
 
 TEST_F(RemovalTest, RemoveDataTakesTheWholeWorkFolder) {
-  ASSERT_TRUE(SaveInstallationRecord(*state_));
+  ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
   ASSERT_TRUE(Load());
   ASSERT_TRUE(WriteWholeFile(scratch_ / "work\\data\\settings", "changed"));
   ASSERT_TRUE(CreateDirectoryA((scratch_ / "work\\data\\mine").c_str(), nullptr));
@@ -135,7 +134,7 @@ TEST_F(RemovalTest, RemoveDataTakesTheWholeWorkFolder) {
 }
 
 TEST_F(RemovalTest, AFileThatCannotBeMovedRestoresEverythingAndKeepsTheRecord) {
-  ASSERT_TRUE(SaveInstallationRecord(*state_));
+  ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
   ASSERT_TRUE(Load());
   {
     // Held without delete sharing: it cannot be renamed, as by a program that locks it.
@@ -153,7 +152,7 @@ TEST_F(RemovalTest, AFileThatCannotBeMovedRestoresEverythingAndKeepsTheRecord) {
 }
 
 TEST_F(RemovalTest, ACancelPutsEverythingBack) {
-  ASSERT_TRUE(SaveInstallationRecord(*state_));
+  ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
   ASSERT_TRUE(Load());
   const std::atomic<bool> cancel{true};
   RemovalOptions options;
@@ -175,11 +174,11 @@ TEST_F(RemovalTest, ClassValuesAreRestoredOnlyWhileStillTheInstallations) {
             ERROR_SUCCESS);
   ASSERT_EQ(RegSetValueExA(qzp.Get(), "", 0, REG_SZ, reinterpret_cast<const BYTE*>("Earlier.qzp"), 12), ERROR_SUCCESS);
   qzp.Reset();
-  state_->modeInstall = 1;
-  state_->modeRepair = 0;
-  NoteRegistryBeforeIntegration(*state_);
-  ASSERT_TRUE(RegisterFileAssociation(*state_));
-  ASSERT_TRUE(SaveInstallationRecord(*state_));
+  state_->request.mode = RunMode::Install;
+  NoteRegistryBeforeIntegration(state_->Run());
+  ASSERT_TRUE(
+      RegisterFileAssociation(state_->request.is64BitWindows, state_->request.installDir, state_->Run().Progress()));
+  ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
   ASSERT_TRUE(Load());
   // Another program takes the open command of the class over.
   UniqueKey command;
@@ -223,11 +222,11 @@ TEST_F(RemovalTest, ARemovalKilledAtAnyStepIsUndoneOrFinishedByTheNextStart) {
               ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExA(qzp.Get(), "", 0, REG_SZ, reinterpret_cast<const BYTE*>("Earlier.qzp"), 12),
               ERROR_SUCCESS);
-    state_->modeInstall = 1;
-    state_->modeRepair = 0;
-    NoteRegistryBeforeIntegration(*state_);
-    ASSERT_TRUE(RegisterFileAssociation(*state_));
-    ASSERT_TRUE(SaveInstallationRecord(*state_));
+    state_->request.mode = RunMode::Install;
+    NoteRegistryBeforeIntegration(state_->Run());
+    ASSERT_TRUE(
+        RegisterFileAssociation(state_->request.is64BitWindows, state_->request.installDir, state_->Run().Progress()));
+    ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
   };
   installWithClass();
   const auto written = classValue();

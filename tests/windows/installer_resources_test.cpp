@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/archive_reader.h"
+#include "engine/payload_archive.h"
 #include "engine/payload_checksum.h"
 #include "shared/raii.h"
 #include "shared/system_libraries.h"

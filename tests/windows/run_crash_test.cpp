@@ -44,13 +44,13 @@ Contents ContentsOf(const std::string& folder) {
 
 // The child's part: the whole run, as the worker and the page's end make it.
 void RunReinstallation(const std::string& destination) {
-  auto state = std::make_unique<InstallerState>();
+  auto state = std::make_unique<enginetest::TestRun>();
   const auto archive = BuildArchive(kNewFiles);
   const ArchiveView view = enginetest::ViewOf(archive);
-  ASSERT_TRUE(PrepareRun(*state, enginetest::OneDestination(&view, destination.c_str()))) << state->errorText;
-  ASSERT_TRUE(ExtractArchive(*state, view, destination.c_str(), 0, false)) << state->errorText;
-  MarkRunSucceeded(*state);
-  CommitRun(*state);
+  ASSERT_TRUE(PrepareRun(state->Run(), enginetest::OneDestination(&view, destination.c_str()))) << state->ErrorText();
+  ASSERT_TRUE(ExtractArchive(state->Run(), view, destination.c_str(), 0, false)) << state->ErrorText();
+  MarkRunSucceeded(state->Run());
+  CommitRun(state->Run());
 }
 
 TEST(RunCrash, AReinstallationKilledAtAnyStepIsUndoneOrFinishedExactlyByTheNextStart) {
@@ -78,8 +78,7 @@ TEST(RunCrash, AReinstallationKilledAtAnyStepIsUndoneOrFinishedExactlyByTheNextS
       EXPECT_EQ(ContentsOf(dest.Path()), kAfter);
       break;
     }
-    InstallerState fresh;
-    EXPECT_NE(RecoverInterruptedRun(fresh), RunStart::Busy);
+    EXPECT_NE(RecoverInterruptedRun(false, nullptr), RunStart::Busy);
     const Contents now = ContentsOf(dest.Path());
     if (now == kEarlier) {
       EXPECT_FALSE(enginetest::FolderExists(dest / "sub\\new")) << "killed at step " << step;
@@ -89,7 +88,7 @@ TEST(RunCrash, AReinstallationKilledAtAnyStepIsUndoneOrFinishedExactlyByTheNextS
       ++finished;
     }
     EXPECT_EQ(enginetest::KeepFoldersOnC(), std::vector<std::string>{}) << "killed at step " << step;
-    EXPECT_EQ(RecoverInterruptedRun(fresh), RunStart::Free) << "killed at step " << step;
+    EXPECT_EQ(RecoverInterruptedRun(false, nullptr), RunStart::Free) << "killed at step " << step;
   }
   // Every step of the run was a place to kill it: each file's journal record, move
   // and creation, the new folder's, the keep folder's, the success mark and the

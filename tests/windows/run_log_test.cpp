@@ -33,16 +33,17 @@ TEST(RunLog, AppendsStampedUtf8LinesFromEveryWriterOfTheFile) {
   ASSERT_EQ(second.Open(path.c_str(), &error), RunLog::OpenResult::Opened) << error;
 
   // The fixed texts are code page 1251, paths the ANSI code page (1251 here too).
-  first.StepFailed("Невозможно подгрузить файл ресурсов", "C:\\Мои файлы\\x.exe", ERROR_INVALID_DATA);
-  second.StepFailed("Невозможно создать ярлык на рабочем столе", nullptr, 0x80070005ul);
+  first.StepFailed(FailureCause::PayloadDamaged, "C:\\Мои файлы\\x.exe", ERROR_INVALID_DATA);
+  second.StepFailed(FailureCause::DesktopShortcutFailed, nullptr, 0x80070005ul);
   first.ArchiveUnpacked("C:\\Apps", 5, 456859, 1234);
   first.Finished(false);
 
   const std::vector<std::string> lines = SplitLogLines(ReadWholeFile(path));
   const std::vector<std::string> expected = {
       "unstamped: earlier",  // written before, by someone else
-      u8"failed: Невозможно подгрузить файл ресурсов; path: C:\\Мои файлы\\x.exe; system error 13",
-      u8"failed: Невозможно создать ярлык на рабочем столе; system error 0x80070005",
+      u8"failed: Невозможно подгрузить файл ресурсов; cause: payload-damaged; path: C:\\Мои файлы\\x.exe; "
+      u8"system error 13",
+      u8"failed: Невозможно создать ярлык на рабочем столе; cause: desktop-shortcut-failed; system error 0x80070005",
       "archive unpacked: C:\\Apps: 5 files, 456859 bytes, 1.234 s",
       "run finished: failed",
   };

@@ -29,7 +29,7 @@ class RunOutcome : public ::testing::Test {
     ASSERT_FALSE(outside_.Path().empty());
   }
   void TearDown() override {
-    if (state_) CommitRun(*state_);
+    if (state_) CommitRun(state_->Run());
   }
 
   // ExtractArchive on a worker thread, after PrepareRun when `planned` (else with only
@@ -38,8 +38,8 @@ class RunOutcome : public ::testing::Test {
     const ArchiveView view = enginetest::ViewOf(bytes);
     const RunDestinations destinations = enginetest::OneDestination(&view, dest_.Path().c_str());
     return OnWorkerThread([&] {
-      return (planned ? PrepareRun(*state_, destinations) : BeginJournal(*state_)) &&
-             ExtractArchive(*state_, view, dest_.Path().c_str(), 0, false);
+      return (planned ? PrepareRun(state_->Run(), destinations) : BeginJournal(state_->Run())) &&
+             ExtractArchive(state_->Run(), view, dest_.Path().c_str(), 0, false);
     });
   }
 
@@ -57,7 +57,7 @@ class RunOutcome : public ::testing::Test {
       {"D:\\b\\sub\\fresh.bin", "\\sub\\", "only in the new payload"},
   };
 
-  std::unique_ptr<InstallerState> state_ = std::make_unique<InstallerState>();
+  std::unique_ptr<enginetest::TestRun> state_ = std::make_unique<enginetest::TestRun>();
   TempFolder dest_;
   TempFolder outside_;
 };
@@ -65,7 +65,7 @@ class RunOutcome : public ::testing::Test {
 TEST_F(RunOutcome, ReplacedFilesAreKeptAsideAndComeBackByteForByteAfterUndo) {
   PlaceEarlierFiles();
   for (bool planned : {false, true}) {
-    ASSERT_TRUE(Run(BuildArchive(kNewFiles), planned)) << state_->errorText;
+    ASSERT_TRUE(Run(BuildArchive(kNewFiles), planned)) << state_->ErrorText();
     EXPECT_EQ(ReadWholeFile(dest_ / "app.exe"), kNewFiles[0].data);
     EXPECT_EQ(ReadWholeFile(dest_ / "sub\\data.bin"), "new data");
     // Moved, not copied: out of the users' tree into a hidden folder of the run's own
@@ -80,27 +80,27 @@ TEST_F(RunOutcome, ReplacedFilesAreKeptAsideAndComeBackByteForByteAfterUndo) {
     for (const std::string& name : kept) EXPECT_EQ(name.find_first_not_of("0123456789abcdef"), std::string::npos);
     EXPECT_EQ(kept[0].size(), 16u);
 
-    UndoRun(*state_);
+    UndoRun(state_->Run());
     EXPECT_EQ(ListFiles(dest_.Path()), (Files{"app.exe", "sub\\data.bin", "sub\\user.txt"})) << planned;
     EXPECT_EQ(ReadWholeFile(dest_ / "app.exe"), "earlier program");
     EXPECT_EQ(GetFileAttributesA((dest_ / "app.exe").c_str()) & FILE_ATTRIBUTE_READONLY,
               static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     EXPECT_EQ(ReadWholeFile(dest_ / "sub\\data.bin"), Pattern(3000, 8));
     EXPECT_EQ(ReadWholeFile(dest_ / "sub\\user.txt"), "the user's own");
-    EXPECT_EQ(state_->createdFileCount, 0);
+    EXPECT_EQ(state_->record->createdFileCount, 0);
     EXPECT_EQ(enginetest::KeepFoldersOnC(), std::vector<std::string>{});
   }
 }
 
 TEST_F(RunOutcome, CommitDeletesOnlyWhatWasKeptAside) {
   PlaceEarlierFiles();
-  ASSERT_TRUE(Run(BuildArchive(kNewFiles), true)) << state_->errorText;
-  CommitRun(*state_);
+  ASSERT_TRUE(Run(BuildArchive(kNewFiles), true)) << state_->ErrorText();
+  CommitRun(state_->Run());
   EXPECT_EQ(ListFiles(dest_.Path()), (Files{"app.exe", "sub\\data.bin", "sub\\fresh.bin", "sub\\user.txt"}));
   EXPECT_EQ(ReadWholeFile(dest_ / "app.exe"), kNewFiles[0].data);
   EXPECT_EQ(ReadWholeFile(dest_ / "sub\\fresh.bin"), "only in the new payload");
   // A second end changes nothing: the run's records are empty.
-  UndoRun(*state_);
+  UndoRun(state_->Run());
   EXPECT_EQ(ReadWholeFile(dest_ / "sub\\data.bin"), "new data");
 }
 
@@ -116,8 +116,8 @@ TEST_F(RunOutcome, NothingIsWrittenThroughALinkAtAFilesName) {
   ASSERT_TRUE(DeleteFileA((outside_ / "target.bin").c_str()));
   for (bool planned : {false, true}) {
     EXPECT_FALSE(Run(BuildArchive({{"file.bin", "\\", "new"}}), planned));
-    EXPECT_STREQ(state_->errorText, texts::kInstallFilesFailed);
-    UndoRun(*state_);
+    EXPECT_STREQ(state_->ErrorText(), texts::kInstallFilesFailed);
+    UndoRun(state_->Run());
     EXPECT_EQ(ListFiles(outside_.Path()), Files{}) << planned;
   }
   EXPECT_TRUE(enginetest::RemoveLink(dest_ / "file.bin"));
@@ -151,25 +151,25 @@ TEST_F(RunOutcome, EveryDestinationIsCheckedBeforeTheFirstFileIsWritten) {
     destinations.folders[0] = dest_.Path().c_str();
     destinations.folders[1] = second.c_str();
     destinations.count = 2;
-    EXPECT_FALSE(PrepareRun(*state_, destinations));
-    EXPECT_STREQ(state_->errorText, c.failure);
+    EXPECT_FALSE(PrepareRun(state_->Run(), destinations));
+    EXPECT_STREQ(state_->ErrorText(), c.failure);
     EXPECT_EQ(ListFiles(dest_.Path()), Files{});
   }
   // A folder of exactly the length CreateDirectory takes is fine.
   const auto fits = BuildArchive({{"w.bin", "\\" + std::string(room, 'f') + "\\", "w"}});
   const ArchiveView fitsView = enginetest::ViewOf(fits);
-  EXPECT_TRUE(PrepareRun(*state_, enginetest::OneDestination(&fitsView, second.c_str()))) << state_->errorText;
+  EXPECT_TRUE(PrepareRun(state_->Run(), enginetest::OneDestination(&fitsView, second.c_str()))) << state_->ErrorText();
 }
 
 // The run's records die with the process; its journal in the registry does not.
 TEST_F(RunOutcome, AKilledRunIsUndoneAtTheNextStartAndASucceededOneFinished) {
   for (bool succeeded : {false, true}) {
     PlaceEarlierFiles();
-    ASSERT_TRUE(Run(BuildArchive(kNewFiles), true)) << state_->errorText;
-    if (succeeded) MarkRunSucceeded(*state_);
-    state_ = std::make_unique<InstallerState>();  // the process ends here
+    ASSERT_TRUE(Run(BuildArchive(kNewFiles), true)) << state_->ErrorText();
+    if (succeeded) MarkRunSucceeded(state_->Run());
+    state_ = std::make_unique<enginetest::TestRun>();  // the process ends here
 
-    EXPECT_EQ(RecoverInterruptedRun(*state_), RunStart::Recovered);
+    EXPECT_EQ(RecoverInterruptedRun(false, nullptr), RunStart::Recovered);
     if (succeeded) {
       EXPECT_EQ(ListFiles(dest_.Path()), (Files{"app.exe", "sub\\data.bin", "sub\\fresh.bin", "sub\\user.txt"}));
       EXPECT_EQ(ReadWholeFile(dest_ / "sub\\data.bin"), "new data");
@@ -178,7 +178,7 @@ TEST_F(RunOutcome, AKilledRunIsUndoneAtTheNextStartAndASucceededOneFinished) {
       EXPECT_EQ(ReadWholeFile(dest_ / "app.exe"), "earlier program");
       EXPECT_EQ(ReadWholeFile(dest_ / "sub\\data.bin"), Pattern(3000, 8));
     }
-    EXPECT_EQ(RecoverInterruptedRun(*state_), RunStart::Free) << "the journal must be gone";
+    EXPECT_EQ(RecoverInterruptedRun(false, nullptr), RunStart::Free) << "the journal must be gone";
     EXPECT_EQ(enginetest::KeepFoldersOnC(), std::vector<std::string>{});
     enginetest::DeleteTree(dest_ / "sub");
     SetFileAttributesA((dest_ / "app.exe").c_str(), FILE_ATTRIBUTE_NORMAL);

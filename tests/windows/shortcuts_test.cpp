@@ -16,6 +16,7 @@
 #include "shared/folder_creation.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
+#include "support/last_failure.h"
 
 namespace {
 
@@ -107,7 +108,6 @@ class ShortcutsTest : public testing::Test {
     CreateDirectoryA(installDir_.c_str(), nullptr);
     UniqueHandle exe(CreateFileA(programExe_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     ASSERT_TRUE(exe.Valid());
-    CopyPath(state_.installDir, installDir_.c_str());
 
     desktopLink_ = ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Velmorix.lnk";
     makerFolder_ = ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Tarkweller";
@@ -141,18 +141,28 @@ class ShortcutsTest : public testing::Test {
   }
 
   ComApartment com_{CoInitialize(nullptr)};
-  InstallerState state_;
+  // The shortcuts of the fixture's choices for the program at `exe`.
+  bool Make(const char* exe) {
+    return CreateProgramShortcuts({makeDesktop_, makeStartMenu_, installDir_.c_str(), exe},
+                                  {desktopPath_, startMenuPath_}, failure_);
+  }
+
+  bool makeDesktop_ = true;
+  bool makeStartMenu_ = true;
+  char desktopPath_[kPathCapacity] = {};
+  char startMenuPath_[kPathCapacity] = {};
+  LastFailure failure_;
   std::string installDir_, programExe_;
   std::wstring desktopLink_, makerFolder_, startMenuLink_;
 };
 
 TEST_F(ShortcutsTest, CreatesBothShortcutsAndTheMakersFolder) {
-  ASSERT_TRUE(CreateProgramShortcuts(state_, programExe_.c_str()));
-  EXPECT_STREQ(state_.errorText, "");
+  ASSERT_TRUE(Make(programExe_.c_str()));
+  EXPECT_STREQ(failure_.Text(), "");
   ExpectProgramShortcut(desktopLink_);
   ExpectProgramShortcut(startMenuLink_);
-  EXPECT_EQ(state_.desktopShortcutPath, Ansi(desktopLink_));
-  EXPECT_EQ(state_.quickLaunchShortcutPath, Ansi(startMenuLink_));
+  EXPECT_EQ(desktopPath_, Ansi(desktopLink_));
+  EXPECT_EQ(startMenuPath_, Ansi(startMenuLink_));
   // The new maker's folder was given the Users entry.
   EXPECT_EQ(g_listsApplied, 1);
   EXPECT_EQ(g_listsWithUsers, 1);
@@ -162,65 +172,64 @@ TEST_F(ShortcutsTest, ExistingMakersFolderAndShortcutAreReused) {
   ASSERT_TRUE(CreateDirectoryW(makerFolder_.c_str(), nullptr));
   ASSERT_TRUE(SUCCEEDED(CreateShellShortcut(startMenuLink_.c_str(), "C:\\windows\\notepad.exe", "C:\\",
                                             "C:\\windows\\notepad.exe")));
-  state_.makeDesktopShortcut = 0;
+  makeDesktop_ = false;
 
-  ASSERT_TRUE(CreateProgramShortcuts(state_, programExe_.c_str()));
+  ASSERT_TRUE(Make(programExe_.c_str()));
   ExpectProgramShortcut(startMenuLink_);
   EXPECT_EQ(g_listsApplied, 0);  // the folder's access list was left alone
   EXPECT_FALSE(IsFile(desktopLink_));
-  EXPECT_STREQ(state_.desktopShortcutPath, "");
+  EXPECT_STREQ(desktopPath_, "");
 }
 
 TEST_F(ShortcutsTest, FailedShortcutsKeepTheirPathsAndTheLastMessageRemains) {
   // A folder standing where a shortcut file goes makes its Save fail.
-  CopyPath(state_.desktopShortcutPath, "earlier desktop");
-  CopyPath(state_.quickLaunchShortcutPath, "earlier start menu");
+  CopyPath(desktopPath_, "earlier desktop");
+  CopyPath(startMenuPath_, "earlier start menu");
   ASSERT_TRUE(CreateDirectoryW(desktopLink_.c_str(), nullptr));
 
-  EXPECT_FALSE(CreateProgramShortcuts(state_, programExe_.c_str()));
-  EXPECT_STREQ(state_.errorText, texts::kDesktopShortcutFailed);
-  EXPECT_STREQ(state_.desktopShortcutPath, "earlier desktop");
-  EXPECT_EQ(state_.quickLaunchShortcutPath, Ansi(startMenuLink_));
+  EXPECT_FALSE(Make(programExe_.c_str()));
+  EXPECT_STREQ(failure_.Text(), texts::kDesktopShortcutFailed);
+  EXPECT_STREQ(desktopPath_, "earlier desktop");
+  EXPECT_EQ(startMenuPath_, Ansi(startMenuLink_));
   ExpectProgramShortcut(startMenuLink_);
 
   DeleteFileW(startMenuLink_.c_str());
   ASSERT_TRUE(CreateDirectoryW(startMenuLink_.c_str(), nullptr));
-  CopyPath(state_.quickLaunchShortcutPath, "earlier start menu");
-  EXPECT_FALSE(CreateProgramShortcuts(state_, programExe_.c_str()));
-  EXPECT_STREQ(state_.errorText, texts::kStartMenuShortcutFailed);
-  EXPECT_STREQ(state_.desktopShortcutPath, "earlier desktop");
-  EXPECT_STREQ(state_.quickLaunchShortcutPath, "earlier start menu");
+  CopyPath(startMenuPath_, "earlier start menu");
+  EXPECT_FALSE(Make(programExe_.c_str()));
+  EXPECT_STREQ(failure_.Text(), texts::kStartMenuShortcutFailed);
+  EXPECT_STREQ(desktopPath_, "earlier desktop");
+  EXPECT_STREQ(startMenuPath_, "earlier start menu");
 }
 
 TEST_F(ShortcutsTest, NothingChosenTouchesNothing) {
-  state_.makeDesktopShortcut = 0;
-  state_.makeQuickLaunchShortcut = 0;
-  CopyPath(state_.errorText, "earlier failure");
+  makeDesktop_ = false;
+  makeStartMenu_ = false;
 
-  EXPECT_TRUE(CreateProgramShortcuts(state_, programExe_.c_str()));
-  EXPECT_STREQ(state_.errorText, "earlier failure");
+  EXPECT_TRUE(Make(programExe_.c_str()));
+  EXPECT_EQ(failure_.cause, FailureCause::None);
   EXPECT_EQ(GetFileAttributesW(desktopLink_.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetFileAttributesW(makerFolder_.c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_STREQ(state_.desktopShortcutPath, "");
-  EXPECT_STREQ(state_.quickLaunchShortcutPath, "");
+  EXPECT_STREQ(desktopPath_, "");
+  EXPECT_STREQ(startMenuPath_, "");
 }
 
 TEST_F(ShortcutsTest, AProgramPathThatDidNotFitFailsEveryChosenShortcut) {
-  EXPECT_FALSE(CreateProgramShortcuts(state_, nullptr));
-  EXPECT_STREQ(state_.errorText, texts::kStartMenuShortcutFailed);
+  EXPECT_FALSE(Make(nullptr));
+  EXPECT_STREQ(failure_.Text(), texts::kStartMenuShortcutFailed);
   EXPECT_FALSE(IsFile(desktopLink_));
   EXPECT_FALSE(IsFile(startMenuLink_));
-  EXPECT_STREQ(state_.desktopShortcutPath, "");
-  EXPECT_STREQ(state_.quickLaunchShortcutPath, "");
+  EXPECT_STREQ(desktopPath_, "");
+  EXPECT_STREQ(startMenuPath_, "");
 
-  state_.makeQuickLaunchShortcut = 0;
-  EXPECT_FALSE(CreateProgramShortcuts(state_, nullptr));
-  EXPECT_STREQ(state_.errorText, texts::kDesktopShortcutFailed);
+  makeStartMenu_ = false;
+  EXPECT_FALSE(Make(nullptr));
+  EXPECT_STREQ(failure_.Text(), texts::kDesktopShortcutFailed);
 }
 
 TEST_F(ShortcutsTest, RemovesOnlyAShortcutThatStillPointsAtTheProgram) {
-  state_.makeQuickLaunchShortcut = 0;
-  ASSERT_TRUE(CreateProgramShortcuts(state_, programExe_.c_str()));
+  makeStartMenu_ = false;
+  ASSERT_TRUE(Make(programExe_.c_str()));
   const std::string link = Ansi(desktopLink_);
 
   // Re-pointed by the user, or replaced by a folder: left where it is.

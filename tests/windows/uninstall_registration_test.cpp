@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "registry_step_fixture.h"
+#include "support/last_failure.h"
 #include "support/registry.h"
 #include "shared/platform.h"
 #include "shared/raii.h"
@@ -26,13 +26,13 @@ std::string UtcDate() {
   return text;
 }
 
-class UninstallRegistrationTest : public enginetest::RegistryStepTest {
+class UninstallRegistrationTest : public testing::Test {
  protected:
-  UninstallRegistrationTest() : RegistryStepTest(&RemoveEntry, kInstallDir) {}
   void SetUp() override {
-    RegistryStepTest::SetUp();
-    CopyPath(state_.errorText, "earlier failure");
+    RemoveEntry();
+    CopyPath(installDir_, kInstallDir);
   }
+  void TearDown() override { RemoveEntry(); }
 
   static void RemoveEntry() {
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallParent, "Velmorix", KEY_WOW64_64KEY);
@@ -57,6 +57,19 @@ class UninstallRegistrationTest : public enginetest::RegistryStepTest {
     EXPECT_EQ(value.bytes, Terminated(text)) << name;
   }
 
+  // The entry of the fixture's choices, in the 64-bit view.
+  bool Register() {
+    const UninstallEntry entry{true, installDir_, makeDesktop_ ? desktopPath_ : nullptr,
+                               makeStartMenu_ ? startMenuPath_ : nullptr, 0};
+    return RegisterUninstallEntry(entry, failure_);
+  }
+
+  char installDir_[kPathCapacity] = {};
+  bool makeDesktop_ = true;
+  bool makeStartMenu_ = true;
+  char desktopPath_[kPathCapacity] = {};
+  char startMenuPath_[kPathCapacity] = {};
+  LastFailure failure_;
 };
 
 TEST(RegistryAccessTest, NamesThe64BitViewOnlyOn64BitWindows) {
@@ -65,15 +78,15 @@ TEST(RegistryAccessTest, NamesThe64BitViewOnlyOn64BitWindows) {
 }
 
 TEST_F(UninstallRegistrationTest, WritesTheEntryInThe64BitView) {
-  CopyPath(state_.desktopShortcutPath, "C:\\users\\Public\\Desktop\\Velmorix.lnk");
-  CopyPath(state_.quickLaunchShortcutPath, "C:\\ProgramData\\Tarkweller\\Velmorix.lnk");
+  CopyPath(desktopPath_, "C:\\users\\Public\\Desktop\\Velmorix.lnk");
+  CopyPath(startMenuPath_, "C:\\ProgramData\\Tarkweller\\Velmorix.lnk");
   Seed("Publisher", "Someone else");  // an earlier installation's key
   Seed("Comments", "kept");
 
   const std::string dayBefore = UtcDate();
-  ASSERT_TRUE(RegisterUninstallEntry(state_));
+  ASSERT_TRUE(Register());
   const std::string dayAfter = UtcDate();
-  EXPECT_STREQ(state_.errorText, "earlier failure");
+  EXPECT_EQ(failure_.cause, FailureCause::None);
   const std::string exe = std::string(kInstallDir) + "\\Velmorix.exe";
   ExpectText("Publisher", "Tarkweller");
   // Midnight (UTC) may pass during the call: either day is right.
@@ -86,8 +99,8 @@ TEST_F(UninstallRegistrationTest, WritesTheEntryInThe64BitView) {
   ExpectText("UninstallString", "\"" + std::string(kInstallDir) + "\\Uninstall.exe\"");
   ExpectText("DisplayIcon", exe);
   ExpectText("DisplayVersion", "1.0.0.1");
-  ExpectText("TableShortcut", state_.desktopShortcutPath);
-  ExpectText("PanelShortcut", state_.quickLaunchShortcutPath);
+  ExpectText("TableShortcut", desktopPath_);
+  ExpectText("PanelShortcut", startMenuPath_);
   ExpectText("Comments", "kept");
   for (const char* name : {"NoRepair", "NoModify"}) {
     const StoredValue value = Read(name);
@@ -100,11 +113,11 @@ TEST_F(UninstallRegistrationTest, WritesTheEntryInThe64BitView) {
 TEST_F(UninstallRegistrationTest, ShortcutValuesOnlyForChosenShortcuts) {
   Seed("TableShortcut", "old desktop");
   Seed("PanelShortcut", "old start menu");
-  state_.makeDesktopShortcut = 1;  // chosen, but its creation failed: no path
-  state_.makeQuickLaunchShortcut = 0;
-  CopyPath(state_.quickLaunchShortcutPath, "C:\\not\\chosen.lnk");
+  makeDesktop_ = true;  // chosen, but its creation failed: no path
+  makeStartMenu_ = false;
+  CopyPath(startMenuPath_, "C:\\not\\chosen.lnk");
 
-  ASSERT_TRUE(RegisterUninstallEntry(state_));
+  ASSERT_TRUE(Register());
   const StoredValue table = Read("TableShortcut");
   EXPECT_EQ(table.type, static_cast<DWORD>(REG_SZ));
   EXPECT_EQ(table.bytes, std::string(1, '\0'));
@@ -114,10 +127,10 @@ TEST_F(UninstallRegistrationTest, ShortcutValuesOnlyForChosenShortcuts) {
 TEST_F(UninstallRegistrationTest, PathsThatDoNotFitAreNotWrittenCut) {
   // 250 characters: the folder fits, the quoted command and the program path do not.
   const std::string installDir = "C:\\" + std::string(247, 'v');
-  CopyPath(state_.installDir, installDir.c_str());
+  CopyPath(installDir_, installDir.c_str());
 
-  EXPECT_FALSE(RegisterUninstallEntry(state_));
-  EXPECT_STREQ(state_.errorText, texts::kUninstallValuesFailed);
+  EXPECT_FALSE(Register());
+  EXPECT_STREQ(failure_.Text(), texts::kUninstallValuesFailed);
   EXPECT_FALSE(Read("UninstallString").present);
   EXPECT_FALSE(Read("DisplayIcon").present);
   // The other values are still written; the shortcut values are not.
@@ -137,13 +150,13 @@ TEST_F(UninstallRegistrationTest, KeyThatCannotBeCreatedLeavesTheRegistryUnchang
                             KEY_ALL_ACCESS, nullptr, scratch.Receive(), nullptr),
             ERROR_SUCCESS);
   ASSERT_EQ(RegOverridePredefKey(HKEY_LOCAL_MACHINE, scratch.Get()), ERROR_SUCCESS);
-  const bool registered = RegisterUninstallEntry(state_);
+  const bool registered = Register();
   RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
   scratch.Reset();
   RegDeleteTreeA(HKEY_CURRENT_USER, scratchPath);
 
   EXPECT_FALSE(registered);
-  EXPECT_STREQ(state_.errorText, texts::kRegistryKeyFailed);
+  EXPECT_STREQ(failure_.Text(), texts::kRegistryKeyFailed);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, KEY_WOW64_64KEY));
 }
 
@@ -152,18 +165,25 @@ TEST_F(UninstallRegistrationTest, RemovalTakesBackOnlyThisInstallationsEntry) {
   ReplacedKey replaced;
   ASSERT_EQ(RecordUninstallEntryReplaced(true, replaced), ERROR_SUCCESS);
   EXPECT_EQ(replaced.createdLevels, 1u);
-  ASSERT_TRUE(RegisterUninstallEntry(state_));
+  ASSERT_TRUE(Register());
   const RemovalResult fresh = RemoveUninstallEntry(true, kInstallDir, &replaced);
   EXPECT_EQ(fresh.outcome, Removal::Removed) << fresh.code;
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, KEY_WOW64_64KEY));
   EXPECT_EQ(RemoveUninstallEntry(true, kInstallDir, &replaced).outcome, Removal::Absent);
+
+  // A write stopped after its first value: without a record it is nobody's, with the
+  // record of before it goes.
+  Seed("Publisher", texts::kPublisher);
+  EXPECT_EQ(RemoveUninstallEntry(true, kInstallDir, nullptr).outcome, Removal::NotOurs);
+  EXPECT_EQ(RemoveUninstallEntry(true, kInstallDir, &replaced).outcome, Removal::Removed);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, KEY_WOW64_64KEY));
 
   // An earlier entry of the same folder: its values come back, others stay.
   Seed("Publisher", "Someone else");
   Seed("Comments", "kept");
   ASSERT_EQ(RecordUninstallEntryReplaced(true, replaced), ERROR_SUCCESS);
   EXPECT_EQ(replaced.createdLevels, 0u);
-  ASSERT_TRUE(RegisterUninstallEntry(state_));
+  ASSERT_TRUE(Register());
   EXPECT_EQ(RemoveUninstallEntry(true, kInstallDir, &replaced).outcome, Removal::Removed);
   ExpectText("Publisher", "Someone else");
   ExpectText("Comments", "kept");
@@ -172,13 +192,13 @@ TEST_F(UninstallRegistrationTest, RemovalTakesBackOnlyThisInstallationsEntry) {
   }
 
   // Another installation's entry (another folder) is not touched, with or without a record.
-  ASSERT_TRUE(RegisterUninstallEntry(state_));
+  ASSERT_TRUE(Register());
   EXPECT_EQ(RemoveUninstallEntry(true, "C:\\Elsewhere", nullptr).outcome, Removal::NotOurs);
   Seed("UninstallString", "\"C:\\Elsewhere\\Uninstall.exe\"");
   EXPECT_EQ(RemoveUninstallEntry(true, kInstallDir, &replaced).outcome, Removal::NotOurs);
   ExpectText("InstallLocation", kInstallDir);
   // Without a record this installation's entry goes whole, earlier values and all.
-  ASSERT_TRUE(RegisterUninstallEntry(state_));
+  ASSERT_TRUE(Register());
   EXPECT_EQ(RemoveUninstallEntry(true, kInstallDir, nullptr).outcome, Removal::Removed);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, KEY_WOW64_64KEY));
 }

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "engine/archive_reader.h"
+#include "engine/payload_archive.h"
 #include "engine/compressed_archive.h"
 #include "engine/payload_checksum.h"
 #include "packer/archive_writer.h"

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/archive_reader.h"
+#include "engine/payload_archive.h"
 #include "engine/compressed_archive.h"
 #include "engine/frame_decoder.h"
 #include "engine/payload_checksum.h"
