@@ -159,12 +159,15 @@ NewFile MakeRoom(const InstallRun& run, const NewFileTarget& target, UniqueHandl
   if (!ReadIdentityOnVolume(existing.Get(), target.chain->VolumeSerial(), &found)) return NewFile::Refused;
   const int own = CreatedWithIdentity(run, found);
   if (own >= 0) {
-    if (!SameName(run.record.createdFiles[own], target.path) || LinkCount(existing.Get()) != 1) return NewFile::Refused;
+    if (!SameName(run.record.createdFiles[own], target.path)) return NewFile::Refused;
+    // Opened again for writing once the look is closed (neither shares deletion); the
+    // file must still be the one looked at, with no other name.
+    existing.Reset();
     UniqueHandle writable;
     FileIdentity reopened;
     if (OpenChild(target.chain->End(), actualName, GENERIC_WRITE, &writable) != ChildResult::Done ||
         !ReadIdentityOnVolume(writable.Get(), target.chain->VolumeSerial(), &reopened) ||
-        !SameIdentity(reopened, found))
+        !SameIdentity(reopened, found) || LinkCount(writable.Get()) != 1)
       return NewFile::Refused;
     CountRunStep();
     if (!SetEndOfFile(writable.Get())) return NewFile::Refused;
