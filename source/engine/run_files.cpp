@@ -203,7 +203,7 @@ NewFile CreateRunFile(const InstallRun& run, const NewFileTarget& target, Unique
   }
   // In the journal before it exists: a run killed right after the creation leaves a
   // file that the next start finds and removes.
-  if (!JournalCreatedIntent(run, target.path)) return NewFile::Refused;
+  if (!JournalCreatedIntent(run, target.path)) return NewFile::NotJournalled;
   UniqueHandle created;
   CountRunStep();
   if (CreateChildFile(target.chain->End(), target.name, &created) != ChildResult::Done ||
