@@ -137,24 +137,17 @@ bool MoveAside(const InstallRun& run, const NewFileTarget& target, int index, bo
 // run created is reused only at the path it was created at and while it has no other
 // name (a hard link planted to it elsewhere would otherwise be emptied).
 NewFile MakeRoom(const InstallRun& run, const NewFileTarget& target, UniqueHandle* file, FileIdentity* identity) {
+  // Nothing at the name leaves room for the new file; anything but a file there, or a
+  // look that fails, refuses it.
+  const auto looked = [](ChildResult result) {
+    return result == ChildResult::Missing ? NewFile::Created : NewFile::Refused;
+  };
   char actualName[kPathCapacity];
-  switch (FindChildFile(target.chain->End(), target.name, actualName)) {
-    case ChildResult::Done:
-      break;
-    case ChildResult::Missing:
-      return NewFile::Created;
-    default:
-      return NewFile::Refused;
-  }
+  const ChildResult listed = FindChildFile(target.chain->End(), target.name, actualName);
+  if (listed != ChildResult::Done) return looked(listed);
   UniqueHandle existing;
-  switch (OpenChild(target.chain->End(), actualName, 0, &existing)) {
-    case ChildResult::Done:
-      break;
-    case ChildResult::Missing:
-      return NewFile::Created;
-    default:
-      return NewFile::Refused;
-  }
+  const ChildResult opened = OpenChild(target.chain->End(), actualName, 0, &existing);
+  if (opened != ChildResult::Done) return looked(opened);
   FileIdentity found;
   if (!ReadIdentityOnVolume(existing.Get(), target.chain->VolumeSerial(), &found)) return NewFile::Refused;
   const int own = CreatedWithIdentity(run, found);
