@@ -168,6 +168,7 @@ bool ExtractArchive(const InstallRun& run, const ArchiveView& archive, EntryData
     const NewFileTarget target{root, &chain, PayloadFileName(entry), path, plannedKeep};
     const NewFile placed = CreateRunFile(run, target, &file, &identity);
     if (placed == NewFile::Refused) return Fail(run, FailureCause::FileNotCreated, path);
+    if (placed == NewFile::NotJournalled) return Fail(run, FailureCause::JournalWriteFailed, path);
     if (placed != NewFile::Reused && !RecordCreatedFile(run, path, identity))
       return Fail(run, FailureCause::JournalWriteFailed, path);
 

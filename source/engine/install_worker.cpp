@@ -111,7 +111,7 @@ bool WriteWorkpathFile(const InstallRun& run, const RunDestinations& destination
   const NewFileTarget target{root, &chain, texts::kWorkpathTail + 1, destinations.workpathFile,
                              run.record.plannedWorkpathKeep};
   const NewFile placed = CreateRunFile(run, target, &file, &identity);
-  if (placed == NewFile::Refused) return false;
+  if (placed == NewFile::Refused || placed == NewFile::NotJournalled) return false;
   if (placed != NewFile::Reused && !RecordCreatedFile(run, destinations.workpathFile, identity)) return false;
   const auto length = static_cast<DWORD>(BoundedLength(run.request.workDir, kPathCapacity - 1));
   DWORD written = 0;

@@ -137,34 +137,30 @@ bool MoveAside(const InstallRun& run, const NewFileTarget& target, int index, bo
 // run created is reused only at the path it was created at and while it has no other
 // name (a hard link planted to it elsewhere would otherwise be emptied).
 NewFile MakeRoom(const InstallRun& run, const NewFileTarget& target, UniqueHandle* file, FileIdentity* identity) {
+  // Nothing at the name leaves room for the new file; anything but a file there, or a
+  // look that fails, refuses it.
+  const auto looked = [](ChildResult result) {
+    return result == ChildResult::Missing ? NewFile::Created : NewFile::Refused;
+  };
   char actualName[kPathCapacity];
-  switch (FindChildFile(target.chain->End(), target.name, actualName)) {
-    case ChildResult::Done:
-      break;
-    case ChildResult::Missing:
-      return NewFile::Created;
-    default:
-      return NewFile::Refused;
-  }
+  const ChildResult listed = FindChildFile(target.chain->End(), target.name, actualName);
+  if (listed != ChildResult::Done) return looked(listed);
   UniqueHandle existing;
-  switch (OpenChild(target.chain->End(), actualName, 0, &existing)) {
-    case ChildResult::Done:
-      break;
-    case ChildResult::Missing:
-      return NewFile::Created;
-    default:
-      return NewFile::Refused;
-  }
+  const ChildResult opened = OpenChild(target.chain->End(), actualName, 0, &existing);
+  if (opened != ChildResult::Done) return looked(opened);
   FileIdentity found;
   if (!ReadIdentityOnVolume(existing.Get(), target.chain->VolumeSerial(), &found)) return NewFile::Refused;
   const int own = CreatedWithIdentity(run, found);
   if (own >= 0) {
-    if (!SameName(run.record.createdFiles[own], target.path) || LinkCount(existing.Get()) != 1) return NewFile::Refused;
+    if (!SameName(run.record.createdFiles[own], target.path)) return NewFile::Refused;
+    // Opened again for writing once the look is closed (neither shares deletion); the
+    // file must still be the one looked at, with no other name.
+    existing.Reset();
     UniqueHandle writable;
     FileIdentity reopened;
     if (OpenChild(target.chain->End(), actualName, GENERIC_WRITE, &writable) != ChildResult::Done ||
         !ReadIdentityOnVolume(writable.Get(), target.chain->VolumeSerial(), &reopened) ||
-        !SameIdentity(reopened, found))
+        !SameIdentity(reopened, found) || LinkCount(writable.Get()) != 1)
       return NewFile::Refused;
     CountRunStep();
     if (!SetEndOfFile(writable.Get())) return NewFile::Refused;
@@ -200,7 +196,7 @@ NewFile CreateRunFile(const InstallRun& run, const NewFileTarget& target, Unique
   }
   // In the journal before it exists: a run killed right after the creation leaves a
   // file that the next start finds and removes.
-  if (!JournalCreatedIntent(run, target.path)) return NewFile::Refused;
+  if (!JournalCreatedIntent(run, target.path)) return NewFile::NotJournalled;
   UniqueHandle created;
   CountRunStep();
   if (CreateChildFile(target.chain->End(), target.name, &created) != ChildResult::Done ||

@@ -65,6 +65,7 @@ enum class NewFile {
   Replaced,  // an earlier file stood there and was moved aside (kept)
   Reused,    // the run had created this very file at this path already; it was emptied
   Refused,
+  NotJournalled,  // the journal did not take the file's record: nothing was created
 };
 
 // Makes `target.path` a new, empty file of this run and opens it for writing. An
