@@ -42,29 +42,27 @@ function(velmorix_windows_library name)
 endfunction()
 
 # Shared layer: paths, texts, RAII, platform facts, launching, the shared record, the
-# run log and the default folders.
+# run log, the default folders, and the one walk down a path's folders (creating them
+# with access rights when asked), which the run log, the pages and the engine use.
 velmorix_windows_library(velmorix_shared
   source/shared/texts.cpp source/shared/failure_texts.cpp source/shared/platform.cpp
   source/shared/launch.cpp source/shared/system_libraries.cpp
   source/shared/run_log.cpp source/shared/default_folders.cpp source/shared/file_identity.cpp
-  source/shared/held_folder.cpp source/shared/object_owner.cpp)
-target_link_libraries(velmorix_shared PUBLIC velmorix_portable advapi32 user32 kernel32)
+  source/shared/held_folder.cpp source/shared/object_owner.cpp
+  source/shared/folder_creation.cpp source/shared/folder_walk.cpp)
+target_link_libraries(velmorix_shared PUBLIC velmorix_portable shlwapi advapi32 user32 kernel32)
 
 # Installation engine and system integration. The archive reader is portable and
 # already part of velmorix_portable.
-# Folder creation with access rights lives in the shared folder, below both: the
-# extraction and the Start-menu shortcut use it, and the worker above them calls the
-# integration steps. Libraries link one way:
-# shared <- folders <- integration <- engine <- wizard.
+# The worker calls the integration steps. Libraries link one way:
+# shared <- integration <- engine <- wizard.
 file(GLOB VELMORIX_ENGINE_SOURCES CONFIGURE_DEPENDS source/engine/*.cpp)
 list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "(archive_reader|compressed_archive|payload_archive|frame_decoder|payload_checksum|extraction_pace_[a-z]+)\\.cpp$")
-velmorix_windows_library(velmorix_folders source/shared/folder_creation.cpp)
-target_link_libraries(velmorix_folders PUBLIC velmorix_shared advapi32 user32)
 file(GLOB VELMORIX_INTEGRATION_SOURCES CONFIGURE_DEPENDS source/integration/*.cpp)
 velmorix_windows_library(velmorix_integration ${VELMORIX_INTEGRATION_SOURCES})
-target_link_libraries(velmorix_integration PUBLIC velmorix_folders velmorix_shared ole32 oleaut32 uuid shell32 advapi32)
+target_link_libraries(velmorix_integration PUBLIC velmorix_shared ole32 oleaut32 uuid shell32 advapi32)
 velmorix_windows_library(velmorix_engine ${VELMORIX_ENGINE_SOURCES})
-target_link_libraries(velmorix_engine PUBLIC velmorix_integration velmorix_folders velmorix_shared velmorix_frame_decoder
+target_link_libraries(velmorix_engine PUBLIC velmorix_integration velmorix_shared velmorix_frame_decoder
   shlwapi advapi32 ole32)
 
 # Wizard: everything but the entry point, so tests can drive the pages in-process.

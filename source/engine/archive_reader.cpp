@@ -418,6 +418,15 @@ PayloadEntry ReadPayloadEntry(const ArchiveView& view, std::int32_t index) {
   return entry;
 }
 
+void WritePayloadEntry(const char* sourcePath, std::size_t sourceLength, const char* relativeFolder,
+                       std::size_t folderLength, std::uint64_t size, std::size_t textLimit, unsigned char* record) {
+  const std::size_t limit = std::min(textLimit, kPayloadTextSize);
+  std::memset(record, 0, kPayloadEntrySize);
+  std::memcpy(record, sourcePath, std::min(sourceLength, limit));
+  std::memcpy(record + kPayloadTextSize, relativeFolder, std::min(folderLength, limit));
+  WriteLe(size, 8, record + 2 * kPayloadTextSize);
+}
+
 const char* ArchiveErrorText(ArchiveError error) {
   switch (error) {
     case ArchiveError::None: return "valid";

@@ -126,6 +126,12 @@ const char* ArchiveErrorText(ArchiveError error);
 // Entry i (0 <= i < count) of a validated archive, copied out of the table.
 PayloadEntry ReadPayloadEntry(const ArchiveView& view, std::int32_t index);
 
+// The other way, for the writers of archives: one table entry into the
+// kPayloadEntrySize bytes at `record`, zeroed first. Each text is cut to
+// `textLimit` bytes (at most kPayloadTextSize; a limit below it keeps the terminator).
+void WritePayloadEntry(const char* sourcePath, std::size_t sourceLength, const char* relativeFolder,
+                       std::size_t folderLength, std::uint64_t size, std::size_t textLimit, unsigned char* record);
+
 // The file name an entry is written under: the text after the last backslash of
 // sourcePath (all of it when there is none). Points into entry.sourcePath.
 const char* PayloadFileName(const PayloadEntry& entry);

@@ -6,31 +6,16 @@
 #include <cstdio>
 #include <cstring>
 
-#include "shared/path_buffer.h"
-
-namespace {
-
-// `text` upper-cased in the code page, as the file system compares names.
-void UpperCopy(char* out, const char* text) {
-  CopyPath(out, text);
-  CharUpperBuffA(out, static_cast<DWORD>(std::strlen(out)));
-}
-
-}  // namespace
+#include "shared/code_page_case.h"
 
 bool SameName(const char* a, const char* b) {
-  char upperA[kPathCapacity];
-  char upperB[kPathCapacity];
-  UpperCopy(upperA, a);
-  UpperCopy(upperB, b);
-  return std::strcmp(upperA, upperB) == 0;
+  const std::size_t length = std::strlen(a);
+  return std::strlen(b) == length && SameTextCp1251(a, b, length);
 }
 
 std::uint32_t NameKey(const char* text) {
-  char upper[kPathCapacity];
-  UpperCopy(upper, text);
   std::uint32_t key = 2166136261u;  // FNV-1a
-  for (const char* c = upper; *c; ++c) key = (key ^ static_cast<unsigned char>(*c)) * 16777619u;
+  for (const char* c = text; *c; ++c) key = (key ^ static_cast<unsigned char>(UpperCp1251(*c))) * 16777619u;
   return key;
 }
 

@@ -1,5 +1,5 @@
-// Names as a run compares and chooses them: the file system's comparison (upper-cased
-// in the code page), a hash of it for quick lookups, and random names nobody can guess
+// Names as a run compares and chooses them: the file system's comparison (folded to
+// capitals in the code page, shared/code_page_case.h), a hash of it for quick lookups, and random names nobody can guess
 // or take before the run uses them.
 #pragma once
 #include <cstddef>

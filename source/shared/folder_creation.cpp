@@ -1,9 +1,12 @@
 #include "shared/folder_creation.h"
 
+#include <shlwapi.h>
+
 #include <atomic>
 #include <cstring>
 
 #include "shared/access_trace.h"
+#include "shared/folder_walk.h"
 #include "shared/path_buffer.h"
 #include "shared/raii.h"
 #include "shared/failure_texts.h"
@@ -13,9 +16,6 @@ namespace {
 
 std::atomic<CreateDirectoryFunction> g_createDirectory{&CreateDirectoryA};
 std::atomic<FolderObserver> g_folderObserver{nullptr};
-
-// Room for the longest path, the line feed and the longest sentence.
-constexpr std::size_t kFolderMessageCapacity = kPathCapacity + 256;
 
 // The access list a new work folder is created with: the one inheritable full-control
 // entry for the local Users group. The descriptor does not protect its list, so the
@@ -56,51 +56,19 @@ FailureCause FolderFailureCause(DWORD error) {
   }
 }
 
-// The folder, then the sentence, in a box owned by `owner`.
-void ShowFolderFailure(HWND owner, const char* path, const char* sentence) {
-  char message[kFolderMessageCapacity];
-  CopyText(message, sizeof(message), path);
-  AppendText(message, sizeof(message), "\n");
-  AppendText(message, sizeof(message), sentence);
-  MessageBoxA(owner, message, texts::kErrorCaption, MB_OK);
-}
-
-bool IsLinked(const char* folder) {
-  const DWORD attributes = GetFileAttributesA(folder);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
 }  // namespace
 
 bool PassesThroughLink(const char* path) {
-  char prefix[kPathCapacity];
-  if (CopyPath(prefix, path) != PathResult::Ok) return true;
-  const std::size_t length = BoundedLength(prefix, kPathCapacity);
-  // The root ("C:\", "\\server\share\") begins every path and is no link.
-  std::size_t i = 0;
-  if ((prefix[0] == '\\' || prefix[0] == '/') && (prefix[1] == '\\' || prefix[1] == '/')) {
-    int separators = 0;
-    for (i = 2; i < length && separators < 2; ++i) {
-      if (prefix[i] == '\\' || prefix[i] == '/') ++separators;
-    }
-  } else {
-    i = length < 3 ? length : 3;
-  }
-  for (; i < length; ++i) {
-    if (prefix[i] != '\\' && prefix[i] != '/') continue;
-    const char separator = prefix[i];
-    prefix[i] = '\0';
-    const bool linked = IsLinked(prefix);
-    prefix[i] = separator;
-    if (linked) return true;
-  }
-  return IsLinked(prefix);
+  if (BoundedLength(path, kPathCapacity) == kPathCapacity) return true;
+  char folder[kPathCapacity];
+  if (!NormaliseFolder(folder, path)) return false;  // nothing but separators
+  FolderWalk walk;
+  return walk.Reach(folder, false, 0) == WayResult::Link;
 }
 
-bool RefuseFolderThroughLink(HWND owner, const char* path, ProgressReport* report) {
+bool RefuseFolderThroughLink(const char* path, ProgressReport* report) {
   if (!PassesThroughLink(path)) return false;
   if (report) report->StepFailed(FailureCause::ChosenFolderThroughLink, path, ERROR_REPARSE_ATTRIBUTE_CONFLICT);
-  if (owner != nullptr) ShowFolderFailure(owner, path, FailureText(FailureCause::ChosenFolderThroughLink));
   return true;
 }
 
@@ -142,35 +110,26 @@ int CreateFolderWithUsersAccess(const char* path) {
   return 1;
 }
 
-bool CreateSingleFolder(const char* path, BYTE grantAccess) {
-  if (grantAccess) return CreateFolderWithUsersAccess(path) != 0;
-  return g_createDirectory.load()(path, nullptr) != FALSE;
-}
-
-bool CreateFolderPath(HWND owner, char* path, BYTE grantAccess, ProgressReport* report) {
+FailureCause CreateFolderPath(char* path, BYTE grantAccess, ProgressReport* report) {
   std::size_t length = BoundedLength(path, kPathCapacity);
   if (length == kPathCapacity) path[--length] = '\0';  // never read past the buffer
-  while (length > 0 && (path[length - 1] == '\\' || path[length - 1] == '/')) path[--length] = '\0';
-
-  // The text before the first separator (a drive, a server) is never created alone.
-  char prefix[kPathCapacity] = {};
-  bool separatorSeen = false;
-  for (std::size_t i = 0; i < length; ++i) {
+  for (std::size_t i = 0; i < length; ++i)
     if (path[i] == '/') path[i] = '\\';
-    if (path[i] == '\\') {
-      if (separatorSeen && CreateSingleFolder(prefix, grantAccess) && report) report->FolderCreated(prefix);
-      separatorSeen = true;
-    }
-    prefix[i] = path[i];
-  }
+  while (length > 0 && path[length - 1] == '\\') path[--length] = '\0';
 
-  if (CreateSingleFolder(path, grantAccess)) {
-    if (report) report->FolderCreated(path);
-    return true;
-  }
-  const DWORD error = GetLastError();
-  if (error == ERROR_ALREADY_EXISTS) return true;
-  if (report) report->StepFailed(FolderFailureCause(error), path, error);
-  if (owner != nullptr) ShowFolderFailure(owner, path, FailureText(FolderFailureCause(error)));
-  return false;
+  FolderWalk walk;
+  const WayResult way = walk.Reach(path, true, grantAccess, report);
+  if (way == WayResult::Held) return FailureCause::None;
+  DWORD error = GetLastError();
+  // A file standing at the path itself passes (the run's own walk refuses it later);
+  // a folder on the way that is missing or cannot be made leaves the path unknown, as
+  // does a path without a volume's root ("Rel\Sub", "").
+  if (way == WayResult::NotAFolder && walk.Reached() == length) return FailureCause::None;
+  if (way == WayResult::Link) error = ERROR_REPARSE_ATTRIBUTE_CONFLICT;
+  else if ((walk.Reached() != 0 && walk.Reached() < length) || way == WayResult::NotAFolder ||
+           PathSkipRootA(path) == nullptr)
+    error = ERROR_PATH_NOT_FOUND;
+  const FailureCause cause = way == WayResult::Link ? FailureCause::ChosenFolderThroughLink : FolderFailureCause(error);
+  if (report) report->StepFailed(cause, path, error);
+  return cause;
 }

@@ -8,31 +8,27 @@
 #include "shared/progress_report.h"
 #include "shared/raii.h"
 
-// Creates `path` and every missing folder on the way. Normalises the caller's buffer
-// in place (trailing separators removed, '/' turned into '\'). True when the folder
-// exists afterwards. With an owner, a failure is shown in a box owned by it. With a
-// report, each folder created is reported, and so is a failure (its sentence, the
-// path and the system's error code).
-bool CreateFolderPath(HWND owner, char* path, BYTE grantAccess, ProgressReport* report = nullptr);
+// Creates `path` and every missing folder on the way (shared/folder_walk.h).
+// Normalises the caller's buffer in place (trailing separators removed, '/' turned
+// into '\'). None when the folder exists afterwards; else the cause of the failure,
+// for the caller to show (FailureText). With a report, each folder created is
+// reported, and so is a failure (its cause, the path and the system's error code).
+FailureCause CreateFolderPath(char* path, BYTE grantAccess, ProgressReport* report = nullptr);
 
 // Whether a folder on the way to `path` (below its root, `path` itself included) is a
 // link, a junction or a mount point: a folder reached through one lies elsewhere than
-// its path says. Looked at by name, folder by folder, as far as they exist ('\' and
-// '/' both separate). An unreadable path counts as linked.
+// its path says. Walked folder by folder as far as they exist ('\' and '/' both
+// separate). A path too long for a path buffer counts as linked.
 bool PassesThroughLink(const char* path);
 
-// When PassesThroughLink(path): the folder and the sentence kFolderThroughLink in a box
-// owned by `owner` (when given) and as a failure to `report` (when given); true then.
-bool RefuseFolderThroughLink(HWND owner, const char* path, ProgressReport* report);
+// When PassesThroughLink(path): a failure ChosenFolderThroughLink to
+// `report` (when given); true then.
+bool RefuseFolderThroughLink(const char* path, ProgressReport* report);
 
 // Creates one folder with an access list holding the inheritable GENERIC_ALL entry for
 // S-1-5-32-545, given in the creation call (the system adds the parent's inheritable
 // entries). 1 when the folder was created, else 0 (last error set).
 int CreateFolderWithUsersAccess(const char* path);
-
-// Creates one folder whose parent exists: with the Users entry when `grantAccess`,
-// else with default security. The last error tells why on false.
-bool CreateSingleFolder(const char* path, BYTE grantAccess);
 
 // Creates folder `name` inside the held folder `parent`, relative to the handle (see
 // shared/held_folder.h), with the Users entry when `grantAccess`, else with default

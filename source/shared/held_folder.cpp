@@ -46,7 +46,7 @@ constexpr NTSTATUS kObjectNameCollision = static_cast<NTSTATUS>(0xC0000035);
 constexpr NTSTATUS kObjectNameNotFound = static_cast<NTSTATUS>(0xC0000034);
 constexpr NTSTATUS kNotADirectory = static_cast<NTSTATUS>(0xC0000103);
 constexpr NTSTATUS kFileIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
-constexpr ULONG kFileDirectoryInformation = 1;
+constexpr ULONG kFileIdBothDirectoryInformation = 37;
 constexpr ULONG kFileRenameInformation = 10;
 // One name of at most MAX_PATH characters, in UTF-16.
 constexpr int kWideCapacity = 260;
@@ -100,28 +100,31 @@ NTSTATUS CreateRelative(HANDLE parent, const UNICODE_STRING* name, DWORD access,
 // by another system's tools (a Unix symbolic link under Wine) that an open handle
 // does not. A fresh handle of the folder is listed, since a listing's pattern is
 // fixed by a handle's first listing.
-// The listing's entry for `name`: its attributes and, when asked, its name as spelt on
-// disk in the code page (`actualName`, kWideCapacity bytes).
-ChildResult ListedEntry(HANDLE parent, const WideName& name, ULONG* attributes, char* actualName) {
+// The listing's entry for `name`: its attributes and, when asked, its file index
+// (`fileId`) and its name as spelt on disk in the code page (`actualName`,
+// kWideCapacity bytes).
+ChildResult ListedEntry(HANDLE parent, const WideName& name, ULONG* attributes, ULONGLONG* fileId,
+                        char* actualName) {
   UniqueHandle listing;
   if (Native().queryDirectory == nullptr) return ChildResult::Failed;
   if (!Succeeded(CreateRelative(parent, nullptr, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE |
                                 FILE_SHARE_DELETE, FILE_OPEN, FILE_DIRECTORY_FILE, nullptr, &listing)))
     return ChildResult::Failed;
-  alignas(8) unsigned char buffer[sizeof(FILE_DIRECTORY_INFORMATION) + kWideCapacity * sizeof(wchar_t)];
+  alignas(8) unsigned char buffer[sizeof(FILE_ID_BOTH_DIR_INFO) + kWideCapacity * sizeof(wchar_t)];
   IO_STATUS_BLOCK io{};
   UNICODE_STRING pattern = name.string;
   const NTSTATUS status = Native().queryDirectory(listing.Get(), nullptr, nullptr, nullptr, &io, buffer, sizeof(buffer),
-                                                  kFileDirectoryInformation, TRUE, &pattern, TRUE);
+                                                  kFileIdBothDirectoryInformation, TRUE, &pattern, TRUE);
   if (status == kObjectNameNotFound || status == static_cast<NTSTATUS>(0x80000006) ||
       status == static_cast<NTSTATUS>(0xC000000F))
     return ChildResult::Missing;
   if (!Succeeded(status)) return ChildResult::Failed;
-  std::memcpy(attributes, buffer + offsetof(FILE_DIRECTORY_INFORMATION, FileAttributes), sizeof(*attributes));
+  std::memcpy(attributes, buffer + offsetof(FILE_ID_BOTH_DIR_INFO, FileAttributes), sizeof(*attributes));
+  if (fileId != nullptr) std::memcpy(fileId, buffer + offsetof(FILE_ID_BOTH_DIR_INFO, FileId), sizeof(*fileId));
   if (actualName == nullptr) return ChildResult::Done;
   ULONG nameBytes = 0;
-  std::memcpy(&nameBytes, buffer + offsetof(FILE_DIRECTORY_INFORMATION, FileNameLength), sizeof(nameBytes));
-  const std::size_t nameOffset = offsetof(FILE_DIRECTORY_INFORMATION, FileName);
+  std::memcpy(&nameBytes, buffer + offsetof(FILE_ID_BOTH_DIR_INFO, FileNameLength), sizeof(nameBytes));
+  const std::size_t nameOffset = offsetof(FILE_ID_BOTH_DIR_INFO, FileName);
   if (nameBytes == 0 || nameBytes > sizeof(buffer) - nameOffset) return ChildResult::Failed;
   wchar_t wide[kWideCapacity] = {};
   std::memcpy(wide, buffer + nameOffset, nameBytes);
@@ -133,9 +136,9 @@ ChildResult ListedEntry(HANDLE parent, const WideName& name, ULONG* attributes, 
   return ChildResult::Done;
 }
 
-ChildResult ListedKind(HANDLE parent, const WideName& name) {
+ChildResult ListedKind(HANDLE parent, const WideName& name, ULONGLONG* fileId = nullptr) {
   ULONG attributes = 0;
-  const ChildResult listed = ListedEntry(parent, name, &attributes, nullptr);
+  const ChildResult listed = ListedEntry(parent, name, &attributes, fileId, nullptr);
   if (listed != ChildResult::Done) return listed;
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return ChildResult::Link;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ChildResult::NotAFolder;
@@ -143,21 +146,26 @@ ChildResult ListedKind(HANDLE parent, const WideName& name) {
 }
 
 // The checks of a folder just opened: a real folder on the volume asked for, and so
-// listed by name.
+// listed by name, the listed entry being the folder opened. (Wine opens a link's target
+// without a trace in the handle: a name flipped to a link and back between the open
+// and the listing shows in the listing as another folder.)
 ChildResult VerifyFolder(HANDLE parent, const WideName& name, DWORD volumeSerial, UniqueHandle* folder) {
   DWORD attributes = 0;
   ChildResult verdict = ChildResult::Done;
+  FileIdentity identity;
   if (volumeSerial != 0) {
-    FileIdentity identity;
     if (!ReadIdentity(folder->Get(), &identity, &attributes)) verdict = ChildResult::Failed;
     else if (identity.volumeSerial != volumeSerial) verdict = ChildResult::Link;  // a volume mounted here
-  } else if (!ReadAttributes(folder->Get(), &attributes)) {
+  } else if (!ReadIdentityOnVolume(folder->Get(), 0, &identity, &attributes)) {
     verdict = ChildResult::Failed;
   }
   if (verdict == ChildResult::Done) {
+    ULONGLONG listedId = 0;
+    const ULONGLONG openedId = static_cast<ULONGLONG>(identity.indexHigh) << 32 | identity.indexLow;
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) verdict = ChildResult::Link;
     else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) verdict = ChildResult::NotAFolder;
-    else verdict = ListedKind(parent, name);
+    else if ((verdict = ListedKind(parent, name, &listedId)) == ChildResult::Done && listedId != openedId)
+      verdict = ChildResult::Link;
   }
   if (verdict != ChildResult::Done) {
     folder->Reset();
@@ -232,7 +240,7 @@ ChildResult FindChildFile(HANDLE parent, const char* name, char* actualName) {
   WideName wide;
   if (!wide.Set(name)) return ChildResult::Failed;
   ULONG attributes = 0;
-  const ChildResult listed = ListedEntry(parent, wide, &attributes, actualName);
+  const ChildResult listed = ListedEntry(parent, wide, &attributes, nullptr, actualName);
   if (listed != ChildResult::Done) return listed;
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return ChildResult::Link;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ChildResult::Exists;

@@ -1,5 +1,6 @@
 #include "shared/run_log.h"
 
+#include <shlwapi.h>
 #include <winternl.h>
 
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <cwchar>
 #include <utility>
 
+#include "shared/folder_walk.h"
 #include "shared/path_buffer.h"
 #include "shared/failure_texts.h"
 #include "shared/texts.h"
@@ -201,64 +203,6 @@ bool EntryIsOpened(HANDLE folder, const Name& name, HANDLE opened) {
          static_cast<ULONGLONG>(entry.FileId.QuadPart) == index;
 }
 
-// The length of the root a full path begins with: "C:\" or "\\server\share\"; 0 for
-// any other path.
-std::size_t RootLength(const wchar_t* path) {
-  if (path[0] != L'\0' && path[1] == L':' && path[2] == L'\\') return 3;
-  if (path[0] != L'\\' || path[1] != L'\\') return 0;
-  int separators = 0;
-  for (std::size_t i = 2; path[i] != L'\0'; ++i) {
-    if (path[i] == L'\\' && ++separators == 2) return i + 1;
-  }
-  return 0;
-}
-
-// Holds the folder `folder` (a full path, no trailing separator but a root's), reached
-// from its root folder by folder: each opened inside the one before it and checked to
-// be that one's entry of its name, no link. Held, a folder cannot be renamed or
-// replaced, and what is opened inside it lands in it. *refused tells a link on the way
-// from a folder that is missing or cannot be opened (*error).
-UniqueHandle HoldFolderChain(const wchar_t* folder, bool* refused, DWORD* error) {
-  *refused = false;
-  const std::size_t rootLength = RootLength(folder);
-  if (rootLength == 0) {
-    *error = ERROR_BAD_PATHNAME;
-    return UniqueHandle();
-  }
-  wchar_t root[kPathCapacity];
-  std::wmemcpy(root, folder, rootLength);
-  root[rootLength] = L'\0';
-  UniqueHandle held(CreateFileW(root, FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!held) {
-    *error = GetLastError();
-    return UniqueHandle();
-  }
-  const wchar_t* component = folder + rootLength;
-  while (*component != L'\0') {
-    const wchar_t* separator = std::wcschr(component, L'\\');
-    const Name name{component, separator ? static_cast<std::size_t>(separator - component) : std::wcslen(component)};
-    if (name.length > 0) {
-      UniqueHandle next(OpenInFolder(held.Get(), name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
-                                     FILE_OPEN, FILE_DIRECTORY_FILE, error));
-      if (!next) {
-        if (*error == ERROR_FILE_NOT_FOUND) *error = ERROR_PATH_NOT_FOUND;  // a folder is what is missing
-        return UniqueHandle();
-      }
-      if (!EntryIsOpened(held.Get(), name, next.Get())) {
-        *refused = true;
-        *error = ERROR_REPARSE_ATTRIBUTE_CONFLICT;
-        return UniqueHandle();
-      }
-      held = std::move(next);
-    }
-    if (separator == nullptr) break;
-    component = separator + 1;
-  }
-  return held;
-}
-
 }  // namespace
 
 RunLog::OpenResult RunLog::Open(const char* path, unsigned long* error) {
@@ -279,29 +223,39 @@ RunLog::OpenResult RunLog::Open(const char* path, unsigned long* error) {
     *error = ERROR_REPARSE_ATTRIBUTE_CONFLICT;
     return OpenResult::Refused;
   }
-  // The folder as a path of its own ("C:\" keeps its separator).
-  wchar_t folderPath[kPathCapacity];
-  const std::size_t folderLength = static_cast<std::size_t>(lastSeparator - widePath);
-  std::wmemcpy(folderPath, widePath, folderLength);
-  folderPath[folderLength] = L'\0';
-  if (RootLength(widePath) == folderLength + 1) {
-    folderPath[folderLength] = L'\\';
-    folderPath[folderLength + 1] = L'\0';
+  // The folder, held from its root down, each folder checked to be no link: held, a
+  // folder cannot be renamed or replaced, and what is opened inside it lands in it.
+  // ("C:\" keeps its separator.)
+  char folderPath[kPathCapacity];
+  CopyPath(folderPath, path);
+  char* folderEnd = std::strrchr(folderPath, '\\');
+  folderEnd[folderEnd > folderPath && folderEnd[-1] == ':' ? 1 : 0] = '\0';
+  FolderWalk walk;
+  switch (walk.Reach(folderPath, false, 0)) {
+    case WayResult::Held:
+      break;
+    case WayResult::Link:
+      *error = ERROR_REPARSE_ATTRIBUTE_CONFLICT;
+      return OpenResult::Refused;
+    case WayResult::Missing:
+      *error = ERROR_PATH_NOT_FOUND;  // a folder is what is missing
+      return OpenResult::Failed;
+    case WayResult::NotAFolder:
+      *error = ERROR_DIRECTORY;
+      return OpenResult::Failed;
+    case WayResult::CreateFailed:
+      *error = PathSkipRootA(folderPath) == nullptr ? ERROR_BAD_PATHNAME : GetLastError();
+      return OpenResult::Failed;
   }
-  bool linked = false;
+  const HANDLE folder = walk.End();
   DWORD openError = ERROR_SUCCESS;
-  const UniqueHandle folder = HoldFolderChain(folderPath, &linked, &openError);
-  if (!folder) {
-    *error = openError;
-    return linked ? OpenResult::Refused : OpenResult::Failed;
-  }
   // A new file is made with FILE_CREATE, which also fails on a link to a missing file
   // rather than create the file it names; an existing one is opened as it is.
   const Name name{lastSeparator + 1, std::wcslen(lastSeparator + 1)};
   const ACCESS_MASK access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
-  UniqueHandle file(OpenInFolder(folder.Get(), name, access, FILE_CREATE, FILE_NON_DIRECTORY_FILE, &openError));
+  UniqueHandle file(OpenInFolder(folder, name, access, FILE_CREATE, FILE_NON_DIRECTORY_FILE, &openError));
   if (!file && (openError == ERROR_ALREADY_EXISTS || openError == ERROR_FILE_EXISTS))
-    file = UniqueHandle(OpenInFolder(folder.Get(), name, access, FILE_OPEN, FILE_NON_DIRECTORY_FILE, &openError));
+    file = UniqueHandle(OpenInFolder(folder, name, access, FILE_OPEN, FILE_NON_DIRECTORY_FILE, &openError));
   if (!file) {
     *error = openError;
     return OpenResult::Failed;
@@ -310,7 +264,7 @@ RunLog::OpenResult RunLog::Open(const char* path, unsigned long* error) {
   BY_HANDLE_FILE_INFORMATION information{};
   if (GetFileType(file.Get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.Get(), &information) ||
       IsRefusedKind(information.dwFileAttributes) || information.nNumberOfLinks > 1 ||
-      !EntryIsOpened(folder.Get(), name, file.Get())) {
+      !EntryIsOpened(folder, name, file.Get())) {
     *error = ERROR_REPARSE_ATTRIBUTE_CONFLICT;
     return OpenResult::Refused;
   }

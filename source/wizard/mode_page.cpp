@@ -115,7 +115,4 @@ INT_PTR OnCommand(HWND page, int controlId) {
 
 }  // namespace
 
-INT_PTR CALLBACK ModePageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
-  static constexpr PageHandlers kHandlers = {OnInitDialog, OnCommand, nullptr, nullptr};
-  return DispatchPageMessage(kHandlers, page, message, wParam);
-}
+const PageHandlers kModePageHandlers = {OnInitDialog, OnCommand, nullptr, nullptr};

@@ -1,5 +1,6 @@
 // The first page: install, run without installing, reinstall or remove.
 #pragma once
-#include <windows.h>
+#include "wizard/page_frame.h"
 
-INT_PTR CALLBACK ModePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+// What the page does with the messages of its dialog (see PageProcedure).
+extern const PageHandlers kModePageHandlers;

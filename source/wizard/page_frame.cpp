@@ -8,15 +8,15 @@
 
 namespace {
 
-// Each dialog template of the wizard with the procedure that serves it.
+// Each dialog template of the wizard with the handlers that serve it.
 struct PageTemplate {
   int templateId;
-  DLGPROC procedure;
+  const PageHandlers* handlers;
 };
-constexpr PageTemplate kPages[] = {
-    {IDD_MODE_PAGE, ModePageProc},
-    {IDD_SETTINGS_PAGE, SettingsPageProc},
-    {IDD_PROGRESS_PAGE, ProgressPageProc},
+const PageTemplate kPages[] = {
+    {IDD_MODE_PAGE, &kModePageHandlers},
+    {IDD_SETTINGS_PAGE, &kSettingsPageHandlers},
+    {IDD_PROGRESS_PAGE, &kProgressPageHandlers},
 };
 
 }  // namespace
@@ -37,7 +37,8 @@ void SavePagePlacement(HWND page, CWndPos& saved) {
 HWND CreatePage(HINSTANCE instance, HWND owner, int templateId) {
   for (const PageTemplate& page : kPages) {
     if (page.templateId == templateId)
-      return CreateDialogParamA(instance, MAKEINTRESOURCEA(templateId), owner, page.procedure, 0);
+      return CreateDialogParamA(instance, MAKEINTRESOURCEA(templateId), owner, PageProcedure,
+                                reinterpret_cast<LPARAM>(page.handlers));
   }
   return nullptr;
 }
@@ -54,7 +55,11 @@ void ForwardClose(HWND page) {
   SendMessageA(GetParent(page), WM_CLOSE, reinterpret_cast<WPARAM>(page), 0);
 }
 
-INT_PTR DispatchPageMessage(const PageHandlers& handlers, HWND page, UINT message, WPARAM wParam) {
+INT_PTR CALLBACK PageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) SetWindowLongPtrA(page, DWLP_USER, lParam);
+  const auto* kept = reinterpret_cast<const PageHandlers*>(GetWindowLongPtrA(page, DWLP_USER));
+  if (kept == nullptr) return FALSE;
+  const PageHandlers& handlers = *kept;
   switch (message) {
     case WM_INITDIALOG:
       handlers.initDialog(page, TheInstallerState());

@@ -1,6 +1,6 @@
 // What every page does to open the next page where the user left the last one,
 // and to pass a close request up the chain of owners to the main window; the one
-// shape of the pages' dialog procedures; and the one table of which procedure serves
+// dialog procedure of the pages; and the one table of which page's handlers serve
 // which dialog template.
 #pragma once
 #include <windows.h>
@@ -38,5 +38,7 @@ struct PageHandlers {
   INT_PTR (*other)(HWND page, UINT message, WPARAM wParam);
 };
 
-// The body of every page's dialog procedure.
-INT_PTR DispatchPageMessage(const PageHandlers& handlers, HWND page, UINT message, WPARAM wParam);
+// The dialog procedure of every page: the page's handlers come with WM_INITDIALOG (as
+// the creation parameter CreatePage gives) and are kept with the dialog; a message
+// before it is not handled.
+INT_PTR CALLBACK PageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam);

@@ -184,7 +184,4 @@ INT_PTR OnOtherMessage(HWND, UINT message, WPARAM wParam) {
 
 }  // namespace
 
-INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
-  static constexpr PageHandlers kHandlers = {OnInitDialog, OnCommand, OnClose, OnOtherMessage};
-  return DispatchPageMessage(kHandlers, page, message, wParam);
-}
+const PageHandlers kProgressPageHandlers = {OnInitDialog, OnCommand, OnClose, OnOtherMessage};

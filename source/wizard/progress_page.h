@@ -1,6 +1,7 @@
 // The last page: starts the installation worker, lets the user cancel it, and
 // finishes (starting the program) or reports the failure and removes the files.
 #pragma once
-#include <windows.h>
+#include "wizard/page_frame.h"
 
-INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+// What the page does with the messages of its dialog (see PageProcedure).
+extern const PageHandlers kProgressPageHandlers;

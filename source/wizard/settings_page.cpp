@@ -6,10 +6,12 @@
 #include "resource_ids.h"
 #include "shared/command_text.h"
 #include "shared/default_folders.h"
+#include "shared/failure_texts.h"
 #include "shared/folder_creation.h"
 #include "shared/path_buffer.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
+#include "wizard/folder_failure_box.h"
 #include "wizard/installer_instance.h"
 #include "wizard/page_frame.h"
 
@@ -103,14 +105,17 @@ void OnNext(HWND page, InstallerState& state) {
       !TakeFolder(page, IDC_SETTINGS_WORK_EDIT, state.workDir)) {
     return;
   }
-  // Each call reports its own failure in a box owned by this page, which stays open.
-  // A folder behind a link is refused before either folder is created.
-  if (RefuseFolderThroughLink(page, state.installDir, &TheRunLog()) ||
-      RefuseFolderThroughLink(page, state.workDir, &TheRunLog()))
-    return;
+  // A failure is shown in a box owned by this page, which stays open. A folder behind
+  // a link is refused before either folder is created.
+  for (const char* folder : {state.installDir, state.workDir}) {
+    if (RefuseFolderThroughLink(folder, &TheRunLog()))
+      return ShowFolderFailure(page, folder, FailureText(FailureCause::ChosenFolderThroughLink));
+  }
   ReportPair folderReport(TheRunLog(), PreRunFolders());
-  if (!CreateFolderPath(page, state.installDir, 0, &folderReport)) return;
-  if (!CreateFolderPath(page, state.workDir, 1, &folderReport)) return;
+  FailureCause failure = CreateFolderPath(state.installDir, 0, &folderReport);
+  if (failure != FailureCause::None) return ShowFolderFailure(page, state.installDir, FailureText(failure));
+  failure = CreateFolderPath(state.workDir, 1, &folderReport);
+  if (failure != FailureCause::None) return ShowFolderFailure(page, state.workDir, FailureText(failure));
   SavePagePlacement(page, state.pagePlacement);
   state.makeDesktopShortcut = IsChecked(page, IDC_SETTINGS_DESKTOP);
   state.makeQuickLaunchShortcut = IsChecked(page, IDC_SETTINGS_START_MENU);
@@ -141,7 +146,4 @@ INT_PTR OnCommand(HWND page, int controlId) {
 
 }  // namespace
 
-INT_PTR CALLBACK SettingsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
-  static constexpr PageHandlers kHandlers = {OnInitDialog, OnCommand, nullptr, nullptr};
-  return DispatchPageMessage(kHandlers, page, message, wParam);
-}
+const PageHandlers kSettingsPageHandlers = {OnInitDialog, OnCommand, nullptr, nullptr};

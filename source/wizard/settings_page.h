@@ -1,5 +1,6 @@
 // The second page: install folder, work folder and the two shortcuts.
 #pragma once
-#include <windows.h>
+#include "wizard/page_frame.h"
 
-INT_PTR CALLBACK SettingsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+// What the page does with the messages of its dialog (see PageProcedure).
+extern const PageHandlers kSettingsPageHandlers;

@@ -196,14 +196,14 @@ ProcessEnd RunUnattended(InstallerState& state, const CommandLineOptions& option
   RecoverInterruptedRemoval(state.is64BitWindows != 0);
 
   // A damaged installer, or a folder behind a link, fails before anything is created.
-  if (!CheckPayload(RunOf(state)) || RefuseFolderThroughLink(nullptr, state.installDir, &log) ||
-      RefuseFolderThroughLink(nullptr, state.workDir, &log))
+  if (!CheckPayload(RunOf(state)) || RefuseFolderThroughLink(state.installDir, &log) ||
+      RefuseFolderThroughLink(state.workDir, &log))
     return EndFailedRun(state);
   // As the settings page's Next: the install folder, then the work folder with Users
   // access. A failure is reported with the sentence the page would show.
   ReportPair folderReport(log, PreRunFolders());
-  if (!CreateFolderPath(nullptr, state.installDir, 0, &folderReport) ||
-      !CreateFolderPath(nullptr, state.workDir, 1, &folderReport)) {
+  if (CreateFolderPath(state.installDir, 0, &folderReport) != FailureCause::None ||
+      CreateFolderPath(state.workDir, 1, &folderReport) != FailureCause::None) {
     return EndFailedRun(state);
   }
 

@@ -186,6 +186,34 @@ HWND InstallerTest::OpenSettingsPage(HWND* modePage) {
   return installer_->WaitForPage(driver::Page::Settings);
 }
 
+HWND InstallerTest::StartAndChoose(int mode, const std::string& executable) {
+  Start(executable);
+  HWND page = installer_->WaitForPage(driver::Page::Mode);
+  if (page == nullptr || !driver::Click(page, mode) || !driver::Click(page, IDC_MODE_NEXT)) return nullptr;
+  return page;
+}
+
+::testing::AssertionResult InstallerTest::ForeignWindowCameAndClosed(const char* windowClass) {
+  HWND window = driver::WaitForForeignWindow(windowClass, installer_->ProcessId());
+  if (window == nullptr) return ::testing::AssertionFailure() << "no window of class " << windowClass << " came";
+  if (!driver::CloseForeignWindow(window)) return ::testing::AssertionFailure() << windowClass << " did not close";
+  return ::testing::AssertionSuccess();
+}
+
+HWND InstallerTest::InstallUntilTheFailureBox(const std::string& installDir, const std::string& workDir,
+                                              bool shortcuts, HWND* progress, const std::string& arguments) {
+  Start(driver::InstallerPath(), arguments);
+  *progress = InstallThroughTheWizard(installDir, workDir, shortcuts);
+  return *progress != nullptr ? installer_->WaitForMessageBox() : nullptr;
+}
+
+HWND InstallerTest::InstallFailingAtTheDesktopShortcut(const std::string& installDir, const std::string& workDir,
+                                                       HWND* progress, const std::string& arguments) {
+  *progress = nullptr;
+  if (!driver::CreateFolders(DesktopShortcut())) return nullptr;
+  return InstallUntilTheFailureBox(installDir, workDir, true, progress, arguments);
+}
+
 HWND InstallerTest::InstallThroughTheWizard(const std::string& installDir, const std::string& workDir,
                                             bool shortcuts) {
   HWND settings = OpenSettingsPage();

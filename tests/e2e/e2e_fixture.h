@@ -12,6 +12,13 @@
 
 namespace e2e {
 
+// The driver's calls every case makes.
+using driver::Click;
+using driver::ControlText;
+using driver::IsControlChecked;
+using driver::IsControlEnabled;
+using driver::Page;
+
 constexpr char kScratch[] = "C:\\velmorix-e2e";
 constexpr char kSampleAppClass[] = "VelmorixSampleApp";
 constexpr char kSampleUninstallClass[] = "VelmorixSampleUninstall";
@@ -68,10 +75,24 @@ class InstallerTest : public ::testing::Test {
   void ExpectExitZero();
   // The mode page's Next with Install chosen, then the settings page.
   HWND OpenSettingsPage(HWND* modePage = nullptr);
+  // Starts the installer, picks `mode` (IDC_MODE_INSTALL...) on the mode page and
+  // presses Next; the mode page, or null.
+  HWND StartAndChoose(int mode, const std::string& executable = driver::InstallerPath());
+  // The window of class `windowClass` (the installed program's, the uninstaller's)
+  // that the installer started comes, and is closed.
+  ::testing::AssertionResult ForeignWindowCameAndClosed(const char* windowClass);
   // Mode page Next, settings page (optionally other folders / shortcuts off) Next; the
   // progress page.
   HWND InstallThroughTheWizard(const std::string& installDir = std::string(),
                                const std::string& workDir = std::string(), bool shortcuts = true);
+  // Starts the installer (with `arguments`), InstallThroughTheWizard, then the box of
+  // the run's failure: null when either does not come. The progress page in *progress.
+  HWND InstallUntilTheFailureBox(const std::string& installDir, const std::string& workDir, bool shortcuts,
+                                 HWND* progress, const std::string& arguments = std::string());
+  // The same with both shortcuts, failing at the last step: a folder stands where the
+  // desktop shortcut goes.
+  HWND InstallFailingAtTheDesktopShortcut(const std::string& installDir, const std::string& workDir, HWND* progress,
+                                          const std::string& arguments = std::string());
   // Clears the progress page's "start the program" box.
   void UntickRunProgram(HWND progress);
   // Every case runs with a desktop shell (driver::DesktopShell), as on a real desktop;

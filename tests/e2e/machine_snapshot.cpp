@@ -8,6 +8,7 @@
 
 #include "e2e/e2e_fixture.h"
 #include "shared/raii.h"
+#include "support/registry.h"
 
 namespace e2e {
 namespace {
@@ -99,37 +100,20 @@ std::string ValueContent(DWORD type, const unsigned char* data, DWORD size) {
   return text ? shown + "\"" : shown;
 }
 
-void AddKey(MachineSnapshot& snapshot, HKEY root, const std::string& shownRoot, const std::string& path, int depth) {
-  UniqueKey key;
-  const std::string shown = shownRoot + "\\" + path + "\\";
-  if (Skipped(shown) || depth > kMaxDepth ||
-      RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.Receive()) != ERROR_SUCCESS)
-    return;
-  DWORD subKeys = 0, longestSubKey = 0, values = 0, longestName = 0, longestData = 0;
-  if (RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &subKeys, &longestSubKey, nullptr, &values, &longestName,
-                       &longestData, nullptr, nullptr) != ERROR_SUCCESS)
-    return;
-  snapshot.entries[shown] = "key";
-  std::vector<char> name(longestName + 2);
-  std::vector<unsigned char> data(longestData + 2);
-  for (DWORD i = 0; i < values; ++i) {
-    DWORD nameSize = static_cast<DWORD>(name.size());
-    DWORD dataSize = static_cast<DWORD>(data.size());
-    DWORD type = 0;
-    if (RegEnumValueA(key.Get(), i, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize) != ERROR_SUCCESS)
-      continue;
-    const std::string valuePath = shown.substr(0, shown.size() - 1) + " : " + std::string(name.data(), nameSize);
-    if (!Skipped(valuePath)) snapshot.entries[valuePath] = ValueContent(type, data.data(), dataSize);
-  }
-  std::vector<std::string> children;
-  std::vector<char> child(longestSubKey + 2);
-  for (DWORD i = 0; i < subKeys; ++i) {
-    DWORD childSize = static_cast<DWORD>(child.size());
-    if (RegEnumKeyExA(key.Get(), i, child.data(), &childSize, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
-      children.emplace_back(child.data(), childSize);
-  }
-  key.Reset();
-  for (const std::string& each : children) AddKey(snapshot, root, shownRoot, path + "\\" + each, depth + 1);
+void AddKey(MachineSnapshot& snapshot, HKEY root, const std::string& shownRoot, const std::string& path) {
+  KeyTreeVisitor visit;
+  visit.key = [&](const std::string& key) {
+    const std::string shown = shownRoot + "\\" + key + "\\";
+    if (Skipped(shown)) return false;
+    snapshot.entries[shown] = "key";
+    return true;
+  };
+  visit.value = [&](const std::string& key, const std::string& name, DWORD type, const unsigned char* data,
+                    DWORD size) {
+    const std::string valuePath = shownRoot + "\\" + key + " : " + name;
+    if (!Skipped(valuePath)) snapshot.entries[valuePath] = ValueContent(type, data, size);
+  };
+  WalkKeyTree(root, path, KEY_WOW64_64KEY, visit);
 }
 
 }  // namespace
@@ -148,8 +132,8 @@ const std::vector<std::string>& WineOwnPaths() {
 MachineSnapshot TakeMachineSnapshot() {
   MachineSnapshot snapshot;
   AddFolder(snapshot, "C:\\", 0);
-  AddKey(snapshot, HKEY_LOCAL_MACHINE, "HKLM", "Software", 0);
-  AddKey(snapshot, HKEY_CURRENT_USER, "HKCU", "Software\\Classes", 0);
+  AddKey(snapshot, HKEY_LOCAL_MACHINE, "HKLM", "Software");
+  AddKey(snapshot, HKEY_CURRENT_USER, "HKCU", "Software\\Classes");
   return snapshot;
 }
 

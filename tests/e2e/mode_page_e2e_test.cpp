@@ -11,23 +11,10 @@
 namespace e2e {
 namespace {
 
-using driver::Click;
-using driver::ControlText;
-using driver::IsControlChecked;
-using driver::IsControlEnabled;
-using driver::Page;
-
 constexpr int kNext = IDC_MODE_NEXT, kCancel = IDC_MODE_CANCEL, kInstall = IDC_MODE_INSTALL, kRun = IDC_MODE_RUN, kRepair = IDC_MODE_REPAIR, kRemove = IDC_MODE_REMOVE;
 
 class ModePageTest : public InstallerTest {
  protected:
-  // Starts the installer, picks `mode` on the mode page and presses Next.
-  HWND StartAndChoose(int mode) {
-    Start();
-    HWND page = Installer().WaitForPage(Page::Mode);
-    if (page == nullptr || !Click(page, mode) || !Click(page, kNext)) return nullptr;
-    return page;
-  }
   // Copies a sample program of the build to `destination`.
   static bool PlaceSample(const char* name, const std::string& destination) {
     return CopyFileA((driver::BuildDir() + "\\samples\\" + name).c_str(), destination.c_str(), FALSE) != FALSE;
@@ -129,9 +116,7 @@ TEST_F(ModePageTest, RemoveStartsTheUninstallerAndEnds) {
   ASSERT_TRUE(driver::WriteUninstallLocation(folder));
   ASSERT_NE(StartAndChoose(kRemove), nullptr);
   ExpectExitZero();
-  HWND uninstaller = driver::WaitForForeignWindow(kSampleUninstallClass, Installer().ProcessId());
-  ASSERT_NE(uninstaller, nullptr) << "the uninstaller did not start";
-  EXPECT_TRUE(driver::CloseForeignWindow(uninstaller));
+  EXPECT_TRUE(ForeignWindowCameAndClosed(kSampleUninstallClass)) << "the uninstaller";
 }
 
 TEST_F(ModePageTest, RemoveWithoutUninstallerReportsFileNotFoundAndEnds) {
@@ -249,9 +234,7 @@ TEST_F(AfterAnInstallVisit, RemoveStartsTheRecordedUninstaller) {
   ASSERT_NE(ChooseAfterBack(kRemove), nullptr);
   ExpectExitZero();
   // There is no uninstaller in the default folder: only the recorded one can start.
-  HWND uninstaller = driver::WaitForForeignWindow(kSampleUninstallClass, Installer().ProcessId());
-  ASSERT_NE(uninstaller, nullptr) << "the recorded uninstaller did not start";
-  EXPECT_TRUE(driver::CloseForeignWindow(uninstaller));
+  EXPECT_TRUE(ForeignWindowCameAndClosed(kSampleUninstallClass)) << "the recorded uninstaller";
 }
 
 TEST_F(ModePageTest, PagesOpenWhereTheLastOneStoodAndBackShowsTheModePageUnmoved) {

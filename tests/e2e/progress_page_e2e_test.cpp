@@ -12,9 +12,6 @@
 namespace e2e {
 namespace {
 
-using driver::Click;
-using driver::ControlText;
-using driver::Page;
 
 constexpr int kButton = IDC_PROGRESS_BUTTON, kRunProgram = IDC_PROGRESS_RUN_PROGRAM;
 
@@ -38,9 +35,7 @@ TEST_F(ProgressPageTest, DefaultInstallationWithBothShortcutsStartsTheProgram) {
 
   ASSERT_TRUE(Click(progress, kButton));
   ExpectExitZero();
-  HWND program = driver::WaitForForeignWindow(kSampleAppClass, Installer().ProcessId());
-  ASSERT_NE(program, nullptr) << "the installed program did not start";
-  EXPECT_TRUE(driver::CloseForeignWindow(program));
+  EXPECT_TRUE(ForeignWindowCameAndClosed(kSampleAppClass)) << "the installed program";
 }
 
 TEST_F(ProgressPageTest, NoShortcutsWhenBothAreUnticked) {
@@ -82,15 +77,9 @@ TEST_F(ProgressPageTest, WithoutADesktopShellTheProgramIsNotStartedAndTheFailure
 
 TEST_F(ProgressPageTest, RunWithoutInstallingUnpacksToTempAndStartsTheProgram) {
   const std::string folder = driver::EnvironmentValue("TEMP") + "\\Tarkweller\\Velmorix_Temp";
-  Start();
-  HWND mode = Installer().WaitForPage(Page::Mode);
-  ASSERT_NE(mode, nullptr);
-  ASSERT_TRUE(Click(mode, IDC_MODE_RUN));
-  ASSERT_TRUE(Click(mode, IDC_MODE_NEXT));
+  ASSERT_NE(StartAndChoose(IDC_MODE_RUN), nullptr);
   ExpectExitZero();  // no click: the page finishes by itself
-  HWND program = driver::WaitForForeignWindow(kSampleAppClass, Installer().ProcessId());
-  ASSERT_NE(program, nullptr);
-  EXPECT_TRUE(driver::CloseForeignWindow(program));
+  EXPECT_TRUE(ForeignWindowCameAndClosed(kSampleAppClass));
   EXPECT_TRUE(PayloadUnpacked("program.bin", folder));
   EXPECT_TRUE(PayloadUnpacked("work.bin", folder));
   std::string location;
@@ -113,11 +102,7 @@ TEST_F(ProgressPageTest, APayloadDamagedInTransitIsRefusedBeforeAnythingIsWritte
   ASSERT_FALSE(installer.empty());
 
   const std::string folder = driver::EnvironmentValue("TEMP") + "\\Tarkweller\\Velmorix_Temp";
-  Start(installer);
-  HWND mode = Installer().WaitForPage(Page::Mode);
-  ASSERT_NE(mode, nullptr);
-  ASSERT_TRUE(Click(mode, IDC_MODE_RUN));
-  ASSERT_TRUE(Click(mode, IDC_MODE_NEXT));
+  ASSERT_NE(StartAndChoose(IDC_MODE_RUN, installer), nullptr);
   HWND box = Installer().WaitForMessageBox();
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(driver::WindowText(box), "Ошибка");
@@ -176,13 +161,10 @@ TEST_F(ProgressPageTest, CancelAnsweredNoGoesOnAndYesDeletesEverythingWritten) {
 // A folder standing where the desktop shortcut goes makes that step fail after both
 // archives were unpacked.
 TEST_F(ProgressPageTest, FailureAfterUnpackingIsShownAndTheFilesAreDeleted) {
-  ASSERT_TRUE(driver::CreateFolders(DesktopShortcut()));
   const std::string installDir = std::string(kScratch) + "\\fail\\program";
   const std::string workDir = std::string(kScratch) + "\\fail\\work";
-  Start();
-  HWND progress = InstallThroughTheWizard(installDir, workDir, true);
-  ASSERT_NE(progress, nullptr);
-  HWND box = Installer().WaitForMessageBox();
+  HWND progress = nullptr;
+  HWND box = InstallFailingAtTheDesktopShortcut(installDir, workDir, &progress);
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(driver::WindowText(box), "Ошибка");
   EXPECT_EQ(driver::MessageBoxText(box), "Невозможно создать ярлык на рабочем столе");
@@ -202,15 +184,12 @@ TEST_F(ProgressPageTest, FailureAfterUnpackingIsShownAndTheFilesAreDeleted) {
 
 // /LOG beside the wizard: the run's steps, the failure with its cause, and the end.
 TEST_F(ProgressPageTest, LogOfAWizardRunHasItsStepsItsFailureAndItsEnd) {
-  ASSERT_TRUE(driver::CreateFolders(DesktopShortcut()));
   ASSERT_TRUE(driver::CreateFolders(kScratch));
   const std::string log = std::string(kScratch) + "\\wizard.log";
   const std::string installDir = std::string(kScratch) + "\\logged\\program";
   const std::string workDir = std::string(kScratch) + "\\logged\\work";
-  Start(driver::InstallerPath(), "/log=" + log);
-  HWND progress = InstallThroughTheWizard(installDir, workDir, true);
-  ASSERT_NE(progress, nullptr);
-  HWND box = Installer().WaitForMessageBox();
+  HWND progress = nullptr;
+  HWND box = InstallFailingAtTheDesktopShortcut(installDir, workDir, &progress, "/log=" + log);
   ASSERT_NE(box, nullptr);
   ASSERT_TRUE(driver::PressMessageBoxButton(box, IDOK));
   ASSERT_TRUE(driver::WaitForControlText(progress, kButton, "Закрыть"));
@@ -240,13 +219,10 @@ TEST_F(ProgressPageTest, LogOfAWizardRunHasItsStepsItsFailureAndItsEnd) {
 // A close from outside (the taskbar) while the failure box is open must not end the
 // process before the unpacked files are deleted.
 TEST_F(ProgressPageTest, ACloseWhileTheFailureIsShownWaitsUntilTheFilesAreDeleted) {
-  ASSERT_TRUE(driver::CreateFolders(DesktopShortcut()));
   const std::string installDir = std::string(kScratch) + "\\closing\\program";
   const std::string workDir = std::string(kScratch) + "\\closing\\work";
-  Start();
-  HWND progress = InstallThroughTheWizard(installDir, workDir, true);
-  ASSERT_NE(progress, nullptr);
-  HWND box = Installer().WaitForMessageBox();
+  HWND progress = nullptr;
+  HWND box = InstallFailingAtTheDesktopShortcut(installDir, workDir, &progress);
   ASSERT_NE(box, nullptr);
   ASSERT_FALSE(driver::FilesUnder(workDir).empty());
   ASSERT_TRUE(PostMessageA(progress, WM_CLOSE, 0, 0));

@@ -19,12 +19,10 @@
 namespace e2e {
 namespace {
 
-using driver::Click;
-using driver::Page;
 using Snapshot = std::map<std::string, std::vector<unsigned char>>;
 
 constexpr int kButton = IDC_PROGRESS_BUTTON;
-constexpr int kModeRepair = IDC_MODE_REPAIR, kModeNext = IDC_MODE_NEXT, kSettingsNext = IDC_SETTINGS_NEXT;
+constexpr int kSettingsNext = IDC_SETTINGS_NEXT;
 // A system folder a standard user could not write, for links planted to lead to.
 const std::string kVictim = "C:\\windows\\vxvictim";
 
@@ -91,23 +89,10 @@ class RunSafetyTest : public InstallerTest {
   // The test build, held `pauseMs` after every file, reinstalling through the wizard.
   HWND StartSlowReinstallation(const char* pauseMs) {
     pace_ = std::make_unique<driver::ScopedEnvironment>("VELMORIX_FILE_PAUSE_MS", pauseMs);
-    Start(driver::EnvironmentValue("VELMORIX_TRACED_INSTALLER"));
-    HWND mode = Installer().WaitForPage(Page::Mode);
-    if (!mode || !Click(mode, kModeRepair) || !Click(mode, kModeNext)) return nullptr;
+    if (!StartAndChoose(IDC_MODE_REPAIR, driver::EnvironmentValue("VELMORIX_TRACED_INSTALLER"))) return nullptr;
     HWND settings = Installer().WaitForPage(Page::Settings);
     if (!settings || !Click(settings, kSettingsNext)) return nullptr;
     return Installer().WaitForPage(Page::Progress);
-  }
-
-  // An installation into this test's folders with both shortcuts whose last step fails:
-  // a folder stands where the desktop shortcut goes. Returns the page and its box.
-  void InstallFailingAtTheDesktopShortcut(HWND* progress, HWND* box) {
-    ASSERT_TRUE(driver::CreateFolders(DesktopShortcut()));
-    Start();
-    *progress = InstallThroughTheWizard(installDir_, workDir_, true);
-    ASSERT_NE(*progress, nullptr);
-    *box = Installer().WaitForMessageBox();
-    ASSERT_NE(*box, nullptr);
   }
 
   // The failure box answered: the page offers "Закрыть".
@@ -211,8 +196,8 @@ TEST_F(RunSafetyTest, ACancelledReinstallationLeavesTheEarlierInstallationAsItWa
 TEST_F(RunSafetyTest, AReinstallationFailingAtItsLastStepLeavesTheEarlierInstallationAsItWas) {
   ASSERT_NO_FATAL_FAILURE(InstallEarlierVersion());
   HWND progress = nullptr;
-  HWND box = nullptr;
-  ASSERT_NO_FATAL_FAILURE(InstallFailingAtTheDesktopShortcut(&progress, &box));
+  HWND box = InstallFailingAtTheDesktopShortcut(installDir_, workDir_, &progress);
+  ASSERT_NE(box, nullptr);
   EXPECT_EQ(driver::MessageBoxText(box), "Невозможно создать ярлык на рабочем столе");
   ASSERT_FALSE(EarlierInstallationIntact()) << "the run wrote nothing over the earlier files";
   ASSERT_TRUE(DismissFailure(box, progress));
@@ -263,10 +248,8 @@ TEST_F(RunSafetyTest, AWorkFolderTooLongForItsDeepestDestinationWritesNothing) {
   const std::string base = std::string(kScratch) + "\\long\\";
   const std::string workDir = base + std::string(248 - deepest + 1 - base.size(), 'w');
   const std::string installDir = std::string(kScratch) + "\\long\\program";
-  Start();
-  HWND progress = InstallThroughTheWizard(installDir, workDir, false);
-  ASSERT_NE(progress, nullptr);
-  HWND box = Installer().WaitForMessageBox();
+  HWND progress = nullptr;
+  HWND box = InstallUntilTheFailureBox(installDir, workDir, false, &progress);
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(driver::MessageBoxText(box), "Невозможно создать директори(ю/и) установки, возможно нет прав");
   EXPECT_EQ(driver::FilesUnder(installDir), std::vector<std::string>{});
@@ -300,8 +283,8 @@ TEST_F(RunSafetyTest, AFolderLinkPlantedInTheWorkTreeIsNotWrittenThrough) {
 
 TEST_F(RunSafetyTest, ALinkRepointedBeforeTheCleanUpLeadsItToNothingOutside) {
   HWND progress = nullptr;
-  HWND box = nullptr;
-  ASSERT_NO_FATAL_FAILURE(InstallFailingAtTheDesktopShortcut(&progress, &box));
+  HWND box = InstallFailingAtTheDesktopShortcut(installDir_, workDir_, &progress);
+  ASSERT_NE(box, nullptr);
   // While the failure is shown, libs moves away and a link to a folder holding files of
   // the same names takes its place.
   const std::string libs = workDir_ + "\\workdir\\libs";

@@ -8,12 +8,6 @@
 namespace e2e {
 namespace {
 
-using driver::Click;
-using driver::ControlText;
-using driver::IsControlChecked;
-using driver::IsControlEnabled;
-using driver::Page;
-
 constexpr int kNext = IDC_SETTINGS_NEXT, kCancel = IDC_SETTINGS_CANCEL, kInstallBrowse = IDC_SETTINGS_INSTALL_BROWSE, kInstallEdit = IDC_SETTINGS_INSTALL_EDIT, kDesktop = IDC_SETTINGS_DESKTOP,
               kStartMenu = IDC_SETTINGS_START_MENU, kWorkEdit = IDC_SETTINGS_WORK_EDIT;
 
@@ -71,11 +65,7 @@ TEST_F(SettingsPageTest, ReinstallReadsTheWorkFolderBackAndOverwritesTheFiles) {
   ASSERT_TRUE(driver::WriteWholeFile(program + "\\workpath", work.data(), work.size()));
   ASSERT_TRUE(driver::WriteWholeFile(program + "\\Velmorix.exe", "stale", 5));
   ASSERT_TRUE(driver::WriteUninstallLocation(program));
-  Start();
-  HWND mode = Installer().WaitForPage(Page::Mode);
-  ASSERT_NE(mode, nullptr);
-  ASSERT_TRUE(Click(mode, IDC_MODE_REPAIR));
-  ASSERT_TRUE(Click(mode, IDC_MODE_NEXT));
+  ASSERT_NE(StartAndChoose(IDC_MODE_REPAIR), nullptr);
   HWND page = Installer().WaitForPage(Page::Settings);
   ASSERT_NE(page, nullptr);
   EXPECT_EQ(ControlText(page, kInstallEdit), program);
@@ -140,11 +130,7 @@ TEST_F(SettingsPageTest, OverlongWorkpathFileIsIgnored) {
   const std::string content = "C:\\" + std::string(300, 'w');
   ASSERT_TRUE(driver::WriteWholeFile(program + "\\workpath", content.data(), content.size()));
   ASSERT_TRUE(driver::WriteUninstallLocation(program));
-  Start();
-  HWND mode = Installer().WaitForPage(Page::Mode);
-  ASSERT_NE(mode, nullptr);
-  ASSERT_TRUE(Click(mode, IDC_MODE_REPAIR));
-  ASSERT_TRUE(Click(mode, IDC_MODE_NEXT));
+  ASSERT_NE(StartAndChoose(IDC_MODE_REPAIR), nullptr);
   HWND page = Installer().WaitForPage(Page::Settings);
   ASSERT_NE(page, nullptr);
   EXPECT_EQ(ControlText(page, kWorkEdit), DefaultFolder("ALLUSERSPROFILE"));

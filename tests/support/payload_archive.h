@@ -1,5 +1,6 @@
 // The payload archive format as the tests of every level write it: the entry count,
-// then the 528-byte entries, little-endian whatever the host. Portable. The data go
+// then the 528-byte entries as the packer writes them (WritePayloadEntry),
+// little-endian whatever the host. Portable. The data go
 // after the table, written by the caller (so that a test can make it disagree with
 // the sizes the table records).
 #pragma once
@@ -25,12 +26,10 @@ inline std::vector<unsigned char> PayloadTable(const std::vector<ArchiveEntry>& 
   std::vector<unsigned char> bytes(kPayloadHeaderSize + kPayloadEntrySize * entries.size());
   WriteLe(count == 0xFFFFFFFFu ? entries.size() : count, kPayloadHeaderSize, bytes.data());
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    unsigned char* record = bytes.data() + kPayloadHeaderSize + kPayloadEntrySize * i;
     const ArchiveEntry& entry = entries[i];
-    std::memcpy(record, entry.sourcePath.data(), std::min<std::size_t>(entry.sourcePath.size(), kPayloadTextSize));
-    std::memcpy(record + kPayloadTextSize, entry.relativeFolder.data(),
-                std::min<std::size_t>(entry.relativeFolder.size(), kPayloadTextSize));
-    WriteLe(entry.size, 8, record + 2 * kPayloadTextSize);
+    WritePayloadEntry(entry.sourcePath.data(), entry.sourcePath.size(), entry.relativeFolder.data(),
+                      entry.relativeFolder.size(), entry.size, kPayloadTextSize,
+                      bytes.data() + kPayloadHeaderSize + kPayloadEntrySize * i);
   }
   return bytes;
 }

@@ -4,8 +4,10 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "shared/raii.h"
 
@@ -61,34 +63,58 @@ inline void RemoveAssociationKeys(REGSAM view) {
   for (const char* name : {".qzp", "Applications\\Velmorix.exe", "qzl"}) DeleteKeyTree(HKEY_CLASSES_ROOT, "", name, view);
 }
 
+// Every key under root\path (path itself included) and every value in them, a key's
+// values before its sub-keys, to at most 64 levels. `key` hears of each key opened
+// (false: the key is left out, with its values and sub-keys); `value` of each value
+// with its name, type and exact data.
+struct KeyTreeVisitor {
+  std::function<bool(const std::string& path)> key;
+  std::function<void(const std::string& path, const std::string& name, DWORD type, const unsigned char* data,
+                     DWORD size)>
+      value;
+};
+
+inline void WalkKeyTree(HKEY root, const std::string& path, REGSAM view, const KeyTreeVisitor& visit, int depth = 0) {
+  UniqueKey key;
+  if (depth > 64 || RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, key.Receive()) != ERROR_SUCCESS) return;
+  DWORD subKeys = 0, longestSubKey = 0, values = 0, longestName = 0, longestData = 0;
+  if (RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &subKeys, &longestSubKey, nullptr, &values, &longestName,
+                       &longestData, nullptr, nullptr) != ERROR_SUCCESS ||
+      !visit.key(path))
+    return;
+  std::vector<char> name(longestName + 2);
+  std::vector<unsigned char> data(longestData + 2);
+  for (DWORD i = 0; i < values; ++i) {
+    DWORD nameSize = static_cast<DWORD>(name.size());
+    DWORD dataSize = static_cast<DWORD>(data.size());
+    DWORD type = REG_NONE;
+    if (RegEnumValueA(key.Get(), i, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize) == ERROR_SUCCESS)
+      visit.value(path, std::string(name.data(), nameSize), type, data.data(), dataSize);
+  }
+  std::vector<std::string> children;
+  std::vector<char> child(longestSubKey + 2);
+  for (DWORD i = 0; i < subKeys; ++i) {
+    DWORD childSize = static_cast<DWORD>(child.size());
+    if (RegEnumKeyExA(key.Get(), i, child.data(), &childSize, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+      children.emplace_back(child.data(), childSize);
+  }
+  key.Reset();
+  for (const std::string& each : children) WalkKeyTree(root, path + "\\" + each, view, visit, depth + 1);
+}
+
 // Every key and value under root\path as name -> content ("key" for a key, the type
 // and bytes for a value), to compare a part of the registry before and after.
 using RegistryDump = std::map<std::string, std::string>;
 
 inline void DumpKeyTree(HKEY root, const std::string& path, REGSAM view, RegistryDump& out) {
-  UniqueKey key;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, key.Receive()) != ERROR_SUCCESS) return;
-  out[path] = "key";
-  for (DWORD index = 0;; ++index) {
-    char name[256];
-    DWORD nameSize = sizeof(name);
-    char data[2048];
-    DWORD dataSize = sizeof(data);
-    DWORD type = REG_NONE;
-    const LONG read =
-        RegEnumValueA(key.Get(), index, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize);
-    // A value too long for the buffer still counts (by its size), and the values after it too.
-    if (read == ERROR_MORE_DATA && nameSize < sizeof(name)) {
-      out[path + "|" + std::string(name, nameSize)] = std::to_string(type) + ": " + std::to_string(dataSize) + " bytes";
-      continue;
-    }
-    if (read != ERROR_SUCCESS) break;
-    out[path + "|" + name] = std::to_string(type) + ":" + std::string(data, dataSize);
-  }
-  for (DWORD index = 0;; ++index) {
-    char name[256];
-    DWORD nameSize = sizeof(name);
-    if (RegEnumKeyExA(key.Get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    DumpKeyTree(root, path + "\\" + name, view, out);
-  }
+  KeyTreeVisitor visit;
+  visit.key = [&out](const std::string& key) {
+    out[key] = "key";
+    return true;
+  };
+  visit.value = [&out](const std::string& key, const std::string& name, DWORD type, const unsigned char* data,
+                       DWORD size) {
+    out[key + "|" + name] = std::to_string(type) + ":" + std::string(reinterpret_cast<const char*>(data), size);
+  };
+  WalkKeyTree(root, path, view, visit);
 }

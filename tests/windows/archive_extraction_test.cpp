@@ -13,14 +13,7 @@
 #include "engine_test_support.h"
 #include "shared/texts.h"
 
-using enginetest::BuildArchive;
-using enginetest::FileExists;
-using enginetest::FolderExists;
-using enginetest::ProgressEvent;
-using enginetest::Pattern;
-using enginetest::ReadWholeFile;
-using enginetest::TempFolder;
-using enginetest::TestEntry;
+using namespace enginetest;
 
 namespace {
 

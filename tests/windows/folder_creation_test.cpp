@@ -10,6 +10,8 @@
 
 #include "engine_test_support.h"
 #include "shared/texts.h"
+#include "shared/failure_texts.h"
+#include "wizard/folder_failure_box.h"
 
 using enginetest::FolderExists;
 using enginetest::TempFolder;
@@ -42,7 +44,7 @@ const std::string kUsersEntry = std::to_string(ACCESS_ALLOWED_ACE_TYPE) + " " +
                                 std::to_string(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE) + " " +
                                 std::to_string(GENERIC_ALL) + " S-1-5-32-545";
 
-// Every folder created through the seam: its path and the list it was created with.
+// Every folder about to be created: its path and the list it is created with.
 struct CreatedFolder {
   std::string folder;
   bool withList = false;
@@ -51,9 +53,7 @@ struct CreatedFolder {
 };
 std::vector<CreatedFolder> g_created;
 
-// Creates the folder for real, then records what the call was handed.
-BOOL WINAPI RecordCreateDirectory(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
-  if (!CreateDirectoryA(path, attributes)) return FALSE;
+void RecordFolder(const char* path, const SECURITY_ATTRIBUTES* attributes) {
   CreatedFolder record;
   record.folder = path;
   if (attributes != nullptr && attributes->lpSecurityDescriptor != nullptr) {
@@ -69,7 +69,6 @@ BOOL WINAPI RecordCreateDirectory(LPCSTR path, LPSECURITY_ATTRIBUTES attributes)
     record.listProtected = (control & SE_DACL_PROTECTED) != 0;
   }
   g_created.push_back(record);
-  return TRUE;
 }
 
 class FolderCreation : public ::testing::Test {
@@ -77,15 +76,18 @@ class FolderCreation : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(root_.Path().empty());
     g_created.clear();
-    previous_ = ReplaceCreateDirectory(&RecordCreateDirectory);
+    previous_ = ObserveFolderCreation(&RecordFolder);
   }
-  void TearDown() override { ReplaceCreateDirectory(previous_); }
+  void TearDown() override { ObserveFolderCreation(previous_); }
 
   // Creates `text` through a 260-byte buffer; returns the normalised buffer.
-  static std::string Create(const std::string& text, BYTE grantAccess, bool* result, HWND owner = nullptr) {
+  static std::string Create(const std::string& text, BYTE grantAccess, bool* result,
+                            FailureCause* cause = nullptr) {
     char buffer[MAX_PATH] = {};
     text.copy(buffer, MAX_PATH - 1);
-    *result = CreateFolderPath(owner, buffer, grantAccess);
+    const FailureCause failure = CreateFolderPath(buffer, grantAccess);
+    *result = failure == FailureCause::None;
+    if (cause) *cause = failure;
     return buffer;
   }
 
@@ -94,7 +96,7 @@ class FolderCreation : public ::testing::Test {
   }
 
   TempFolder root_;
-  CreateDirectoryFunction previous_ = nullptr;
+  FolderObserver previous_ = nullptr;
 };
 
 TEST_F(FolderCreation, NormalisesTheBufferAndCreatesEveryMissingFolder) {
@@ -131,15 +133,25 @@ TEST_F(FolderCreation, ReportsPathsItCannotCreate) {
   EXPECT_FALSE(FolderExists(root_ / "Rel"));
   SetCurrentDirectoryA(current);
 
-  // A file standing where a parent folder should be.
+  // A file standing where a parent folder should be leaves the path unknown; one at
+  // the path itself passes here (the run refuses it).
   ASSERT_TRUE(enginetest::WriteWholeFile(root_ / "file", "x"));
-  EXPECT_EQ(Create(root_ / "file\\sub", 1, &result), root_ / "file\\sub");
+  FailureCause cause = FailureCause::None;
+  EXPECT_EQ(Create(root_ / "file\\sub", 1, &result, &cause), root_ / "file\\sub");
   EXPECT_FALSE(result);
+  EXPECT_EQ(cause, FailureCause::FolderPathUnknown);
+  Create(root_ / "file", 1, &result);
+  EXPECT_TRUE(result);
 
   // The server and share parts of a network path are tried silently; the last decides.
   EXPECT_EQ(Create("//nosuchserver/share/folder/", 0, &result), "\\\\nosuchserver\\share\\folder");
   EXPECT_FALSE(result);
   EXPECT_TRUE(g_created.empty());
+
+  // A parent that cannot be made leaves the path unknown too.
+  Create(root_ / "bad|name\\sub", 0, &result, &cause);
+  EXPECT_FALSE(result);
+  EXPECT_EQ(cause, FailureCause::FolderPathUnknown);
 }
 
 TEST_F(FolderCreation, GivesUsersFullControlOnEveryFolderItCreatesInTheCreationItself) {
@@ -203,12 +215,15 @@ DWORD WINAPI WatchForBox(LPVOID parameter) {
   return 0;
 }
 
+// What the settings page does with a folder it cannot create.
 std::string ShowFailure(HWND owner, const std::string& path, bool* result, BoxWatch* watch) {
   watch->owner = owner;
   const UniqueHandle watcher(CreateThread(nullptr, 0, WatchForBox, watch, 0, nullptr));
   char buffer[MAX_PATH] = {};
   path.copy(buffer, MAX_PATH - 1);
-  *result = CreateFolderPath(owner, buffer, 0);
+  const FailureCause failure = CreateFolderPath(buffer, 0);
+  *result = failure == FailureCause::None;
+  if (failure != FailureCause::None) ShowFolderFailure(owner, buffer, FailureText(failure));
   WaitForSingleObject(watcher.Get(), 15000);
   DWORD found = 0;
   GetExitCodeThread(watcher.Get(), &found);
@@ -242,10 +257,10 @@ TEST_F(FolderCreation, ShowsThePathAndTheReasonInABoxOwnedByTheCaller) {
 TEST_F(FolderCreation, TracesEveryAppliedListWhenAsked) {
   char childRoot[MAX_PATH] = {};
   if (GetEnvironmentVariableA("VELMORIX_TRACE_CHILD_ROOT", childRoot, MAX_PATH) > 0) {
-    ReplaceCreateDirectory(nullptr);
+    ObserveFolderCreation(nullptr);
     char path[MAX_PATH] = {};
     (std::string(childRoot) + "\\T1\\T2").copy(path, MAX_PATH - 1);
-    ASSERT_TRUE(CreateFolderPath(nullptr, path, 1));
+    ASSERT_EQ(CreateFolderPath(path, 1), FailureCause::None);
     return;
   }
   const std::string trace = root_ / "trace.txt";

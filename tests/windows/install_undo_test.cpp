@@ -21,12 +21,7 @@
 #include "shared/texts.h"
 #include "support/registry.h"
 
-using enginetest::BuildArchive;
-using enginetest::Pattern;
-using enginetest::ProgressEvent;
-using enginetest::ReadWholeFile;
-using enginetest::TempFolder;
-using enginetest::TestEntry;
+using namespace enginetest;
 
 namespace {
 

@@ -17,18 +17,10 @@
 #include "shared/raii.h"
 #include "shared/texts.h"
 
-using enginetest::BuildArchive;
-using enginetest::FileExists;
-using enginetest::ProgressEvent;
-using enginetest::Pattern;
-using enginetest::ReadWholeFile;
-using enginetest::TempFolder;
-using enginetest::TestEntry;
+using namespace enginetest;
 
 namespace {
 
-using enginetest::PayloadModule;
-using enginetest::Sums;
 
 int CountItems(const std::string& folder) {
   int count = 0;
@@ -94,6 +86,15 @@ class InstallWorkerTest : public ::testing::Test {
     return worker.ExitCode() == 1;
   }
 
+  // Runs the worker on both archives of the test payload; true when it returned 1.
+  bool RunWithTheTestPayload() {
+    const auto program = BuildArchive(kProgramEntries);
+    const auto work = BuildArchive(kWorkEntries);
+    PayloadModule module(&program, &work);
+    EXPECT_TRUE(module.Loaded());
+    return module.Loaded() && RunWorker();
+  }
+
   // The worker ended as the page expects: result stored, then not running, then one
   // end report, the last of all.
   void ExpectEndNotice(bool succeeded) {
@@ -116,13 +117,9 @@ class InstallWorkerTest : public ::testing::Test {
 };
 
 TEST_F(InstallWorkerTest, RunModeUnpacksBothArchivesIntoOneFolder) {
-  const auto program = BuildArchive(kProgramEntries);
-  const auto work = BuildArchive(kWorkEntries);
-  PayloadModule module(&program, &work);
-  ASSERT_TRUE(module.Loaded());
   g_grantedFolders.clear();
   const FolderObserver previous = ObserveFolderCreation(&RecordGrantedFolder);
-  EXPECT_TRUE(RunWorker());
+  EXPECT_TRUE(RunWithTheTestPayload());
   ObserveFolderCreation(previous);
 
   EXPECT_STREQ(state_->ErrorText(), "");
@@ -148,11 +145,7 @@ TEST_F(InstallWorkerTest, RunModeUnpacksBothArchivesIntoOneFolder) {
 TEST_F(InstallWorkerTest, RepairModeKeepsProgramAndWorkFoldersApart) {
   state_->request.mode = RunMode::Reinstall;
   CopyPath(state_->request.workDir, workDir_.Path().c_str());
-  const auto program = BuildArchive(kProgramEntries);
-  const auto work = BuildArchive(kWorkEntries);
-  PayloadModule module(&program, &work);
-  ASSERT_TRUE(module.Loaded());
-  EXPECT_TRUE(RunWorker());
+  EXPECT_TRUE(RunWithTheTestPayload());
   ExpectEndNotice(true);
   EXPECT_TRUE(FileExists(installDir_ / "Velmorix.exe"));
   EXPECT_EQ(ReadWholeFile(workDir_ / "workdir\\settings"), "key=value");
@@ -206,11 +199,7 @@ TEST_F(InstallWorkerTest, AFailedProgramArchiveSkipsTheWorkpathFileAndTheWorkArc
   CopyPath(state_->request.workDir, workDir_.Path().c_str());
   ASSERT_TRUE(CreateDirectoryA((installDir_ / "platforms").c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryA((installDir_ / "platforms\\display.dll").c_str(), nullptr));
-  const auto program = BuildArchive(kProgramEntries);
-  const auto work = BuildArchive(kWorkEntries);
-  PayloadModule module(&program, &work);
-  ASSERT_TRUE(module.Loaded());
-  EXPECT_TRUE(RunWorker());
+  EXPECT_TRUE(RunWithTheTestPayload());
   EXPECT_STREQ(state_->ErrorText(), texts::kInstallFilesFailed);
   ExpectEndNotice(false);
   EXPECT_FALSE(FileExists(installDir_ / "workpath"));
@@ -221,11 +210,7 @@ TEST_F(InstallWorkerTest, AFailedProgramArchiveSkipsTheWorkpathFileAndTheWorkArc
 TEST_F(InstallWorkerTest, AWorkpathFileThatCannotBeWrittenFailsTheRunBeforeAnythingIsWritten) {
   CopyPath(state_->request.workDir, workDir_.Path().c_str());
   ASSERT_TRUE(CreateDirectoryA((installDir_ / "workpath").c_str(), nullptr));
-  const auto program = BuildArchive(kProgramEntries);
-  const auto work = BuildArchive(kWorkEntries);
-  PayloadModule module(&program, &work);
-  ASSERT_TRUE(module.Loaded());
-  EXPECT_TRUE(RunWorker());
+  EXPECT_TRUE(RunWithTheTestPayload());
   EXPECT_STREQ(state_->ErrorText(), texts::kInstallFilesFailed);
   ExpectEndNotice(false);
   // Every destination is checked first: no program file was written either.
@@ -241,11 +226,7 @@ TEST_F(InstallWorkerTest, InstallModeTiesTheProgramIntoWindowsAfterUnpacking) {
   state_->request.is64BitWindows = Detect64BitWindows() ? 1 : 0;
   CopyPath(state_->request.workDir, workDir_.Path().c_str());
   const REGSAM view = state_->request.is64BitWindows ? KEY_WOW64_64KEY : 0;
-  const auto program = BuildArchive(kProgramEntries);
-  const auto work = BuildArchive(kWorkEntries);
-  PayloadModule module(&program, &work);
-  ASSERT_TRUE(module.Loaded());
-  EXPECT_TRUE(RunWorker());
+  EXPECT_TRUE(RunWithTheTestPayload());
 
   char location[MAX_PATH] = {};
   {

@@ -54,15 +54,26 @@ std::vector<unsigned char> RussianResource(HMODULE module, LPCSTR type, WORD id)
   return std::vector<unsigned char>(begin, begin + SizeofResource(module, info));
 }
 
-TEST(InstallerResources, PayloadArchivesAreValidAndCarryTheProgramAtTheRoot) {
-  for (const char* installer : kInstallers) {
-  SCOPED_TRACE(installer);
-  UniqueModule module = LoadInstaller(installer);
-  ASSERT_TRUE(module);
+// Each installer the build makes (kInstallers), mapped for the case.
+class EveryInstaller : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    module_ = LoadInstaller(GetParam());
+    ASSERT_TRUE(module_);
+  }
+  HMODULE Module() const { return module_.Get(); }
+
+ private:
+  UniqueModule module_;
+};
+
+INSTANTIATE_TEST_SUITE_P(InstallerResources, EveryInstaller, ::testing::ValuesIn(kInstallers));
+
+TEST_P(EveryInstaller, PayloadArchivesAreValidAndCarryTheProgramAtTheRoot) {
   std::int32_t total = 0;
-  const std::vector<unsigned char> programArchive = RussianResource(module.Get(), "Binary", 109);
-  const std::vector<unsigned char> workArchive = RussianResource(module.Get(), "Binary", 110);
-  const std::vector<unsigned char> sums = RussianResource(module.Get(), "Binary", 111);
+  const std::vector<unsigned char> programArchive = RussianResource(Module(), "Binary", 109);
+  const std::vector<unsigned char> workArchive = RussianResource(Module(), "Binary", 110);
+  const std::vector<unsigned char> sums = RussianResource(Module(), "Binary", 111);
   EXPECT_TRUE(PayloadChecksumsMatch(sums.data(), sums.size(), programArchive.data(), programArchive.size(),
                                     workArchive.data(), workArchive.size()))
       << "resource 111 of type Binary, language 1049: the CRC-32 of 109 and 110";
@@ -73,7 +84,7 @@ TEST(InstallerResources, PayloadArchivesAreValidAndCarryTheProgramAtTheRoot) {
     std::int32_t failed = -1;
     ASSERT_EQ(ValidateArchive(archive.data(), archive.size(), &view, &failed), ArchiveError::None)
         << "resource " << id << ", entry " << failed;
-    EXPECT_EQ(view.compressed, installer == kInstallers[1] || std::getenv("VELMORIX_DIST_COMPRESSED") != nullptr)
+    EXPECT_EQ(view.compressed, GetParam() == kInstallers[1] || std::getenv("VELMORIX_DIST_COMPRESSED") != nullptr)
         << "resource " << id;
     total += view.count;
     if (id != 109) continue;
@@ -89,7 +100,6 @@ TEST(InstallerResources, PayloadArchivesAreValidAndCarryTheProgramAtTheRoot) {
     EXPECT_TRUE(uninstaller) << "Uninstall.exe at the root of the program archive";
   }
   EXPECT_LE(total, 1000) << "the installer records at most 1000 created files";
-  }
 }
 
 // Reads a DLGTEMPLATEEX with a bound check on every field.
@@ -335,23 +345,18 @@ TEST(InstallerResources, ImportsOnlyKnownSystemDlls) {
 // resources stays small enough for a download page (an NSIS stub is 60-100 KB). This
 // also keeps the shared record's 260 KB list of created files out of the file's
 // initialised data.
-TEST(InstallerResources, ExecutableAroundThePayloadStaysUnder400KB) {
-  for (const char* installer : kInstallers) {
-  SCOPED_TRACE(installer);
-  UniqueModule module = LoadInstaller(installer);
-  ASSERT_TRUE(module);
+TEST_P(EveryInstaller, ExecutableAroundThePayloadStaysUnder400KB) {
   std::size_t payload = 0;
   for (WORD id : {WORD{109}, WORD{110}, WORD{111}}) {
-    const std::size_t size = RussianResource(module.Get(), "Binary", id).size();
+    const std::size_t size = RussianResource(Module(), "Binary", id).size();
     ASSERT_GT(size, 0u) << "resource " << id;
     payload += size;
   }
   WIN32_FILE_ATTRIBUTE_DATA file{};
-  ASSERT_TRUE(GetFileAttributesExA(std::getenv(installer), GetFileExInfoStandard, &file));
+  ASSERT_TRUE(GetFileAttributesExA(std::getenv(GetParam()), GetFileExInfoStandard, &file));
   ASSERT_EQ(file.nFileSizeHigh, 0u);
   ASSERT_GT(file.nFileSizeLow, payload);
   EXPECT_LE(file.nFileSizeLow - payload, 400u * 1024u) << file.nFileSizeLow << " bytes around " << payload;
-  }
 }
 
 TEST(InstallerResources, VersionInformationReadsBackInRussianWithCodePage1251) {

@@ -15,18 +15,12 @@
 #include "engine/run_plan.h"
 #include "engine_test_support.h"
 
-using enginetest::BuildArchive;
-using enginetest::ListFiles;
-using enginetest::ReadWholeFile;
-using enginetest::TempFolder;
-using enginetest::TestEntry;
-using enginetest::WriteWholeFile;
+using namespace enginetest;
 
 namespace {
 
 using Contents = std::map<std::string, std::string>;
 constexpr char kChildVariable[] = "VELMORIX_CRASH_CHILD_DEST";
-using enginetest::kKilled;
 
 // Two earlier files replaced, one in a sub-folder, a new one beside them and one in a
 // folder the run makes.

@@ -16,14 +16,7 @@
 #include "engine_test_support.h"
 #include "shared/texts.h"
 
-using enginetest::BuildArchive;
-using enginetest::ListFiles;
-using enginetest::OnWorkerThread;
-using enginetest::Pattern;
-using enginetest::ReadWholeFile;
-using enginetest::TempFolder;
-using enginetest::TestEntry;
-using enginetest::WriteWholeFile;
+using namespace enginetest;
 
 namespace {
 

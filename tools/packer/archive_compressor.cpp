@@ -13,12 +13,9 @@
 #include "engine/compressed_archive.h"
 #include "engine/payload_checksum.h"
 #include "packer/archive_writer.h"
+#include "shared/little_endian.h"
 
 namespace {
-
-void PutLe32(std::uint32_t value, unsigned char* out) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
-}
 
 struct FramePiece {
   const unsigned char* content = nullptr;
@@ -98,10 +95,10 @@ bool CompressArchive(const std::vector<unsigned char>& stored, std::vector<unsig
   const std::size_t table = static_cast<std::size_t>(view.count) * kPayloadEntrySize;
   compressed->assign(kCompressedHeaderSize, 0);
   std::memcpy(compressed->data(), kCompressedArchiveTag, sizeof(kCompressedArchiveTag));
-  PutLe32(kCompressedArchiveVersion, compressed->data() + 4);
-  PutLe32(static_cast<std::uint32_t>(view.count), compressed->data() + 8);
-  PutLe32(settings.frameSize, compressed->data() + 12);
-  PutLe32(static_cast<std::uint32_t>(pieces.size()), compressed->data() + 16);
+  WriteLe(kCompressedArchiveVersion, 4, compressed->data() + 4);
+  WriteLe(static_cast<std::uint32_t>(view.count), 4, compressed->data() + 8);
+  WriteLe(settings.frameSize, 4, compressed->data() + 12);
+  WriteLe(static_cast<std::uint32_t>(pieces.size()), 4, compressed->data() + 16);
   compressed->insert(compressed->end(), view.base + view.tableOffset, view.base + view.tableOffset + table);
   for (const FramePiece& piece : pieces) {
     if (piece.failed) {
@@ -109,7 +106,7 @@ bool CompressArchive(const std::vector<unsigned char>& stored, std::vector<unsig
       return false;
     }
     unsigned char length[4];
-    PutLe32(static_cast<std::uint32_t>(piece.compressed.size()), length);
+    WriteLe(static_cast<std::uint32_t>(piece.compressed.size()), 4, length);
     compressed->insert(compressed->end(), length, length + 4);
   }
   for (const FramePiece& piece : pieces)

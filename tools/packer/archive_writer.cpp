@@ -357,14 +357,12 @@ bool WriteArchiveBody(const std::vector<PayloadFile>& files, PartialFile* out, c
   WriteLe(files.size(), sizeof(header), reinterpret_cast<unsigned char*>(header));
   bool written = out->Write(header, sizeof(header));
   for (const PayloadFile& file : files) {
-    char record[kPayloadEntrySize] = {};
+    unsigned char record[kPayloadEntrySize];
     // Lengths were checked when the files were listed; the bounds keep a caller's
     // list from running past the fields all the same.
-    std::memcpy(record, file.sourcePath.data(), std::min(file.sourcePath.size(), kPayloadTextSize - 1));
-    std::memcpy(record + kPayloadTextSize, file.relativeFolder.data(),
-                std::min(file.relativeFolder.size(), kPayloadTextSize - 1));
-    WriteLe(file.size, 8, reinterpret_cast<unsigned char*>(record) + 2 * kPayloadTextSize);
-    written = written && out->Write(record, sizeof(record));
+    WritePayloadEntry(file.sourcePath.data(), file.sourcePath.size(), file.relativeFolder.data(),
+                      file.relativeFolder.size(), file.size, kPayloadTextSize - 1, record);
+    written = written && out->Write(reinterpret_cast<const char*>(record), sizeof(record));
   }
   std::vector<char> buffer(1 << 16);
   for (const PayloadFile& file : files) {

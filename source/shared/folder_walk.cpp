@@ -1,14 +1,13 @@
-#include "engine/folder_chain.h"
+#include "shared/folder_walk.h"
 
 #include <shlwapi.h>
 
 #include <cstring>
 #include <new>
 
-#include "engine/extraction_pace.h"
+#include "shared/code_page_case.h"
 #include "shared/file_identity.h"
 #include "shared/folder_creation.h"
-#include "shared/held_folder.h"
 
 namespace {
 
@@ -36,38 +35,39 @@ bool NormaliseFolder(char* out, const char* folder) {
   return length > 0;
 }
 
-HANDLE FolderChain::End() const { return end_ >= 0 ? held_[static_cast<std::size_t>(end_)].handle.Get() : nullptr; }
+HANDLE FolderWalk::End() const { return end_ >= 0 ? held_[static_cast<std::size_t>(end_)].handle.Get() : nullptr; }
 
-DWORD FolderChain::VolumeSerial() const {
+DWORD FolderWalk::VolumeSerial() const {
   return end_ >= 0 ? held_[static_cast<std::size_t>(end_)].volumeSerial : 0;
 }
 
-void FolderChain::Release() {
+void FolderWalk::Release() {
   for (std::size_t i = 0; i < count_; ++i) held_[i].handle.Reset();
   count_ = 0;
   end_ = -1;
 }
 
-int FolderChain::Find(const char* path, std::size_t length) const {
+int FolderWalk::Find(const char* path, std::size_t length) const {
   for (std::size_t i = 0; i < count_; ++i)
-    if (held_[i].length == length && std::memcmp(held_[i].path, path, length) == 0) return static_cast<int>(i);
+    if (held_[i].length == length && SameTextCp1251(held_[i].path, path, length)) return static_cast<int>(i);
   return -1;
 }
 
-WayResult FolderChain::Reach(const char* folder, bool create, BYTE grantAccess, ProgressReport* report,
+WayResult FolderWalk::Reach(const char* folder, bool create, BYTE grantAccess, ProgressReport* report,
                              FolderRecorder* recorder) {
   end_ = -1;
+  stop_ = 0;
   if (CopyPath(path_, folder) != PathResult::Ok || path_[0] == '\0') return WayResult::CreateFailed;
   if (!held_) {
     held_.reset(new (std::nothrow) HeldFolder[kCapacity]);
     if (!held_) return WayResult::CreateFailed;
   }
-  // A way longer than what is left starts the chain afresh.
+  // A way longer than what is left starts the walk afresh.
   if (count_ + kPathCapacity / 2 > kCapacity) Release();
   return Walk(create, grantAccess, report, recorder);
 }
 
-WayResult FolderChain::Walk(bool create, BYTE grantAccess, ProgressReport* report, FolderRecorder* recorder) {
+WayResult FolderWalk::Walk(bool create, BYTE grantAccess, ProgressReport* report, FolderRecorder* recorder) {
   const std::size_t length = std::strlen(path_);
   // The volume's root ("C:\", "\\server\share\") is where the walk begins; it is the
   // system's, not a folder of this run, and is opened by name.
@@ -99,6 +99,8 @@ WayResult FolderChain::Walk(bool create, BYTE grantAccess, ProgressReport* repor
     const std::size_t end = separator ? static_cast<std::size_t>(separator - path_) : length;
     const std::size_t nameStart = position;
     position = end + 1;
+    if (end == nameStart) continue;  // "\\" inside a path separates nothing
+    stop_ = end;
     const int found = Find(path_, end);
     if (found >= 0) {
       parent = end_ = found;
@@ -120,7 +122,7 @@ WayResult FolderChain::Walk(bool create, BYTE grantAccess, ProgressReport* repor
       // Made relative to its held parent; one that appeared meanwhile is opened and
       // checked like any other.
       if (recorder && !recorder->WillCreate(entry.path)) return WayResult::CreateFailed;
-      CountRunStep();
+      if (beforeCreate_ != nullptr) beforeCreate_();
       opened = CreateFolderIn(parentHandle, name, entry.path, grantAccess, &entry.handle);
       created = opened == ChildResult::Done;
       if (created && report) report->FolderCreated(entry.path);
@@ -131,6 +133,9 @@ WayResult FolderChain::Walk(bool create, BYTE grantAccess, ProgressReport* repor
     entry.volumeSerial = volumeSerial;
     parent = end_ = static_cast<int>(count_++);
   }
-  return end_ >= 0 ? WayResult::Held : WayResult::CreateFailed;
+  stop_ = length;
+  // The volume's root alone is held as well.
+  end_ = parent;
+  return WayResult::Held;
 }
 
