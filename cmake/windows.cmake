@@ -49,7 +49,7 @@ velmorix_windows_library(velmorix_shared
   source/shared/launch.cpp source/shared/system_libraries.cpp
   source/shared/run_log.cpp source/shared/default_folders.cpp source/shared/file_identity.cpp
   source/shared/held_folder.cpp source/shared/object_owner.cpp
-  source/shared/folder_creation.cpp source/shared/folder_walk.cpp)
+  source/shared/folder_creation.cpp source/shared/folder_access.cpp source/shared/folder_walk.cpp)
 target_link_libraries(velmorix_shared PUBLIC velmorix_portable shlwapi advapi32 user32 kernel32)
 
 # Installation engine and system integration. The archive reader is portable and

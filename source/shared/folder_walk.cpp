@@ -7,7 +7,7 @@
 
 #include "shared/code_page_case.h"
 #include "shared/file_identity.h"
-#include "shared/folder_creation.h"
+#include "shared/folder_access.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "shared/texts.h"
 #include "wizard/exit_status.h"
 #include "wizard/installer_instance.h"
+#include "wizard/mode_page.h"
 #include "wizard/page_frame.h"
 
 namespace {
@@ -33,7 +34,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       }
       // So is a removal the uninstaller left midway (the run lock is held now).
       RecoverInterruptedRemoval(TheInstallerState().is64BitWindows != 0);
-      HWND modePage = CreatePage(TheInstallerState().instanceHandle, window, IDD_MODE_PAGE);
+      HWND modePage = CreatePage(TheInstallerState().instanceHandle, window, IDD_MODE_PAGE, kModePageHandlers);
       if (modePage) {
         ShowWindow(modePage, SW_SHOW);
         SetFocus(modePage);

@@ -10,6 +10,8 @@
 #include "shared/texts.h"
 #include "wizard/installer_instance.h"
 #include "wizard/page_frame.h"
+#include "wizard/progress_page.h"
+#include "wizard/settings_page.h"
 
 namespace {
 
@@ -78,7 +80,7 @@ void RunWithoutInstalling(HWND page, InstallerState& state) {
   }
   CopyPath(state.installDir, folder);
   CopyPath(state.workDir, state.installDir);
-  OpenNextPage(state.instanceHandle, page, IDD_PROGRESS_PAGE);
+  OpenNextPage(state.instanceHandle, page, IDD_PROGRESS_PAGE, kProgressPageHandlers);
 }
 
 void OnNext(HWND page, InstallerState& state) {
@@ -87,7 +89,7 @@ void OnNext(HWND page, InstallerState& state) {
     RemoveInstallation(page, state);
   } else if (state.modeInstall || state.modeRepair) {
     SavePagePlacement(page, state.pagePlacement);
-    OpenNextPage(state.instanceHandle, page, IDD_SETTINGS_PAGE);
+    OpenNextPage(state.instanceHandle, page, IDD_SETTINGS_PAGE, kSettingsPageHandlers);
   } else if (state.modeRun) {
     RunWithoutInstalling(page, state);
   }

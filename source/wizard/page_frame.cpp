@@ -1,25 +1,6 @@
 #include "wizard/page_frame.h"
 
-#include "resource_ids.h"
 #include "wizard/installer_instance.h"
-#include "wizard/mode_page.h"
-#include "wizard/progress_page.h"
-#include "wizard/settings_page.h"
-
-namespace {
-
-// Each dialog template of the wizard with the handlers that serve it.
-struct PageTemplate {
-  int templateId;
-  const PageHandlers* handlers;
-};
-const PageTemplate kPages[] = {
-    {IDD_MODE_PAGE, &kModePageHandlers},
-    {IDD_SETTINGS_PAGE, &kSettingsPageHandlers},
-    {IDD_PROGRESS_PAGE, &kProgressPageHandlers},
-};
-
-}  // namespace
 
 void RestorePagePlacement(HWND page, const CWndPos& saved) {
   if (!saved.placementSaved) return;
@@ -34,17 +15,13 @@ void SavePagePlacement(HWND page, CWndPos& saved) {
   GetWindowPlacement(page, &saved.placement);
 }
 
-HWND CreatePage(HINSTANCE instance, HWND owner, int templateId) {
-  for (const PageTemplate& page : kPages) {
-    if (page.templateId == templateId)
-      return CreateDialogParamA(instance, MAKEINTRESOURCEA(templateId), owner, PageProcedure,
-                                reinterpret_cast<LPARAM>(page.handlers));
-  }
-  return nullptr;
+HWND CreatePage(HINSTANCE instance, HWND owner, int templateId, const PageHandlers& handlers) {
+  return CreateDialogParamA(instance, MAKEINTRESOURCEA(templateId), owner, PageProcedure,
+                            reinterpret_cast<LPARAM>(&handlers));
 }
 
-HWND OpenNextPage(HINSTANCE instance, HWND current, int templateId) {
-  HWND next = CreatePage(instance, current, templateId);
+HWND OpenNextPage(HINSTANCE instance, HWND current, int templateId, const PageHandlers& handlers) {
+  HWND next = CreatePage(instance, current, templateId, handlers);
   if (!next) return nullptr;
   ShowWindow(current, SW_HIDE);
   ShowWindow(next, SW_SHOW);

@@ -14,6 +14,7 @@
 #include "wizard/folder_failure_box.h"
 #include "wizard/installer_instance.h"
 #include "wizard/page_frame.h"
+#include "wizard/progress_page.h"
 
 namespace {
 
@@ -119,7 +120,7 @@ void OnNext(HWND page, InstallerState& state) {
   SavePagePlacement(page, state.pagePlacement);
   state.makeDesktopShortcut = IsChecked(page, IDC_SETTINGS_DESKTOP);
   state.makeQuickLaunchShortcut = IsChecked(page, IDC_SETTINGS_START_MENU);
-  OpenNextPage(state.instanceHandle, page, IDD_PROGRESS_PAGE);
+  OpenNextPage(state.instanceHandle, page, IDD_PROGRESS_PAGE, kProgressPageHandlers);
 }
 
 INT_PTR OnCommand(HWND page, int controlId) {
