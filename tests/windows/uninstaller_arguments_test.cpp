@@ -32,7 +32,9 @@ void ExpectSplit(const wchar_t* line, bool plain) {
   SCOPED_TRACE(testing::Message() << line);
   const std::unique_ptr<PlainArguments> split(new PlainArguments);
   ASSERT_EQ(SplitPlainArguments(line, split.get()), plain);
-  if (plain) EXPECT_EQ(Arguments(split->list, split->list + split->count), SystemSplit(line));
+  if (plain) {
+    EXPECT_EQ(Arguments(split->list, split->list + split->count), SystemSplit(line));
+  }
 }
 
 }  // namespace
