@@ -49,8 +49,10 @@ foreach(dll IN LISTS DLLS)
   list(JOIN used "\n" lines)
   file(WRITE ${OUTPUT_DIR}/${dll}.def "LIBRARY ${dll}.dll\nEXPORTS\n${lines}\n")
   # -k: the DLL exports the names without the stdcall suffix that the calls carry.
-  execute_process(COMMAND ${DLLTOOL} -k --input-def ${OUTPUT_DIR}/${dll}.def --dllname ${dll}.dll
-                          --output-delaylib ${library} RESULT_VARIABLE status)
+  # dlltool names its symbols and members after the output's path: a bare name, so
+  # that two checkouts link the same bytes.
+  execute_process(COMMAND ${DLLTOOL} -k --input-def ${dll}.def --dllname ${dll}.dll --output-delaylib lib${dll}-delay.a
+                  WORKING_DIRECTORY ${OUTPUT_DIR} RESULT_VARIABLE status)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "${DLLTOOL} could not make ${library}")
   endif()
