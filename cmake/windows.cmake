@@ -122,6 +122,7 @@ add_custom_command(TARGET velmorix_uninstaller PRE_LINK
           -P ${CMAKE_SOURCE_DIR}/cmake/delay_import_library.cmake
   VERBATIM)
 target_link_options(velmorix_uninstaller PRIVATE -Wl,@${VELMORIX_DELAY_DIR}/delayed.rsp)
+set_property(TARGET velmorix_uninstaller APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delay_import_library.cmake)
 
 # Payload: bin/ plus the two sample executables, staged in the build folder, and work/
 # (linked there, not copied). Another payload (the benchmark's) is packed the same way
