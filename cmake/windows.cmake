@@ -103,6 +103,24 @@ target_compile_options(velmorix_uninstaller PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${
 target_include_directories(velmorix_uninstaller PRIVATE source resources ${CMAKE_BINARY_DIR}/generated)
 target_link_options(velmorix_uninstaller PRIVATE ${VELMORIX_SHIPPED_LINK})
 target_link_libraries(velmorix_uninstaller PRIVATE velmorix_engine velmorix_shared user32 shell32 ole32)
+# Unattended, the process started from the install folder only copies itself and waits
+# for the copy: the window and COM libraries (and shlwapi, which brings the window ones)
+# are bound on their first call, so that process never loads them. Each is a known DLL,
+# always taken from the system folder. The delay-import libraries are made from what
+# the objects and libraries call, just before the link, and come ahead of everything.
+set(VELMORIX_DELAY_DIR ${CMAKE_BINARY_DIR}/delayload)
+set(VELMORIX_UNINSTALLER_LIBRARIES velmorix_engine velmorix_integration velmorix_shared)
+set(VELMORIX_DELAY_INPUTS $<TARGET_OBJECTS:velmorix_uninstaller>)
+foreach(library IN LISTS VELMORIX_UNINSTALLER_LIBRARIES)
+  list(APPEND VELMORIX_DELAY_INPUTS $<TARGET_FILE:${library}>)
+endforeach()
+add_custom_command(TARGET velmorix_uninstaller PRE_LINK
+  COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DDLLTOOL=${CMAKE_DLLTOOL} "-DINPUTS=${VELMORIX_DELAY_INPUTS}"
+          "-DDLLS=user32;shell32;ole32;shlwapi" -DIMPORT_DIR=${CMAKE_FIND_ROOT_PATH}/lib -DOUTPUT_DIR=${VELMORIX_DELAY_DIR}
+          -P ${CMAKE_SOURCE_DIR}/cmake/delay_import_library.cmake
+  VERBATIM)
+target_link_options(velmorix_uninstaller PRIVATE -Wl,@${VELMORIX_DELAY_DIR}/delayed.rsp)
+set_property(TARGET velmorix_uninstaller APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delay_import_library.cmake)
 
 # Payload: bin/ plus the two sample executables, staged in the build folder, and work/
 # (linked there, not copied). Another payload (the benchmark's) is packed the same way
@@ -314,6 +332,11 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/windows)
     VERBATIM)
   add_custom_target(velmorix_small_frames DEPENDS ${SMALL_FRAMES}/program.vxz velmorix_payload)
   add_dependencies(velmorix_windows_tests velmorix_small_frames)
+  # The uninstaller's own code, its entry point left out.
+  set(VELMORIX_UNINSTALLER_CODE ${VELMORIX_UNINSTALLER_SOURCES})
+  list(FILTER VELMORIX_UNINSTALLER_CODE EXCLUDE REGEX "uninstaller_entry\\.cpp$")
+  target_sources(velmorix_windows_tests PRIVATE ${VELMORIX_UNINSTALLER_CODE})
+  add_dependencies(velmorix_windows_tests velmorix_uninstaller)
 endif()
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e)
   velmorix_windows_test(velmorix_e2e_tests tests/e2e "${VELMORIX_TRACE_OFF}" gtest_main version)

@@ -32,7 +32,11 @@ bool SplitKeepPath(const char* path, char* root, const char** name) {
 
 bool VolumeRootOf(const char* folder, char* out) {
   if (CopyPath(out, folder) != PathResult::Ok) return false;
-  char* afterRoot = PathSkipRootA(out);
+  // A drive's root is its first three characters; other forms (UNC) go to shlwapi,
+  // which the uninstaller's first process then loads.
+  const bool drive = ((out[0] >= 'A' && out[0] <= 'Z') || (out[0] >= 'a' && out[0] <= 'z')) && out[1] == ':' &&
+                     out[2] == '\\';
+  char* afterRoot = drive ? out + 3 : PathSkipRootA(out);
   if (afterRoot == nullptr) return false;
   *afterRoot = '\0';
   const std::size_t length = std::strlen(out);

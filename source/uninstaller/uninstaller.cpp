@@ -66,8 +66,15 @@ void Box(const UninstallOptions& options, const char* text) {
 
 // Waits for the copy's end taking this thread's messages meanwhile: a caller that
 // started this program with WinExec (the installer's mode page) waits until it is
-// idle for input, and this process shows no window of its own.
-void WaitForEnd(HANDLE process) {
+// idle for input, and this process shows no window of its own. Unattended, nothing
+// here has loaded user32 (its functions are bound on first call), so the process has
+// no message queue that anyone could wait on, and making one would load the window
+// libraries for nothing.
+void WaitForEnd(HANDLE process, bool unattended) {
+  if (unattended && GetModuleHandleW(L"user32.dll") == nullptr) {
+    WaitForSingleObject(process, INFINITE);
+    return;
+  }
   for (;;) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
@@ -78,7 +85,7 @@ void WaitForEnd(HANDLE process) {
 // Runs a copy of this program from a new administrators-only folder at the root of
 // the system volume and waits for it. False when no copy could be started (this
 // process then does the work itself).
-bool RunFromCopy(const wchar_t* arguments, UninstallEnd* end) {
+bool RunFromCopy(const wchar_t* arguments, bool unattended, UninstallEnd* end) {
   char system[kPathCapacity];
   if (GetSystemDirectoryA(system, sizeof(system)) == 0) return false;
   KeepFolder folder{};
@@ -111,7 +118,7 @@ bool RunFromCopy(const wchar_t* arguments, UninstallEnd* end) {
           CreateProcessW(copy, command.get(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
         const UniqueHandle processHandle(process.hProcess);
         const UniqueHandle threadHandle(process.hThread);
-        WaitForEnd(processHandle.Get());
+        WaitForEnd(processHandle.Get(), unattended);
         DWORD status = 1;
         GetExitCodeProcess(processHandle.Get(), &status);
         switch (status) {
@@ -282,20 +289,64 @@ bool ParseUninstallArguments(const wchar_t* const* arguments, int count, Uninsta
   return true;
 }
 
+bool SplitPlainArguments(const wchar_t* commandLine, PlainArguments* split) {
+  split->count = 0;
+  // The program's name: quoted, or up to the first blank; then a blank or the end.
+  const wchar_t* rest = commandLine;
+  if (*rest == L'"') {
+    rest = std::wcschr(rest + 1, L'"');
+    if (rest == nullptr) return false;
+    ++rest;
+  } else {
+    for (; *rest != L'\0' && *rest != L' ' && *rest != L'\t'; ++rest)
+      if (*rest == L'"') return false;
+    if (rest == commandLine) return false;
+  }
+  if (*rest != L'\0' && *rest != L' ' && *rest != L'\t') return false;
+  // After it no quotation mark: each argument is then a run of other characters than
+  // spaces and tabs, backslashes included.
+  if (std::wcschr(rest, L'"') != nullptr) return false;
+  std::size_t used = 0;
+  for (;;) {
+    while (*rest == L' ' || *rest == L'\t') ++rest;
+    if (*rest == L'\0') return true;
+    std::size_t length = 0;
+    while (rest[length] != L'\0' && rest[length] != L' ' && rest[length] != L'\t') ++length;
+    if (split->count == PlainArguments::kMaxCount || used + length + 1 > PlainArguments::kCapacity) return false;
+    std::wmemcpy(split->text + used, rest, length);
+    split->text[used + length] = L'\0';
+    split->list[split->count++] = split->text + used;
+    used += length + 1;
+    rest += length;
+  }
+}
+
 UninstallEnd RunUninstaller(HINSTANCE instance) {
   const wchar_t* commandLine = GetCommandLineW();
+  // A plain line is split here: CommandLineToArgvW lives in shell32, which loads the
+  // window libraries, and the process that only starts the copy needs none of them.
+  const std::unique_ptr<PlainArguments> plain(new (std::nothrow) PlainArguments);
   int count = 0;
-  LPWSTR* argv = CommandLineToArgvW(commandLine, &count);
+  LPWSTR* argv = nullptr;
+  const wchar_t* const* arguments = nullptr;
+  if (plain && SplitPlainArguments(commandLine, plain.get())) {
+    arguments = plain->list;
+    count = plain->count;
+  } else {
+    argv = CommandLineToArgvW(commandLine, &count);
+    if (argv != nullptr) arguments = argv + 1;
+    count = count > 1 ? count - 1 : 0;
+  }
   const UniqueLocal argvOwner(argv);
   UninstallOptions options;
-  if (argv == nullptr || !ParseUninstallArguments(argv + 1, count > 1 ? count - 1 : 0, &options)) {
+  if (arguments == nullptr || !ParseUninstallArguments(arguments, count, &options)) {
     // /S anywhere forbids a window, even on a line that is wrong otherwise.
-    for (int i = 1; argv != nullptr && i < count; ++i)
-      options.unattended = options.unattended || Matches(argv[i], L"/S");
+    for (int i = 0; arguments != nullptr && i < count; ++i)
+      options.unattended = options.unattended || Matches(arguments[i], L"/S");
     Box(options, texts::kUninstallUsage);
     return UninstallEnd::InvalidCommandLine;
   }
   UninstallEnd end = UninstallEnd::Failed;
-  if (!options.fromCopy && RunFromCopy(ArgumentsOf(commandLine), &end)) return end;
+  if (!options.fromCopy && RunFromCopy(ArgumentsOf(commandLine), options.unattended, &end)) return end;
   return Work(instance, options, commandLine);
 }

@@ -10,6 +10,8 @@
 #pragma once
 #include <windows.h>
 
+#include <cstddef>
+
 #include "shared/path_buffer.h"
 
 enum class UninstallEnd {
@@ -37,6 +39,21 @@ extern const wchar_t kFromCopySwitch[];
 // Reads the arguments (the program's name not among them); false for an unknown
 // switch, a repeated one, or /LOG without a value.
 bool ParseUninstallArguments(const wchar_t* const* arguments, int count, UninstallOptions* options);
+
+// The arguments of a command line that CommandLineToArgvW splits at the blanks alone.
+struct PlainArguments {
+  static constexpr int kMaxCount = 8;          // more than a valid line has
+  static constexpr std::size_t kCapacity = 32768;  // the longest command line
+  wchar_t text[kCapacity];
+  const wchar_t* list[kMaxCount];
+  int count = 0;
+};
+
+// Splits `commandLine` as CommandLineToArgvW does, the program's name left out, when
+// the line is plain: the name quoted, or without any quotation mark, and followed by
+// a blank or the end; no quotation mark after it; at most kMaxCount arguments. False
+// for any other line (`split` then holds nothing useful).
+bool SplitPlainArguments(const wchar_t* commandLine, PlainArguments* split);
 
 // The whole run of the process; its end decides the exit status.
 UninstallEnd RunUninstaller(HINSTANCE instance);

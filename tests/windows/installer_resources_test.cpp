@@ -316,29 +316,59 @@ Function VersionFunction(HMODULE version, const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(version, name)));
 }
 
-// Libraries Windows lists among its known DLLs are always taken from the system
-// folder, never from the folder the installer was started from (comctl32 is not one).
-// The file is mapped as an image, nothing of it run, so its tables are at their addresses.
-TEST(InstallerResources, ImportsOnlyKnownSystemDlls) {
-  UniqueModule image(LoadLibraryExA(std::getenv("VELMORIX_INSTALLER"), nullptr, DONT_RESOLVE_DLL_REFERENCES));
-  ASSERT_TRUE(image) << GetLastError();
+// The DLLs an executable imports when it starts, in lower case, and whether it has a
+// delay-import directory. The file is mapped as an image, nothing of it run, so its
+// tables are at their addresses.
+struct ImportTable {
+  std::vector<std::string> dlls;
+  bool delayDirectory = false;
+};
+
+ImportTable ImportsOf(const char* path) {
+  ImportTable table;
+  UniqueModule image(LoadLibraryExA(path, nullptr, DONT_RESOLVE_DLL_REFERENCES));
+  if (!image) {
+    ADD_FAILURE() << "cannot map " << path << ", error " << GetLastError();
+    return table;
+  }
   const auto* base = reinterpret_cast<const BYTE*>(image.Get());
   const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
       base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
   const IMAGE_DATA_DIRECTORY* directories = headers->OptionalHeader.DataDirectory;
-  EXPECT_EQ(directories[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].VirtualAddress, 0u) << "delay-loaded libraries";
+  table.delayDirectory = directories[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].VirtualAddress != 0;
+  for (auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(
+           base + directories[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
+       import->Name != 0; ++import) {
+    std::string name = reinterpret_cast<const char*>(base + import->Name);
+    for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    table.dlls.push_back(name);
+  }
+  return table;
+}
+
+// Libraries Windows lists among its known DLLs are always taken from the system
+// folder, never from the folder the installer was started from (comctl32 is not one).
+TEST(InstallerResources, ImportsOnlyKnownSystemDlls) {
+  const ImportTable table = ImportsOf(std::getenv("VELMORIX_INSTALLER"));
+  EXPECT_FALSE(table.delayDirectory) << "delay-loaded libraries";
   const std::vector<std::string> known = {"kernel32.dll", "user32.dll",   "gdi32.dll",   "advapi32.dll",
                                           "shell32.dll",  "ole32.dll",    "oleaut32.dll", "shlwapi.dll",
                                           "msvcrt.dll",   "comdlg32.dll"};
-  int count = 0;
-  for (auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(
-           base + directories[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
-       import->Name != 0; ++import, ++count) {
-    std::string name = reinterpret_cast<const char*>(base + import->Name);
-    for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  for (const std::string& name : table.dlls)
     EXPECT_NE(std::find(known.begin(), known.end(), name), known.end()) << "imports " << name;
-  }
-  EXPECT_GT(count, 0);
+  EXPECT_FALSE(table.dlls.empty());
+}
+
+// Uninstall.exe starts with the kernel, security and C libraries alone: the window,
+// shell and COM libraries are bound when first called, so the process that only
+// copies the uninstaller and waits for the copy never loads them.
+TEST(InstallerResources, UninstallerStartsWithoutTheWindowShellAndComLibraries) {
+  const char* build = std::getenv("VELMORIX_BUILD_DIR");
+  ASSERT_NE(build, nullptr);
+  const ImportTable table = ImportsOf((std::string(build) + "\\uninstaller\\Uninstall.exe").c_str());
+  std::vector<std::string> dlls = table.dlls;
+  std::sort(dlls.begin(), dlls.end());
+  EXPECT_EQ(dlls, (std::vector<std::string>{"advapi32.dll", "kernel32.dll", "msvcrt.dll"}));
 }
 
 // What the installer costs beyond what it carries: the file without its payload
