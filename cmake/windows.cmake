@@ -41,7 +41,7 @@ function(velmorix_windows_library name)
   target_compile_options(${name} PRIVATE ${VELMORIX_WIN_OPTIONS} ${VELMORIX_COMPACT})
 endfunction()
 
-# Shared layer: paths, texts, RAII, platform facts, launching, the shared record, the
+# Shared layer: paths, texts and the sentence of each failure cause, RAII, platform facts, launching, the
 # run log, the default folders, and the one walk down a path's folders (creating them
 # with access rights when asked), which the run log, the pages and the engine use.
 velmorix_windows_library(velmorix_shared
