@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "engine/archive_extraction.h"
 #include "engine/archive_reader.h"
@@ -36,7 +38,7 @@ struct Payload {
 // Finds, loads and validates both archives. Nothing is written before the whole
 // pair is known to be sound and to fit createdFiles. None when it is; else the cause,
 // with *error the system's code (ERROR_INVALID_DATA for an archive that is not sound).
-FailureCause LoadPayload(const InstallRun& run, Payload* payload, DWORD* error) {
+FailureCause LoadPayload(std::int32_t createdBefore, Payload* payload, DWORD* error) {
   const HMODULE module = g_payloadModule.load();
   const HRSRC programResource = FindResourceA(module, MAKEINTRESOURCEA(IDR_PROGRAM_ARCHIVE), "Binary");
   const HRSRC workResource = programResource ? FindResourceA(module, MAKEINTRESOURCEA(IDR_WORK_ARCHIVE), "Binary")
@@ -61,19 +63,63 @@ FailureCause LoadPayload(const InstallRun& run, Payload* payload, DWORD* error) 
 
   // createdFiles has room for every entry and the workpath file that may replace one.
   const long long total = static_cast<long long>(payload->program.count) + payload->work.count + 1;
-  if (total > kMaxCreatedFiles - run.record.createdFileCount) return FailureCause::PayloadTooLarge;
+  if (total > kMaxCreatedFiles - createdBefore) return FailureCause::PayloadTooLarge;
   return FailureCause::None;
 }
 
 // LoadPayload, and a failure recorded with its cause, the module's path and the code.
 bool LoadPayloadOrReport(const InstallRun& run, Payload* payload) {
   DWORD error = 0;
-  const FailureCause cause = LoadPayload(run, payload, &error);
+  const FailureCause cause = LoadPayload(run.record.createdFileCount, payload, &error);
   if (cause == FailureCause::None) return true;
   char module[kPathCapacity] = {};
   const DWORD length = GetModuleFileNameA(g_payloadModule.load(), module, sizeof(module));
   if (length == 0 || length >= sizeof(module)) module[0] = '\0';
   return run.Fail(cause, module[0] ? module : nullptr, error);
+}
+
+// Both archives' entry data, started: for a compressed payload, its pools decoding.
+struct PayloadData {
+  explicit PayloadData(const Payload& loaded) : payload(loaded), program(loaded.program), work(loaded.work) {}
+  bool Start() { return program.Start() && work.Start(); }
+  bool Serves(const Payload& loaded) const {
+    return payload.program.base == loaded.program.base && payload.program.size == loaded.program.size &&
+           payload.work.base == loaded.work.base && payload.work.size == loaded.work.size;
+  }
+  const Payload payload;
+  EntryData program;
+  EntryData work;
+};
+
+// The decoding started ahead of the run (StartPayloadDecoding): the data is written
+// by its thread and taken by the worker once that thread has ended. At the process's
+// end the thread is waited for before its data goes (and with it the pools' threads).
+struct DecodedAhead {
+  ~DecodedAhead() {
+    if (thread) WaitForSingleObject(thread.Get(), INFINITE);
+  }
+  UniqueHandle thread;
+  std::unique_ptr<PayloadData> data;
+};
+DecodedAhead g_decodedAhead;
+
+DWORD WINAPI DecodeAhead(LPVOID) {
+  Payload payload;
+  DWORD error = 0;
+  if (LoadPayload(0, &payload, &error) != FailureCause::None) return 0;
+  if (!payload.program.compressed && !payload.work.compressed) return 0;
+  std::unique_ptr<PayloadData> data(new (std::nothrow) PayloadData(payload));
+  if (data && data->Start()) g_decodedAhead.data = std::move(data);
+  return 0;
+}
+
+// The data started ahead for exactly this payload, or null.
+std::unique_ptr<PayloadData> TakeDecodedAhead(const Payload& payload) {
+  if (!g_decodedAhead.thread) return nullptr;
+  WaitForSingleObject(g_decodedAhead.thread.Get(), INFINITE);
+  g_decodedAhead.thread.Reset();
+  std::unique_ptr<PayloadData> data = std::move(g_decodedAhead.data);
+  return data && data->Serves(payload) ? std::move(data) : nullptr;
 }
 
 // What "Programs and Features" shows as the size: every file the run wrote, in KiB
@@ -125,10 +171,14 @@ bool Unpack(const InstallRun& run) {
   // the run is prepared and its folders are made; the first frames of both archives
   // are ready when the files are written. The pools stop with this scope, whatever
   // ends the run.
-  EntryData programData(payload.program);
-  EntryData workData(payload.work);
-  if (!programData.Start() || !workData.Start())
-    return run.Fail(FailureCause::DecoderNotStarted, run.request.installDir, GetLastError());
+  std::unique_ptr<PayloadData> data = TakeDecodedAhead(payload);
+  if (!data) {
+    data.reset(new (std::nothrow) PayloadData(payload));
+    if (!data) return run.Fail(FailureCause::DecoderNotStarted, run.request.installDir, ERROR_NOT_ENOUGH_MEMORY);
+    if (!data->Start()) return run.Fail(FailureCause::DecoderNotStarted, run.request.installDir, GetLastError());
+  }
+  EntryData& programData = data->program;
+  EntryData& workData = data->work;
   run.Progress().Begin(payload.program.count + payload.work.count);
 
   char workpathFile[kPathCapacity];
@@ -185,6 +235,11 @@ bool IntegrateWithWindows(const InstallRun& run) {
 }  // namespace
 
 void SetPayloadModule(HMODULE module) { g_payloadModule.store(module); }
+
+void StartPayloadDecoding() {
+  if (g_decodedAhead.thread) return;
+  g_decodedAhead.thread.Reset(CreateThread(nullptr, 0, DecodeAhead, nullptr, 0, nullptr));
+}
 
 bool CheckPayload(const InstallRun& run) {
   Payload payload;

@@ -31,6 +31,12 @@ bool RunInstallation(const InstallRun& run);
 // default) is the running executable. Tests point it at a copy loaded as a data file.
 void SetPayloadModule(HMODULE module);
 
+// Starts decoding a compressed payload's first frames on a thread of its own, while
+// the wizard shows its pages: the pools' bounded slots fill, and the run that follows
+// (on any thread) takes them over. Nothing is written; a payload that is not sound is
+// left for the run to report. Called once, on the thread that later starts the worker.
+void StartPayloadDecoding();
+
 // Whether both payload archives are there and sound, checked as the worker checks them
 // before it writes anything. A failure is recorded as the worker records it.
 bool CheckPayload(const InstallRun& run);
