@@ -35,7 +35,7 @@ unsigned DecodePool::DefaultThreads() {
   return cores == 0 ? 1 : (cores > kMaxThreads ? kMaxThreads : cores);
 }
 
-bool DecodePool::Start(unsigned threads) {
+bool DecodePool::Start(unsigned threads, unsigned startNow) {
   const std::size_t frameCount = archive_.frameCount;
   if (frameCount == 0) return true;
   frames_.Reset(LocalAlloc(LMEM_FIXED, frameCount * sizeof(CompressedFrame)));
@@ -55,7 +55,14 @@ bool DecodePool::Start(unsigned threads) {
     if (!slots_[s].buffer) return false;
     slots_[s].frame = s;
   }
-  for (unsigned t = 0; t < threads; ++t) {
+  threadLimit_ = threads;
+  return StartThreads(startNow == 0 ? 1 : startNow);
+}
+
+bool DecodePool::Widen() { return StartThreads(threadLimit_); }
+
+bool DecodePool::StartThreads(unsigned count) {
+  for (unsigned t = threadCount_; t < count && t < threadLimit_; ++t) {
     threads_[t].Reset(CreateThread(nullptr, 0, &DecodePool::ThreadMain, this, 0, nullptr));
     if (!threads_[t]) return false;
     threadCount_ = t + 1;

@@ -21,9 +21,13 @@ class DecodePool {
   DecodePool(const DecodePool&) = delete;
   DecodePool& operator=(const DecodePool&) = delete;
 
-  // Starts `threads` threads (at least 1, at most kMaxThreads and no more than there
-  // are frames). False when the frame list, a slot or a thread cannot be had.
-  bool Start(unsigned threads);
+  // Makes slots for `threads` threads (at least 1, at most kMaxThreads and no more
+  // than there are frames) and starts `startNow` of them (at least 1, at most that),
+  // Widen the rest. False when the frame list, a slot or a thread cannot be had.
+  bool Start(unsigned threads, unsigned startNow);
+  bool Start(unsigned threads) { return Start(threads, threads); }
+  // Starts the threads Start held back. False when one cannot be had.
+  bool Widen();
 
   // Waits for frame `index` (0, 1, 2, ... in turn) and hands out its bytes, valid until
   // Release(index). False when the frame did not decode to its size and checksum.
@@ -42,6 +46,8 @@ class DecodePool {
     SlotState state = SlotState::Free;
   };
 
+  // Runs threads up to `count` of threadLimit_.
+  bool StartThreads(unsigned count);
   static DWORD WINAPI ThreadMain(void* pool);
   void Run();
   const CompressedFrame& Frame(std::size_t index) const {
@@ -53,7 +59,8 @@ class DecodePool {
   Slot slots_[2 * kMaxThreads];
   std::size_t slotCount_ = 0;
   UniqueHandle threads_[kMaxThreads];
-  unsigned threadCount_ = 0;
+  unsigned threadCount_ = 0;  // running
+  unsigned threadLimit_ = 0;  // what the slots are made for
   SRWLOCK lock_ = SRWLOCK_INIT;
   CONDITION_VARIABLE slotFreed_ = CONDITION_VARIABLE_INIT;
   CONDITION_VARIABLE frameDone_ = CONDITION_VARIABLE_INIT;

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-bool EntryData::Start() {
+bool EntryData::Start(bool ahead) {
   if (!archive_.compressed) {
     span_ = archive_.base + archive_.dataOffset;
     left_ = archive_.size - archive_.dataOffset;
@@ -14,7 +14,7 @@ bool EntryData::Start() {
     SetLastError(ERROR_NOT_SUPPORTED);
     return false;
   }
-  return pool_.Start(DecodePool::DefaultThreads());
+  return pool_.Start(DecodePool::DefaultThreads(), ahead ? 1 : DecodePool::kMaxThreads);
 }
 
 bool EntryData::Next(const unsigned char** data, std::size_t* length) {

@@ -11,9 +11,11 @@ class EntryData {
  public:
   explicit EntryData(const ArchiveView& archive) : archive_(archive), pool_(archive) {}
 
-  // Makes the first bytes available (for a compressed archive: starts decoding).
-  // False when decoding cannot start.
-  bool Start();
+  // Makes the first bytes available (for a compressed archive: starts decoding on
+  // every core, or with `ahead` on one, leaving the others to the wizard's pages until
+  // Widen). False when decoding cannot start.
+  bool Start(bool ahead = false);
+  bool Widen() { return pool_.Widen(); }
 
   // The bytes not yet consumed of the current span (a decoded frame, or the whole
   // stored data area), or of the next span once that one is used up. False when there

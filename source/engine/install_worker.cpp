@@ -81,7 +81,8 @@ bool LoadPayloadOrReport(const InstallRun& run, Payload* payload) {
 // Both archives' entry data, started: for a compressed payload, its pools decoding.
 struct PayloadData {
   explicit PayloadData(const Payload& loaded) : payload(loaded), program(loaded.program), work(loaded.work) {}
-  bool Start() { return program.Start() && work.Start(); }
+  bool Start(bool ahead) { return program.Start(ahead) && work.Start(ahead); }
+  bool Widen() { return program.Widen() && work.Widen(); }
   bool Serves(const Payload& loaded) const {
     return payload.program.base == loaded.program.base && payload.program.size == loaded.program.size &&
            payload.work.base == loaded.work.base && payload.work.size == loaded.work.size;
@@ -109,7 +110,7 @@ DWORD WINAPI DecodeAhead(LPVOID) {
   if (LoadPayload(0, &payload, &error) != FailureCause::None) return 0;
   if (!payload.program.compressed && !payload.work.compressed) return 0;
   std::unique_ptr<PayloadData> data(new (std::nothrow) PayloadData(payload));
-  if (data && data->Start()) g_decodedAhead.data = std::move(data);
+  if (data && data->Start(true)) g_decodedAhead.data = std::move(data);
   return 0;
 }
 
@@ -169,13 +170,15 @@ bool Unpack(const InstallRun& run) {
   if (!LoadPayloadOrReport(run, &payload)) return false;
   // A compressed payload decodes into the pools' bounded slots, in memory only, while
   // the run is prepared and its folders are made; the first frames of both archives
-  // are ready when the files are written. The pools stop with this scope, whatever
-  // ends the run.
+  // are ready when the files are written. Decoding started ahead has run on one
+  // thread while the pages showed; it now takes every core. The pools stop with this
+  // scope, whatever ends the run.
   std::unique_ptr<PayloadData> data = TakeDecodedAhead(payload);
+  if (data && !data->Widen()) return run.Fail(FailureCause::DecoderNotStarted, run.request.installDir, GetLastError());
   if (!data) {
     data.reset(new (std::nothrow) PayloadData(payload));
     if (!data) return run.Fail(FailureCause::DecoderNotStarted, run.request.installDir, ERROR_NOT_ENOUGH_MEMORY);
-    if (!data->Start()) return run.Fail(FailureCause::DecoderNotStarted, run.request.installDir, GetLastError());
+    if (!data->Start(false)) return run.Fail(FailureCause::DecoderNotStarted, run.request.installDir, GetLastError());
   }
   EntryData& programData = data->program;
   EntryData& workData = data->work;

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "engine/install_worker.h"
 #include "shared/platform.h"
 #include "shared/system_libraries.h"
 #include "wizard/exit_status.h"
@@ -29,6 +30,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   state.instanceHandle = instance;
   ProcessEnd end = ProcessEnd::WizardClosed;
   if (!StartFromCommandLine(state, &end)) return FinishProcess(end);
+  // The window, the recovery and the pages take a while: a compressed payload starts
+  // decoding meanwhile, into memory only, on one core (the other is the pages').
+  StartPayloadDecoding();
 
   // The progress page's bars are common controls; register their class up front
   // (comctl32 is loaded from the system folder by its full path).

@@ -35,8 +35,6 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       }
       // So is a removal the uninstaller left midway (the run lock is held now).
       RecoverInterruptedRemoval(TheInstallerState().is64BitWindows != 0);
-      // The pages take the user a while: a compressed payload starts decoding meanwhile.
-      StartPayloadDecoding();
       HWND modePage = CreatePage(TheInstallerState().instanceHandle, window, IDD_MODE_PAGE, kModePageHandlers);
       if (modePage) {
         ShowWindow(modePage, SW_SHOW);

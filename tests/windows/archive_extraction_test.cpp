@@ -1,6 +1,7 @@
 #include "engine/archive_extraction.h"
 #include "engine/run_journal.h"
 #include "engine/run_outcome.h"
+#include "engine/entry_data.h"
 
 #include <gtest/gtest.h>
 
@@ -289,6 +290,30 @@ TEST_F(ArchiveExtraction, CompressedArchiveWritesAndReportsExactlyAsTheStoredOne
   const std::vector<std::string> files = enginetest::ListFiles(dest_.Path());
   EXPECT_EQ(enginetest::ListFiles(other.Path()), files);
   for (const std::string& file : files) EXPECT_EQ(ReadWholeFile(other / file), ReadWholeFile(dest_ / file)) << file;
+}
+
+// Decoding started ahead on one thread and widened midway hands out the very bytes of
+// the stored archive's data area, in order.
+TEST(EntryData, AheadThenWidenedGivesTheStoredBytesInOrder) {
+  const auto stored = BuiltArchive("program.bin");
+  const auto compressed = BuiltArchive("small-frames\\program.vxz");
+  const ArchiveView storedView = enginetest::ViewOf(stored);
+  const ArchiveView view = enginetest::ViewOf(compressed);
+  ASSERT_TRUE(view.compressed);
+  EntryData data(view);
+  ASSERT_TRUE(data.Start(true));
+  std::string bytes;
+  const unsigned char* span = nullptr;
+  std::size_t length = 0;
+  for (std::size_t spans = 0; data.Next(&span, &length); ++spans) {
+    if (spans == view.frameCount / 2) {
+      ASSERT_TRUE(data.Widen());
+    }
+    bytes.append(reinterpret_cast<const char*>(span), length);
+    data.Consume(length);
+  }
+  EXPECT_EQ(bytes, std::string(reinterpret_cast<const char*>(stored.data()) + storedView.dataOffset,
+                               stored.size() - storedView.dataOffset));
 }
 
 TEST_F(ArchiveExtraction, DamagedCompressedFrameFailsAsAnUnloadablePayloadAfterTheFilesBeforeIt) {
