@@ -30,6 +30,8 @@ set(VELMORIX_SHIPPED_LINK ${VELMORIX_STATIC_LINK} -s)
 target_compile_definitions(velmorix_portable PUBLIC ${VELMORIX_WIN_DEFINITIONS})
 target_compile_options(velmorix_portable PRIVATE ${VELMORIX_COMPACT})
 target_compile_options(velmorix_frame_decoder PRIVATE ${VELMORIX_COMPACT})
+# The frame checksum's lanes are SSE2 (the decoder requires it, as does the zstd build).
+set_source_files_properties(source/engine/frame_checksum.cpp PROPERTIES COMPILE_OPTIONS -msse2)
 
 # The version header and the manifest, from the project's version number.
 configure_file(resources/velmorix_version.h.in ${CMAKE_BINARY_DIR}/generated/velmorix_version.h @ONLY)
@@ -57,7 +59,7 @@ target_link_libraries(velmorix_shared PUBLIC velmorix_portable shlwapi advapi32 
 # The worker calls the integration steps. Libraries link one way:
 # shared <- integration <- engine <- wizard.
 file(GLOB VELMORIX_ENGINE_SOURCES CONFIGURE_DEPENDS source/engine/*.cpp)
-list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "(archive_reader|compressed_archive|payload_archive|frame_decoder|payload_checksum|extraction_pace_[a-z]+)\\.cpp$")
+list(FILTER VELMORIX_ENGINE_SOURCES EXCLUDE REGEX "(archive_reader|compressed_archive|payload_archive|frame_decoder|frame_checksum|payload_checksum|extraction_pace_[a-z]+)\\.cpp$")
 file(GLOB VELMORIX_INTEGRATION_SOURCES CONFIGURE_DEPENDS source/integration/*.cpp)
 velmorix_windows_library(velmorix_integration ${VELMORIX_INTEGRATION_SOURCES})
 target_link_libraries(velmorix_integration PUBLIC velmorix_shared ole32 oleaut32 uuid shell32 advapi32)

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/frame_checksum.h"
 #include "engine/frame_decoder.h"
 #include "shared/little_endian.h"
 #include "support/payload_archive.h"
@@ -168,13 +169,36 @@ TEST(FrameDecoder, AcceptsOnlyOneWholeFrameOfTheExpectedSizeWithAChecksumThatHol
   auto twice = checked;
   twice.insert(twice.end(), checked.begin(), checked.end());
   EXPECT_FALSE(decoder.Decode(twice.data(), twice.size(), &out[0], out.size())) << "bytes after the frame";
-  // Any byte after the frame header changed: a block or the checksum no longer holds.
-  for (std::size_t at = 6; at < checked.size(); at += 7) {
+  // Any byte after the frame header changed, each of the checksum's four among them:
+  // a block or the checksum no longer holds.
+  for (std::size_t at = 6; at < checked.size(); at += (at + 8 < checked.size() ? 7 : 1)) {
     auto damaged = checked;
     damaged[at] ^= 0x04;
     EXPECT_FALSE(decoder.Decode(damaged.data(), damaged.size(), &out[0], out.size())) << "byte " << at;
   }
   EXPECT_TRUE(decoder.Decode(checked.data(), checked.size(), &out[0], out.size())) << "the context is reusable";
+}
+
+// The checksum zstd records in a frame, for contents that end at every offset within
+// the hash's 32-byte stripes and its 8- and 4-byte tails, from any alignment.
+TEST(FrameChecksum, IsTheOneZstdRecords) {
+  const std::string content = Content(70000, 9);
+  ZSTD_CCtx* context = ZSTD_createCCtx();
+  ASSERT_NE(context, nullptr);
+  ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 1);
+  std::vector<unsigned char> frame(ZSTD_compressBound(content.size()));
+  for (const std::size_t size : {0, 1, 3, 4, 7, 8, 12, 31, 32, 33, 40, 63, 64, 65, 100, 1000, 4099, 70000}) {
+    for (const std::size_t start : {0, 1, 5}) {
+      if (start + size > content.size()) continue;
+      const std::size_t length = ZSTD_compress2(context, frame.data(), frame.size(), content.data() + start, size);
+      ASSERT_FALSE(ZSTD_isError(length));
+      EXPECT_TRUE(ContentChecksumHolds(frame.data(), length, content.data() + start, size)) << size << " at " << start;
+      if (size > 0) {
+        EXPECT_FALSE(ContentChecksumHolds(frame.data(), length, content.data() + start, size - 1)) << size;
+      }
+    }
+  }
+  ZSTD_freeCCtx(context);
 }
 
 }  // namespace
