@@ -21,8 +21,10 @@ constexpr char kEntryStep[] = "uninstall entry";
 constexpr char kAssociationStep[] = "association";
 constexpr char kRecordStep[] = "installation record";
 
-// An earlier shortcut larger than this is not kept (a shortcut takes a few KiB).
-constexpr std::size_t kEarlierShortcutCapacity = 16 * 1024;
+// An earlier file at a shortcut's name is kept in the step's record, up to this size
+// (a shortcut takes a few KiB); a larger one, or one that cannot be read, is not
+// replaced: the shortcut is not made.
+constexpr std::size_t kEarlierShortcutCapacity = 1024 * 1024;
 // A shortcut's record after the folder: made-folder flag, had-earlier flag, the link
 // path, the earlier file's bytes.
 constexpr std::size_t kShortcutHead = 2;
@@ -78,20 +80,37 @@ bool LoadStep(const InstallRun& run, const char* name, LoadedStep* step) {
   return true;
 }
 
-// Up to `capacity` bytes of the plain file at `path` (no link followed) into `out`;
-// how many, or -1 when there is none or it is larger.
-long ReadSmallFile(const char* path, unsigned char* out, std::size_t capacity) {
-  UniqueHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+// The plain file at a shortcut's name (no link followed), opened to be kept.
+struct EarlierFile {
+  UniqueHandle file;
+  DWORD size = 0;
+  // ERROR_SUCCESS when there is none or it is open; else why it cannot be kept.
+  DWORD error = ERROR_SUCCESS;
+};
+
+EarlierFile OpenEarlierFile(const char* path) {
+  EarlierFile earlier;
+  earlier.file.Reset(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!earlier.file) {
+    const DWORD error = GetLastError();
+    // Nothing there; a folder there takes no shortcut anyway.
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+        (GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY) == 0)
+      earlier.error = error;
+    return earlier;
+  }
   BY_HANDLE_FILE_INFORMATION information{};
-  if (!file || !GetFileInformationByHandle(file.Get(), &information) ||
-      (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-      information.nFileSizeHigh != 0 || information.nFileSizeLow > capacity)
-    return -1;
-  DWORD read = 0;
-  if (!ReadFile(file.Get(), out, information.nFileSizeLow, &read, nullptr) || read != information.nFileSizeLow)
-    return -1;
-  return static_cast<long>(read);
+  if (!GetFileInformationByHandle(earlier.file.Get(), &information)) {
+    earlier.error = GetLastError();
+  } else if (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+    earlier.file.Reset();  // not a file the shortcut replaces
+  } else if (information.nFileSizeHigh != 0 || information.nFileSizeLow > kEarlierShortcutCapacity) {
+    earlier.error = ERROR_FILE_TOO_LARGE;
+  } else {
+    earlier.size = information.nFileSizeLow;
+  }
+  return earlier;
 }
 
 // Writes `size` bytes as a new file at `path`; nothing stands there (the rename-free
@@ -171,16 +190,24 @@ bool JournalReplacedKeys(const InstallRun& run, const char* name, const Replaced
 
 bool JournalledShortcuts::WillMake(int index, const char* linkPath, bool makesFolder) {
   if (index < 0 || index > 1) return false;
-  StepRecord record(run_, kShortcutHead + kPathCapacity + kEarlierShortcutCapacity);
+  // An earlier file that cannot be kept fails the shortcut, as one that cannot be saved.
+  const FailureCause unkept = index == 0 ? FailureCause::DesktopShortcutFailed : FailureCause::StartMenuShortcutFailed;
+  const EarlierFile earlier = OpenEarlierFile(linkPath);
+  if (earlier.error != ERROR_SUCCESS) return run_.Fail(unkept, linkPath, earlier.error);
+  StepRecord record(run_, kShortcutHead + kPathCapacity + earlier.size);
   if (record.Ok()) {
     unsigned char* head = record.Tail();
     const std::size_t linkSize = BoundedLength(linkPath, kPathCapacity - 1) + 1;
     head[0] = makesFolder ? 1 : 0;
+    head[1] = earlier.file ? 1 : 0;
     std::memcpy(head + kShortcutHead, linkPath, linkSize - 1);
     head[kShortcutHead + linkSize - 1] = '\0';
-    const long earlier = ReadSmallFile(linkPath, head + kShortcutHead + linkSize, kEarlierShortcutCapacity);
-    head[1] = earlier >= 0 ? 1 : 0;
-    record.Grow(kShortcutHead + linkSize + (earlier > 0 ? static_cast<std::size_t>(earlier) : 0));
+    DWORD read = 0;
+    const BOOL readOk =
+        !earlier.file || ReadFile(earlier.file.Get(), head + kShortcutHead + linkSize, earlier.size, &read, nullptr);
+    if (!readOk || (earlier.file && read != earlier.size))
+      return run_.Fail(unkept, linkPath, readOk ? ERROR_READ_FAULT : GetLastError());
+    record.Grow(kShortcutHead + linkSize + earlier.size);
   }
   return record.Journal(run_, kShortcutStep[index]);
 }
