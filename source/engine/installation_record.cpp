@@ -332,11 +332,66 @@ bool LoadInstallationRecord(bool is64BitWindows, InstallationRecord& record) {
   return filesRead && foldersRead && valuesRead;
 }
 
+namespace {
+
+// The record's key and its earlier copy's, under HKLM\Software.
+const char* const kRecordName = kInstallationRecordKey + sizeof("Software\\") - 1;
+constexpr char kEarlierRecordName[] = "VelmorixInstallation.Earlier";
+
+LONG OpenSoftware(bool is64BitWindows, UniqueKey& software) {
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | ViewOf(is64BitWindows), software.Receive());
+}
+
+LONG DeleteTreeIfThere(HKEY parent, const char* name) {
+  const LONG result = RegDeleteTreeA(parent, name);
+  return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
+}
+
+// `from` copied whole to a new key `to` under the same parent (none may stand there).
+LONG CopyKey(HKEY parent, const char* from, const char* to) {
+  UniqueKey source, target;
+  LONG result = RegOpenKeyExA(parent, from, 0, KEY_READ, source.Receive());
+  if (result == ERROR_SUCCESS)
+    result = RegCreateKeyExA(parent, to, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                             target.Receive(), nullptr);
+  if (result == ERROR_SUCCESS) result = RegCopyTreeA(source.Get(), nullptr, target.Get());
+  if (result == ERROR_SUCCESS) result = RegFlushKey(target.Get());
+  return result;
+}
+
+}  // namespace
+
 bool DeleteInstallationRecord(bool is64BitWindows) {
   UniqueKey software;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | ViewOf(is64BitWindows), software.Receive()) !=
-      ERROR_SUCCESS)
-    return false;
-  const LONG result = RegDeleteTreeA(software.Get(), kInstallationRecordKey + std::strlen("Software\\"));
-  return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
+  return OpenSoftware(is64BitWindows, software) == ERROR_SUCCESS &&
+         DeleteTreeIfThere(software.Get(), kRecordName) == ERROR_SUCCESS;
+}
+
+LONG KeepEarlierInstallationRecord(bool is64BitWindows) {
+  UniqueKey software;
+  LONG result = OpenSoftware(is64BitWindows, software);
+  if (result == ERROR_SUCCESS) result = DeleteTreeIfThere(software.Get(), kEarlierRecordName);
+  if (result == ERROR_SUCCESS) result = CopyKey(software.Get(), kRecordName, kEarlierRecordName);
+  return result;
+}
+
+LONG PutBackEarlierInstallationRecord(bool is64BitWindows) {
+  UniqueKey software, earlier;
+  LONG result = OpenSoftware(is64BitWindows, software);
+  // Without the copy (taken back before a kill) the record is already the earlier one.
+  if (result == ERROR_SUCCESS &&
+      RegOpenKeyExA(software.Get(), kEarlierRecordName, 0, KEY_READ, earlier.Receive()) == ERROR_FILE_NOT_FOUND)
+    return ERROR_SUCCESS;
+  earlier.Reset();
+  if (result == ERROR_SUCCESS) result = DeleteTreeIfThere(software.Get(), kRecordName);
+  if (result == ERROR_SUCCESS) result = CopyKey(software.Get(), kEarlierRecordName, kRecordName);
+  if (result == ERROR_SUCCESS) result = DeleteTreeIfThere(software.Get(), kEarlierRecordName);
+  return result;
+}
+
+LONG ForgetEarlierInstallationRecord(bool is64BitWindows) {
+  UniqueKey software;
+  LONG result = OpenSoftware(is64BitWindows, software);
+  if (result == ERROR_SUCCESS) result = DeleteTreeIfThere(software.Get(), kEarlierRecordName);
+  return result;
 }

@@ -84,5 +84,13 @@ bool LoadInstallationRecord(bool is64BitWindows, InstallationRecord& record);
 // Deletes the record (and whatever its removal journal left inside it).
 bool DeleteInstallationRecord(bool is64BitWindows);
 
+// A reinstallation rewrites the record it finds. Before that, a copy of the record as
+// it stands is kept beside it (an older copy is replaced); an undone run puts the copy
+// back in the record's place, a run that stands deletes it. ERROR_SUCCESS or the
+// registry's code.
+LONG KeepEarlierInstallationRecord(bool is64BitWindows);
+LONG PutBackEarlierInstallationRecord(bool is64BitWindows);
+LONG ForgetEarlierInstallationRecord(bool is64BitWindows);
+
 // The record's key opened for writing (created when missing), in the right view.
 LONG OpenInstallationRecord(bool is64BitWindows, bool create, UniqueKey& key);

@@ -238,19 +238,33 @@ bool JournalInstallationRecordStep(const InstallRun& run) {
   UniqueKey existing;
   const LONG opened =
       RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallationRecordKey, 0, KEY_QUERY_VALUE | ViewOf(run), existing.Receive());
-  if (opened == ERROR_SUCCESS) return true;
-  if (opened != ERROR_FILE_NOT_FOUND) {
+  existing.Reset();
+  if (opened != ERROR_SUCCESS && opened != ERROR_FILE_NOT_FOUND) {
     return run.Fail(FailureCause::RecordNotSaved, kInstallationRecordKey, static_cast<unsigned long>(opened));
   }
-  StepRecord record(run, 0);
+  // A record that stands is copied whole before the journal says so: an undo never
+  // puts back a copy half made (a copy left by a kill before the journal is replaced
+  // by the next run's, or deleted when a run stands).
+  const bool replaces = opened == ERROR_SUCCESS;
+  if (replaces) {
+    const LONG kept = KeepEarlierInstallationRecord(run.request.is64BitWindows != 0);
+    if (kept != ERROR_SUCCESS)
+      return run.Fail(FailureCause::RecordNotSaved, kInstallationRecordKey, static_cast<unsigned long>(kept));
+  }
+  StepRecord record(run, 1);
+  if (record.Ok() && replaces) {
+    *record.Tail() = 1;
+    record.Grow(1);
+  }
   return record.Journal(run, kRecordStep);
 }
 
 bool TakeBackIntegration(const InstallRun& run) {
   if (!run.record.journal) return true;
   RemovalResult result = {Removal::Absent, 0};
-  // Each step journalled, read back and taken back, then told when something went.
-  const auto takeBack = [&](const char* name, const char* told, const char* what, auto undo) {
+  // Each step journalled, read back and taken back, then told when something went
+  // (`told` is read after the undo, which may choose it).
+  const auto takeBack = [&](const char* name, const char* const& told, const char* what, auto undo) {
     LoadedStep step;
     if (!LoadStep(run, name, &step)) return;
     const RemovalResult outcome = undo(step);
@@ -266,9 +280,16 @@ bool TakeBackIntegration(const InstallRun& run) {
   AppendPath(recordKey, kInstallationRecordKey);
   CopyPath(entryKey, "HKLM\\");
   AppendPath(entryKey, texts::kUninstallKeyPath);
-  takeBack(kRecordStep, "installation record removed", recordKey, [&](const LoadedStep&) {
-    return DeleteInstallationRecord(run.request.is64BitWindows != 0) ? RemovalResult{Removal::Removed, 0}
-                                                               : Failed(ERROR_ACCESS_DENIED);
+  // The record the run made goes; one it rewrote is put back as the run found it.
+  const char* recordTold = "installation record removed";
+  takeBack(kRecordStep, recordTold, recordKey, [&](const LoadedStep& step) {
+    const bool is64 = run.request.is64BitWindows != 0;
+    if (step.restSize > 0 && step.rest[0] == 1) {
+      recordTold = "installation record put back";
+      const LONG put = PutBackEarlierInstallationRecord(is64);
+      return put == ERROR_SUCCESS ? RemovalResult{Removal::Removed, 0} : Failed(static_cast<unsigned long>(put));
+    }
+    return DeleteInstallationRecord(is64) ? RemovalResult{Removal::Removed, 0} : Failed(ERROR_ACCESS_DENIED);
   });
   takeBack(kAssociationStep, "file type association removed", ".qzp",
            [&](const LoadedStep& step) { return TakeBackAssociation(run, step); });

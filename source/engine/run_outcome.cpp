@@ -9,6 +9,7 @@
 #include "engine/keep_folder.h"
 #include "engine/run_files.h"
 #include "engine/run_integration.h"
+#include "engine/installation_record.h"
 #include "engine/run_journal.h"
 #include "engine/run_lock.h"
 #include "shared/held_folder.h"
@@ -169,6 +170,11 @@ void CommitRun(const InstallRun& run) {
     return;
   }
   ReleaseKeepFolders(run);
+  // The record as the run found it is no longer needed.
+  const LONG forgotten = ForgetEarlierInstallationRecord(run.request.is64BitWindows != 0);
+  if (forgotten != ERROR_SUCCESS)
+    run.Listener().StepFailed(FailureCause::EarlierRecordNotDeleted, kInstallationRecordKey,
+                              static_cast<unsigned long>(forgotten));
   {
     UniqueHandle held[kKeepFolderCount];
     VerifyKeepFolders(run, held);

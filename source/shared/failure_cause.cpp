@@ -43,6 +43,7 @@ const char* const kNames[] = {
     "association-unreadable",
     "record-not-saved",
     "kept-file-not-deleted",
+    "earlier-record-not-deleted",
     "file-not-put-back",
     "file-not-removed",
     "folder-not-removed",

@@ -47,6 +47,7 @@ enum class FailureCause : unsigned char {
   RecordNotSaved,            // the installation's record could not be written
   // Ending a run: commit, undo and the next start's recovery.
   KeptFileNotDeleted,   // an earlier file kept aside could not be deleted now
+  EarlierRecordNotDeleted,  // the copy of the record a reinstallation found stays
   FileNotPutBack,       // a kept file could not be moved back to its name
   FileNotRemoved,       // a file the run created could not be deleted
   FolderNotRemoved,     // a folder the run created could not be removed

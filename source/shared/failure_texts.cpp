@@ -46,6 +46,7 @@ const char* const kTexts[] = {
     texts::kRegistryKeyFailed,  // AssociationUnreadable
     texts::kInstallFilesFailed,  // RecordNotSaved
     texts::kInstallFilesFailed,  // KeptFileNotDeleted
+    texts::kRegistryKeyFailed,   // EarlierRecordNotDeleted
     texts::kInstallFilesFailed,  // FileNotPutBack
     texts::kInstallFilesFailed,  // FileNotRemoved
     texts::kInstallFilesFailed,  // FolderNotRemoved
