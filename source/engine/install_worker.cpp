@@ -100,11 +100,13 @@ struct DecodedAhead {
     if (thread) WaitForSingleObject(thread.Get(), INFINITE);
   }
   UniqueHandle thread;
+  UniqueHandle running;  // set once the thread runs its own code
   std::unique_ptr<PayloadData> data;
 };
 DecodedAhead g_decodedAhead;
 
 DWORD WINAPI DecodeAhead(LPVOID) {
+  SetEvent(g_decodedAhead.running.Get());
   Payload payload;
   DWORD error = 0;
   if (LoadPayload(0, &payload, &error) != FailureCause::None) return 0;
@@ -241,7 +243,13 @@ void SetPayloadModule(HMODULE module) { g_payloadModule.store(module); }
 
 void StartPayloadDecoding() {
   if (g_decodedAhead.thread) return;
+  g_decodedAhead.running.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  if (!g_decodedAhead.running) return;
   g_decodedAhead.thread.Reset(CreateThread(nullptr, 0, DecodeAhead, nullptr, 0, nullptr));
+  // A new thread starts under the loader lock, which the caller's next library load
+  // would hold for as long as it takes (comctl32: some 20 ms under Wine): it is let
+  // start first.
+  if (g_decodedAhead.thread) WaitForSingleObject(g_decodedAhead.running.Get(), 1000);
 }
 
 bool CheckPayload(const InstallRun& run) {

@@ -34,10 +34,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // decoding meanwhile, into memory only, on one core (the other is the pages').
   StartPayloadDecoding();
 
-  // The progress page's bars are common controls; register their class up front
-  // (comctl32 is loaded from the system folder by its full path).
-  InitProgressBarControls();
-
   if (!CreateMainWindow(instance, &EndWizard)) return ExitStatusOf(ProcessEnd::WizardNotStarted);
   return RunMessageLoop();
 }

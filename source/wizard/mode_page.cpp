@@ -80,7 +80,7 @@ void RunWithoutInstalling(HWND page, InstallerState& state) {
   }
   CopyPath(state.installDir, folder);
   CopyPath(state.workDir, state.installDir);
-  OpenNextPage(state.instanceHandle, page, IDD_PROGRESS_PAGE, kProgressPageHandlers);
+  OpenProgressPage(state.instanceHandle, page);
 }
 
 void OnNext(HWND page, InstallerState& state) {

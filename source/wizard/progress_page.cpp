@@ -6,6 +6,7 @@
 #include "shared/failure_texts.h"
 #include "shared/launch.h"
 #include "shared/raii.h"
+#include "shared/system_libraries.h"
 #include "shared/texts.h"
 #include "wizard/installer_instance.h"
 #include "wizard/page_frame.h"
@@ -185,3 +186,10 @@ INT_PTR OnOtherMessage(HWND, UINT message, WPARAM wParam) {
 }  // namespace
 
 const PageHandlers kProgressPageHandlers = {OnInitDialog, OnCommand, OnClose, OnOtherMessage};
+
+HWND OpenProgressPage(HINSTANCE instance, HWND current) {
+  // Once per process: the class stays registered, the library stays loaded.
+  static const bool registered = InitProgressBarControls();
+  static_cast<void>(registered);
+  return OpenNextPage(instance, current, IDD_PROGRESS_PAGE, kProgressPageHandlers);
+}

@@ -120,7 +120,7 @@ void OnNext(HWND page, InstallerState& state) {
   SavePagePlacement(page, state.pagePlacement);
   state.makeDesktopShortcut = IsChecked(page, IDC_SETTINGS_DESKTOP);
   state.makeQuickLaunchShortcut = IsChecked(page, IDC_SETTINGS_START_MENU);
-  OpenNextPage(state.instanceHandle, page, IDD_PROGRESS_PAGE, kProgressPageHandlers);
+  OpenProgressPage(state.instanceHandle, page);
 }
 
 INT_PTR OnCommand(HWND page, int controlId) {
