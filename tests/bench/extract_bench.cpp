@@ -32,12 +32,13 @@
 #include "resource_ids.h"
 #include "engine/install_run.h"
 #include "shared/system_libraries.h"
-#include "windows/engine_test_support.h"
+#include "support/payload_archive.h"
+#include "support/test_files.h"
 #include "wizard/progress_board.h"
 
 namespace {
 
-using enginetest::DeleteTree;
+using testsupport::DeleteTree;
 
 struct BenchEntry {
   std::string relativeFolder;
@@ -119,7 +120,7 @@ double Seconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end) {
 // time ago would be: a reinstallation then replaces files that are no longer waiting
 // in the cache to be written.
 void FlushToDisk(const std::string& folder) {
-  for (const std::string& name : enginetest::ListFiles(folder)) {
+  for (const std::string& name : testsupport::ListFiles(folder)) {
     const UniqueHandle file(CreateFileA((folder + "\\" + name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                         nullptr, OPEN_EXISTING, 0, nullptr));
     if (file) FlushFileBuffers(file.Get());
@@ -278,7 +279,7 @@ double ExtractWithPage(const std::vector<unsigned char>& program, const std::vec
 }
 
 std::vector<unsigned char> ReadPayloadFile(const std::string& folder, const char* name) {
-  const std::string bytes = enginetest::ReadWholeFile(folder + "\\" + name);
+  const std::string bytes = testsupport::ReadWholeFile(folder + "\\" + name);
   if (bytes.empty()) {
     std::fprintf(stderr, "cannot read %s\\%s\n", folder.c_str(), name);
     std::exit(1);

@@ -3,6 +3,7 @@
 // the installation, but for what the user changed and asked to keep.
 #include <objbase.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "resource_ids.h"
 #include "shared/texts.h"
 #include "support/registry.h"
+#include "support/test_files.h"
 
 namespace e2e {
 namespace {
@@ -49,11 +51,38 @@ class LifecycleTest : public InstallerTest {
     InstallerTest::TearDown();
   }
 
-  // An unattended installation into the default folders; false unless it ends with 0.
-  bool InstallUnattended() {
-    driver::InstallerProcess& process = Start(driver::InstallerPath(), "/S");
+  // An installation into the default folders, unattended or through the wizard (the
+  // program not started at its end); false unless it ends with 0.
+  bool Install(bool throughTheWizard = false, const std::string& installer = driver::InstallerPath()) {
     DWORD exitCode = 99;
-    return process.WaitForExit(kRunTimeoutMs, &exitCode) && exitCode == 0;
+    if (!throughTheWizard) return Start(installer, "/S").WaitForExit(kRunTimeoutMs, &exitCode) && exitCode == 0;
+    Start(installer);
+    HWND progress = InstallThroughTheWizard();
+    if (progress == nullptr || !driver::WaitForControlText(progress, IDC_PROGRESS_BUTTON, "Готово", kRunTimeoutMs))
+      return false;
+    UntickRunProgram(progress);
+    return driver::Click(progress, IDC_PROGRESS_BUTTON) && Installer().WaitForExit(kRunTimeoutMs, &exitCode) &&
+           exitCode == 0;
+  }
+
+  // The step most cases share: the installation (and all it leaves), `act` on it,
+  // which removes it (and may name in allowed_ what stays), then nothing differs from
+  // `clean_` but those. The removal's own uninstaller, which ran it, waits in a keep
+  // folder at the root of C: for the restart, until Wine's restart takes it.
+  void InstallActAndCompare(const std::function<void()>& act, bool throughTheWizard = false,
+                            const std::string& installer = driver::InstallerPath()) {
+    allowed_.clear();
+    ASSERT_TRUE(Install(throughTheWizard, installer));
+    if (installer == driver::InstallerPath()) ExpectInstalled(InstallDir(), WorkDir());
+    act();
+    if (HasFatalFailure()) return;
+    std::vector<std::string> untilRestart = allowed_;
+    untilRestart.push_back("C:\\~VelmorixKeep.");
+    EXPECT_TRUE(SameMachine(clean_, TakeMachineSnapshot(), untilRestart));
+    driver::InstallerProcess restart("wineboot");
+    DWORD exitCode = 99;
+    ASSERT_TRUE(restart.StartCommandLine("wineboot.exe -r") && restart.WaitForExit(kRunTimeoutMs, &exitCode));
+    EXPECT_TRUE(SameMachine(clean_, TakeMachineSnapshot(), allowed_));
   }
 
   static std::string InstallDir() {
@@ -66,6 +95,21 @@ class LifecycleTest : public InstallerTest {
     driver::ReadWholeFile(InstallDir() + "\\workpath", &workpath);
     return std::string(workpath.begin(), workpath.end());
   }
+  static std::string QuietUninstallString() {
+    std::string quiet;
+    EXPECT_TRUE(driver::ReadUninstallValue("QuietUninstallString", &quiet));
+    return quiet;
+  }
+
+  // The program changes the work folder's first file and the user adds `added` below
+  // it; the changed file's path, empty when either fails.
+  static std::string ChangeTheWorkFolder(const std::string& added) {
+    const std::vector<std::string> files = driver::FilesUnder(WorkDir());
+    const bool done = !files.empty() && driver::WriteWholeFile(files.front(), "changed by the program") &&
+                      driver::CreateFolders(added.substr(0, added.rfind('\\'))) &&
+                      driver::WriteWholeFile(added, "the user's");
+    return done ? files.front() : std::string();
+  }
 
   // Runs `commandLine` as a deployment tool would and waits for its end (every
   // Uninstall.exe process gone); its exit status, 99 when it did not end.
@@ -77,23 +121,14 @@ class LifecycleTest : public InstallerTest {
     EXPECT_TRUE(driver::WaitForNoProcessNamed("Uninstall.exe"));
     return exitCode;
   }
-  DWORD RunQuietUninstallString(const std::string& switches = std::string()) {
-    std::string quiet;
-    EXPECT_TRUE(driver::ReadUninstallValue("QuietUninstallString", &quiet));
-    return RunRemoval(quiet + switches);
-  }
 
-  // The uninstaller's dialog, found by its controls: optionally the data box ticked,
-  // Remove, the result shown, closed; waits until every Uninstall.exe has ended.
-  void RemoveThroughTheDialog(bool removeData = false) {
+  // The uninstaller's dialog, found by its controls: Remove, the result shown, closed;
+  // waits until every Uninstall.exe has ended.
+  void RemoveThroughTheDialog() {
     HWND dialog = driver::WaitForDialogWithControl(IDC_UNINSTALL_REMOVE_DATA, kRunTimeoutMs);
     ASSERT_NE(dialog, nullptr) << "the uninstaller's dialog did not appear";
     EXPECT_EQ(driver::WindowText(dialog), texts::kUninstallTitle);
     EXPECT_NE(driver::ControlText(dialog, IDC_UNINSTALL_SUMMARY).find(InstallDir()), std::string::npos);
-    if (removeData) {
-      ASSERT_TRUE(driver::Click(dialog, IDC_UNINSTALL_REMOVE_DATA));
-      ASSERT_TRUE(driver::WaitFor([&] { return driver::IsControlChecked(dialog, IDC_UNINSTALL_REMOVE_DATA); }));
-    }
     ASSERT_TRUE(driver::Click(dialog, IDC_UNINSTALL_REMOVE));
     ASSERT_TRUE(driver::WaitForControlText(dialog, IDC_UNINSTALL_CANCEL, texts::kCloseButton, kRunTimeoutMs));
     EXPECT_EQ(driver::ControlText(dialog, IDC_UNINSTALL_SUMMARY), texts::kUninstallDone);
@@ -102,57 +137,50 @@ class LifecycleTest : public InstallerTest {
     EXPECT_TRUE(driver::WaitForNoProcessNamed("Uninstall.exe", kRunTimeoutMs));
   }
 
-  // The removal's own uninstaller, which ran it, waits in a keep folder at the root of
-  // C: for the restart; Wine's restart takes it, and then nothing differs from `clean_`.
-  void ExpectMachineAsBeforeAfterRestart(const std::vector<std::string>& allowed = std::vector<std::string>()) {
-    std::vector<std::string> untilRestart = allowed;
-    untilRestart.push_back("C:\\~VelmorixKeep.");
-    EXPECT_TRUE(SameMachine(clean_, TakeMachineSnapshot(), untilRestart));
-    driver::InstallerProcess restart("wineboot");
-    DWORD exitCode = 99;
-    ASSERT_TRUE(restart.StartCommandLine("wineboot.exe -r") && restart.WaitForExit(kRunTimeoutMs, &exitCode));
-    EXPECT_TRUE(SameMachine(clean_, TakeMachineSnapshot(), allowed));
-  }
-
   MachineSnapshot clean_;
+  std::vector<std::string> allowed_;
   std::unique_ptr<driver::InstallerProcess> uninstaller_;
 };
 
-// The installer started again on an installation made through the wizard: Remove on
-// its mode page starts the uninstaller, whose dialog removes everything.
-TEST_F(LifecycleTest, ModePageRemoveOfAWizardInstallationLeavesTheMachineAsBefore) {
-  Start();
-  HWND progress = InstallThroughTheWizard();
-  ASSERT_NE(progress, nullptr);
-  ASSERT_TRUE(driver::WaitForControlText(progress, IDC_PROGRESS_BUTTON, "Готово", kRunTimeoutMs));
-  UntickRunProgram(progress);
-  ASSERT_TRUE(driver::Click(progress, IDC_PROGRESS_BUTTON));
-  ExpectExitZero();
-  ExpectInstalled(InstallDir(), WorkDir());
-
-  Start();
-  HWND mode = Installer().WaitForPage(driver::Page::Mode);
-  ASSERT_NE(mode, nullptr);
-  ASSERT_TRUE(driver::IsControlEnabled(mode, IDC_MODE_REMOVE));
-  ASSERT_TRUE(driver::Click(mode, IDC_MODE_REMOVE));
-  ASSERT_TRUE(driver::Click(mode, IDC_MODE_NEXT));
-  ExpectExitZero();  // at once, not when the uninstaller ends
-  RemoveThroughTheDialog();
-
-  ExpectMachineAsBeforeAfterRestart();
-}
-
-// Wine's own list of programs as a client of the entry: it runs UninstallString and
-// waits for it; the dialog that opens removes everything.
-TEST_F(LifecycleTest, WineUninstallerRemovesThroughTheEntry) {
-  ASSERT_TRUE(InstallUnattended());
-  driver::InstallerProcess wineUninstaller("wine-uninstaller");
-  ASSERT_TRUE(wineUninstaller.StartCommandLine("uninstaller.exe --remove Velmorix"));
-  RemoveThroughTheDialog();
-  DWORD exitCode = 99;
-  EXPECT_TRUE(wineUninstaller.WaitForExit(kRunTimeoutMs, &exitCode));
-
-  ExpectMachineAsBeforeAfterRestart();
+// Each way a removal is started leaves the machine as before the installation: Remove
+// on the mode page of the installer started again on a wizard's installation (the
+// installer ends at once, not when the uninstaller does); Wine's own list of programs,
+// which runs UninstallString and waits for it; and a deployment tool running the
+// QuietUninstallString with /REMOVEDATA, which takes the work folder's changed and
+// added files too.
+TEST_F(LifecycleTest, EachWayOfStartingARemovalLeavesTheMachineAsBefore) {
+  struct Way { const char* name; bool throughTheWizard; std::function<void()> remove; };
+  const Way ways[] = {
+      {"the mode page", true,
+       [&] {
+         Start();
+         HWND mode = Installer().WaitForPage(driver::Page::Mode);
+         ASSERT_NE(mode, nullptr);
+         ASSERT_TRUE(driver::IsControlEnabled(mode, IDC_MODE_REMOVE));
+         ASSERT_TRUE(driver::Click(mode, IDC_MODE_REMOVE));
+         ASSERT_TRUE(driver::Click(mode, IDC_MODE_NEXT));
+         ExpectExitZero();
+         RemoveThroughTheDialog();
+       }},
+      {"Wine's uninstaller", false,
+       [&] {
+         driver::InstallerProcess wineUninstaller("wine-uninstaller");
+         ASSERT_TRUE(wineUninstaller.StartCommandLine("uninstaller.exe --remove Velmorix"));
+         RemoveThroughTheDialog();
+         DWORD exitCode = 99;
+         EXPECT_TRUE(wineUninstaller.WaitForExit(kRunTimeoutMs, &exitCode));
+       }},
+      {"QuietUninstallString /REMOVEDATA", false,
+       [&] {
+         ASSERT_FALSE(ChangeTheWorkFolder(WorkDir() + "\\mine\\deeper\\notes.txt").empty());
+         EXPECT_EQ(RunRemoval(QuietUninstallString() + " /REMOVEDATA"), 0u);
+       }},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.name);
+    InstallActAndCompare(way.remove, way.throughTheWizard);
+    if (HasFatalFailure()) return;
+  }
 }
 
 // What the user or another program made of the installation after it stays theirs:
@@ -161,59 +189,36 @@ TEST_F(LifecycleTest, WineUninstallerRemovesThroughTheEntry) {
 TEST_F(LifecycleTest, WhatOthersChangedSinceTheInstallationStays) {
   ASSERT_TRUE(WriteDefaultClassValue(".qzp", "Earlier.qzp"));
   clean_ = TakeMachineSnapshot();
-  ASSERT_TRUE(InstallUnattended());
-  ASSERT_EQ(DefaultClassValue(".qzp"), "VELMORIX.qzp");
-  const std::string workDir = WorkDir();
-  const std::vector<std::string> workFiles = driver::FilesUnder(workDir);
-  ASSERT_FALSE(workFiles.empty());
-  const std::string changed = workFiles.front();
-  const std::string added = workDir + "\\mine\\notes.txt";
-  ASSERT_TRUE(driver::WriteWholeFile(changed, "changed by the program"));
-  ASSERT_TRUE(driver::CreateFolders(workDir + "\\mine"));
-  ASSERT_TRUE(driver::WriteWholeFile(added, "the user's"));
-  {
-    const ComApartment com(CoInitialize(nullptr));
-    const std::string shortcut = DesktopShortcut();
-    const std::wstring link(shortcut.begin(), shortcut.end());
-    ASSERT_EQ(CreateShellShortcut(link.c_str(), "C:\\windows\\notepad.exe", "C:\\windows", "C:\\windows\\notepad.exe"),
-              S_OK);
-  }
-  ASSERT_TRUE(WriteDefaultClassValue(".qzp", "Other.qzp"));
-  const MachineSnapshot changedByOthers = TakeMachineSnapshot();
+  InstallActAndCompare([&] {
+    ASSERT_EQ(DefaultClassValue(".qzp"), "VELMORIX.qzp");
+    const std::string added = WorkDir() + "\\mine\\notes.txt";
+    const std::string changed = ChangeTheWorkFolder(added);
+    ASSERT_FALSE(changed.empty());
+    {
+      const ComApartment com(CoInitialize(nullptr));
+      const std::string shortcut = DesktopShortcut();
+      const std::wstring link(shortcut.begin(), shortcut.end());
+      ASSERT_EQ(CreateShellShortcut(link.c_str(), "C:\\windows\\notepad.exe", "C:\\windows", "C:\\windows\\notepad.exe"),
+                S_OK);
+    }
+    ASSERT_TRUE(WriteDefaultClassValue(".qzp", "Other.qzp"));
+    const MachineSnapshot changedByOthers = TakeMachineSnapshot();
 
-  EXPECT_EQ(RunQuietUninstallString(), 0u);
+    EXPECT_EQ(RunRemoval(QuietUninstallString()), 0u);
 
-  // Exactly these remain, as the others left them; their folders stand.
-  const std::string left[] = {changed, added, DesktopShortcut(), ClassValuePath(".qzp")};
-  const MachineSnapshot removed = TakeMachineSnapshot();
-  for (const std::string& path : left) {
-    ASSERT_EQ(removed.entries.count(path), 1u) << path;
-    EXPECT_EQ(removed.entries.at(path), changedByOthers.entries.at(path)) << path;
-  }
-  std::vector<std::string> allowed(std::begin(left), std::end(left));
-  for (std::string folder = added; folder.rfind('\\') > 2;) {
-    folder.resize(folder.rfind('\\'));
-    allowed.push_back(folder + "\\");
-  }
-  ExpectMachineAsBeforeAfterRestart(allowed);
-}
-
-// The QuietUninstallString of an unattended installation, run as a deployment tool
-// runs it, with /REMOVEDATA: the work folder's changed and added files go too, and
-// nothing stays.
-TEST_F(LifecycleTest, QuietUninstallStringWithRemoveDataLeavesTheMachineAsBefore) {
-  ASSERT_TRUE(InstallUnattended());
-  ExpectInstalled(InstallDir(), WorkDir());
-  const std::string workDir = WorkDir();
-  const std::vector<std::string> workFiles = driver::FilesUnder(workDir);
-  ASSERT_FALSE(workFiles.empty());
-  ASSERT_TRUE(driver::WriteWholeFile(workFiles.back(), "changed by the program"));
-  ASSERT_TRUE(driver::CreateFolders(workDir + "\\mine\\deeper"));
-  ASSERT_TRUE(driver::WriteWholeFile(workDir + "\\mine\\deeper\\notes.txt", "the user's"));
-
-  EXPECT_EQ(RunQuietUninstallString(" /REMOVEDATA"), 0u);
-
-  ExpectMachineAsBeforeAfterRestart();
+    // Exactly these remain, as the others left them; their folders stand.
+    const std::string left[] = {changed, added, DesktopShortcut(), ClassValuePath(".qzp")};
+    const MachineSnapshot removed = TakeMachineSnapshot();
+    for (const std::string& path : left) {
+      ASSERT_EQ(removed.entries.count(path), 1u) << path;
+      EXPECT_EQ(removed.entries.at(path), changedByOthers.entries.at(path)) << path;
+    }
+    allowed_.assign(std::begin(left), std::end(left));
+    for (std::string folder = added; folder.rfind('\\') > 2;) {
+      folder.resize(folder.rfind('\\'));
+      allowed_.push_back(folder + "\\");
+    }
+  });
 }
 
 // A program file that cannot be moved (held open without delete sharing): the removal
@@ -221,43 +226,36 @@ TEST_F(LifecycleTest, QuietUninstallStringWithRemoveDataLeavesTheMachineAsBefore
 // removal still takes it all, even with the program running: its file cannot be
 // deleted, so that removal ends with 3010 and the restart takes the file.
 TEST_F(LifecycleTest, AFileThatCannotGoRestoresEverythingAndARunningProgramGoesAtTheRestart) {
-  ASSERT_TRUE(InstallUnattended());
-  const MachineSnapshot installed = TakeMachineSnapshot();
-  const std::vector<std::string> programFiles = driver::FilesUnder(InstallDir());
-  ASSERT_GE(programFiles.size(), 3u);
-  {
-    // Not the first file: some are moved aside before the failure.
-    const UniqueHandle held(CreateFileA(programFiles[programFiles.size() / 2].c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(held);
+  InstallActAndCompare([&] {
+    const MachineSnapshot installed = TakeMachineSnapshot();
+    const std::string installDir = InstallDir();
+    const std::vector<std::string> programFiles = driver::FilesUnder(installDir);
+    ASSERT_GE(programFiles.size(), 3u);
+    {
+      // Not the first file: some are moved aside before the failure.
+      const UniqueHandle held(CreateFileA(programFiles[programFiles.size() / 2].c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(held);
+      EXPECT_EQ(RunRemoval(QuietUninstallString()), 1u);
+      EXPECT_TRUE(SameMachine(installed, TakeMachineSnapshot()));
+    }
+    driver::InstallerProcess program("program");
+    ASSERT_TRUE(program.Start(installDir + "\\Velmorix.exe"));
+    HWND window = driver::WaitForForeignWindow(kSampleAppClass, 0);
+    ASSERT_NE(window, nullptr);
 
-    EXPECT_EQ(RunQuietUninstallString(), 1u);
+    EXPECT_EQ(RunRemoval(QuietUninstallString()), 3010u);
 
-    EXPECT_TRUE(SameMachine(installed, TakeMachineSnapshot()));
-  }
-  const std::string installDir = InstallDir();
-  driver::InstallerProcess program("program");
-  ASSERT_TRUE(program.Start(installDir + "\\Velmorix.exe"));
-  HWND window = driver::WaitForForeignWindow(kSampleAppClass, 0);
-  ASSERT_NE(window, nullptr);
-
-  EXPECT_EQ(RunQuietUninstallString(), 3010u);
-
-  EXPECT_FALSE(driver::FolderExists(installDir));
-  EXPECT_TRUE(driver::CloseForeignWindow(window));
-  ExpectMachineAsBeforeAfterRestart();
+    EXPECT_FALSE(driver::FolderExists(installDir));
+    EXPECT_TRUE(driver::CloseForeignWindow(window));
+  });
 }
 
 // A kept file in a removal's keep folder at the root of C: (not the uninstaller's copy).
 bool SomeFileKept() {
-  WIN32_FIND_DATAA found;
-  const UniqueFind keep(FindFirstFileA("C:\\~VelmorixKeep.*", &found));
-  if (!keep) return false;
-  do {
-    WIN32_FIND_DATAA kept;
-    if (UniqueFind(FindFirstFileA((std::string("C:\\") + found.cFileName + "\\~VelmorixGone.*").c_str(), &kept)))
-      return true;
-  } while (FindNextFileA(keep.Get(), &found));
+  WIN32_FIND_DATAA kept;
+  for (const std::string& keep : testsupport::KeepFoldersOnC())
+    if (UniqueFind(FindFirstFileA((keep + "\\~VelmorixGone.*").c_str(), &kept))) return true;
   return false;
 }
 
@@ -282,24 +280,20 @@ TEST_F(LifecycleTest, ARemovalKilledMidwayIsFinishedByTheNextRun) {
   const std::string installer =
       CopyInstallerWithProgramArchive(std::string(kScratch) + "\\long", testsupport::PayloadArchive(files), true);
   ASSERT_FALSE(installer.empty());
-  driver::InstallerProcess& install = Start(installer, "/S");
-  DWORD exitCode = 99;
-  ASSERT_TRUE(install.WaitForExit(kRunTimeoutMs, &exitCode));
-  ASSERT_EQ(exitCode, 0u);
-  const std::string installDir = InstallDir();
-  std::string quiet;
-  ASSERT_TRUE(driver::ReadUninstallValue("QuietUninstallString", &quiet));
+  InstallActAndCompare(
+      [&] {
+        const std::string quiet = QuietUninstallString();
+        uninstaller_ = std::make_unique<driver::InstallerProcess>("uninstall");
+        ASSERT_TRUE(uninstaller_->StartCommandLine(quiet));
+        ASSERT_TRUE(driver::WaitFor(SomeFileKept, kRunTimeoutMs, 1));
+        EXPECT_EQ(driver::KillProcessesNamed("Uninstall.exe"), 2);
+        const std::size_t left = driver::FilesUnder(InstallDir() + "\\many").size();
+        EXPECT_GT(left, 0u) << "the removal ended before it was killed";
+        EXPECT_LT(left, 900u) << "killed before a file was moved";
 
-  uninstaller_ = std::make_unique<driver::InstallerProcess>("uninstall");
-  ASSERT_TRUE(uninstaller_->StartCommandLine(quiet));
-  ASSERT_TRUE(driver::WaitFor(SomeFileKept, kRunTimeoutMs, 1));
-  EXPECT_EQ(driver::KillProcessesNamed("Uninstall.exe"), 2);
-  const std::size_t left = driver::FilesUnder(installDir + "\\many").size();
-  EXPECT_GT(left, 0u) << "the removal ended before it was killed";
-  EXPECT_LT(left, 900u) << "killed before a file was moved";
-
-  EXPECT_EQ(RunRemoval(quiet), 0u);
-  ExpectMachineAsBeforeAfterRestart();
+        EXPECT_EQ(RunRemoval(quiet), 0u);
+      },
+      false, installer);
 }
 
 // An installation into the default folders that fails (a folder stands where the

@@ -1,6 +1,7 @@
 // Files and folders as tests of every Windows level handle them: existence, whole
 // reads and writes, removal of a tree (never through a link), and links planted from
-// the Linux side as a user could plant them (Wine only).
+// the Linux side as a user could plant them (Wine only); and the keep folders runs
+// leave at the root of C:.
 #pragma once
 #include <windows.h>
 
@@ -170,6 +171,19 @@ inline std::vector<std::string> ListFiles(const std::string& folder, const std::
   } while (FindNextFileA(search.Get(), &found));
   std::sort(files.begin(), files.end());
   return files;
+}
+
+// The keep folders of runs at the root of drive C: (where the temporary folders lie),
+// as full paths.
+inline std::vector<std::string> KeepFoldersOnC() {
+  std::vector<std::string> folders;
+  WIN32_FIND_DATAA found;
+  const UniqueFind search(FindFirstFileA("C:\\~VelmorixKeep.*", &found));
+  if (!search) return folders;
+  do {
+    folders.push_back(std::string("C:\\") + found.cFileName);
+  } while (FindNextFileA(search.Get(), &found));
+  return folders;
 }
 
 }  // namespace testsupport

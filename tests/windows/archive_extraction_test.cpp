@@ -23,14 +23,8 @@ void CountListsHandedOver(const char*, const SECURITY_ATTRIBUTES* attributes) {
   if (attributes != nullptr && attributes->lpSecurityDescriptor != nullptr) ++g_listsApplied;
 }
 
-class ArchiveExtraction : public ::testing::Test {
+class ArchiveExtraction : public enginetest::RunScene {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(dest_.Path().empty());
-    state_->request.progress = &progress_;
-  }
-  // Lets go of the keep folder a test's run made, so the scratch folder can go.
-  void TearDown() override { CommitRun(state_->Run()); }
 
   // Runs ExtractArchive on a second thread, as the worker does.
   bool Extract(const std::vector<unsigned char>& bytes, const std::string& destination, int progressBase = 0,
@@ -54,9 +48,6 @@ class ArchiveExtraction : public ::testing::Test {
                                     state_->record->createdFiles + state_->record->createdFileCount);
   }
 
-  std::unique_ptr<enginetest::TestRun> state_ = std::make_unique<enginetest::TestRun>();
-  enginetest::RecordingProgress progress_;
-  TempFolder dest_;
 };
 
 TEST_F(ArchiveExtraction, WritesEveryEntryAndReportsEachStepToThePage) {
@@ -283,8 +274,7 @@ TEST_F(ArchiveExtraction, CompressedArchiveWritesAndReportsExactlyAsTheStoredOne
   TempFolder other;
   progress_.Clear();
   CommitRun(state_->Run());
-  state_ = std::make_unique<enginetest::TestRun>();
-  state_->request.progress = &progress_;
+  NextRun();
   ASSERT_TRUE(Extract(compressed, other.Path())) << state_->ErrorText();
   EXPECT_EQ(Reports(progress_, other.Path()), storedReports);
   const std::vector<std::string> files = enginetest::ListFiles(dest_.Path());

@@ -1,9 +1,10 @@
 // Helpers for the engine tests: payload archives laid out in memory, a scratch
-// folder per test, and a progress receiver standing in for the progress page that
+// folder per test, a run and the scene around it, and the progress receiver that
 // records every report of the worker thread.
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -20,10 +21,12 @@
 #include "engine/install_run.h"
 #include "engine/install_worker.h"
 #include "engine/run_files.h"
+#include "engine/run_outcome.h"
 #include "shared/failure_texts.h"
 #include "resource_ids.h"
 #include "shared/progress_report.h"
 #include "support/payload_archive.h"
+#include "support/recording_progress.h"
 #include "support/test_files.h"
 #include "shared/raii.h"
 
@@ -42,7 +45,6 @@ inline ArchiveView ViewOf(const std::vector<unsigned char>& bytes) {
   return view;
 }
 
-// Bytes that differ from one offset to the next, so a misplaced chunk shows.
 // A run of one archive into one folder (no workpath file).
 inline RunDestinations OneDestination(const ArchiveView* archive, const char* folder) {
   RunDestinations destinations;
@@ -52,6 +54,7 @@ inline RunDestinations OneDestination(const ArchiveView* archive, const char* fo
   return destinations;
 }
 
+// Bytes that differ from one offset to the next, so a misplaced chunk shows.
 inline std::string Pattern(std::size_t size, unsigned seed = 1) {
   std::string data(size, '\0');
   std::uint32_t x = seed * 2654435761u + 12345u;
@@ -66,6 +69,7 @@ inline std::string Pattern(std::size_t size, unsigned seed = 1) {
 using testsupport::DeleteTree;
 using testsupport::FileExists;
 using testsupport::FolderExists;
+using testsupport::KeepFoldersOnC;
 using testsupport::ListFiles;
 using testsupport::PlantLink;
 using testsupport::ReadWholeFile;
@@ -74,19 +78,6 @@ using testsupport::RunUnixProgram;
 using testsupport::UnixPathOf;
 using testsupport::WaitForPath;
 using testsupport::WriteWholeFile;
-
-// The keep folders of runs at the root of drive C: (where the temporary folders lie),
-// as full paths.
-inline std::vector<std::string> KeepFoldersOnC() {
-  std::vector<std::string> folders;
-  WIN32_FIND_DATAA found;
-  const UniqueFind search(FindFirstFileA("C:\\~VelmorixKeep.*", &found));
-  if (!search) return folders;
-  do {
-    folders.push_back(std::string("C:\\") + found.cFileName);
-  } while (FindNextFileA(search.Get(), &found));
-  return folders;
-}
 
 // A fresh folder under the temporary directory (or under `parent`), removed with
 // everything in it when the test ends.
@@ -119,61 +110,9 @@ class TempFolder {
   std::string path_;
 };
 
-// One report of a run, in the order the worker made it.
-struct ProgressEvent {
-  enum Kind { Begin, FileStarted, FilePosition, FilesDone, Finished, WorkpathWritten, FileTypeAssociated, TakenBack };
-  Kind kind;
-  int value;         // total, position, files done, or 1 for a successful end
-  std::string text;  // FileStarted, WorkpathWritten, FileTypeAssociated: the path; TakenBack: "step: path"
-};
-
-// Stands in for the progress page: records every report the worker thread makes.
-class RecordingProgress : public ProgressReport {
- public:
-  RecordingProgress() { InitializeSRWLock(&lock_); }
-
-  void Begin(int totalFiles) override { Add({ProgressEvent::Begin, totalFiles, std::string()}); }
-  void FileStarted(const char* path) override { Add({ProgressEvent::FileStarted, 0, path}); }
-  void FilePosition(int perMille) override { Add({ProgressEvent::FilePosition, perMille, std::string()}); }
-  void FilesDone(int filesDone) override { Add({ProgressEvent::FilesDone, filesDone, std::string()}); }
-  void Finished(bool succeeded) override { Add({ProgressEvent::Finished, succeeded ? 1 : 0, std::string()}); }
-  void WorkpathWritten(const char* path) override { Add({ProgressEvent::WorkpathWritten, 0, path}); }
-  void FileTypeAssociated(const char* extension) override { Add({ProgressEvent::FileTypeAssociated, 0, extension}); }
-  void TakenBack(const char* step, const char* path) override {
-    Add({ProgressEvent::TakenBack, 0, std::string(step) + ": " + path});
-  }
-
-  std::vector<ProgressEvent> Events() const {
-    AcquireSRWLockShared(&lock_);
-    std::vector<ProgressEvent> copy = events_;
-    ReleaseSRWLockShared(&lock_);
-    return copy;
-  }
-  void Clear() {
-    AcquireSRWLockExclusive(&lock_);
-    events_.clear();
-    ReleaseSRWLockExclusive(&lock_);
-  }
-  // The values of one kind of report, in order.
-  std::vector<int> Values(ProgressEvent::Kind kind) const {
-    std::vector<int> values;
-    for (const ProgressEvent& e : Events())
-      if (e.kind == kind) values.push_back(e.value);
-    return values;
-  }
-  // Called on the worker thread after each report is recorded.
-  std::function<void(const ProgressEvent&)> onEvent;
-
- private:
-  void Add(const ProgressEvent& e) {
-    AcquireSRWLockExclusive(&lock_);
-    events_.push_back(e);
-    ReleaseSRWLockExclusive(&lock_);
-    if (onEvent) onEvent(e);
-  }
-  mutable SRWLOCK lock_;
-  std::vector<ProgressEvent> events_;
-};
+// The receiver that stands in for the progress page.
+using testsupport::ProgressEvent;
+using testsupport::RecordingProgress;
 
 // A run as the engine takes it: the request the test sets before the run, the record
 // on the heap (it is large), the flags a page would share with the worker, and the
@@ -205,6 +144,29 @@ struct TestRun {
 
  private:
   std::unique_ptr<InstallRun> run_;
+};
+
+// The scene of a run for the tests of its parts: the run (replaced by the next one as
+// a new process starts), the receiver of its reports and a scratch folder. The run is
+// committed when the test ends, which lets go of its keep folders.
+class RunScene : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dest_.Path().empty());
+    state_->request.progress = &progress_;
+  }
+  void TearDown() override { CommitRun(state_->Run()); }
+
+  // The process ends here, its journal left as it stands, and the next run starts
+  // with the same receiver.
+  void NextRun() {
+    state_ = std::make_unique<TestRun>();
+    state_->request.progress = &progress_;
+  }
+
+  std::unique_ptr<TestRun> state_ = std::make_unique<TestRun>();
+  RecordingProgress progress_;
+  TempFolder dest_;
 };
 
 // What a process ended by the step seam returns.

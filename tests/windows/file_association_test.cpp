@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/last_failure.h"
+#include "support/recording_progress.h"
 #include "support/registry.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
@@ -51,15 +51,15 @@ class FileAssociationTest : public testing::Test {
     EXPECT_EQ(value.bytes, Terminated(text)) << path << " " << name;
   }
 
-  bool Register() { return RegisterFileAssociation(true, installDir_, failure_); }
+  bool Register() { return RegisterFileAssociation(true, installDir_, progress_); }
 
   char installDir_[kPathCapacity] = {};
-  LastFailure failure_;
+  testsupport::RecordingProgress progress_;
 };
 
 TEST_F(FileAssociationTest, WritesTheFiveKeysWithQuotedOpenCommands) {
   ASSERT_TRUE(Register());
-  EXPECT_STREQ(failure_.Text(), "");
+  EXPECT_STREQ(progress_.LastFailureText(), "");
 
   const std::string exe = std::string(kInstallDir) + "\\Velmorix.exe";
   ExpectText(".qzp", "", "VELMORIX.qzp");
@@ -86,7 +86,7 @@ TEST_F(FileAssociationTest, FailingKeysDoNotStopTheOthers) {
   MakeVolatile("qzl");
 
   EXPECT_FALSE(Register());
-  EXPECT_STREQ(failure_.Text(), texts::kRegistryKeyFailed);
+  EXPECT_STREQ(progress_.LastFailureText(), texts::kRegistryKeyFailed);
   EXPECT_FALSE(Exists(kClassCommandKey));
   EXPECT_FALSE(Exists(kClassIconKey));
   ExpectText(".qzp", "PerceivedType", "package");
@@ -102,7 +102,7 @@ TEST_F(FileAssociationTest, TheLastFailureMessageRemains) {
   // Key 2 fails, then keys 3 to 5 fail their values.
   MakeVolatile(".qzp");
   EXPECT_FALSE(Register());
-  EXPECT_STREQ(failure_.Text(), texts::kAssociationValuesFailed);
+  EXPECT_STREQ(progress_.LastFailureText(), texts::kAssociationValuesFailed);
   EXPECT_FALSE(Exists(kOpenWithKey));
   ExpectText(".qzp", "", "VELMORIX.qzp");
   EXPECT_FALSE(Read(kProgramCommandKey, "").present);
@@ -112,7 +112,7 @@ TEST_F(FileAssociationTest, TheLastFailureMessageRemains) {
   RemoveKeys();
   MakeVolatile("qzl");
   EXPECT_FALSE(Register());
-  EXPECT_STREQ(failure_.Text(), texts::kRegistryKeyFailed);
+  EXPECT_STREQ(progress_.LastFailureText(), texts::kRegistryKeyFailed);
   EXPECT_TRUE(Exists(kOpenWithKey));
   EXPECT_FALSE(Read(kProgramCommandKey, "").present);
 }

@@ -58,15 +58,15 @@ void RemoveRegistration(REGSAM view) {
   RemoveAssociationKeys(view);
 }
 
-class InstallWorkerTest : public ::testing::Test {
+// The install folder is the scene's scratch folder.
+class InstallWorkerTest : public enginetest::RunScene {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(installDir_.Path().empty());
+    RunScene::SetUp();
     ASSERT_FALSE(workDir_.Path().empty());
     state_->request.mode = RunMode::RunOnly;
-    CopyPath(state_->request.installDir, installDir_.Path().c_str());
-    CopyPath(state_->request.workDir, installDir_.Path().c_str());
-    state_->request.progress = &progress_;
+    CopyPath(state_->request.installDir, dest_.Path().c_str());
+    CopyPath(state_->request.workDir, dest_.Path().c_str());
     progress_.onEvent = [this](const ProgressEvent& e) {
       if (e.kind != ProgressEvent::Finished) return;
       ++doneNotices_;
@@ -74,9 +74,6 @@ class InstallWorkerTest : public ::testing::Test {
       runningAtNotice_ = state_->workerRunning.load();
     };
   }
-
-  // The run's keep folders and journal go; files stay for the scratch folders' removal.
-  void TearDown() override { CommitRun(state_->Run()); }
 
   // Runs the worker on its own thread; true when it returned 1.
   bool RunWorker() {
@@ -107,9 +104,6 @@ class InstallWorkerTest : public ::testing::Test {
     EXPECT_EQ(events.back().value, succeeded ? 1 : 0);
   }
 
-  std::unique_ptr<enginetest::TestRun> state_ = std::make_unique<enginetest::TestRun>();
-  enginetest::RecordingProgress progress_;
-  TempFolder installDir_;
   TempFolder workDir_;
   int doneNotices_ = 0;
   bool succeededAtNotice_ = false;
@@ -124,10 +118,10 @@ TEST_F(InstallWorkerTest, RunModeUnpacksBothArchivesIntoOneFolder) {
 
   EXPECT_STREQ(state_->ErrorText(), "");
   ExpectEndNotice(true);
-  EXPECT_EQ(ReadWholeFile(installDir_ / "Velmorix.exe"), kProgramEntries[0].data);
-  EXPECT_EQ(ReadWholeFile(installDir_ / "platforms\\display.dll"), kProgramEntries[1].data);
-  EXPECT_EQ(ReadWholeFile(installDir_ / "workdir\\packages\\p1\\data.qzp"), kWorkEntries[1].data);
-  EXPECT_EQ(ReadWholeFile(installDir_ / "workpath"), installDir_.Path());
+  EXPECT_EQ(ReadWholeFile(dest_ / "Velmorix.exe"), kProgramEntries[0].data);
+  EXPECT_EQ(ReadWholeFile(dest_ / "platforms\\display.dll"), kProgramEntries[1].data);
+  EXPECT_EQ(ReadWholeFile(dest_ / "workdir\\packages\\p1\\data.qzp"), kWorkEntries[1].data);
+  EXPECT_EQ(ReadWholeFile(dest_ / "workpath"), dest_.Path());
   EXPECT_EQ(state_->record->createdFileCount, 5);  // the workpath file among them
 
   // Only the work archive's new folders get the Users entry.
@@ -147,11 +141,11 @@ TEST_F(InstallWorkerTest, RepairModeKeepsProgramAndWorkFoldersApart) {
   CopyPath(state_->request.workDir, workDir_.Path().c_str());
   EXPECT_TRUE(RunWithTheTestPayload());
   ExpectEndNotice(true);
-  EXPECT_TRUE(FileExists(installDir_ / "Velmorix.exe"));
+  EXPECT_TRUE(FileExists(dest_ / "Velmorix.exe"));
   EXPECT_EQ(ReadWholeFile(workDir_ / "workdir\\settings"), "key=value");
-  EXPECT_EQ(ReadWholeFile(installDir_ / "workpath"), workDir_.Path());
+  EXPECT_EQ(ReadWholeFile(dest_ / "workpath"), workDir_.Path());
   EXPECT_FALSE(FileExists(workDir_ / "workpath"));
-  EXPECT_EQ(CountItems(installDir_.Path()), 4);  // two files, platforms, workpath
+  EXPECT_EQ(CountItems(dest_.Path()), 4);  // two files, platforms, workpath
 }
 
 TEST_F(InstallWorkerTest, DamagedOrOversizedPayloadWritesNothing) {
@@ -180,7 +174,7 @@ TEST_F(InstallWorkerTest, DamagedOrOversizedPayloadWritesNothing) {
     EXPECT_STREQ(state_->ErrorText(), texts::kResourceLoadFailed);
     ExpectEndNotice(false);
     EXPECT_EQ(progress_.Events().size(), 1u);  // nothing before the end report
-    EXPECT_EQ(CountItems(installDir_.Path()), 0);
+    EXPECT_EQ(CountItems(dest_.Path()), 0);
     EXPECT_EQ(state_->record->createdFileCount, 0);
   }
 }
@@ -192,30 +186,30 @@ TEST_F(InstallWorkerTest, MissingResourcesAreReported) {
   EXPECT_TRUE(RunWorker());
   EXPECT_STREQ(state_->ErrorText(), texts::kResourceMissing);
   ExpectEndNotice(false);
-  EXPECT_EQ(CountItems(installDir_.Path()), 0);
+  EXPECT_EQ(CountItems(dest_.Path()), 0);
 }
 
 TEST_F(InstallWorkerTest, AFailedProgramArchiveSkipsTheWorkpathFileAndTheWorkArchive) {
   CopyPath(state_->request.workDir, workDir_.Path().c_str());
-  ASSERT_TRUE(CreateDirectoryA((installDir_ / "platforms").c_str(), nullptr));
-  ASSERT_TRUE(CreateDirectoryA((installDir_ / "platforms\\display.dll").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((dest_ / "platforms").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((dest_ / "platforms\\display.dll").c_str(), nullptr));
   EXPECT_TRUE(RunWithTheTestPayload());
   EXPECT_STREQ(state_->ErrorText(), texts::kInstallFilesFailed);
   ExpectEndNotice(false);
-  EXPECT_FALSE(FileExists(installDir_ / "workpath"));
+  EXPECT_FALSE(FileExists(dest_ / "workpath"));
   EXPECT_EQ(CountItems(workDir_.Path()), 0);
   EXPECT_EQ(progress_.Values(ProgressEvent::Begin), std::vector<int>{4});  // the total still counts both
 }
 
 TEST_F(InstallWorkerTest, AWorkpathFileThatCannotBeWrittenFailsTheRunBeforeAnythingIsWritten) {
   CopyPath(state_->request.workDir, workDir_.Path().c_str());
-  ASSERT_TRUE(CreateDirectoryA((installDir_ / "workpath").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((dest_ / "workpath").c_str(), nullptr));
   EXPECT_TRUE(RunWithTheTestPayload());
   EXPECT_STREQ(state_->ErrorText(), texts::kInstallFilesFailed);
   ExpectEndNotice(false);
   // Every destination is checked first: no program file was written either.
   EXPECT_EQ(state_->record->createdFileCount, 0);
-  EXPECT_EQ(CountItems(installDir_.Path()), 1);  // the folder standing at workpath
+  EXPECT_EQ(CountItems(dest_.Path()), 1);  // the folder standing at workpath
   EXPECT_EQ(CountItems(workDir_.Path()), 0);
 }
 
@@ -242,7 +236,7 @@ TEST_F(InstallWorkerTest, InstallModeTiesTheProgramIntoWindowsAfterUnpacking) {
 
   EXPECT_STREQ(state_->ErrorText(), "");
   ExpectEndNotice(true);
-  EXPECT_EQ(std::string(location), installDir_.Path());
+  EXPECT_EQ(std::string(location), dest_.Path());
   EXPECT_TRUE(FileExists(workDir_ / "workdir\\settings"));
 }
 

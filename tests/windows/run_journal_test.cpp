@@ -12,7 +12,6 @@
 #include "engine_test_support.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
-#include "support/last_failure.h"
 
 namespace {
 
@@ -30,9 +29,10 @@ FileIdentity Identity(DWORD low) {
   return identity;
 }
 
-TEST(RunJournal, WhatARunJournalsComesBackInTheNextProcess) {
-  enginetest::TestRun writer;
-  RunRecord& record = *writer.record;
+using RunJournal = enginetest::RunScene;
+
+TEST_F(RunJournal, WhatARunJournalsComesBackInTheNextProcess) {
+  RunRecord& record = *state_->record;
   CopyPath(record.keepFolders[1].root, "C:\\work");
   CopyPath(record.keepFolders[1].path, "C:\\velmorix-keep-0123456789abcdef");
   record.keptFileCount = 2;
@@ -42,28 +42,26 @@ TEST(RunJournal, WhatARunJournalsComesBackInTheNextProcess) {
     CopyText(kept.keptName, sizeof(kept.keptName), i == 0 ? "kept-1" : "kept-2");
     kept.keepFolder = 1;
   }
-  ASSERT_TRUE(BeginJournal(writer.Run()));
+  ASSERT_TRUE(BeginJournal(state_->Run()));
   // After the start: one more kept file, a file and a folder made, a step's record.
   record.keptFileCount = 3;
   CopyPath(record.keptFiles[2].path, "C:\\work\\c.dat");
   CopyText(record.keptFiles[2].keptName, kKeptNameSize, "kept-3");
   record.keptFiles[2].keepFolder = 1;
-  ASSERT_TRUE(JournalKeptFile(writer.Run(), 2));
-  ASSERT_TRUE(JournalCreatedIntent(writer.Run(), "C:\\work\\new.dat"));
+  ASSERT_TRUE(JournalKeptFile(state_->Run(), 2));
+  ASSERT_TRUE(JournalCreatedIntent(state_->Run(), "C:\\work\\new.dat"));
   CopyPath(record.createdFiles[0], "C:\\work\\new.dat");
   record.createdFileIds[0] = Identity(7);
   record.createdFileCount = 1;
-  ASSERT_TRUE(JournalCreatedFile(writer.Run(), 0));
-  ASSERT_TRUE(JournalFolderIntent(writer.Run(), "C:\\work\\sub"));
+  ASSERT_TRUE(JournalCreatedFile(state_->Run(), 0));
+  ASSERT_TRUE(JournalFolderIntent(state_->Run(), "C:\\work\\sub"));
   const unsigned char step[] = {1, 0, 2, 0, 3};
-  ASSERT_TRUE(JournalStep(writer.Run(), "a step", step, sizeof(step)));
-  ASSERT_TRUE(MarkJournalSucceeded(writer.Run()));
-  writer.record->journal.Reset();  // the process ends here
-
-  enginetest::TestRun reader;
+  ASSERT_TRUE(JournalStep(state_->Run(), "a step", step, sizeof(step)));
+  ASSERT_TRUE(MarkJournalSucceeded(state_->Run()));
+  NextRun();
   bool succeeded = false;
-  ASSERT_EQ(LoadJournal(reader.Run(), &succeeded), JournalFound::Loaded);
-  const RunRecord& loaded = *reader.record;
+  ASSERT_EQ(LoadJournal(state_->Run(), &succeeded), JournalFound::Loaded);
+  const RunRecord& loaded = *state_->record;
   EXPECT_TRUE(succeeded);
   EXPECT_STREQ(loaded.keepFolders[1].path, "C:\\velmorix-keep-0123456789abcdef");
   EXPECT_STREQ(loaded.keepFolders[0].path, "");
@@ -78,47 +76,44 @@ TEST(RunJournal, WhatARunJournalsComesBackInTheNextProcess) {
   EXPECT_FALSE(IsKnownIdentity(loaded.createdFolderIds[0])) << "only intended when the run ended";
   std::unique_ptr<unsigned char[]> read;
   std::size_t size = 0;
-  ASSERT_TRUE(ReadJournalStep(reader.Run(), "a step", &read, &size));
+  ASSERT_TRUE(ReadJournalStep(state_->Run(), "a step", &read, &size));
   EXPECT_EQ(std::string(read.get(), read.get() + size), std::string(step, step + sizeof(step)));
 
-  EXPECT_EQ(EndJournal(reader.Run()), ERROR_SUCCESS);
+  EXPECT_EQ(EndJournal(state_->Run()), ERROR_SUCCESS);
   ExpectNoJournal();
-  EXPECT_EQ(LoadJournal(reader.Run(), &succeeded), JournalFound::None);
-  EXPECT_EQ(EndJournal(reader.Run()), ERROR_SUCCESS) << "nothing left to delete is no failure";
+  EXPECT_EQ(LoadJournal(state_->Run(), &succeeded), JournalFound::None);
+  EXPECT_EQ(EndJournal(state_->Run()), ERROR_SUCCESS) << "nothing left to delete is no failure";
 }
 
-TEST(RunJournal, ADamagedRecordEndsTheReadingAndNoJournalMeansNoRecords) {
-  enginetest::TestRun writer;
-  ASSERT_TRUE(BeginJournal(writer.Run()));
+TEST_F(RunJournal, ADamagedRecordEndsTheReadingAndNoJournalMeansNoRecords) {
+  ASSERT_TRUE(BeginJournal(state_->Run()));
   for (int i = 0; i < 3; ++i) {
     const std::string path = "C:\\work\\file" + std::to_string(i);
-    ASSERT_TRUE(JournalCreatedIntent(writer.Run(), path.c_str()));
-    ++writer.record->createdFileCount;
+    ASSERT_TRUE(JournalCreatedIntent(state_->Run(), path.c_str()));
+    ++state_->record->createdFileCount;
   }
   // Record c1 loses its path's terminator: c1 and everything after it are not read.
   char unterminated[64];
   std::memset(unterminated, 'x', sizeof(unterminated));
-  ASSERT_EQ(RegSetValueExA(writer.record->journal.Get(), "c1", 0, REG_BINARY,
+  ASSERT_EQ(RegSetValueExA(state_->record->journal.Get(), "c1", 0, REG_BINARY,
                            reinterpret_cast<const BYTE*>(unterminated), sizeof(unterminated)),
             ERROR_SUCCESS);
-  writer.record->journal.Reset();
-
-  enginetest::TestRun reader;
+  NextRun();
   bool succeeded = true;
-  ASSERT_EQ(LoadJournal(reader.Run(), &succeeded), JournalFound::Loaded);
+  ASSERT_EQ(LoadJournal(state_->Run(), &succeeded), JournalFound::Loaded);
   EXPECT_FALSE(succeeded);
-  EXPECT_EQ(reader.record->createdFileCount, 1);
-  EXPECT_EQ(EndJournal(reader.Run()), ERROR_SUCCESS);
+  EXPECT_EQ(state_->record->createdFileCount, 1);
+  EXPECT_EQ(EndJournal(state_->Run()), ERROR_SUCCESS);
 
   // Without an open journal nothing is recorded, and nothing fails.
-  enginetest::TestRun unjournalled;
-  EXPECT_TRUE(JournalCreatedIntent(unjournalled.Run(), "C:\\x"));
-  EXPECT_TRUE(MarkJournalSucceeded(unjournalled.Run()));
+  NextRun();
+  EXPECT_TRUE(JournalCreatedIntent(state_->Run(), "C:\\x"));
+  EXPECT_TRUE(MarkJournalSucceeded(state_->Run()));
   ExpectNoJournal();
 }
 
 TEST(RunRecord, KeepsTheRunsLastFailureButNotThoseOfItsUndo) {
-  LastFailure listener;
+  enginetest::RecordingProgress listener;
   enginetest::TestRun test;
   test.request.progress = &listener;
   EXPECT_FALSE(test.Run().Fail(FailureCause::FolderThroughLink, "C:\\a", 4391));
@@ -129,8 +124,8 @@ TEST(RunRecord, KeepsTheRunsLastFailureButNotThoseOfItsUndo) {
   EXPECT_EQ(test.record->failure.systemError, 5u);
   EXPECT_STREQ(test.ErrorText(), texts::kDesktopShortcutFailed);
   // The request's receiver hears all three.
-  EXPECT_EQ(listener.cause, FailureCause::FileNotPutBack);
-  EXPECT_EQ(listener.path, "C:\\b");
+  EXPECT_EQ(listener.LastFailure().cause, FailureCause::FileNotPutBack);
+  EXPECT_EQ(listener.LastFailure().path, "C:\\b");
 }
 
 }  // namespace

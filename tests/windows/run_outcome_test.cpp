@@ -22,14 +22,11 @@ namespace {
 
 using Files = std::vector<std::string>;
 
-class RunOutcome : public ::testing::Test {
+class RunOutcome : public enginetest::RunScene {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(dest_.Path().empty());
+    RunScene::SetUp();
     ASSERT_FALSE(outside_.Path().empty());
-  }
-  void TearDown() override {
-    if (state_) CommitRun(state_->Run());
   }
 
   // ExtractArchive on a worker thread, after PrepareRun when `planned` (else with only
@@ -57,8 +54,6 @@ class RunOutcome : public ::testing::Test {
       {"D:\\b\\sub\\fresh.bin", "\\sub\\", "only in the new payload"},
   };
 
-  std::unique_ptr<enginetest::TestRun> state_ = std::make_unique<enginetest::TestRun>();
-  TempFolder dest_;
   TempFolder outside_;
 };
 
@@ -167,7 +162,7 @@ TEST_F(RunOutcome, AKilledRunIsUndoneAtTheNextStartAndASucceededOneFinished) {
     PlaceEarlierFiles();
     ASSERT_TRUE(Run(BuildArchive(kNewFiles), true)) << state_->ErrorText();
     if (succeeded) MarkRunSucceeded(state_->Run());
-    state_ = std::make_unique<enginetest::TestRun>();  // the process ends here
+    NextRun();
 
     EXPECT_EQ(RecoverInterruptedRun(false, nullptr), RunStart::Recovered);
     if (succeeded) {

@@ -16,7 +16,7 @@
 #include "shared/folder_creation.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
-#include "support/last_failure.h"
+#include "support/recording_progress.h"
 
 namespace {
 
@@ -144,21 +144,21 @@ class ShortcutsTest : public testing::Test {
   // The shortcuts of the fixture's choices for the program at `exe`.
   bool Make(const char* exe) {
     return CreateProgramShortcuts({makeDesktop_, makeStartMenu_, installDir_.c_str(), exe},
-                                  {desktopPath_, startMenuPath_}, failure_);
+                                  {desktopPath_, startMenuPath_}, progress_);
   }
 
   bool makeDesktop_ = true;
   bool makeStartMenu_ = true;
   char desktopPath_[kPathCapacity] = {};
   char startMenuPath_[kPathCapacity] = {};
-  LastFailure failure_;
+  testsupport::RecordingProgress progress_;
   std::string installDir_, programExe_;
   std::wstring desktopLink_, makerFolder_, startMenuLink_;
 };
 
 TEST_F(ShortcutsTest, CreatesBothShortcutsAndTheMakersFolder) {
   ASSERT_TRUE(Make(programExe_.c_str()));
-  EXPECT_STREQ(failure_.Text(), "");
+  EXPECT_STREQ(progress_.LastFailureText(), "");
   ExpectProgramShortcut(desktopLink_);
   ExpectProgramShortcut(startMenuLink_);
   EXPECT_EQ(desktopPath_, Ansi(desktopLink_));
@@ -188,7 +188,7 @@ TEST_F(ShortcutsTest, FailedShortcutsKeepTheirPathsAndTheLastMessageRemains) {
   ASSERT_TRUE(CreateDirectoryW(desktopLink_.c_str(), nullptr));
 
   EXPECT_FALSE(Make(programExe_.c_str()));
-  EXPECT_STREQ(failure_.Text(), texts::kDesktopShortcutFailed);
+  EXPECT_STREQ(progress_.LastFailureText(), texts::kDesktopShortcutFailed);
   EXPECT_STREQ(desktopPath_, "earlier desktop");
   EXPECT_EQ(startMenuPath_, Ansi(startMenuLink_));
   ExpectProgramShortcut(startMenuLink_);
@@ -197,7 +197,7 @@ TEST_F(ShortcutsTest, FailedShortcutsKeepTheirPathsAndTheLastMessageRemains) {
   ASSERT_TRUE(CreateDirectoryW(startMenuLink_.c_str(), nullptr));
   CopyPath(startMenuPath_, "earlier start menu");
   EXPECT_FALSE(Make(programExe_.c_str()));
-  EXPECT_STREQ(failure_.Text(), texts::kStartMenuShortcutFailed);
+  EXPECT_STREQ(progress_.LastFailureText(), texts::kStartMenuShortcutFailed);
   EXPECT_STREQ(desktopPath_, "earlier desktop");
   EXPECT_STREQ(startMenuPath_, "earlier start menu");
 }
@@ -207,7 +207,7 @@ TEST_F(ShortcutsTest, NothingChosenTouchesNothing) {
   makeStartMenu_ = false;
 
   EXPECT_TRUE(Make(programExe_.c_str()));
-  EXPECT_EQ(failure_.cause, FailureCause::None);
+  EXPECT_EQ(progress_.LastFailure().cause, FailureCause::None);
   EXPECT_EQ(GetFileAttributesW(desktopLink_.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetFileAttributesW(makerFolder_.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_STREQ(desktopPath_, "");
@@ -216,7 +216,7 @@ TEST_F(ShortcutsTest, NothingChosenTouchesNothing) {
 
 TEST_F(ShortcutsTest, AProgramPathThatDidNotFitFailsEveryChosenShortcut) {
   EXPECT_FALSE(Make(nullptr));
-  EXPECT_STREQ(failure_.Text(), texts::kStartMenuShortcutFailed);
+  EXPECT_STREQ(progress_.LastFailureText(), texts::kStartMenuShortcutFailed);
   EXPECT_FALSE(IsFile(desktopLink_));
   EXPECT_FALSE(IsFile(startMenuLink_));
   EXPECT_STREQ(desktopPath_, "");
@@ -224,7 +224,7 @@ TEST_F(ShortcutsTest, AProgramPathThatDidNotFitFailsEveryChosenShortcut) {
 
   makeStartMenu_ = false;
   EXPECT_FALSE(Make(nullptr));
-  EXPECT_STREQ(failure_.Text(), texts::kDesktopShortcutFailed);
+  EXPECT_STREQ(progress_.LastFailureText(), texts::kDesktopShortcutFailed);
 }
 
 TEST_F(ShortcutsTest, RemovesOnlyAShortcutThatStillPointsAtTheProgram) {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "support/last_failure.h"
+#include "support/recording_progress.h"
 #include "support/registry.h"
 #include "shared/platform.h"
 #include "shared/raii.h"
@@ -61,7 +61,7 @@ class UninstallRegistrationTest : public testing::Test {
   bool Register() {
     const UninstallEntry entry{true, installDir_, makeDesktop_ ? desktopPath_ : nullptr,
                                makeStartMenu_ ? startMenuPath_ : nullptr, 0};
-    return RegisterUninstallEntry(entry, failure_);
+    return RegisterUninstallEntry(entry, progress_);
   }
 
   char installDir_[kPathCapacity] = {};
@@ -69,7 +69,7 @@ class UninstallRegistrationTest : public testing::Test {
   bool makeStartMenu_ = true;
   char desktopPath_[kPathCapacity] = {};
   char startMenuPath_[kPathCapacity] = {};
-  LastFailure failure_;
+  testsupport::RecordingProgress progress_;
 };
 
 TEST(RegistryAccessTest, NamesThe64BitViewOnlyOn64BitWindows) {
@@ -86,7 +86,7 @@ TEST_F(UninstallRegistrationTest, WritesTheEntryInThe64BitView) {
   const std::string dayBefore = UtcDate();
   ASSERT_TRUE(Register());
   const std::string dayAfter = UtcDate();
-  EXPECT_EQ(failure_.cause, FailureCause::None);
+  EXPECT_EQ(progress_.LastFailure().cause, FailureCause::None);
   const std::string exe = std::string(kInstallDir) + "\\Velmorix.exe";
   ExpectText("Publisher", "Tarkweller");
   // Midnight (UTC) may pass during the call: either day is right.
@@ -130,7 +130,7 @@ TEST_F(UninstallRegistrationTest, PathsThatDoNotFitAreNotWrittenCut) {
   CopyPath(installDir_, installDir.c_str());
 
   EXPECT_FALSE(Register());
-  EXPECT_STREQ(failure_.Text(), texts::kUninstallValuesFailed);
+  EXPECT_STREQ(progress_.LastFailureText(), texts::kUninstallValuesFailed);
   EXPECT_FALSE(Read("UninstallString").present);
   EXPECT_FALSE(Read("DisplayIcon").present);
   // The other values are still written; the shortcut values are not.
@@ -156,7 +156,7 @@ TEST_F(UninstallRegistrationTest, KeyThatCannotBeCreatedLeavesTheRegistryUnchang
   RegDeleteTreeA(HKEY_CURRENT_USER, scratchPath);
 
   EXPECT_FALSE(registered);
-  EXPECT_STREQ(failure_.Text(), texts::kRegistryKeyFailed);
+  EXPECT_STREQ(progress_.LastFailureText(), texts::kRegistryKeyFailed);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, KEY_WOW64_64KEY));
 }
 

@@ -10,7 +10,7 @@
 #include "resource_ids.h"
 #include "shared/texts.h"
 #include "support/registry.h"
-#include "windows/engine_test_support.h"
+#include "support/test_files.h"
 
 namespace driver {
 namespace {
@@ -507,12 +507,7 @@ void RemoveRunJournal() {
   for (REGSAM view : {REGSAM{KEY_WOW64_64KEY}, REGSAM{KEY_WOW64_32KEY}})
     DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software", "VelmorixSetup", view);
   // And the keep folders it named, at the root of C: (where every test installs).
-  WIN32_FIND_DATAA found;
-  const UniqueFind search(FindFirstFileA("C:\\~VelmorixKeep.*", &found));
-  if (!search) return;
-  do {
-    DeleteTree(std::string("C:\\") + found.cFileName);
-  } while (FindNextFileA(search.Get(), &found));
+  for (const std::string& keep : testsupport::KeepFoldersOnC()) DeleteTree(keep);
 }
 
 void RemoveFileAssociation() { RemoveAssociationKeys(KEY_WOW64_64KEY); }
