@@ -8,6 +8,7 @@
 
 #include "resource_ids.h"
 #include "e2e/e2e_fixture.h"
+#include "support/registry.h"
 
 namespace e2e {
 namespace {
@@ -31,12 +32,7 @@ class NativeComctl32First {
  public:
   explicit NativeComctl32First(const std::string& program)
       : key_("Software\\Wine\\AppDefaults\\" + program + "\\DllOverrides") {
-    UniqueKey key;
-    const char value[] = "native,builtin";
-    set_ = RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Receive(),
-                           nullptr) == ERROR_SUCCESS &&
-           RegSetValueExA(key.Get(), "comctl32", 0, REG_SZ, reinterpret_cast<const BYTE*>(value), sizeof(value)) ==
-               ERROR_SUCCESS;
+    set_ = WriteStringValue(HKEY_CURRENT_USER, key_.c_str(), "comctl32", "native,builtin");
   }
   ~NativeComctl32First() {
     RegDeleteKeyValueA(HKEY_CURRENT_USER, key_.c_str(), "comctl32");

@@ -31,14 +31,6 @@ std::string DefaultClassValue(const char* key) {
   return value.present ? std::string(value.bytes.c_str()) : std::string();
 }
 
-bool WriteDefaultClassValue(const char* keyPath, const std::string& text) {
-  UniqueKey key;
-  return RegCreateKeyExA(HKEY_CLASSES_ROOT, keyPath, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
-                         key.Receive(), nullptr) == ERROR_SUCCESS &&
-         RegSetValueExA(key.Get(), "", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                        static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
-}
-
 class LifecycleTest : public InstallerTest {
  protected:
   void SetUp() override {
@@ -187,7 +179,7 @@ TEST_F(LifecycleTest, EachWayOfStartingARemovalLeavesTheMachineAsBefore) {
 // a changed and a new work-folder file, a shortcut pointed elsewhere, the .qzp class
 // taken over by another program (and not given back what the installation replaced).
 TEST_F(LifecycleTest, WhatOthersChangedSinceTheInstallationStays) {
-  ASSERT_TRUE(WriteDefaultClassValue(".qzp", "Earlier.qzp"));
+  ASSERT_TRUE(WriteStringValue(HKEY_CLASSES_ROOT, ".qzp", "", "Earlier.qzp", KEY_WOW64_64KEY));
   clean_ = TakeMachineSnapshot();
   InstallActAndCompare([&] {
     ASSERT_EQ(DefaultClassValue(".qzp"), "VELMORIX.qzp");
@@ -201,7 +193,7 @@ TEST_F(LifecycleTest, WhatOthersChangedSinceTheInstallationStays) {
       ASSERT_EQ(CreateShellShortcut(link.c_str(), "C:\\windows\\notepad.exe", "C:\\windows", "C:\\windows\\notepad.exe"),
                 S_OK);
     }
-    ASSERT_TRUE(WriteDefaultClassValue(".qzp", "Other.qzp"));
+    ASSERT_TRUE(WriteStringValue(HKEY_CLASSES_ROOT, ".qzp", "", "Other.qzp", KEY_WOW64_64KEY));
     const MachineSnapshot changedByOthers = TakeMachineSnapshot();
 
     EXPECT_EQ(RunRemoval(QuietUninstallString()), 0u);

@@ -37,6 +37,17 @@ inline StoredValue ReadStoredValue(HKEY root, const char* path, const char* name
   return value;
 }
 
+// Sets the REG_SZ value `name` of root\path (the key made when missing) to `text`,
+// its terminator stored; false when either step fails.
+inline bool WriteStringValue(HKEY root, const char* path, const char* name, const std::string& text,
+                             REGSAM view = 0) {
+  UniqueKey key;
+  return RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.Receive(), nullptr) ==
+             ERROR_SUCCESS &&
+         RegSetValueExA(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                        static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+}
+
 // The bytes a REG_SZ value holds when the terminator was stored with the text.
 inline std::string Terminated(const std::string& text) { return std::string(text.c_str(), text.size() + 1); }
 

@@ -198,6 +198,40 @@ inline DWORD RunSelfStoppedAt(const std::string& filter, const char* variable, c
   return exitCode;
 }
 
+// How the runs of KillAtEveryStep ended.
+struct KillTally {
+  unsigned steps = 0;  // the step the child ran to its end at (0: it never did)
+  int undone = 0;      // kills that the next start undid
+  int finished = 0;    // kills that the next start finished
+};
+
+// Runs this test program's `filter` again as a child (`variable` set to `value`)
+// killed at step 1, 2, ... until one child runs to its end, which must end with 0 and
+// is checked by `ran`. Before each child `prepare` sets the scene; after each kill
+// `recovered` recovers as the next start does, checks the outcome and says whether
+// the run was undone (else it was finished); no keep folder may be left.
+inline KillTally KillAtEveryStep(const std::string& filter, const char* variable, const std::string& value,
+                                 unsigned maxSteps, const std::function<void()>& prepare,
+                                 const std::function<void()>& ran, const std::function<bool()>& recovered) {
+  KillTally tally;
+  for (unsigned step = 1; step <= maxSteps; ++step) {
+    SCOPED_TRACE("killed at step " + std::to_string(step));
+    prepare();
+    if (::testing::Test::HasFatalFailure()) return tally;
+    const DWORD exitCode = RunSelfStoppedAt(filter, variable, value, step);
+    if (exitCode != kKilled) {
+      EXPECT_EQ(exitCode, 0u);
+      ran();
+      tally.steps = step;
+      return tally;
+    }
+    ++(recovered() ? tally.undone : tally.finished);
+    EXPECT_EQ(KeepFoldersOnC(), std::vector<std::string>{});
+  }
+  ADD_FAILURE() << "the run never ends";
+  return tally;
+}
+
 // Dispatches this thread's messages for `milliseconds`.
 inline void PumpFor(DWORD milliseconds) {
   const DWORD start = GetTickCount();

@@ -255,35 +255,26 @@ TEST(InstallCrash, AFreshInstallationKilledAtAnyStepIsTakenBackWholeOrStandsWhol
   ASSERT_TRUE(module.Loaded());
   Scene scene;
   ASSERT_TRUE(CopyFileA(module.Path().c_str(), (scene.Root() + "\\payload.exe").c_str(), FALSE));
-  int undone = 0;
-  int finished = 0;
-  unsigned step = 1;
-  for (;; ++step) {
-    ASSERT_LT(step, 300u) << "the run never ends";
-    scene.Set();
-    const Snapshot before = scene.Take();
-    const DWORD exitCode = enginetest::RunSelfStoppedAt("InstallCrash.*", kChildVariable, scene.Root(), step);
-    if (exitCode != enginetest::kKilled) {
-      ASSERT_EQ(exitCode, 0u);
-      scene.ExpectInstalled();
-      break;
-    }
-    EXPECT_NE(RecoverInterruptedRun(View() != 0, nullptr), RunStart::Busy) << "killed at step " << step;
-    if (scene.Take() == before) {
-      ++undone;
-    } else {
-      SCOPED_TRACE("killed at step " + std::to_string(step));
-      scene.ExpectInstalled();
-      ++finished;
-    }
-    EXPECT_EQ(RecoverInterruptedRun(View() != 0, nullptr), RunStart::Free) << "killed at step " << step;
-    EXPECT_EQ(enginetest::KeepFoldersOnC(), std::vector<std::string>{}) << "killed at step " << step;
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software", "VelmorixInstallation", View());
-  }
+  Snapshot before;
+  const enginetest::KillTally tally = enginetest::KillAtEveryStep(
+      "InstallCrash.*", kChildVariable, scene.Root(), 299,
+      [&] {
+        scene.Set();
+        before = scene.Take();
+      },
+      [&] { scene.ExpectInstalled(); },
+      [&] {
+        EXPECT_NE(RecoverInterruptedRun(View() != 0, nullptr), RunStart::Busy);
+        const bool undone = scene.Take() == before;
+        if (!undone) scene.ExpectInstalled();
+        EXPECT_EQ(RecoverInterruptedRun(View() != 0, nullptr), RunStart::Free);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software", "VelmorixInstallation", View());
+        return undone;
+      });
   // Every step was a place to kill it: the files', the workpath file's, each
   // integration step's record, the installation record's, the mark and the clean-up.
-  EXPECT_GT(undone, 15);
-  EXPECT_GT(finished, 0);
+  EXPECT_GT(tally.undone, 15);
+  EXPECT_GT(tally.finished, 0);
 }
 
 }  // namespace

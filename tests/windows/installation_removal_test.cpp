@@ -168,12 +168,7 @@ TEST_F(RemovalTest, ACancelPutsEverythingBack) {
 TEST_F(RemovalTest, ClassValuesAreRestoredOnlyWhileStillTheInstallations) {
   const REGSAM view = is64_ ? KEY_WOW64_64KEY : 0;
   RemoveAssociationKeys(view);
-  UniqueKey qzp;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, ".qzp", 0, nullptr, 0, KEY_WRITE | view, nullptr, qzp.Receive(),
-                            nullptr),
-            ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExA(qzp.Get(), "", 0, REG_SZ, reinterpret_cast<const BYTE*>("Earlier.qzp"), 12), ERROR_SUCCESS);
-  qzp.Reset();
+  ASSERT_TRUE(WriteStringValue(HKEY_CLASSES_ROOT, ".qzp", "", "Earlier.qzp", view));
   state_->request.mode = RunMode::Install;
   NoteRegistryBeforeIntegration(state_->Run());
   ASSERT_TRUE(
@@ -181,12 +176,8 @@ TEST_F(RemovalTest, ClassValuesAreRestoredOnlyWhileStillTheInstallations) {
   ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
   ASSERT_TRUE(Load());
   // Another program takes the open command of the class over.
-  UniqueKey command;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "qzl\\shell\\open\\command", 0, KEY_WRITE | view, command.Receive()),
-            ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExA(command.Get(), "", 0, REG_SZ, reinterpret_cast<const BYTE*>("other.exe"), 10),
-            ERROR_SUCCESS);
-  command.Reset();
+  ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "qzl\\shell\\open\\command", view));
+  ASSERT_TRUE(WriteStringValue(HKEY_CLASSES_ROOT, "qzl\\shell\\open\\command", "", "other.exe", view));
 
   EXPECT_EQ(Remove(false), RemovalEnd::Removed);
   EXPECT_EQ(ReadStoredValue(HKEY_CLASSES_ROOT, ".qzp", "", view).bytes, Terminated("Earlier.qzp"));
@@ -216,12 +207,7 @@ TEST_F(RemovalTest, ARemovalKilledAtAnyStepIsUndoneOrFinishedByTheNextStart) {
   const auto classValue = [&] { return ReadStoredValue(HKEY_CLASSES_ROOT, ".qzp", "", view).bytes; };
   const auto installWithClass = [&] {
     RemoveAssociationKeys(view);
-    UniqueKey qzp;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, ".qzp", 0, nullptr, 0, KEY_WRITE | view, nullptr, qzp.Receive(),
-                              nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(qzp.Get(), "", 0, REG_SZ, reinterpret_cast<const BYTE*>("Earlier.qzp"), 12),
-              ERROR_SUCCESS);
+    ASSERT_TRUE(WriteStringValue(HKEY_CLASSES_ROOT, ".qzp", "", "Earlier.qzp", view));
     state_->request.mode = RunMode::Install;
     NoteRegistryBeforeIntegration(state_->Run());
     ASSERT_TRUE(
@@ -231,39 +217,31 @@ TEST_F(RemovalTest, ARemovalKilledAtAnyStepIsUndoneOrFinishedByTheNextStart) {
   installWithClass();
   const auto written = classValue();
   ASSERT_NE(written, Terminated("Earlier.qzp"));
-  int undone = 0;
-  int finished = 0;
-  unsigned step = 1;
-  for (;; ++step) {
-    ASSERT_LT(step, 400u) << "the removal never ends";
-    if (!Load()) {
-      Install();
-      installWithClass();
-    }
-    const DWORD exitCode = enginetest::RunSelfStoppedAt("RemovalTest.ARemovalKilled*", kChildVariable,
-                                                        scratch_.Path(), step);
-    if (exitCode != enginetest::kKilled) {
-      ASSERT_EQ(exitCode, 0u);
-      EXPECT_FALSE(Load());
-      break;
-    }
-    EXPECT_NE(RecoverInterruptedRemoval(is64_), RemovalRecovery::Failed) << "killed at step " << step;
-    if (Load()) {
-      ExpectAllFilesAsInstalled();
-      EXPECT_EQ(classValue(), written) << "killed at step " << step;
-      ++undone;
-    } else {
-      EXPECT_FALSE(FolderExists(scratch_ / "program")) << "killed at step " << step;
-      EXPECT_FALSE(FileExists(scratch_ / "work\\data\\cache")) << "killed at step " << step;
-      EXPECT_EQ(classValue(), Terminated("Earlier.qzp")) << "killed at step " << step;
-      ++finished;
-    }
-    EXPECT_EQ(enginetest::KeepFoldersOnC(), std::vector<std::string>{}) << "killed at step " << step;
-    EXPECT_EQ(RecoverInterruptedRemoval(is64_), RemovalRecovery::None) << "killed at step " << step;
-  }
+  const enginetest::KillTally tally = enginetest::KillAtEveryStep(
+      "RemovalTest.ARemovalKilled*", kChildVariable, scratch_.Path(), 399,
+      [&] {
+        if (Load()) return;
+        Install();
+        installWithClass();
+      },
+      [&] { EXPECT_FALSE(Load()); },
+      [&] {
+        EXPECT_NE(RecoverInterruptedRemoval(is64_), RemovalRecovery::Failed);
+        const bool undone = Load();
+        if (undone) {
+          ExpectAllFilesAsInstalled();
+          EXPECT_EQ(classValue(), written);
+        } else {
+          EXPECT_FALSE(FolderExists(scratch_ / "program"));
+          EXPECT_FALSE(FileExists(scratch_ / "work\\data\\cache"));
+          EXPECT_EQ(classValue(), Terminated("Earlier.qzp"));
+        }
+        EXPECT_EQ(RecoverInterruptedRemoval(is64_), RemovalRecovery::None);
+        return undone;
+      });
   // Each file's journal record and move, the keep folder's, the mark, the class values,
   // each deletion, the folders, the entry and the record were places to kill it.
-  EXPECT_GT(undone, 8);
-  EXPECT_GT(finished, 4);
+  EXPECT_GT(tally.undone, 8);
+  EXPECT_GT(tally.finished, 4);
   RemoveAssociationKeys(view);
 }

@@ -61,41 +61,33 @@ TEST(RunCrash, AReinstallationKilledAtAnyStepIsUndoneOrFinishedExactlyByTheNextS
   }
   TempFolder dest;
   ASSERT_FALSE(dest.Path().empty());
-  int undone = 0;
-  int finished = 0;
-  unsigned step = 1;
-  for (;; ++step) {
-    ASSERT_LT(step, 200u) << "the run never ends";
-    enginetest::DeleteTree(dest / "sub");
-    SetFileAttributesA((dest / "app.exe").c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA((dest / "app.exe").c_str());
-    ASSERT_TRUE(CreateDirectoryA((dest / "sub").c_str(), nullptr));
-    for (const auto& file : kEarlier) ASSERT_TRUE(WriteWholeFile(dest / file.first, file.second));
-
-    const DWORD exitCode = enginetest::RunSelfStoppedAt("RunCrash.*", kChildVariable, dest.Path(), step);
-    if (exitCode != kKilled) {
-      ASSERT_EQ(exitCode, 0u);
-      EXPECT_EQ(ContentsOf(dest.Path()), kAfter);
-      break;
-    }
-    EXPECT_NE(RecoverInterruptedRun(false, nullptr), RunStart::Busy);
-    const Contents now = ContentsOf(dest.Path());
-    if (now == kEarlier) {
-      EXPECT_FALSE(enginetest::FolderExists(dest / "sub\\new")) << "killed at step " << step;
-      ++undone;
-    } else {
-      EXPECT_EQ(now, kAfter) << "killed at step " << step;
-      ++finished;
-    }
-    EXPECT_EQ(enginetest::KeepFoldersOnC(), std::vector<std::string>{}) << "killed at step " << step;
-    EXPECT_EQ(RecoverInterruptedRun(false, nullptr), RunStart::Free) << "killed at step " << step;
-  }
+  const enginetest::KillTally tally = enginetest::KillAtEveryStep(
+      "RunCrash.*", kChildVariable, dest.Path(), 199,
+      [&] {
+        enginetest::DeleteTree(dest / "sub");
+        SetFileAttributesA((dest / "app.exe").c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA((dest / "app.exe").c_str());
+        ASSERT_TRUE(CreateDirectoryA((dest / "sub").c_str(), nullptr));
+        for (const auto& file : kEarlier) ASSERT_TRUE(WriteWholeFile(dest / file.first, file.second));
+      },
+      [&] { EXPECT_EQ(ContentsOf(dest.Path()), kAfter); },
+      [&] {
+        EXPECT_NE(RecoverInterruptedRun(false, nullptr), RunStart::Busy);
+        const Contents now = ContentsOf(dest.Path());
+        if (now == kEarlier) {
+          EXPECT_FALSE(enginetest::FolderExists(dest / "sub\\new"));
+        } else {
+          EXPECT_EQ(now, kAfter);
+        }
+        EXPECT_EQ(RecoverInterruptedRun(false, nullptr), RunStart::Free);
+        return now == kEarlier;
+      });
   // Every step of the run was a place to kill it: each file's journal record, move
   // and creation, the new folder's, the keep folder's, the success mark and the
   // clean-up.
-  EXPECT_GT(step, 15u);
-  EXPECT_GT(undone, 8);
-  EXPECT_GT(finished, 0);
+  EXPECT_GT(tally.steps, 15u);
+  EXPECT_GT(tally.undone, 8);
+  EXPECT_GT(tally.finished, 0);
 }
 
 }  // namespace

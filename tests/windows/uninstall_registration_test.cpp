@@ -42,13 +42,7 @@ class UninstallRegistrationTest : public testing::Test {
     return ReadStoredValue(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, name, KEY_WOW64_64KEY);
   }
   static void Seed(const char* name, const char* text) {
-    UniqueKey key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, 0, nullptr, 0,
-                              KEY_WRITE | KEY_WOW64_64KEY, nullptr, key.Receive(), nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                             static_cast<DWORD>(std::string(text).size() + 1)),
-              ERROR_SUCCESS);
+    ASSERT_TRUE(WriteStringValue(HKEY_LOCAL_MACHINE, texts::kUninstallKeyPath, name, text, KEY_WOW64_64KEY));
   }
   static void ExpectText(const char* name, const std::string& text) {
     const StoredValue value = Read(name);
