@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/recording_progress.h"
+#include "engine_test_support.h"
 #include "support/registry.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
@@ -54,7 +54,7 @@ class FileAssociationTest : public testing::Test {
   bool Register() { return RegisterFileAssociation(true, installDir_, progress_); }
 
   char installDir_[kPathCapacity] = {};
-  testsupport::RecordingProgress progress_;
+  enginetest::RecordingProgress progress_;
 };
 
 TEST_F(FileAssociationTest, WritesTheFiveKeysWithQuotedOpenCommands) {

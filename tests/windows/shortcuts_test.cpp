@@ -16,7 +16,7 @@
 #include "shared/folder_creation.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
-#include "support/recording_progress.h"
+#include "engine_test_support.h"
 
 namespace {
 
@@ -151,7 +151,7 @@ class ShortcutsTest : public testing::Test {
   bool makeStartMenu_ = true;
   char desktopPath_[kPathCapacity] = {};
   char startMenuPath_[kPathCapacity] = {};
-  testsupport::RecordingProgress progress_;
+  enginetest::RecordingProgress progress_;
   std::string installDir_, programExe_;
   std::wstring desktopLink_, makerFolder_, startMenuLink_;
 };

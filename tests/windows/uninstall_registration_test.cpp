@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "support/recording_progress.h"
+#include "engine_test_support.h"
 #include "support/registry.h"
 #include "shared/platform.h"
 #include "shared/raii.h"
@@ -63,7 +63,7 @@ class UninstallRegistrationTest : public testing::Test {
   bool makeStartMenu_ = true;
   char desktopPath_[kPathCapacity] = {};
   char startMenuPath_[kPathCapacity] = {};
-  testsupport::RecordingProgress progress_;
+  enginetest::RecordingProgress progress_;
 };
 
 TEST(RegistryAccessTest, NamesThe64BitViewOnlyOn64BitWindows) {
