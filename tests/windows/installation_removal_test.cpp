@@ -52,6 +52,7 @@ class RemovalTest : public ::testing::Test {
   void TearDown() override { RemoveUninstallEntryKey(is64_ ? KEY_WOW64_64KEY : 0); }
 
   bool Load() { return LoadInstallationRecord(is64_, *record_); }
+  bool SaveAndLoad() { return SaveInstallationRecord(state_->Run()) && Load(); }
   RemovalEnd Remove(bool removeData) {
     RemovalOptions options;
     options.is64BitWindows = is64_;
@@ -75,8 +76,7 @@ class RemovalTest : public ::testing::Test {
 };
 
 TEST_F(RemovalTest, RecordListsEveryFileWithItsKindAndAReinstallationAddsToIt) {
-  ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
-  ASSERT_TRUE(Load());
+  ASSERT_TRUE(SaveAndLoad());
   EXPECT_STREQ(record_->installDir, state_->request.installDir);
   // The four files and the workpath file, which is listed even when it is absent.
   int work = 0;
@@ -97,8 +97,7 @@ TEST_F(RemovalTest, RecordListsEveryFileWithItsKindAndAReinstallationAddsToIt) {
   ASSERT_TRUE(WriteWholeFile(scratch_ / "program\\new.dll", "new"));
   state_->record->createdFileCount = 0;
   CopyPath(state_->record->createdFiles[state_->record->createdFileCount++], (scratch_ / "program\\new.dll").c_str());
-  ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
-  ASSERT_TRUE(Load());
+  ASSERT_TRUE(SaveAndLoad());
   EXPECT_EQ(record_->fileCount, 5);
 
   // A changed file no longer counts as the installation's.
@@ -108,8 +107,7 @@ TEST_F(RemovalTest, RecordListsEveryFileWithItsKindAndAReinstallationAddsToIt) {
 }
 
 TEST_F(RemovalTest, RemovalDeletesWhatIsStillTheInstallationsAndKeepsChangedAndNewData) {
-  ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
-  ASSERT_TRUE(Load());
+  ASSERT_TRUE(SaveAndLoad());
   ASSERT_TRUE(WriteWholeFile(scratch_ / "work\\data\\settings", "changed by the program"));
   ASSERT_TRUE(WriteWholeFile(scratch_ / "work\\data\\user.txt", "the user's"));
   EXPECT_EQ(Remove(false), RemovalEnd::Removed);
@@ -123,8 +121,7 @@ TEST_F(RemovalTest, RemovalDeletesWhatIsStillTheInstallationsAndKeepsChangedAndN
 }
 
 TEST_F(RemovalTest, RemoveDataTakesTheWholeWorkFolder) {
-  ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
-  ASSERT_TRUE(Load());
+  ASSERT_TRUE(SaveAndLoad());
   ASSERT_TRUE(WriteWholeFile(scratch_ / "work\\data\\settings", "changed"));
   ASSERT_TRUE(CreateDirectoryA((scratch_ / "work\\data\\mine").c_str(), nullptr));
   ASSERT_TRUE(WriteWholeFile(scratch_ / "work\\data\\mine\\user.txt", "the user's"));
@@ -134,8 +131,7 @@ TEST_F(RemovalTest, RemoveDataTakesTheWholeWorkFolder) {
 }
 
 TEST_F(RemovalTest, AFileThatCannotBeMovedRestoresEverythingAndKeepsTheRecord) {
-  ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
-  ASSERT_TRUE(Load());
+  ASSERT_TRUE(SaveAndLoad());
   {
     // Held without delete sharing: it cannot be renamed, as by a program that locks it.
     const UniqueHandle held(CreateFileA((scratch_ / "work\\data\\cache").c_str(), GENERIC_READ, FILE_SHARE_READ,
@@ -152,8 +148,7 @@ TEST_F(RemovalTest, AFileThatCannotBeMovedRestoresEverythingAndKeepsTheRecord) {
 }
 
 TEST_F(RemovalTest, ACancelPutsEverythingBack) {
-  ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
-  ASSERT_TRUE(Load());
+  ASSERT_TRUE(SaveAndLoad());
   const std::atomic<bool> cancel{true};
   RemovalOptions options;
   options.is64BitWindows = is64_;
@@ -173,8 +168,7 @@ TEST_F(RemovalTest, ClassValuesAreRestoredOnlyWhileStillTheInstallations) {
   NoteRegistryBeforeIntegration(state_->Run());
   ASSERT_TRUE(
       RegisterFileAssociation(state_->request.is64BitWindows, state_->request.installDir, state_->Run().Progress()));
-  ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
-  ASSERT_TRUE(Load());
+  ASSERT_TRUE(SaveAndLoad());
   // Another program takes the open command of the class over.
   ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "qzl\\shell\\open\\command", view));
   ASSERT_TRUE(WriteStringValue(HKEY_CLASSES_ROOT, "qzl\\shell\\open\\command", "", "other.exe", view));
