@@ -53,6 +53,17 @@ class RemovalTest : public ::testing::Test {
 
   bool Load() { return LoadInstallationRecord(is64_, *record_); }
   bool SaveAndLoad() { return SaveInstallationRecord(state_->Run()) && Load(); }
+  // The file association registered over another program's .qzp value ("Earlier.qzp"),
+  // and the record saved.
+  void InstallWithClass(REGSAM view) {
+    RemoveAssociationKeys(view);
+    ASSERT_TRUE(WriteStringValue(HKEY_CLASSES_ROOT, ".qzp", "", "Earlier.qzp", view));
+    state_->request.mode = RunMode::Install;
+    NoteRegistryBeforeIntegration(state_->Run());
+    ASSERT_TRUE(
+        RegisterFileAssociation(state_->request.is64BitWindows, state_->request.installDir, state_->Run().Progress()));
+    ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
+  }
   RemovalEnd Remove(bool removeData) {
     RemovalOptions options;
     options.is64BitWindows = is64_;
@@ -162,13 +173,8 @@ TEST_F(RemovalTest, ACancelPutsEverythingBack) {
 // another program that took them over; keys the installation made go once empty.
 TEST_F(RemovalTest, ClassValuesAreRestoredOnlyWhileStillTheInstallations) {
   const REGSAM view = is64_ ? KEY_WOW64_64KEY : 0;
-  RemoveAssociationKeys(view);
-  ASSERT_TRUE(WriteStringValue(HKEY_CLASSES_ROOT, ".qzp", "", "Earlier.qzp", view));
-  state_->request.mode = RunMode::Install;
-  NoteRegistryBeforeIntegration(state_->Run());
-  ASSERT_TRUE(
-      RegisterFileAssociation(state_->request.is64BitWindows, state_->request.installDir, state_->Run().Progress()));
-  ASSERT_TRUE(SaveAndLoad());
+  ASSERT_NO_FATAL_FAILURE(InstallWithClass(view));
+  ASSERT_TRUE(Load());
   // Another program takes the open command of the class over.
   ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "qzl\\shell\\open\\command", view));
   ASSERT_TRUE(WriteStringValue(HKEY_CLASSES_ROOT, "qzl\\shell\\open\\command", "", "other.exe", view));
@@ -199,16 +205,7 @@ TEST_F(RemovalTest, ARemovalKilledAtAnyStepIsUndoneOrFinishedByTheNextStart) {
     return;
   }
   const auto classValue = [&] { return ReadStoredValue(HKEY_CLASSES_ROOT, ".qzp", "", view).bytes; };
-  const auto installWithClass = [&] {
-    RemoveAssociationKeys(view);
-    ASSERT_TRUE(WriteStringValue(HKEY_CLASSES_ROOT, ".qzp", "", "Earlier.qzp", view));
-    state_->request.mode = RunMode::Install;
-    NoteRegistryBeforeIntegration(state_->Run());
-    ASSERT_TRUE(
-        RegisterFileAssociation(state_->request.is64BitWindows, state_->request.installDir, state_->Run().Progress()));
-    ASSERT_TRUE(SaveInstallationRecord(state_->Run()));
-  };
-  installWithClass();
+  ASSERT_NO_FATAL_FAILURE(InstallWithClass(view));
   const auto written = classValue();
   ASSERT_NE(written, Terminated("Earlier.qzp"));
   const enginetest::KillTally tally = enginetest::KillAtEveryStep(
@@ -216,7 +213,7 @@ TEST_F(RemovalTest, ARemovalKilledAtAnyStepIsUndoneOrFinishedByTheNextStart) {
       [&] {
         if (Load()) return;
         Install();
-        installWithClass();
+        InstallWithClass(view);
       },
       [&] { EXPECT_FALSE(Load()); },
       [&] {
