@@ -164,7 +164,7 @@ bool MoveAside(RemovalRun& removal, FolderChain& chain, int index) {
   const char* name = nullptr;
   UniqueHandle opened;
   if (!SplitPath(file.path, folder, &name) || chain.Reach(folder, false, 0) != WayResult::Held ||
-      OpenChild(chain.End(), name, 0, &opened) != ChildResult::Done)
+      OpenChildToMove(chain.End(), name, &opened) != ChildResult::Done)
     return false;
   file.keepFolder = KeepFolderFor(removal, file.path, chain.VolumeSerial());
   if (file.keepFolder < 0 || !RandomName(file.keptName, sizeof(file.keptName), kKeptPrefix) ||

@@ -115,7 +115,7 @@ bool MoveAside(const InstallRun& run, const NewFileTarget& target, int index, bo
   const char* name = LastComponent(kept.path);
   if (name == nullptr || !EnsureKeepFolder(run, kept.keepFolder, target.chain->VolumeSerial())) return false;
   UniqueHandle earlier;
-  switch (OpenChild(target.chain->End(), name, 0, &earlier)) {
+  switch (OpenChildToMove(target.chain->End(), name, &earlier)) {
     case ChildResult::Done:
       break;
     case ChildResult::Missing:

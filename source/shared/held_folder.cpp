@@ -236,6 +236,18 @@ ChildResult OpenChild(HANDLE parent, const char* name, DWORD access, UniqueHandl
   return FromStatus(status);
 }
 
+ChildResult OpenChildToMove(HANDLE parent, const char* name, UniqueHandle* file) {
+  constexpr int kAttempts = 40;
+  constexpr DWORD kPauseMs = 50;
+  ChildResult opened = OpenChild(parent, name, 0, file);
+  for (int attempt = 1;
+       attempt < kAttempts && opened == ChildResult::Failed && GetLastError() == ERROR_SHARING_VIOLATION; ++attempt) {
+    Sleep(kPauseMs);
+    opened = OpenChild(parent, name, 0, file);
+  }
+  return opened;
+}
+
 ChildResult FindChildFile(HANDLE parent, const char* name, char* actualName) {
   WideName wide;
   if (!wide.Set(name)) return ChildResult::Failed;

@@ -48,6 +48,12 @@ ChildResult CreateChildFile(HANDLE parent, const char* name, UniqueHandle* file)
 // added). The share mode lets others go on reading and writing, not deleting.
 ChildResult OpenChild(HANDLE parent, const char* name, DWORD access, UniqueHandle* file);
 
+// OpenChild (no access beyond it) for a file about to be moved away. A file that
+// another program holds without sharing deletion is waited for, up to two seconds: a
+// virus scanner, an indexer or the shell reading a new program's icon lets go in
+// moments. Still held then, it fails with ERROR_SHARING_VIOLATION.
+ChildResult OpenChildToMove(HANDLE parent, const char* name, UniqueHandle* file);
+
 // What the listing of `parent` shows at `name`: a file (Done, its name as spelt on disk
 // in `actualName`, kPathCapacity bytes), nothing (Missing), a link (Link) or a folder
 // (Exists).

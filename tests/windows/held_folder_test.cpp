@@ -121,4 +121,33 @@ TEST_F(HeldFolder, RenamesAndDeletionsGoByHandleAndNeverReplace) {
   EXPECT_EQ(OpenChild(parent_.Get(), "gone", 0, &folder), ChildResult::Missing);
 }
 
+// A file held open without deletion shared is waited for while its holder lets go
+// soon, and refused with a sharing violation while it holds on.
+TEST_F(HeldFolder, AFileToMoveIsWaitedForWhileAnotherProgramHoldsItAMoment) {
+  ASSERT_TRUE(WriteWholeFile(root_ / "a\\held", "held"));
+  UniqueHandle a;
+  ASSERT_EQ(OpenChildFolder(parent_.Get(), "a", 0, &a), ChildResult::Done);
+  const std::string path = root_ / "a\\held";
+  const auto hold = [&] {
+    return UniqueHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  };
+  UniqueHandle holder = hold();
+  ASSERT_TRUE(holder);
+  UniqueHandle file;
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(OpenChildToMove(a.Get(), "held", &file), ChildResult::Failed);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_GE(GetTickCount() - start, 1500u) << "given up without waiting";
+
+  enginetest::PumpedThread release([&] {
+    Sleep(300);
+    holder.Reset();
+    return DWORD{0};
+  });
+  release.Start();
+  EXPECT_EQ(OpenChildToMove(a.Get(), "held", &file), ChildResult::Done);
+  EXPECT_TRUE(release.Finish());
+  EXPECT_EQ(OpenChildToMove(a.Get(), "missing", &file), ChildResult::Missing);
+}
+
 }  // namespace
