@@ -11,6 +11,7 @@
 
 #include "shared/code_page_case.h"
 #include "shared/folder_creation.h"
+#include "shared/held_file_wait.h"
 #include "shared/platform.h"
 #include "shared/raii.h"
 #include "shared/texts.h"
@@ -159,7 +160,13 @@ RemovalResult CheckProgramShortcut(const char* linkPath, const char* programExeP
   ComPtr<IPersistFile> file;
   result = link->QueryInterface(IID_IPersistFile, file.ReceiveVoid());
   if (FAILED(result)) return {Removal::Failed, static_cast<unsigned long>(result)};
-  if (FAILED(file->Load(widePath, STGM_READ))) return {Removal::NotOurs, 0};  // not a shortcut at all
+  // A new shortcut may be read by the shell a moment longer (Wine's menu builder).
+  RetryWhileHeld([&] {
+    result = file->Load(widePath, STGM_READ);
+    return result == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION);
+  });
+  if (result == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)) return {Removal::Failed, ERROR_SHARING_VIOLATION};
+  if (FAILED(result)) return {Removal::NotOurs, 0};  // not a shortcut at all
   char target[kPathCapacity] = {};
   if (FAILED(link->GetPath(target, static_cast<int>(sizeof(target)), nullptr, SLGP_RAWPATH))) {
     return {Removal::NotOurs, 0};
@@ -174,6 +181,11 @@ RemovalResult CheckProgramShortcut(const char* linkPath, const char* programExeP
 RemovalResult RemoveProgramShortcut(const char* linkPath, const char* programExePath) {
   const RemovalResult ours = CheckProgramShortcut(linkPath, programExePath);
   if (ours.outcome != Removal::Removed) return ours;
-  if (!DeleteFileA(linkPath)) return {Removal::Failed, GetLastError()};
+  BOOL deleted = FALSE;
+  RetryWhileHeld([&] {
+    deleted = DeleteFileA(linkPath);
+    return !deleted && GetLastError() == ERROR_SHARING_VIOLATION;
+  });
+  if (!deleted) return {Removal::Failed, GetLastError()};
   return {Removal::Removed, 0};
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "shared/file_identity.h"
+#include "shared/held_file_wait.h"
 #include "shared/path_buffer.h"
 
 namespace {
@@ -237,14 +238,11 @@ ChildResult OpenChild(HANDLE parent, const char* name, DWORD access, UniqueHandl
 }
 
 ChildResult OpenChildToMove(HANDLE parent, const char* name, UniqueHandle* file) {
-  constexpr int kAttempts = 40;
-  constexpr DWORD kPauseMs = 50;
-  ChildResult opened = OpenChild(parent, name, 0, file);
-  for (int attempt = 1;
-       attempt < kAttempts && opened == ChildResult::Failed && GetLastError() == ERROR_SHARING_VIOLATION; ++attempt) {
-    Sleep(kPauseMs);
+  ChildResult opened = ChildResult::Failed;
+  RetryWhileHeld([&] {
     opened = OpenChild(parent, name, 0, file);
-  }
+    return opened == ChildResult::Failed && GetLastError() == ERROR_SHARING_VIOLATION;
+  });
   return opened;
 }
 

@@ -49,9 +49,8 @@ ChildResult CreateChildFile(HANDLE parent, const char* name, UniqueHandle* file)
 ChildResult OpenChild(HANDLE parent, const char* name, DWORD access, UniqueHandle* file);
 
 // OpenChild (no access beyond it) for a file about to be moved away. A file that
-// another program holds without sharing deletion is waited for, up to two seconds: a
-// virus scanner, an indexer or the shell reading a new program's icon lets go in
-// moments. Still held then, it fails with ERROR_SHARING_VIOLATION.
+// another program holds without sharing deletion is waited for (RetryWhileHeld);
+// still held then, it fails with ERROR_SHARING_VIOLATION.
 ChildResult OpenChildToMove(HANDLE parent, const char* name, UniqueHandle* file);
 
 // What the listing of `parent` shows at `name`: a file (Done, its name as spelt on disk

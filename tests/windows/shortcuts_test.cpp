@@ -240,7 +240,19 @@ TEST_F(ShortcutsTest, RemovesOnlyAShortcutThatStillPointsAtTheProgram) {
   // A path that only differs from the program's in letter case is the program's.
   ASSERT_TRUE(SUCCEEDED(CreateShellShortcut(desktopLink_.c_str(), programExe_.c_str(), installDir_.c_str(),
                                             programExe_.c_str())));
+  // Read a moment longer by another program (as Wine's menu builder reads a new
+  // shortcut), without sharing deletion: waited for.
+  UniqueHandle reader(
+      CreateFileW(desktopLink_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(reader);
+  enginetest::PumpedThread release([&] {
+    Sleep(300);
+    reader.Reset();
+    return DWORD{0};
+  });
+  release.Start();
   const RemovalResult removed = RemoveProgramShortcut(link.c_str(), UpperCase(programExe_).c_str());
+  EXPECT_TRUE(release.Finish());
   EXPECT_EQ(removed.outcome, Removal::Removed);
   EXPECT_EQ(removed.code, 0u);
   EXPECT_FALSE(IsFile(desktopLink_));
