@@ -25,7 +25,6 @@ class DecodePool {
   // than there are frames) and starts `startNow` of them (at least 1, at most that),
   // Widen the rest. False when the frame list, a slot or a thread cannot be had.
   bool Start(unsigned threads, unsigned startNow);
-  bool Start(unsigned threads) { return Start(threads, threads); }
   // Starts the threads Start held back. False when one cannot be had.
   bool Widen();
 

@@ -1,5 +1,7 @@
 #include "engine/frame_checksum.h"
 
+#include <cstdint>
+
 #include "shared/little_endian.h"
 
 #if defined(__SSE2__)
@@ -68,8 +70,7 @@ std::size_t Stripes(const unsigned char* p, std::size_t stripes, Lanes* lanes) {
 }
 #endif
 
-}  // namespace
-
+// XXH64 of `size` bytes, seed 0.
 std::uint64_t ContentHash(const void* data, std::size_t size) {
   const auto* p = static_cast<const unsigned char*>(data);
   std::size_t left = size;
@@ -96,6 +97,8 @@ std::uint64_t ContentHash(const void* data, std::size_t size) {
   hash *= kPrime3;
   return hash ^ (hash >> 32);
 }
+
+}  // namespace
 
 bool ContentChecksumHolds(const void* frame, std::size_t frameSize, const void* content, std::size_t contentSize) {
   if (frameSize < 4) return false;

@@ -2,9 +2,6 @@
 // frame decodes to, kept little-endian in the frame's last four bytes. Portable.
 #pragma once
 #include <cstddef>
-#include <cstdint>
-
-std::uint64_t ContentHash(const void* data, std::size_t size);
 
 // True when `frame` (one whole frame with a content checksum) records the checksum
 // of `content`.

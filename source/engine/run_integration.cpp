@@ -95,9 +95,9 @@ EarlierFile OpenEarlierFile(const char* path) {
   if (!earlier.file) {
     const DWORD error = GetLastError();
     // Nothing there; a folder there takes no shortcut anyway.
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
-        (GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY) == 0)
-      earlier.error = error;
+    const DWORD attributes = GetFileAttributesA(path);
+    const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && !folder) earlier.error = error;
     return earlier;
   }
   BY_HANDLE_FILE_INFORMATION information{};

@@ -6,10 +6,10 @@
 
 #include "engine/extraction_pace.h"
 #include "engine/folder_chain.h"
+#include "engine/installation_record.h"
 #include "engine/keep_folder.h"
 #include "engine/run_files.h"
 #include "engine/run_integration.h"
-#include "engine/installation_record.h"
 #include "engine/run_journal.h"
 #include "engine/run_lock.h"
 #include "shared/held_folder.h"

@@ -367,6 +367,30 @@ class PumpedThread {
   HANDLE thread_ = nullptr;
 };
 
+// The file at `path` held open by "another program" (reading, sharing neither writing
+// nor deletion) from now until `ms` later, when a thread of its own lets go.
+class BriefHold {
+ public:
+  BriefHold(const std::string& path, DWORD ms)
+      : file_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)),
+        held_(static_cast<bool>(file_)),
+        release_([this, ms] {
+          Sleep(ms);
+          file_.Reset();
+          return DWORD{0};
+        }) {
+    release_.Start();
+  }
+  bool Held() const { return held_; }
+  // True once the hold has ended.
+  bool Released() { return release_.Finish(); }
+
+ private:
+  UniqueHandle file_;
+  const bool held_;
+  PumpedThread release_;
+};
+
 // Runs `work` on a second thread, as the installation worker runs, while this thread
 // dispatches what it sends; false also when it did not end in time.
 inline bool OnWorkerThread(const std::function<bool()>& work) {

@@ -127,26 +127,19 @@ TEST_F(HeldFolder, AFileToMoveIsWaitedForWhileAnotherProgramHoldsItAMoment) {
   ASSERT_TRUE(WriteWholeFile(root_ / "a\\held", "held"));
   UniqueHandle a;
   ASSERT_EQ(OpenChildFolder(parent_.Get(), "a", 0, &a), ChildResult::Done);
-  const std::string path = root_ / "a\\held";
-  const auto hold = [&] {
-    return UniqueHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  };
-  UniqueHandle holder = hold();
-  ASSERT_TRUE(holder);
   UniqueHandle file;
-  const DWORD start = GetTickCount();
-  EXPECT_EQ(OpenChildToMove(a.Get(), "held", &file), ChildResult::Failed);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  EXPECT_GE(GetTickCount() - start, 1500u) << "given up without waiting";
-
-  enginetest::PumpedThread release([&] {
-    Sleep(300);
-    holder.Reset();
-    return DWORD{0};
-  });
-  release.Start();
+  {
+    enginetest::BriefHold hold(root_ / "a\\held", 3000);
+    ASSERT_TRUE(hold.Held());
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(OpenChildToMove(a.Get(), "held", &file), ChildResult::Failed);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_GE(GetTickCount() - start, 1500u) << "given up without waiting";
+  }
+  enginetest::BriefHold hold(root_ / "a\\held", 300);
+  ASSERT_TRUE(hold.Held());
   EXPECT_EQ(OpenChildToMove(a.Get(), "held", &file), ChildResult::Done);
-  EXPECT_TRUE(release.Finish());
+  EXPECT_TRUE(hold.Released());
   EXPECT_EQ(OpenChildToMove(a.Get(), "missing", &file), ChildResult::Missing);
 }
 

@@ -242,17 +242,10 @@ TEST_F(ShortcutsTest, RemovesOnlyAShortcutThatStillPointsAtTheProgram) {
                                             programExe_.c_str())));
   // Read a moment longer by another program (as Wine's menu builder reads a new
   // shortcut), without sharing deletion: waited for.
-  UniqueHandle reader(
-      CreateFileW(desktopLink_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  ASSERT_TRUE(reader);
-  enginetest::PumpedThread release([&] {
-    Sleep(300);
-    reader.Reset();
-    return DWORD{0};
-  });
-  release.Start();
+  enginetest::BriefHold reader(link, 300);
+  ASSERT_TRUE(reader.Held());
   const RemovalResult removed = RemoveProgramShortcut(link.c_str(), UpperCase(programExe_).c_str());
-  EXPECT_TRUE(release.Finish());
+  EXPECT_TRUE(reader.Released());
   EXPECT_EQ(removed.outcome, Removal::Removed);
   EXPECT_EQ(removed.code, 0u);
   EXPECT_FALSE(IsFile(desktopLink_));
